@@ -1,0 +1,99 @@
+// The two application-wide threads. ExpiryTicker posts a tick once a second;
+// AddressWatcher rebuilds the interface table when the IPv4 configuration
+// changes and tells the window.
+#include "app/app_threads.h"
+
+#include <winsock2.h>
+#include <windows.h>
+#include <iphlpapi.h>
+
+#include "app/app_messages.h"
+#include "app/globals.h"
+#include "net/interface_table.h"
+
+namespace {
+
+const DWORD kWatchPassMs = 250;
+// A notification that arrives this soon after a rebuild that polling already
+// made, with the table unchanged since, is the echo of that same change.
+const DWORD kEchoWindowMs = 5000;
+
+bool StopRequested(DWORD timeoutMs)
+{
+    DWORD wait = WaitForSingleObject(g_stopEvent, timeoutMs);
+    return wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED;
+}
+
+void RebuildAndNotify()
+{
+    RebuildInterfaceTable();
+    // Before the window exists there is nobody to tell; its initialisation
+    // reads the new table anyway.
+    HWND window = g_mainWindow;
+    if (window != nullptr) {
+        PostMessageW(window, WM_APP_IPCHANGE, 0, 0);
+    }
+}
+
+}  // namespace
+
+unsigned __stdcall ExpiryTicker(void*)
+{
+    while (!StopRequested(1000)) {
+        HWND window = g_mainWindow;
+        if (window != nullptr) {
+            PostMessageW(window, WM_APP_TICK, 0, 0);
+        }
+    }
+    return 0;
+}
+
+unsigned __stdcall AddressWatcher(void*)
+{
+    WSAEVENT changeEvent = WSACreateEvent();
+    if (changeEvent == WSA_INVALID_EVENT) {
+        // Without the event there is nothing to wait on; waiting would spin.
+        return 0;
+    }
+    OVERLAPPED overlapped = {};
+    overlapped.hEvent = changeEvent;
+    HANDLE notification = INVALID_HANDLE_VALUE;
+
+    DWORD armed = NotifyAddrChange(&notification, &overlapped);
+    if (armed != NO_ERROR && armed != ERROR_IO_PENDING && WSAGetLastError() != WSA_IO_PENDING) {
+        WSACloseEvent(changeEvent);
+        return 0;
+    }
+
+    bool pollRebuilt = false;
+    DWORD pollRebuiltAt = 0;
+    while (!StopRequested(0)) {
+        bool notified = WaitForSingleObject(changeEvent, kWatchPassMs) == WAIT_OBJECT_0;
+        if (StopRequested(0)) {
+            break;
+        }
+        if (notified) {
+            CancelIPChangeNotify(&overlapped);
+            // A new request resets the event: a change during the rebuild
+            // signals it again and causes exactly one more rebuild.
+            NotifyAddrChange(&notification, &overlapped);
+            bool echo = pollRebuilt && GetTickCount() - pollRebuiltAt < kEchoWindowMs &&
+                        !AddressTableDiffersFromBuild();
+            pollRebuilt = false;
+            if (!echo) {
+                RebuildAndNotify();
+            }
+            continue;
+        }
+        // Some platforms never signal the notification: compare the table too.
+        if (AddressTableDiffersFromBuild()) {
+            RebuildAndNotify();
+            pollRebuilt = true;
+            pollRebuiltAt = GetTickCount();
+        }
+    }
+
+    CancelIPChangeNotify(&overlapped);
+    WSACloseEvent(changeEvent);
+    return 0;
+}

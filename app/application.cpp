@@ -1,0 +1,128 @@
+// Start-up, message loop and shutdown: the fixed order in which the process
+// prepares itself, starts its threads, runs the window and takes it all down.
+#include "app/application.h"
+
+#include <winsock2.h>
+#include <windows.h>
+#include <commctrl.h>
+#include <locale.h>
+#include <process.h>
+
+#include "app/app_threads.h"
+#include "app/globals.h"
+#include "app/settings.h"
+#include "firewall/firewall_rule.h"
+#include "net/interface_table.h"
+#include "ui/main_window.h"
+#include "ui/resource.h"
+
+namespace {
+
+const wchar_t kAppUserModelId[] = L"OrvelElectronics.NetworkDiscoveryTool";
+
+// Looked up at run time: older shells do not have it, and then we go on silently.
+void SetAppUserModelId()
+{
+    HMODULE shell = LoadLibraryW(L"Shell32.dll");
+    if (shell == nullptr) {
+        return;
+    }
+    typedef HRESULT(WINAPI * SetIdFunction)(PCWSTR);
+    SetIdFunction setId = reinterpret_cast<SetIdFunction>(
+        reinterpret_cast<void*>(GetProcAddress(shell, "SetCurrentProcessExplicitAppUserModelID")));
+    if (setId != nullptr) {
+        setId(kAppUserModelId);
+    }
+    FreeLibrary(shell);
+}
+
+// Starts a thread of the runtime library; null when it cannot be started.
+HANDLE StartThread(unsigned(__stdcall* procedure)(void*))
+{
+    uintptr_t thread = _beginthreadex(nullptr, 0, procedure, nullptr, 0, nullptr);
+    return reinterpret_cast<HANDLE>(thread);
+}
+
+void JoinThread(HANDLE thread)
+{
+    if (thread != nullptr) {
+        WaitForSingleObject(thread, INFINITE);
+        CloseHandle(thread);
+    }
+}
+
+int RunMessageLoop(HACCEL accelerators)
+{
+    MSG message;
+    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+        if (!TranslateAcceleratorW(message.hwnd, accelerators, &message)) {
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+    }
+    return static_cast<int>(message.wParam);
+}
+
+}  // namespace
+
+int RunApplication(HINSTANCE instance, int showCommand)
+{
+    SetProcessDPIAware();
+    // Multibyte conversions (reply texts, subnet texts) follow the user's code page.
+    setlocale(LC_ALL, "");
+    SetAppUserModelId();
+    InitCommonControls();
+
+    wchar_t className[100] = {};
+    LoadStringW(instance, IDS_WINDOW_CLASS, className, 100);
+
+    HANDLE stopEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (stopEvent == nullptr) {
+        return 1;
+    }
+    g_stopEvent = stopEvent;  // lives until the process ends
+    g_instance = instance;
+
+    if (RegisterMainWindowClass(instance, className) == 0) {
+        return 1;
+    }
+
+    LoadSettings();
+    EnsureFirewallRule();
+
+    WSADATA winsock;
+    WSAStartup(MAKEWORD(2, 2), &winsock);
+
+    if (!BuildInterfaceTable()) {
+        WSACleanup();
+        return 1;
+    }
+
+    HANDLE watcher = StartThread(AddressWatcher);
+
+    HWND window = CreateDialogParamW(instance, MAKEINTRESOURCEW(IDD_MAIN), nullptr,
+                                     reinterpret_cast<DLGPROC>(MainWindowProc), 0);
+    if (window == nullptr) {
+        // Without a window the loop would never see WM_QUIT: stop everything instead.
+        SetEvent(g_stopEvent);
+        TeardownInterfaceTable();
+        JoinThread(watcher);
+        WSACleanup();
+        return 1;
+    }
+    g_mainWindow = window;
+    ShowWindow(window, showCommand);
+    UpdateWindow(window);
+
+    HACCEL accelerators = LoadAcceleratorsW(instance, MAKEINTRESOURCEW(IDR_ACCEL));
+    HANDLE ticker = StartThread(ExpiryTicker);
+
+    int exitCode = RunMessageLoop(accelerators);
+
+    SaveSettings();
+    TeardownInterfaceTable();
+    JoinThread(ticker);
+    JoinThread(watcher);
+    WSACleanup();
+    return exitCode;
+}

@@ -1,0 +1,50 @@
+// The record that carries one answer from one device, from the worker thread
+// that heard it to the main window, and the display state of a list row.
+#pragma once
+
+#include <stdint.h>
+#include <wchar.h>
+
+enum DeviceState : int32_t {
+    DeviceStateNormal = 0,       // in the subnet of the interface that heard it
+    DeviceStateLinkLocal = 1,    // device and interface both link-local
+    DeviceStateOtherSubnet = 2,  // outside the interface's subnet
+    DeviceStateConflict = 3,     // address also claimed by another MAC
+};
+
+enum : int {
+    kIpTextChars = 64,
+    kNameChars = 256,
+    kMacTextChars = 64,
+    kDescriptionChars = 256,
+    kPortTextChars = 64,
+};
+
+// Fixed layout: allocated zero-filled with GlobalAlloc, freed with GlobalFree
+// by its final owner (the window, once posted).
+struct DeviceRecord {
+    int32_t arpMismatch;
+    int32_t arpConfirmed;
+    wchar_t ipText[kIpTextChars];
+    int32_t state;  // DeviceState
+    uint32_t lastSeen;
+    wchar_t name[kNameChars];
+    wchar_t macText[kMacTextChars];
+    wchar_t description[kDescriptionChars];
+    wchar_t portText[kPortTextChars];
+    int32_t fromMdns;
+};
+
+static_assert(sizeof(wchar_t) == 2, "text fields are UTF-16");
+static_assert(sizeof(DeviceRecord) == 1428, "DeviceRecord layout is fixed at 1428 bytes");
+
+// Allocates a zero-filled record; null when the heap is exhausted.
+DeviceRecord* AllocateDeviceRecord();
+void FreeDeviceRecord(DeviceRecord* record);
+
+// Hands a filled record to the main window. On success the window owns it;
+// when the window is gone the record is freed here. Returns true if posted.
+bool PostDeviceRecord(DeviceRecord* record);
+
+// Bounded copy that always leaves dest zero-terminated.
+void CopyText(wchar_t* dest, size_t capacity, const wchar_t* src);

@@ -1,0 +1,53 @@
+// The interface table: one entry per local IPv4 address, with the socket,
+// events and worker threads on which discovery runs for that address.
+#pragma once
+
+#include <winsock2.h>
+#include <windows.h>
+#include <stdint.h>
+
+struct InterfaceEntry {
+    SOCKET socket;           // UDP, SO_BROADCAST, never bound explicitly
+    HANDLE socketMutex;      // serialises send and wait-and-read on socket
+    HANDLE transmitTrigger;  // auto-reset: one broadcast request
+    HANDLE mdnsTrigger;      // auto-reset: one browse
+    HANDLE abortEvent;       // manual-reset: all three workers end
+    HANDLE transmitThread;
+    HANDLE receiveThread;
+    HANDLE mdnsThread;
+    uint32_t address;  // all addresses in network byte order
+    uint32_t mask;
+    uint32_t broadcast;
+    uint32_t network;
+    uint32_t interfaceIndex;  // 0xFFFFFFFF when no adapter carries the address
+};
+
+struct InterfaceTable {
+    InterfaceEntry* entries;  // GlobalAlloc'd array of count entries, or null
+    uint32_t count;
+};
+
+extern InterfaceTable g_interfaceTable;
+
+// Builds the table from the system's address table; the workers are created
+// suspended. Returns 1, or 0 after showing an error box and tearing down.
+int BuildInterfaceTable();
+
+// Teardown plus build under one hold of the table lock, for the address
+// watcher; the error box, if any, is shown after the lock is released.
+int RebuildInterfaceTable();
+
+// Stops and joins every worker, closes every handle and socket, empties the table.
+void TeardownInterfaceTable();
+
+void ResumeInterfaceWorkers();
+void TriggerRefresh();
+
+// One lock around every teardown-plus-build and every read of the table by the
+// window thread. Never held while a message box is open.
+void LockInterfaceTable();
+void UnlockInterfaceTable();
+
+// Compares the table's addresses with the system's current address table;
+// true when rows were added, removed or changed since the last build.
+bool AddressTableDiffersFromBuild();

@@ -1,0 +1,10 @@
+// Broadcast discovery: receives the answers on one interface.
+#include "net/interface_table.h"
+#include "net/workers.h"
+
+unsigned __stdcall ReceiveWorker(void* parameter)
+{
+    InterfaceEntry* entry = static_cast<InterfaceEntry*>(parameter);
+    WaitForSingleObject(entry->abortEvent, INFINITE);
+    return 0;
+}

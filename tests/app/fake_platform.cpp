@@ -1,0 +1,108 @@
+// Address table, adapter list and message box doubles for the spine tests.
+#include "app/fake_platform.h"
+
+#include <ws2tcpip.h>
+
+#include <string.h>
+
+FakePlatform* FakePlatform::current = nullptr;
+
+uint32_t Ipv4(const char* text)
+{
+    in_addr address = {};
+    inet_pton(AF_INET, text, &address);
+    return address.s_addr;
+}
+
+namespace {
+
+DWORD WINAPI FakeGetIpAddrTable(PMIB_IPADDRTABLE table, PULONG size, BOOL)
+{
+    FakePlatform* fake = FakePlatform::current;
+    ULONG needed = static_cast<ULONG>(sizeof(DWORD) + (fake->addresses.size() + 1) * sizeof(MIB_IPADDRROW));
+    if (table == nullptr || *size < needed) {
+        *size = needed;
+        return fake->addressProbeResult;
+    }
+    if (fake->addressReadResult != NO_ERROR) {
+        return fake->addressReadResult;
+    }
+    table->dwNumEntries = static_cast<DWORD>(fake->addresses.size());
+    for (size_t i = 0; i < fake->addresses.size(); ++i) {
+        MIB_IPADDRROW& row = table->table[i];
+        row.dwAddr = Ipv4(fake->addresses[i].address);
+        row.dwMask = Ipv4(fake->addresses[i].mask);
+        row.dwIndex = fake->addresses[i].index;
+    }
+    return NO_ERROR;
+}
+
+ULONG WINAPI FakeGetAdaptersAddresses(ULONG, ULONG, PVOID, PIP_ADAPTER_ADDRESSES list, PULONG size)
+{
+    FakePlatform* fake = FakePlatform::current;
+    size_t unicastCount = 0;
+    for (const FakeAdapter& adapter : fake->adapters) {
+        unicastCount += adapter.addresses.size();
+    }
+    ULONG needed = static_cast<ULONG>(fake->adapters.size() * sizeof(IP_ADAPTER_ADDRESSES) +
+                                      unicastCount * (sizeof(IP_ADAPTER_UNICAST_ADDRESS) + sizeof(sockaddr_in)) + 16);
+    if (list == nullptr || *size < needed) {
+        *size = needed;
+        return fake->adapterProbeResult;
+    }
+    if (fake->adapters.empty()) {
+        return ERROR_NO_DATA;
+    }
+    // Lay the adapters, then their unicast entries and addresses, into the buffer.
+    IP_ADAPTER_ADDRESSES* adapters = list;
+    char* cursor = reinterpret_cast<char*>(list) + fake->adapters.size() * sizeof(IP_ADAPTER_ADDRESSES);
+    for (size_t i = 0; i < fake->adapters.size(); ++i) {
+        IP_ADAPTER_ADDRESSES* adapter = &adapters[i];
+        memset(adapter, 0, sizeof(*adapter));
+        adapter->Length = sizeof(*adapter);
+        adapter->IfIndex = fake->adapters[i].ifIndex;
+        adapter->Next = i + 1 < fake->adapters.size() ? &adapters[i + 1] : nullptr;
+        IP_ADAPTER_UNICAST_ADDRESS* previous = nullptr;
+        for (const char* text : fake->adapters[i].addresses) {
+            IP_ADAPTER_UNICAST_ADDRESS* unicast = reinterpret_cast<IP_ADAPTER_UNICAST_ADDRESS*>(cursor);
+            cursor += sizeof(IP_ADAPTER_UNICAST_ADDRESS);
+            sockaddr_in* address = reinterpret_cast<sockaddr_in*>(cursor);
+            cursor += sizeof(sockaddr_in);
+            memset(unicast, 0, sizeof(*unicast));
+            memset(address, 0, sizeof(*address));
+            address->sin_family = AF_INET;
+            address->sin_addr.s_addr = Ipv4(text);
+            unicast->Address.lpSockaddr = reinterpret_cast<SOCKADDR*>(address);
+            unicast->Address.iSockaddrLength = sizeof(sockaddr_in);
+            if (previous == nullptr) {
+                adapter->FirstUnicastAddress = unicast;
+            } else {
+                previous->Next = unicast;
+            }
+            previous = unicast;
+        }
+    }
+    return NO_ERROR;
+}
+
+int WINAPI FakeMessageBox(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type)
+{
+    FakePlatform::current->boxes.push_back({owner, text ? text : L"", caption ? caption : L"", type});
+    return IDOK;
+}
+
+}  // namespace
+
+FakePlatform::FakePlatform() : saved_(g_platform)
+{
+    current = this;
+    g_platform.getIpAddrTable = FakeGetIpAddrTable;
+    g_platform.getAdaptersAddresses = FakeGetAdaptersAddresses;
+    g_platform.messageBox = FakeMessageBox;
+}
+
+FakePlatform::~FakePlatform()
+{
+    g_platform = saved_;
+    current = nullptr;
+}

@@ -1,0 +1,52 @@
+// Test doubles for the platform seam: an address table and adapter list that
+// a test chooses, and message boxes that are recorded instead of shown.
+#pragma once
+
+#include <winsock2.h>
+#include <windows.h>
+#include <iphlpapi.h>
+
+#include <string>
+#include <vector>
+
+#include "app/platform.h"
+
+struct FakeAddress {
+    const char* address;
+    const char* mask;
+    DWORD index;
+};
+
+struct FakeAdapter {
+    DWORD ifIndex;
+    std::vector<const char*> addresses;
+};
+
+struct RecordedBox {
+    HWND owner;
+    std::wstring text;
+    std::wstring caption;
+    UINT type;
+};
+
+// Installs the doubles on construction and restores the real platform on
+// destruction. Only one may exist at a time.
+class FakePlatform {
+public:
+    FakePlatform();
+    ~FakePlatform();
+
+    std::vector<FakeAddress> addresses;
+    std::vector<FakeAdapter> adapters;
+    DWORD addressProbeResult = ERROR_INSUFFICIENT_BUFFER;
+    DWORD addressReadResult = NO_ERROR;
+    ULONG adapterProbeResult = ERROR_BUFFER_OVERFLOW;
+    std::vector<RecordedBox> boxes;
+
+    static FakePlatform* current;
+
+private:
+    PlatformServices saved_;
+};
+
+uint32_t Ipv4(const char* text);  // network byte order

@@ -1,0 +1,372 @@
+// The main window made from its real dialog template, over an injected
+// interface table whose workers are held suspended so triggers stay visible.
+#include <winsock2.h>
+#include <windows.h>
+#include <commctrl.h>
+
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "app/app_messages.h"
+#include "app/device_record.h"
+#include "app/fake_platform.h"
+#include "app/globals.h"
+#include "net/interface_table.h"
+#include "ui/main_window.h"
+#include "ui/resource.h"
+
+namespace {
+
+std::wstring TextOf(HWND window)
+{
+    wchar_t text[512] = {};
+    GetWindowTextW(window, text, 512);
+    return text;
+}
+
+std::wstring ClassOf(HWND window)
+{
+    wchar_t name[64] = {};
+    GetClassNameW(window, name, 64);
+    return name;
+}
+
+class MainWindowTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        InitCommonControls();
+        g_instance = GetModuleHandleW(nullptr);
+        RegisterMainWindowClass(g_instance, L"KVRWIN32");
+    }
+
+    void SetUp() override
+    {
+        g_subnetFilter = kAllInterfaces;
+        g_autoRefresh = 0;
+        g_stopEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        fake.addresses = {{"192.168.77.10", "255.255.255.0", 5}, {"10.77.0.10", "255.255.0.0", 6}};
+    }
+
+    void TearDown() override
+    {
+        if (window != nullptr && IsWindow(window)) {
+            DestroyWindow(window);
+        }
+        DrainMessages();
+        TeardownInterfaceTable();
+        CloseHandle(g_stopEvent);
+        g_stopEvent = INVALID_HANDLE_VALUE;
+        g_mainWindow = nullptr;
+        g_subnetFilter = kAllInterfaces;
+        g_autoRefresh = 0;
+    }
+
+    // Builds the table with its workers held suspended once more than the
+    // window's resume can release, then creates the window.
+    void Open()
+    {
+        ASSERT_EQ(1, BuildInterfaceTable());
+        HoldWorkers();
+        window = CreateDialogParamW(g_instance, MAKEINTRESOURCEW(IDD_MAIN), nullptr,
+                                    reinterpret_cast<DLGPROC>(MainWindowProc), 0);
+        ASSERT_NE(nullptr, window);
+        list = GetDlgItem(window, IDC_DEVICE_LIST);
+        combo = GetDlgItem(window, IDC_SUBNET);
+        ConsumeTriggers();
+    }
+
+    static void HoldWorkers()
+    {
+        for (uint32_t i = 0; i < g_interfaceTable.count; ++i) {
+            SuspendThread(g_interfaceTable.entries[i].transmitThread);
+            SuspendThread(g_interfaceTable.entries[i].receiveThread);
+            SuspendThread(g_interfaceTable.entries[i].mdnsThread);
+        }
+    }
+
+    static void ConsumeTriggers()
+    {
+        for (uint32_t i = 0; i < g_interfaceTable.count; ++i) {
+            WaitForSingleObject(g_interfaceTable.entries[i].transmitTrigger, 0);
+            WaitForSingleObject(g_interfaceTable.entries[i].mdnsTrigger, 0);
+        }
+    }
+
+    // Number of interfaces whose both triggers were signalled (consumes them).
+    static int TriggeredInterfaces()
+    {
+        int triggered = 0;
+        for (uint32_t i = 0; i < g_interfaceTable.count; ++i) {
+            bool transmit = WaitForSingleObject(g_interfaceTable.entries[i].transmitTrigger, 0) == WAIT_OBJECT_0;
+            bool mdns = WaitForSingleObject(g_interfaceTable.entries[i].mdnsTrigger, 0) == WAIT_OBJECT_0;
+            EXPECT_EQ(transmit, mdns);
+            triggered += transmit && mdns ? 1 : 0;
+        }
+        return triggered;
+    }
+
+    static void DrainMessages()
+    {
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            if (message.message != WM_QUIT) {
+                DispatchMessageW(&message);
+            }
+        }
+    }
+
+    void AddRow(const wchar_t* ip)
+    {
+        DeviceRecord* record = AllocateDeviceRecord();
+        CopyText(record->ipText, kIpTextChars, ip);
+        LVITEMW item = {};
+        item.mask = LVIF_TEXT | LVIF_PARAM;
+        item.pszText = record->ipText;
+        item.lParam = reinterpret_cast<LPARAM>(record);
+        ASSERT_GE(SendMessageW(list, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item)), 0);
+    }
+
+    int Rows() const { return static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0)); }
+
+    std::wstring ComboText(int index) const
+    {
+        wchar_t text[128] = {};
+        SendMessageW(combo, CB_GETLBTEXT, index, reinterpret_cast<LPARAM>(text));
+        return text;
+    }
+
+    void SelectSubnet(int index)
+    {
+        SendMessageW(combo, CB_SETCURSEL, index, 0);
+        SendMessageW(window, WM_COMMAND, MAKEWPARAM(IDC_SUBNET, CBN_SELCHANGE), reinterpret_cast<LPARAM>(combo));
+    }
+
+    FakePlatform fake;
+    HWND window = nullptr;
+    HWND list = nullptr;
+    HWND combo = nullptr;
+};
+
+TEST_F(MainWindowTest, ControlsExistWithTheirIdsClassesAndTexts)
+{
+    Open();
+    EXPECT_EQ(window, static_cast<HWND>(g_mainWindow));  // set during initialisation
+    EXPECT_EQ(L"Orvel Network Discovery Tool", TextOf(window));
+    EXPECT_EQ(L"KVRWIN32", ClassOf(window));
+    EXPECT_EQ(L"Refresh", TextOf(GetDlgItem(window, IDC_REFRESH)));
+    EXPECT_EQ(L"Auto-refresh", TextOf(GetDlgItem(window, IDC_AUTO_REFRESH)));
+    EXPECT_EQ(L"SysListView32", ClassOf(list));
+    EXPECT_EQ(L"ComboBox", ClassOf(combo));
+    LONG style = GetWindowLongW(list, GWL_STYLE);
+    EXPECT_EQ(LVS_REPORT, style & LVS_TYPEMASK);
+    EXPECT_TRUE(style & LVS_SINGLESEL);
+    EXPECT_TRUE(style & LVS_SORTASCENDING);
+    EXPECT_TRUE(SendMessageW(list, LVM_GETEXTENDEDLISTVIEWSTYLE, 0, 0) & LVS_EX_FULLROWSELECT);
+    EXPECT_NE(nullptr, GetMenu(window));
+
+    int statics = 0;
+    for (HWND child = GetWindow(window, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT)) {
+        if (ClassOf(child) == L"Static") {
+            ++statics;
+        }
+    }
+    EXPECT_EQ(6, statics);
+}
+
+TEST_F(MainWindowTest, ColumnHeadersAndWidthsFollowTheClientWidth)
+{
+    Open();
+    RECT client = {};
+    GetClientRect(list, &client);
+    int w = client.right - client.left;
+    ASSERT_GT(w, 0);
+    const wchar_t* headers[] = {L"IP Address", L"Name", L"MAC Address", L"Description", L"ARP", L""};
+    const int widths[] = {6 * w / 40, 11 * w / 40, 7 * w / 40, w - 26 * w / 40, 2 * w / 40, 0};
+    for (int i = 0; i < 6; ++i) {
+        wchar_t text[64] = {L'?'};
+        LVCOLUMNW column = {};
+        column.mask = LVCF_TEXT | LVCF_WIDTH;
+        column.pszText = text;
+        column.cchTextMax = 64;
+        ASSERT_TRUE(SendMessageW(list, LVM_GETCOLUMNW, i, reinterpret_cast<LPARAM>(&column))) << i;
+        EXPECT_EQ(std::wstring(headers[i]), text) << i;
+        EXPECT_EQ(widths[i], column.cx) << i;
+    }
+    LVCOLUMNW seventh = {};
+    seventh.mask = LVCF_WIDTH;
+    EXPECT_FALSE(SendMessageW(list, LVM_GETCOLUMNW, 6, reinterpret_cast<LPARAM>(&seventh)));
+}
+
+TEST_F(MainWindowTest, SubnetChoiceListsEveryNetworkAndIsEnabledWithTwoInterfaces)
+{
+    Open();
+    ASSERT_EQ(3, SendMessageW(combo, CB_GETCOUNT, 0, 0));
+    EXPECT_EQ(L"All Interfaces", ComboText(0));
+    EXPECT_EQ(L"192.168.77.0", ComboText(1));
+    EXPECT_EQ(L"10.77.0.0", ComboText(2));
+    EXPECT_EQ(0, SendMessageW(combo, CB_GETCURSEL, 0, 0));
+    EXPECT_TRUE(IsWindowEnabled(combo));
+    EXPECT_EQ(BST_UNCHECKED, SendDlgItemMessageW(window, IDC_AUTO_REFRESH, BM_GETCHECK, 0, 0));
+}
+
+TEST_F(MainWindowTest, SubnetChoiceIsDisabledWithOneInterface)
+{
+    fake.addresses.pop_back();
+    Open();
+    EXPECT_EQ(2, SendMessageW(combo, CB_GETCOUNT, 0, 0));
+    EXPECT_FALSE(IsWindowEnabled(combo));
+}
+
+TEST_F(MainWindowTest, SavedSubnetAndAutoRefreshAreShownWithoutRunningTheirCommands)
+{
+    g_subnetFilter = Ipv4("10.77.0.0");
+    g_autoRefresh = 1;
+    Open();
+    EXPECT_EQ(2, SendMessageW(combo, CB_GETCURSEL, 0, 0));
+    EXPECT_EQ(BST_CHECKED, SendDlgItemMessageW(window, IDC_AUTO_REFRESH, BM_GETCHECK, 0, 0));
+    EXPECT_EQ(Ipv4("10.77.0.0"), g_subnetFilter);
+}
+
+TEST_F(MainWindowTest, RefreshClearsTheListAndTriggersOnlyWithoutAutoRefresh)
+{
+    Open();
+    AddRow(L"192.168.77.20");
+    AddRow(L"192.168.77.21");
+    SendMessageW(window, WM_COMMAND, MAKEWPARAM(IDC_REFRESH, BN_CLICKED), 0);
+    EXPECT_EQ(0, Rows());
+    EXPECT_EQ(2, TriggeredInterfaces());
+
+    g_autoRefresh = 1;
+    AddRow(L"192.168.77.20");
+    SendMessageW(window, WM_COMMAND, MAKEWPARAM(IDC_REFRESH, BN_CLICKED), 0);
+    EXPECT_EQ(0, Rows());
+    EXPECT_EQ(0, TriggeredInterfaces());
+}
+
+TEST_F(MainWindowTest, SubnetChoiceSetsTheFilterClearsAndTriggers)
+{
+    Open();
+    AddRow(L"10.77.0.20");
+    SelectSubnet(2);
+    EXPECT_EQ(Ipv4("10.77.0.0"), g_subnetFilter);
+    EXPECT_EQ(0, Rows());
+    EXPECT_EQ(2, TriggeredInterfaces());
+
+    g_autoRefresh = 1;
+    AddRow(L"10.77.0.20");
+    SelectSubnet(0);
+    EXPECT_EQ(kAllInterfaces, g_subnetFilter);
+    EXPECT_EQ(0, Rows());
+    EXPECT_EQ(0, TriggeredInterfaces());
+
+    // Other notifications from the box do nothing.
+    AddRow(L"10.77.0.20");
+    SendMessageW(window, WM_COMMAND, MAKEWPARAM(IDC_SUBNET, CBN_DROPDOWN), reinterpret_cast<LPARAM>(combo));
+    EXPECT_EQ(1, Rows());
+}
+
+TEST_F(MainWindowTest, AutoRefreshBoxSetsTheFlagWithoutClearingOrTriggering)
+{
+    Open();
+    AddRow(L"192.168.77.20");
+    HWND box = GetDlgItem(window, IDC_AUTO_REFRESH);
+    SendMessageW(box, BM_SETCHECK, BST_CHECKED, 0);
+    SendMessageW(window, WM_COMMAND, MAKEWPARAM(IDC_AUTO_REFRESH, BN_CLICKED), reinterpret_cast<LPARAM>(box));
+    EXPECT_EQ(1, g_autoRefresh);
+    SendMessageW(box, BM_SETCHECK, BST_UNCHECKED, 0);
+    SendMessageW(window, WM_COMMAND, MAKEWPARAM(IDC_AUTO_REFRESH, BN_CLICKED), reinterpret_cast<LPARAM>(box));
+    EXPECT_EQ(0, g_autoRefresh);
+    EXPECT_EQ(1, Rows());
+    EXPECT_EQ(0, TriggeredInterfaces());
+}
+
+struct AboutWatch {
+    std::wstring caption;
+    std::wstring version;
+    bool seen = false;
+};
+
+BOOL CALLBACK FindVersionText(HWND child, LPARAM context)
+{
+    AboutWatch* watch = reinterpret_cast<AboutWatch*>(context);
+    if (TextOf(child) == L"Version 1.7") {
+        watch->version = L"Version 1.7";
+    }
+    return TRUE;
+}
+
+DWORD WINAPI CloseAboutBox(void* context)
+{
+    AboutWatch* watch = static_cast<AboutWatch*>(context);
+    for (int i = 0; i < 200; ++i) {
+        HWND about = FindWindowW(nullptr, L"About Network Discovery Tool");
+        if (about != nullptr && IsWindowVisible(about)) {
+            watch->seen = true;
+            watch->caption = TextOf(about);
+            EnumChildWindows(about, FindVersionText, reinterpret_cast<LPARAM>(watch));
+            PostMessageW(about, WM_COMMAND, IDOK, 0);
+            return 0;
+        }
+        Sleep(25);
+    }
+    return 1;
+}
+
+TEST_F(MainWindowTest, AboutOpensModallyAndClosesWithOk)
+{
+    Open();
+    AboutWatch watch;
+    HANDLE closer = CreateThread(nullptr, 0, CloseAboutBox, &watch, 0, nullptr);
+    ASSERT_NE(nullptr, closer);
+    EXPECT_EQ(0, SendMessageW(window, WM_COMMAND, MAKEWPARAM(IDM_ABOUT, 0), 0));
+    WaitForSingleObject(closer, 10000);
+    CloseHandle(closer);
+    EXPECT_TRUE(watch.seen);
+    EXPECT_EQ(L"Version 1.7", watch.version);
+    EXPECT_TRUE(IsWindowEnabled(window));
+}
+
+TEST_F(MainWindowTest, AddressChangeTellsTheUserThenClearsAndRefillsFromTheNewTable)
+{
+    Open();
+    AddRow(L"192.168.77.20");
+    fake.addresses = {{"172.20.0.5", "255.255.0.0", 9}};
+    ASSERT_EQ(1, RebuildInterfaceTable());
+    HoldWorkers();
+    SendMessageW(window, WM_APP_IPCHANGE, 0, 0);
+    ASSERT_EQ(1u, fake.boxes.size());
+    EXPECT_EQ(L"A change in the IPv4 configuration has been detected.\r\nThe device list will be cleared.",
+              fake.boxes[0].text);
+    EXPECT_EQ(L"IP Configuration Change", fake.boxes[0].caption);
+    EXPECT_EQ(static_cast<UINT>(MB_OK | MB_ICONINFORMATION), fake.boxes[0].type);
+    EXPECT_EQ(nullptr, fake.boxes[0].owner);
+    EXPECT_EQ(0, Rows());
+    ASSERT_EQ(2, SendMessageW(combo, CB_GETCOUNT, 0, 0));
+    EXPECT_EQ(L"172.20.0.0", ComboText(1));
+    EXPECT_FALSE(IsWindowEnabled(combo));
+}
+
+TEST_F(MainWindowTest, DestructionSignalsStopFreesRowsAndQuits)
+{
+    Open();
+    AddRow(L"192.168.77.20");
+    DrainMessages();
+    DestroyWindow(window);
+    EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(g_stopEvent, 0));
+    MSG message;
+    ASSERT_TRUE(PeekMessageW(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+    EXPECT_EQ(0u, message.wParam);
+}
+
+TEST_F(MainWindowTest, UnknownCommandsGoToTheDefaultProcedure)
+{
+    Open();
+    AddRow(L"192.168.77.20");
+    EXPECT_EQ(0, SendMessageW(window, WM_COMMAND, MAKEWPARAM(4242, 0), 0));
+    EXPECT_EQ(1, Rows());
+    EXPECT_TRUE(IsWindow(window));
+}
+
+}  // namespace

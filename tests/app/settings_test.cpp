@@ -1,0 +1,119 @@
+// The two settings against the real registry of the test's Wine prefix.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include "app/globals.h"
+#include "app/settings.h"
+
+namespace {
+
+class SettingsTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        RegDeleteTreeW(HKEY_CURRENT_USER, SETTINGS_KEY);
+        g_subnetFilter = kAllInterfaces;
+        g_autoRefresh = 0;
+    }
+    void TearDown() override
+    {
+        RegDeleteTreeW(HKEY_CURRENT_USER, SETTINGS_KEY);
+        g_subnetFilter = kAllInterfaces;
+        g_autoRefresh = 0;
+    }
+
+    static void Put(const wchar_t* name, DWORD type, const void* data, DWORD size)
+    {
+        HKEY key = nullptr;
+        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, SETTINGS_KEY, 0, nullptr, 0,
+                                                 KEY_WRITE, nullptr, &key, nullptr));
+        ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(key, name, 0, type, static_cast<const BYTE*>(data), size));
+        RegCloseKey(key);
+    }
+
+    static void PutDword(const wchar_t* name, DWORD value) { Put(name, REG_DWORD, &value, sizeof(value)); }
+
+    // Type and value as stored; type 0 when the value is missing.
+    static DWORD Get(const wchar_t* name, DWORD* value)
+    {
+        DWORD type = 0;
+        DWORD size = sizeof(*value);
+        *value = 0;
+        if (RegGetValueW(HKEY_CURRENT_USER, SETTINGS_KEY, name, RRF_RT_ANY, &type, value, &size) !=
+            ERROR_SUCCESS) {
+            return 0;
+        }
+        return type;
+    }
+};
+
+TEST_F(SettingsTest, FirstStartWithoutKeyKeepsDefaultsAndSaveCreatesBothValues)
+{
+    g_subnetFilter = 0x12345678;  // must not be touched by a missing key
+    g_autoRefresh = 1;
+    LoadSettings();
+    EXPECT_EQ(0x12345678u, g_subnetFilter);
+    EXPECT_EQ(1, g_autoRefresh);
+
+    g_subnetFilter = kAllInterfaces;
+    g_autoRefresh = 0;
+    SaveSettings();
+    DWORD value = 0;
+    EXPECT_EQ(static_cast<DWORD>(REG_DWORD), Get(L"Subnet", &value));
+    EXPECT_EQ(0xFFFFFFFFu, value);
+    EXPECT_EQ(static_cast<DWORD>(REG_DWORD), Get(L"Refresh", &value));
+    EXPECT_EQ(0u, value);
+}
+
+TEST_F(SettingsTest, SavedValuesAreReadBack)
+{
+    PutDword(L"Subnet", 0x00004D0A);  // 10.77.0.0 as it lies in memory
+    PutDword(L"Refresh", 1);
+    LoadSettings();
+    EXPECT_EQ(0x00004D0Au, g_subnetFilter);
+    EXPECT_EQ(1, g_autoRefresh);
+}
+
+TEST_F(SettingsTest, SubnetOfWrongTypeOrSizeIsIgnoredAndOverwrittenAsDword)
+{
+    Put(L"Subnet", REG_SZ, L"10.0.0.0", sizeof(L"10.0.0.0"));
+    LoadSettings();
+    EXPECT_EQ(kAllInterfaces, g_subnetFilter);
+    SaveSettings();
+    DWORD value = 0;
+    EXPECT_EQ(static_cast<DWORD>(REG_DWORD), Get(L"Subnet", &value));
+    EXPECT_EQ(0xFFFFFFFFu, value);
+
+    const unsigned long long wide = 0x0000000000004D0AULL;
+    Put(L"Subnet", REG_QWORD, &wide, sizeof(wide));
+    LoadSettings();
+    EXPECT_EQ(kAllInterfaces, g_subnetFilter);
+
+    const unsigned char eight[8] = {10, 77, 0, 0, 0, 0, 0, 0};
+    Put(L"Subnet", REG_BINARY, eight, sizeof(eight));
+    LoadSettings();
+    EXPECT_EQ(kAllInterfaces, g_subnetFilter);
+    SaveSettings();
+    EXPECT_EQ(static_cast<DWORD>(REG_DWORD), Get(L"Subnet", &value));
+}
+
+TEST_F(SettingsTest, RefreshOfFiveReadsAsOnAndIsWrittenBackAsOne)
+{
+    PutDword(L"Refresh", 5);
+    LoadSettings();
+    EXPECT_EQ(1, g_autoRefresh);
+    SaveSettings();
+    DWORD value = 0;
+    EXPECT_EQ(static_cast<DWORD>(REG_DWORD), Get(L"Refresh", &value));
+    EXPECT_EQ(1u, value);
+}
+
+TEST_F(SettingsTest, RefreshOfWrongTypeKeepsOff)
+{
+    Put(L"Refresh", REG_SZ, L"1", sizeof(L"1"));
+    LoadSettings();
+    EXPECT_EQ(0, g_autoRefresh);
+}
+
+}  // namespace

@@ -1,0 +1,246 @@
+// The main window: a dialog template whose class procedure is MainWindowProc.
+// It dispatches each message to one small handler; the device list's rows are
+// kept by device_list.cpp.
+#include "ui/main_window.h"
+
+#include <winsock2.h>
+#include <windows.h>
+#include <commctrl.h>
+#include <stdio.h>
+#include <stdlib.h>
+
+#include "app/app_messages.h"
+#include "app/device_record.h"
+#include "app/globals.h"
+#include "app/platform.h"
+#include "net/interface_table.h"
+#include "ui/device_list.h"
+#include "ui/resource.h"
+
+namespace {
+
+struct ColumnSpec {
+    const wchar_t* header;
+    int widthNumerator;  // share of the list's client width, in fortieths
+};
+
+// The description column takes what the others leave (see ColumnWidth).
+const ColumnSpec kColumns[] = {
+    {L"IP Address", 6}, {L"Name", 11}, {L"MAC Address", 7}, {L"Description", -1}, {L"ARP", 2}, {L"", 0},
+};
+
+int ColumnWidth(int index, int clientWidth)
+{
+    if (kColumns[index].widthNumerator < 0) {
+        return clientWidth - 26 * clientWidth / 40;
+    }
+    return kColumns[index].widthNumerator * clientWidth / 40;
+}
+
+void FormatAddress(uint32_t address, wchar_t* text, size_t capacity)
+{
+    const unsigned char* octets = reinterpret_cast<const unsigned char*>(&address);
+    _snwprintf(text, capacity, L"%u.%u.%u.%u", octets[0], octets[1], octets[2], octets[3]);
+    text[capacity - 1] = L'\0';
+}
+
+void CreateDeviceColumns(HWND list)
+{
+    RECT client = {};
+    GetClientRect(list, &client);
+    int width = client.right - client.left;
+    for (int i = 0; i < static_cast<int>(sizeof(kColumns) / sizeof(kColumns[0])); ++i) {
+        LVCOLUMNW column = {};
+        column.mask = LVCF_WIDTH | LVCF_TEXT | LVCF_SUBITEM;
+        column.cx = ColumnWidth(i, width);
+        column.pszText = const_cast<wchar_t*>(kColumns[i].header);
+        column.iSubItem = i;
+        SendMessageW(list, LVM_INSERTCOLUMNW, i, reinterpret_cast<LPARAM>(&column));
+    }
+}
+
+LRESULT OnInitDialog(HWND window)
+{
+    // Set first, so that answers posted by the workers resumed below arrive.
+    g_mainWindow = window;
+    SendDlgItemMessageW(window, IDC_AUTO_REFRESH, BM_SETCHECK,
+                        g_autoRefresh != 0 ? BST_CHECKED : BST_UNCHECKED, 0);
+    FillSubnetCombo(window);
+    HWND list = GetDlgItem(window, IDC_DEVICE_LIST);
+    CreateDeviceColumns(list);
+    SendMessageW(list, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_FULLROWSELECT, LVS_EX_FULLROWSELECT);
+    ResumeInterfaceWorkers();
+    return 1;
+}
+
+// The subnet filter for the combo box's current selection.
+uint32_t SelectedSubnet(HWND combo)
+{
+    LRESULT selection = SendMessageW(combo, CB_GETCURSEL, 0, 0);
+    if (selection < 1) {
+        return kAllInterfaces;
+    }
+    wchar_t text[128] = {};
+    LRESULT length = SendMessageW(combo, CB_GETLBTEXTLEN, selection, 0);
+    if (length < 0 || length >= 128) {
+        return kAllInterfaces;
+    }
+    SendMessageW(combo, CB_GETLBTEXT, selection, reinterpret_cast<LPARAM>(text));
+    char narrow[32] = {};
+    size_t converted = wcstombs(narrow, text, sizeof(narrow) - 1);
+    if (converted == static_cast<size_t>(-1)) {
+        return kAllInterfaces;
+    }
+    narrow[sizeof(narrow) - 1] = '\0';
+    // inet_addr's failure value is the all-interfaces value.
+    return inet_addr(narrow);
+}
+
+void RestartDiscovery(HWND window)
+{
+    ClearDeviceList(window);
+    if (g_autoRefresh == 0) {
+        TriggerRefresh();
+    }
+}
+
+LRESULT OnCommand(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (LOWORD(wParam)) {
+    case IDM_ABOUT:
+        DialogBoxParamW(g_instance, MAKEINTRESOURCEW(IDD_ABOUT), window, AboutDialogProc, 0);
+        return 0;
+    case IDM_EXIT:
+        DestroyWindow(window);
+        return 0;
+    case IDC_REFRESH:
+        RestartDiscovery(window);
+        return 0;
+    case IDC_AUTO_REFRESH:
+        g_autoRefresh = SendDlgItemMessageW(window, IDC_AUTO_REFRESH, BM_GETCHECK, 0, 0) != 0 ? 1 : 0;
+        return 0;
+    case IDC_SUBNET:
+        if (HIWORD(wParam) == CBN_SELCHANGE) {
+            g_subnetFilter = SelectedSubnet(GetDlgItem(window, IDC_SUBNET));
+            RestartDiscovery(window);
+        }
+        return 0;
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+LRESULT OnNotify(HWND window, WPARAM wParam, LPARAM lParam)
+{
+    const NMHDR* header = reinterpret_cast<const NMHDR*>(lParam);
+    if (header == nullptr || header->idFrom != IDC_DEVICE_LIST) {
+        return 0;
+    }
+    switch (header->code) {
+    case NM_CUSTOMDRAW:
+        return ColourDeviceRow(window, wParam, lParam);
+    case NM_DBLCLK:
+        return OpenDevicePage(window, wParam, lParam);
+    }
+    return 0;
+}
+
+LRESULT OnAddressChange()
+{
+    // No owner: the window stays enabled and keeps handling answers meanwhile.
+    g_platform.messageBox(nullptr,
+                          L"A change in the IPv4 configuration has been detected.\r\n"
+                          L"The device list will be cleared.",
+                          L"IP Configuration Change", MB_OK | MB_ICONINFORMATION);
+    HWND window = g_mainWindow;
+    if (window != nullptr && IsWindow(window)) {
+        ClearDeviceList(window);
+        FillSubnetCombo(window);
+    }
+    ResumeInterfaceWorkers();
+    return 0;
+}
+
+LRESULT OnDestroy(HWND window)
+{
+    SetEvent(g_stopEvent);
+    ClearDeviceList(window);
+    PostQuitMessage(0);
+    return 0;
+}
+
+}  // namespace
+
+LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_INITDIALOG:
+        return OnInitDialog(window);
+    case WM_COMMAND:
+        return OnCommand(window, message, wParam, lParam);
+    case WM_NOTIFY:
+        return OnNotify(window, wParam, lParam);
+    case WM_DESTROY:
+        return OnDestroy(window);
+    case WM_APP_IPCHANGE:
+        return OnAddressChange();
+    case WM_APP_DEVICE:
+        return MergeDeviceRecord(window, wParam, lParam);
+    case WM_APP_TICK:
+        return ExpireStaleRows(window, wParam, lParam);
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+ATOM RegisterMainWindowClass(HINSTANCE instance, const wchar_t* className)
+{
+    WNDCLASSW windowClass = {};
+    windowClass.style = CS_HREDRAW | CS_VREDRAW;
+    windowClass.lpfnWndProc = MainWindowProc;
+    windowClass.cbClsExtra = 0;
+    windowClass.cbWndExtra = DLGWINDOWEXTRA;
+    windowClass.hInstance = instance;
+    windowClass.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(IDI_APP));
+    windowClass.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512));  // IDC_ARROW
+    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_BTNFACE + 1));
+    windowClass.lpszClassName = className;
+    return RegisterClassW(&windowClass);
+}
+
+void FillSubnetCombo(HWND window)
+{
+    HWND combo = GetDlgItem(window, IDC_SUBNET);
+    SendMessageW(combo, CB_RESETCONTENT, 0, 0);
+    SendMessageW(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(L"All Interfaces"));
+    SendMessageW(combo, CB_SETCURSEL, 0, 0);
+
+    LockInterfaceTable();
+    for (uint32_t i = 0; i < g_interfaceTable.count && g_interfaceTable.entries != nullptr; ++i) {
+        uint32_t network = g_interfaceTable.entries[i].network;
+        wchar_t text[32];
+        FormatAddress(network, text, 32);
+        LRESULT index = SendMessageW(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text));
+        if (g_subnetFilter != kAllInterfaces && g_subnetFilter == network) {
+            SendMessageW(combo, CB_SETCURSEL, index, 0);
+        }
+    }
+    UnlockInterfaceTable();
+
+    int entries = static_cast<int>(SendMessageW(combo, CB_GETCOUNT, 0, 0));
+    EnableWindow(combo, entries >= 3 ? TRUE : FALSE);
+}
+
+void ClearDeviceList(HWND window)
+{
+    HWND list = GetDlgItem(window, IDC_DEVICE_LIST);
+    int rows = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
+    for (int i = 0; i < rows; ++i) {
+        LVITEMW item = {};
+        item.mask = LVIF_PARAM;
+        item.iItem = 0;
+        if (!SendMessageW(list, LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item))) {
+            item.lParam = 0;
+        }
+        SendMessageW(list, LVM_DELETEITEM, 0, 0);
+        FreeDeviceRecord(reinterpret_cast<DeviceRecord*>(item.lParam));
+    }
+}
