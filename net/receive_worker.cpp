@@ -1,10 +1,137 @@
-// Broadcast discovery: receives the answers on one interface.
+// Broadcast discovery: receives the answers on one interface, turns each
+// into a DeviceRecord and posts it to the main window.
+#include "net/receive_worker.h"
+
+#include <ws2tcpip.h>
+#include <string.h>
+
+#include "app/device_record.h"
+#include "app/globals.h"
+#include "net/address_class.h"
+#include "net/arp_check.h"
+#include "net/discovery_reply.h"
+#include "net/discovery_request.h"
 #include "net/interface_table.h"
 #include "net/workers.h"
+
+namespace {
+
+// Sleeps out what is left of the slice that began at start; the abort event
+// cuts it short.
+void WaitOutSlice(DWORD start, HANDLE abortEvent)
+{
+    DWORD elapsed = GetTickCount() - start;
+    if (elapsed < kReceiveSliceMs) {
+        WaitForSingleObject(abortEvent, kReceiveSliceMs - elapsed);
+    }
+}
+
+void FormatAddress(const in_addr& address, wchar_t* text, size_t capacity)
+{
+    char narrow[INET_ADDRSTRLEN] = {};
+    if (inet_ntop(AF_INET, &address, narrow, sizeof(narrow)) == nullptr) {
+        text[0] = L'\0';
+        return;
+    }
+    // A dotted quad is plain ASCII: widening byte by byte is exact.
+    size_t i = 0;
+    for (; i + 1 < capacity && narrow[i] != '\0'; ++i) {
+        text[i] = static_cast<wchar_t>(static_cast<unsigned char>(narrow[i]));
+    }
+    text[i] = L'\0';
+}
+
+// Builds and posts the record for one accepted reply. A record that cannot
+// be allocated is skipped; one that cannot be posted is freed by the post.
+void ReportDevice(const InterfaceEntry* entry, const sockaddr_in& sender, const char* bytes,
+                  int length, ArpSnapshot* arp)
+{
+    uint32_t senderAddress = sender.sin_addr.s_addr;
+    DeviceState state = ClassifySender(senderAddress, entry->address, entry->mask, entry->network);
+
+    DeviceRecord* record = AllocateDeviceRecord();
+    if (record == nullptr) {
+        return;
+    }
+    FormatAddress(sender.sin_addr, record->ipText, kIpTextChars);
+    record->state = state;
+    record->lastSeen = GetTickCount();
+    ParseDiscoveryReply(bytes, static_cast<size_t>(length), record);
+    ArpCrossCheck(arp, senderAddress, record, GetTickCount());
+    PostDeviceRecord(record);
+}
+
+}  // namespace
+
+bool WaitForDatagram(SOCKET socket, HANDLE socketMutex, HANDLE abortEvent)
+{
+    DWORD start = GetTickCount();
+    fd_set readable;
+    FD_ZERO(&readable);
+    FD_SET(socket, &readable);
+    timeval timeout = {0, static_cast<long>(kReceiveSliceMs * 1000)};
+    if (select(0, &readable, nullptr, nullptr, &timeout) > 0) {
+        return true;
+    }
+    // The rest of the slice is spent without the lock, so a send can go out.
+    ReleaseMutex(socketMutex);
+    WaitOutSlice(start, abortEvent);
+    return false;
+}
 
 unsigned __stdcall ReceiveWorker(void* parameter)
 {
     InterfaceEntry* entry = static_cast<InterfaceEntry*>(parameter);
-    WaitForSingleObject(entry->abortEvent, INFINITE);
+    ArpSnapshot arp;
+    InitArpSnapshot(&arp);
+    char buffer[kDiscoveryReplyMaxBytes];
+
+    for (;;) {
+        if (WaitForSingleObject(entry->abortEvent, 0) == WAIT_OBJECT_0) {
+            break;
+        }
+        DWORD locked = WaitForSingleObject(entry->socketMutex, INFINITE);
+        if (locked != WAIT_OBJECT_0 && locked != WAIT_ABANDONED) {
+            WaitOutSlice(GetTickCount(), entry->abortEvent);
+            continue;
+        }
+        DWORD sliceStart = GetTickCount();
+        if (!WaitForDatagram(entry->socket, entry->socketMutex, entry->abortEvent)) {
+            continue;  // the wait has released the lock
+        }
+        memset(buffer, 0, sizeof(buffer));
+        sockaddr_storage from = {};
+        int fromLength = sizeof(from);
+        int received = recvfrom(entry->socket, buffer, sizeof(buffer), 0,
+                                reinterpret_cast<sockaddr*>(&from), &fromLength);
+        int readError = received < 0 ? WSAGetLastError() : 0;
+        ReleaseMutex(entry->socketMutex);
+
+        // Failed reads and empty datagrams leave no trace. A datagram longer
+        // than the buffer is simply lost; any other failure may repeat at
+        // once, so it costs the rest of the slice rather than a spin.
+        if (received < 0 && readError != WSAEMSGSIZE) {
+            WaitOutSlice(sliceStart, entry->abortEvent);
+        }
+        if (received <= 0) {
+            continue;
+        }
+        if (from.ss_family != AF_INET || fromLength < static_cast<int>(sizeof(sockaddr_in))) {
+            continue;
+        }
+        sockaddr_in sender;
+        memcpy(&sender, &from, sizeof(sender));
+        // Only this one loopback address is ignored; the rest of 127/8 is not.
+        if (sender.sin_addr.s_addr == htonl(INADDR_LOOPBACK)) {
+            continue;
+        }
+        uint32_t filter = g_subnetFilter;
+        if (filter != kAllInterfaces && filter != entry->network) {
+            continue;
+        }
+        ReportDevice(entry, sender, buffer, received, &arp);
+    }
+
+    ReleaseArpSnapshot(&arp);
     return 0;
 }

@@ -1,10 +1,59 @@
-// Broadcast discovery: sends the request on one interface.
+// Broadcast discovery: sends the request on one interface, once per trigger
+// or, with auto-refresh on, about every half second.
+#include <winsock2.h>
+#include <windows.h>
+
+#include "app/globals.h"
+#include "net/discovery_request.h"
 #include "net/interface_table.h"
 #include "net/workers.h"
+
+namespace {
+
+constexpr DWORD kTriggerWaitMs = 500;
+
+void SendDiscoveryRequest(InterfaceEntry* entry)
+{
+    sockaddr_in destination = {};
+    destination.sin_family = AF_INET;
+    destination.sin_port = htons(kDiscoveryPort);
+    destination.sin_addr.s_addr = entry->broadcast;
+
+    DWORD locked = WaitForSingleObject(entry->socketMutex, INFINITE);
+    if (locked != WAIT_OBJECT_0 && locked != WAIT_ABANDONED) {
+        return;
+    }
+    // A failed send is not retried: the next trigger or pass sends again.
+    sendto(entry->socket, kDiscoveryRequest, kDiscoveryRequestLength, 0,
+           reinterpret_cast<const sockaddr*>(&destination), sizeof(destination));
+    ReleaseMutex(entry->socketMutex);
+}
+
+}  // namespace
 
 unsigned __stdcall TransmitWorker(void* parameter)
 {
     InterfaceEntry* entry = static_cast<InterfaceEntry*>(parameter);
-    WaitForSingleObject(entry->abortEvent, INFINITE);
+    for (;;) {
+        if (WaitForSingleObject(entry->abortEvent, 0) == WAIT_OBJECT_0) {
+            break;
+        }
+        DWORD wait = WaitForSingleObject(entry->transmitTrigger, kTriggerWaitMs);
+        if (wait == WAIT_FAILED) {
+            // Never expected; keeps the loop from spinning if it happens.
+            if (WaitForSingleObject(entry->abortEvent, kTriggerWaitMs) == WAIT_OBJECT_0) {
+                break;
+            }
+        }
+        // Auto-refresh sends after a time-out too; otherwise only on a trigger.
+        if (g_autoRefresh == 0 && wait != WAIT_OBJECT_0) {
+            continue;
+        }
+        uint32_t filter = g_subnetFilter;
+        if (filter != kAllInterfaces && filter != entry->network) {
+            continue;
+        }
+        SendDiscoveryRequest(entry);
+    }
     return 0;
 }

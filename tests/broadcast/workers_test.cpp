@@ -1,0 +1,610 @@
+// The transmit and receive workers on a real socket, over loopback only:
+// the "interface" broadcasts to 127.0.0.1 and a test socket on
+// 127.0.0.1:30303 plays the device. Runs inside the lab namespace.
+#include <gtest/gtest.h>
+
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#include <windows.h>
+#include <process.h>
+#include <string.h>
+
+#include <string>
+#include <vector>
+
+#include "app/app_messages.h"
+#include "app/device_record.h"
+#include "app/globals.h"
+#include "app/platform.h"
+#include "broadcast/test_addresses.h"
+#include "net/discovery_request.h"
+#include "net/interface_table.h"
+#include "net/receive_worker.h"
+#include "net/workers.h"
+
+namespace {
+
+// ---- a window that collects the posted records ----
+
+std::vector<DeviceRecord> g_received;
+
+LRESULT CALLBACK SinkProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_APP_DEVICE) {
+        DeviceRecord* record = reinterpret_cast<DeviceRecord*>(lParam);
+        EXPECT_EQ(wParam, sizeof(DeviceRecord));
+        g_received.push_back(*record);
+        FreeDeviceRecord(record);  // the window owns what it receives
+        return 0;
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+HWND CreateSinkWindow()
+{
+    static ATOM atom = 0;
+    if (atom == 0) {
+        WNDCLASSW windowClass = {};
+        windowClass.lpfnWndProc = SinkProc;
+        windowClass.hInstance = GetModuleHandleW(nullptr);
+        windowClass.lpszClassName = L"BroadcastTestSink";
+        atom = RegisterClassW(&windowClass);
+    }
+    return CreateWindowExW(0, L"BroadcastTestSink", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                           GetModuleHandleW(nullptr), nullptr);
+}
+
+// Dispatches messages until count records have arrived or ms have passed.
+void PumpUntil(size_t count, DWORD ms)
+{
+    DWORD start = GetTickCount();
+    for (;;) {
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            DispatchMessageW(&message);
+        }
+        DWORD elapsed = GetTickCount() - start;
+        if (g_received.size() >= count || elapsed >= ms) {
+            return;
+        }
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, ms - elapsed, QS_ALLINPUT);
+    }
+}
+
+// ---- a fake ARP table that knows 127.0.0.2 ----
+
+DWORD WINAPI FakeArpTable(PMIB_IPNETTABLE table, PULONG size, BOOL)
+{
+    ULONG needed = sizeof(MIB_IPNETTABLE);  // header plus exactly one row
+    if (table == nullptr || *size < needed) {
+        *size = needed;
+        return ERROR_INSUFFICIENT_BUFFER;
+    }
+    memset(table, 0, needed);
+    table->dwNumEntries = 1;
+    MIB_IPNETROW& row = table->table[0];
+    row.dwAddr = Ipv4(127, 0, 0, 2);
+    row.dwPhysAddrLen = 6;
+    const unsigned char mac[6] = {0x00, 0x11, 0x22, 0xAA, 0xBB, 0xCC};
+    memcpy(row.bPhysAddr, mac, sizeof(mac));
+    row.dwType = 3;
+    return NO_ERROR;
+}
+
+// ---- loopback sockets ----
+
+const uint32_t kOtherDevice = Ipv4(127, 0, 0, 2);
+
+SOCKET BindUdp(uint32_t address, uint16_t port)
+{
+    SOCKET s = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+    if (s == INVALID_SOCKET) {
+        return s;
+    }
+    sockaddr_in local = {};
+    local.sin_family = AF_INET;
+    local.sin_port = htons(port);
+    local.sin_addr.s_addr = address;
+    if (bind(s, reinterpret_cast<const sockaddr*>(&local), sizeof(local)) == SOCKET_ERROR) {
+        closesocket(s);
+        return INVALID_SOCKET;
+    }
+    return s;
+}
+
+// Reads one datagram if one arrives within ms.
+bool ReceiveWithin(SOCKET s, DWORD ms, std::string* payload, sockaddr_in* from)
+{
+    fd_set readable;
+    FD_ZERO(&readable);
+    FD_SET(s, &readable);
+    timeval timeout = {static_cast<long>(ms / 1000), static_cast<long>((ms % 1000) * 1000)};
+    if (select(0, &readable, nullptr, nullptr, &timeout) <= 0) {
+        return false;
+    }
+    char buffer[2048];
+    sockaddr_in sender = {};
+    int senderLength = sizeof(sender);
+    int n = recvfrom(s, buffer, sizeof(buffer), 0, reinterpret_cast<sockaddr*>(&sender),
+                     &senderLength);
+    if (n < 0) {
+        return false;
+    }
+    payload->assign(buffer, static_cast<size_t>(n));
+    if (from != nullptr) {
+        *from = sender;
+    }
+    return true;
+}
+
+// Counts the datagrams that arrive within ms.
+int CountWithin(SOCKET s, DWORD ms)
+{
+    int count = 0;
+    DWORD start = GetTickCount();
+    std::string payload;
+    for (;;) {
+        DWORD elapsed = GetTickCount() - start;
+        if (elapsed >= ms) {
+            return count;
+        }
+        if (ReceiveWithin(s, ms - elapsed, &payload, nullptr)) {
+            ++count;
+        }
+    }
+}
+
+void SendTo(SOCKET s, const sockaddr_in& to, const std::string& payload)
+{
+    int sent = sendto(s, payload.data(), static_cast<int>(payload.size()), 0,
+                      reinterpret_cast<const sockaddr*>(&to), sizeof(to));
+    ASSERT_EQ(sent, static_cast<int>(payload.size()));
+}
+
+unsigned __stdcall TryMutex(void* mutex)
+{
+    DWORD result = WaitForSingleObject(static_cast<HANDLE>(mutex), 0);
+    if (result == WAIT_OBJECT_0 || result == WAIT_ABANDONED) {
+        ReleaseMutex(static_cast<HANDLE>(mutex));
+        return 1;
+    }
+    return 0;
+}
+
+// A mutex is recursive for its owner, so only another thread can tell.
+bool MutexIsFreeForOtherThreads(HANDLE mutex)
+{
+    HANDLE thread = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, TryMutex, mutex, 0, nullptr));
+    if (thread == nullptr) {
+        return false;
+    }
+    WaitForSingleObject(thread, INFINITE);
+    DWORD code = 0;
+    GetExitCodeThread(thread, &code);
+    CloseHandle(thread);
+    return code == 1;
+}
+
+// Sends one UDP datagram to a loopback socket with the given source address.
+// Wine binds a datagram socket asked for 127.0.0.2 to the wildcard address,
+// so its datagrams would leave from 127.0.0.1; a raw socket with our own IP
+// header gives them the wanted source. (The lab runs Wine as root.)
+void SendFrom(uint32_t source, uint16_t sourcePort, const sockaddr_in& to,
+              const std::string& payload)
+{
+    SOCKET raw = socket(AF_INET, SOCK_RAW, IPPROTO_UDP);
+    ASSERT_NE(raw, INVALID_SOCKET) << "raw socket: " << WSAGetLastError();
+    DWORD on = 1;
+    ASSERT_EQ(setsockopt(raw, IPPROTO_IP, IP_HDRINCL, reinterpret_cast<const char*>(&on),
+                         sizeof(on)),
+              0);
+    std::string packet(28, '\0');
+    packet += payload;
+    unsigned char* p = reinterpret_cast<unsigned char*>(&packet[0]);
+    u_short total = htons(static_cast<u_short>(packet.size()));
+    u_short udpLength = htons(static_cast<u_short>(8 + payload.size()));
+    u_short port = htons(sourcePort);
+    p[0] = 0x45;  // IPv4, 20-byte header; the kernel fills in the checksum
+    memcpy(p + 2, &total, 2);
+    p[8] = 64;    // TTL
+    p[9] = IPPROTO_UDP;
+    memcpy(p + 12, &source, 4);
+    memcpy(p + 16, &to.sin_addr.s_addr, 4);
+    memcpy(p + 20, &port, 2);
+    memcpy(p + 22, &to.sin_port, 2);
+    memcpy(p + 24, &udpLength, 2);  // UDP checksum 0: none
+    sockaddr_in destination = {};
+    destination.sin_family = AF_INET;
+    destination.sin_addr = to.sin_addr;
+    int sent = sendto(raw, packet.data(), static_cast<int>(packet.size()), 0,
+                      reinterpret_cast<const sockaddr*>(&destination), sizeof(destination));
+    closesocket(raw);
+    ASSERT_EQ(sent, static_cast<int>(packet.size()));
+}
+
+ULONGLONG ProcessCpuMs()
+{
+    FILETIME created, exited, kernel, user;
+    GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
+    ULARGE_INTEGER k, u;
+    k.LowPart = kernel.dwLowDateTime;
+    k.HighPart = kernel.dwHighDateTime;
+    u.LowPart = user.dwLowDateTime;
+    u.HighPart = user.dwHighDateTime;
+    return (k.QuadPart + u.QuadPart) / 10000;
+}
+
+unsigned __stdcall Spin(void* parameter)
+{
+    DWORD start = GetTickCount();
+    volatile unsigned long long sink = 0;
+    while (GetTickCount() - start < *static_cast<DWORD*>(parameter)) {
+        sink = sink + 1;
+    }
+    return 0;
+}
+
+class BroadcastWorkers : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        WSADATA data;
+        ASSERT_EQ(WSAStartup(MAKEWORD(2, 2), &data), 0);
+    }
+
+    static void TearDownTestSuite() { WSACleanup(); }
+
+    void SetUp() override
+    {
+        savedPlatform_ = g_platform;
+        savedFilter_ = g_subnetFilter;
+        savedAutoRefresh_ = g_autoRefresh;
+        g_autoRefresh = 0;
+        g_subnetFilter = kAllInterfaces;
+        g_platform.getIpNetTable = FakeArpTable;
+        g_received.clear();
+
+        entry_.socket = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+        ASSERT_NE(entry_.socket, INVALID_SOCKET);
+        BOOL enable = TRUE;
+        ASSERT_EQ(setsockopt(entry_.socket, SOL_SOCKET, SO_BROADCAST,
+                             reinterpret_cast<const char*>(&enable), sizeof(enable)),
+                  0);
+        entry_.socketMutex = CreateMutexW(nullptr, FALSE, nullptr);
+        entry_.transmitTrigger = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+        entry_.mdnsTrigger = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+        entry_.abortEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        ASSERT_NE(entry_.socketMutex, nullptr);
+        ASSERT_NE(entry_.transmitTrigger, nullptr);
+        ASSERT_NE(entry_.abortEvent, nullptr);
+        entry_.address = Ipv4(127, 0, 0, 1);
+        entry_.mask = Ipv4(255, 0, 0, 0);
+        entry_.network = Ipv4(127, 0, 0, 0);
+        entry_.broadcast = Ipv4(127, 0, 0, 1);  // loopback stands in for the broadcast
+        entry_.interfaceIndex = 1;
+    }
+
+    void TearDown() override
+    {
+        if (entry_.abortEvent != nullptr) {
+            SetEvent(entry_.abortEvent);
+        }
+        bool joined = true;
+        for (HANDLE thread : threads_) {
+            if (WaitForSingleObject(thread, 3000) != WAIT_OBJECT_0) {
+                ADD_FAILURE() << "a worker did not end after its abort event";
+                joined = false;
+                continue;
+            }
+            CloseHandle(thread);
+        }
+        if (joined) {  // a worker still running keeps its objects
+            if (entry_.socket != INVALID_SOCKET) closesocket(entry_.socket);
+            for (HANDLE h : {entry_.socketMutex, entry_.transmitTrigger, entry_.mdnsTrigger,
+                             entry_.abortEvent}) {
+                if (h != nullptr) CloseHandle(h);
+            }
+        }
+        for (SOCKET s : sockets_) {
+            closesocket(s);
+        }
+        if (window_ != nullptr) {
+            g_mainWindow = nullptr;
+            DestroyWindow(window_);
+        }
+        g_received.clear();
+        g_platform = savedPlatform_;
+        g_subnetFilter = savedFilter_;
+        g_autoRefresh = savedAutoRefresh_;
+    }
+
+    HANDLE Start(unsigned(__stdcall* worker)(void*))
+    {
+        HANDLE thread = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, worker, &entry_, 0, nullptr));
+        EXPECT_NE(thread, nullptr);
+        if (thread != nullptr) {
+            threads_.push_back(thread);
+        }
+        return thread;
+    }
+
+    SOCKET Device(uint32_t address, uint16_t port)
+    {
+        SOCKET s = BindUdp(address, port);
+        EXPECT_NE(s, INVALID_SOCKET) << "bind failed: " << WSAGetLastError();
+        if (s != INVALID_SOCKET) {
+            sockets_.push_back(s);
+        }
+        return s;
+    }
+
+    void UseSinkWindow()
+    {
+        window_ = CreateSinkWindow();
+        ASSERT_NE(window_, nullptr);
+        g_mainWindow = window_;
+    }
+
+    // Lets the transmit worker send one request, which gives the entry's
+    // socket its port; returns where replies must go.
+    sockaddr_in FirstRequest(SOCKET device)
+    {
+        SetEvent(entry_.transmitTrigger);
+        std::string payload;
+        sockaddr_in from = {};
+        EXPECT_TRUE(ReceiveWithin(device, 2000, &payload, &from));
+        EXPECT_EQ(payload, std::string(kDiscoveryRequest, kDiscoveryRequestLength));
+        return from;
+    }
+
+    InterfaceEntry entry_ = {INVALID_SOCKET, nullptr, nullptr, nullptr, nullptr,
+                             nullptr, nullptr, nullptr, 0, 0, 0, 0, 0};
+    std::vector<HANDLE> threads_;
+    std::vector<SOCKET> sockets_;
+    HWND window_ = nullptr;
+    PlatformServices savedPlatform_;
+    uint32_t savedFilter_ = kAllInterfaces;
+    int32_t savedAutoRefresh_ = 0;
+};
+
+TEST_F(BroadcastWorkers, TransmitSendsTheRequestOncePerTrigger)
+{
+    SOCKET device = Device(Ipv4(127, 0, 0, 1), kDiscoveryPort);
+    ASSERT_NE(device, INVALID_SOCKET);
+    Start(TransmitWorker);
+
+    SetEvent(entry_.transmitTrigger);
+    std::string payload;
+    sockaddr_in first = {};
+    ASSERT_TRUE(ReceiveWithin(device, 2000, &payload, &first));
+    EXPECT_EQ(payload.size(), 29u);
+    EXPECT_EQ(payload, "Discovery: Who is out there ?");
+    EXPECT_NE(first.sin_port, 0);
+
+    // Auto-refresh off: time-outs send nothing.
+    EXPECT_EQ(CountWithin(device, 1200), 0);
+
+    SetEvent(entry_.transmitTrigger);
+    sockaddr_in second = {};
+    ASSERT_TRUE(ReceiveWithin(device, 2000, &payload, &second));
+    EXPECT_EQ(second.sin_port, first.sin_port) << "every request leaves from the same socket";
+    EXPECT_EQ(CountWithin(device, 700), 0);
+}
+
+TEST_F(BroadcastWorkers, TransmitSkipsAnInterfaceTheFilterExcludes)
+{
+    SOCKET device = Device(Ipv4(127, 0, 0, 1), kDiscoveryPort);
+    ASSERT_NE(device, INVALID_SOCKET);
+    g_subnetFilter = Ipv4(10, 0, 0, 0);
+    Start(TransmitWorker);
+
+    SetEvent(entry_.transmitTrigger);
+    EXPECT_EQ(CountWithin(device, 800), 0);
+
+    // The trigger was used up while excluded: admitting the interface alone
+    // sends nothing until the next trigger.
+    g_subnetFilter = entry_.network;
+    EXPECT_EQ(CountWithin(device, 700), 0);
+    SetEvent(entry_.transmitTrigger);
+    EXPECT_EQ(CountWithin(device, 800), 1);
+}
+
+TEST_F(BroadcastWorkers, TransmitWithAutoRefreshSendsTwiceASecond)
+{
+    SOCKET device = Device(Ipv4(127, 0, 0, 1), kDiscoveryPort);
+    ASSERT_NE(device, INVALID_SOCKET);
+    g_autoRefresh = 1;
+    Start(TransmitWorker);
+
+    int count = CountWithin(device, 2100);
+    EXPECT_GE(count, 3);
+    EXPECT_LE(count, 5);
+}
+
+TEST_F(BroadcastWorkers, TransmitEndsWithinItsTriggerWait)
+{
+    HANDLE thread = Start(TransmitWorker);
+    ASSERT_NE(thread, nullptr);
+    Sleep(200);
+    DWORD start = GetTickCount();
+    SetEvent(entry_.abortEvent);
+    ASSERT_EQ(WaitForSingleObject(thread, 2000), static_cast<DWORD>(WAIT_OBJECT_0));
+    EXPECT_LT(GetTickCount() - start, 900u);
+    DWORD code = 1;
+    GetExitCodeThread(thread, &code);
+    EXPECT_EQ(code, 0u);
+}
+
+TEST_F(BroadcastWorkers, ReceivePostsRepliesFromAcceptedSenders)
+{
+    SOCKET device = Device(Ipv4(127, 0, 0, 1), kDiscoveryPort);
+    ASSERT_NE(device, INVALID_SOCKET);
+    UseSinkWindow();
+    Start(ReceiveWorker);
+    Start(TransmitWorker);
+    sockaddr_in worker = FirstRequest(device);
+
+    const std::string reply = "Speaker\r\n00-11-22-aa-bb-cc\r\nOrvel S1\r\n8080";
+    SendTo(device, worker, "From 127.0.0.1\r\n00-11-22-AA-BB-CC\r\nOrvel X");  // ignored
+    SendFrom(kOtherDevice, kDiscoveryPort, worker, "");                                                 // empty
+    SendFrom(kOtherDevice, kDiscoveryPort, worker, std::string(1537, 'x'));                             // too long
+    DWORD before = GetTickCount();
+    SendFrom(kOtherDevice, kDiscoveryPort, worker, reply);
+
+    PumpUntil(1, 3000);
+    PumpUntil(2, 300);  // anything wrongly accepted would be here by now
+    DWORD after = GetTickCount();
+    ASSERT_EQ(g_received.size(), 1u);
+    const DeviceRecord& record = g_received[0];
+    EXPECT_STREQ(record.ipText, L"127.0.0.2");
+    EXPECT_EQ(record.state, DeviceStateNormal);
+    EXPECT_STREQ(record.name, L"Speaker");
+    EXPECT_STREQ(record.macText, L"00-11-22-aa-bb-cc");
+    EXPECT_STREQ(record.description, L"Orvel S1");
+    EXPECT_STREQ(record.portText, L"8080");
+    EXPECT_EQ(record.arpConfirmed, 1);
+    EXPECT_EQ(record.arpMismatch, 0);
+    EXPECT_EQ(record.fromMdns, 0);
+    EXPECT_LE(record.lastSeen - before, after - before) << "lastSeen is the tick of arrival";
+}
+
+TEST_F(BroadcastWorkers, ReceiveTakesTheLongestDatagramAndEachReplyApart)
+{
+    SOCKET device = Device(Ipv4(127, 0, 0, 1), kDiscoveryPort);
+    ASSERT_NE(device, INVALID_SOCKET);
+    UseSinkWindow();
+    Start(ReceiveWorker);
+    Start(TransmitWorker);
+    sockaddr_in worker = FirstRequest(device);
+
+    SendFrom(kOtherDevice, kDiscoveryPort, worker, std::string(1536, 'x'));
+    SendFrom(kOtherDevice, kDiscoveryPort, worker, "Twice\r\n00-11-22-AA-BB-CD");
+    SendFrom(kOtherDevice, kDiscoveryPort, worker, "Twice\r\n00-11-22-AA-BB-CD");
+    PumpUntil(3, 3000);
+    ASSERT_EQ(g_received.size(), 3u);
+    EXPECT_EQ(wcslen(g_received[0].name), 255u);
+    EXPECT_STREQ(g_received[0].portText, L"80");
+    for (size_t i = 1; i < 3; ++i) {
+        EXPECT_STREQ(g_received[i].name, L"Twice");
+        EXPECT_EQ(g_received[i].arpMismatch, 1);
+        EXPECT_EQ(g_received[i].arpConfirmed, 0);
+    }
+}
+
+TEST_F(BroadcastWorkers, ReceiveDropsRepliesWhileTheFilterExcludesTheInterface)
+{
+    SOCKET device = Device(Ipv4(127, 0, 0, 1), kDiscoveryPort);
+    ASSERT_NE(device, INVALID_SOCKET);
+    UseSinkWindow();
+    Start(ReceiveWorker);
+    Start(TransmitWorker);
+    sockaddr_in worker = FirstRequest(device);
+
+    g_subnetFilter = Ipv4(10, 0, 0, 0);
+    SendFrom(kOtherDevice, kDiscoveryPort, worker, "Excluded");
+    PumpUntil(1, 600);
+    EXPECT_EQ(g_received.size(), 0u);
+
+    g_subnetFilter = entry_.network;
+    SendFrom(kOtherDevice, kDiscoveryPort, worker, "Admitted");
+    PumpUntil(1, 3000);
+    ASSERT_EQ(g_received.size(), 1u);
+    EXPECT_STREQ(g_received[0].name, L"Admitted");
+}
+
+TEST_F(BroadcastWorkers, SocketWaitLastsItsSliceOnASocketWithoutAPort)
+{
+    HANDLE abort = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    HANDLE mutex = CreateMutexW(nullptr, FALSE, nullptr);
+    ASSERT_NE(abort, nullptr);
+    ASSERT_NE(mutex, nullptr);
+    SOCKET fresh = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+    ASSERT_NE(fresh, INVALID_SOCKET);
+
+    struct Target {
+        const char* label;
+        SOCKET socket;
+    };
+    const Target targets[] = {{"never sent", fresh}, {"not a socket", INVALID_SOCKET}};
+    for (const Target& target : targets) {
+        SCOPED_TRACE(target.label);
+        DWORD start = GetTickCount();
+        for (int i = 0; i < 5; ++i) {
+            ASSERT_EQ(WaitForSingleObject(mutex, 0), static_cast<DWORD>(WAIT_OBJECT_0));
+            EXPECT_FALSE(WaitForDatagram(target.socket, mutex, abort));
+            // The lock was given back: another thread can take it at once.
+            EXPECT_TRUE(MutexIsFreeForOtherThreads(mutex));
+        }
+        EXPECT_GE(GetTickCount() - start, 5 * kReceiveSliceMs - 40);
+    }
+
+    // The abort event cuts the rest of a failed wait short.
+    SetEvent(abort);
+    ASSERT_EQ(WaitForSingleObject(mutex, 0), static_cast<DWORD>(WAIT_OBJECT_0));
+    DWORD start = GetTickCount();
+    EXPECT_FALSE(WaitForDatagram(INVALID_SOCKET, mutex, abort));
+    EXPECT_LT(GetTickCount() - start, 50u);
+
+    closesocket(fresh);
+    CloseHandle(mutex);
+    CloseHandle(abort);
+}
+
+TEST_F(BroadcastWorkers, SocketWaitKeepsTheLockWhenADatagramIsReady)
+{
+    SOCKET receiver = Device(Ipv4(127, 0, 0, 1), 0);
+    SOCKET sender = Device(Ipv4(127, 0, 0, 1), 0);
+    ASSERT_NE(receiver, INVALID_SOCKET);
+    ASSERT_NE(sender, INVALID_SOCKET);
+    sockaddr_in to = {};
+    int length = sizeof(to);
+    ASSERT_EQ(getsockname(receiver, reinterpret_cast<sockaddr*>(&to), &length), 0);
+    SendTo(sender, to, "ready");
+
+    ASSERT_EQ(WaitForSingleObject(entry_.socketMutex, 0), static_cast<DWORD>(WAIT_OBJECT_0));
+    EXPECT_TRUE(WaitForDatagram(receiver, entry_.socketMutex, entry_.abortEvent));
+    EXPECT_FALSE(MutexIsFreeForOtherThreads(entry_.socketMutex));
+    ReleaseMutex(entry_.socketMutex);
+}
+
+TEST_F(BroadcastWorkers, ReceiveLoopDoesNotSpinWithoutAPortOrASocket)
+{
+    // First measure what a thread that does spin costs on this (shared,
+    // possibly busy) machine, so the limit below means something.
+    DWORD spinMs = 500;
+    ULONGLONG cpuBefore = ProcessCpuMs();
+    HANDLE spinner = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, Spin, &spinMs, 0, nullptr));
+    ASSERT_NE(spinner, nullptr);
+    WaitForSingleObject(spinner, INFINITE);
+    CloseHandle(spinner);
+    ULONGLONG spinCpu = ProcessCpuMs() - cpuBefore;
+    ASSERT_GE(spinCpu, 50u) << "process CPU time is not measurable here";
+
+    // A never-sent socket, then no socket at all (select fails at once).
+    for (bool closeSocket : {false, true}) {
+        SCOPED_TRACE(closeSocket ? "no socket" : "never-sent socket");
+        if (closeSocket) {
+            closesocket(entry_.socket);
+            entry_.socket = INVALID_SOCKET;
+            ResetEvent(entry_.abortEvent);
+        }
+        HANDLE thread = Start(ReceiveWorker);
+        ASSERT_NE(thread, nullptr);
+        cpuBefore = ProcessCpuMs();
+        Sleep(1000);
+        ULONGLONG used = ProcessCpuMs() - cpuBefore;
+        // A spinning loop would cost about twice what the 500 ms spin did.
+        EXPECT_LT(used, spinCpu / 2) << "the receive loop spins";
+
+        // The mutex is held only in slices: a sender gets it.
+        ASSERT_EQ(WaitForSingleObject(entry_.socketMutex, 500), static_cast<DWORD>(WAIT_OBJECT_0));
+        ReleaseMutex(entry_.socketMutex);
+
+        DWORD start = GetTickCount();
+        SetEvent(entry_.abortEvent);
+        ASSERT_EQ(WaitForSingleObject(thread, 2000), static_cast<DWORD>(WAIT_OBJECT_0));
+        EXPECT_LT(GetTickCount() - start, 400u);
+    }
+}
+
+}  // namespace
