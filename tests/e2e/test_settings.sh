@@ -1,0 +1,33 @@
+# The subnet choice and the auto-refresh flag survive a restart through the
+# registry; the subnet is stored as the network's bytes in memory order.
+# Usage: test_settings.sh PROGRAM_EXE INSPECTOR_EXE
+source "$(dirname "$0")/lib.sh"
+e2e_init "$@"
+
+reset_settings
+start_app
+wait_main_window
+dump_app
+index=$(combo_index 10.77.0.0)
+[[ -n $index ]] || fail "no subnet entry 10.77.0.0: $(dump_lines combo | tr '\n' ' ')"
+inspect select-subnet "$index" || fail "select-subnet $index failed"
+inspect auto-refresh 1 || fail "auto-refresh 1 failed"
+dump_app
+expect_eq "$(combo_selected_text)" "10.77.0.0" "selected subnet after choosing it"
+expect_eq "$(control_field 1002 6)" "1" "Auto-refresh after checking it"
+close_app_expect_exit 0
+
+# 10.77.0.0 in network byte order, read as a little-endian DWORD.
+expect_dword Subnet 0x00004d0a
+expect_dword Refresh 1
+
+start_app
+wait_main_window
+dump_app
+cat "$DUMP"
+expect_eq "$(combo_selected_text)" "10.77.0.0" "selected subnet after a restart"
+expect_eq "$(control_field 1002 6)" "1" "Auto-refresh after a restart"
+close_app_expect_exit 0
+expect_dword Subnet 0x00004d0a
+expect_dword Refresh 1
+note "PASS"

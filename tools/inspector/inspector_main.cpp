@@ -1,0 +1,305 @@
+// ndt_inspector: reads and drives the running Network Discovery Tool from a
+// second process in the same Wine prefix and desktop. One command per run;
+// results are tab-separated lines on stdout; exit code 0 on success, 1 when
+// the program's window is missing, 2 on a usage error, 3 when an action failed.
+#include <windows.h>
+
+#include <commctrl.h>
+#include <fcntl.h>
+#include <io.h>
+#include <stdio.h>
+#include <stdlib.h>
+
+#include <string>
+#include <vector>
+
+#include "app/device_record.h"
+#include "tools/inspector/process_counts.h"
+#include "tools/inspector/program_windows.h"
+#include "tools/inspector/remote_list_view.h"
+
+namespace {
+
+const int kDeviceListId = 1000;
+const int kAutoRefreshId = 1002;
+const int kSubnetId = 1003;
+const int kColumnCount = 6;
+
+enum ExitCode { kOk = 0, kNoWindow = 1, kUsage = 2, kFailed = 3 };
+
+int Fail(ExitCode code, const wchar_t* message) {
+    fwprintf(stderr, L"ndt_inspector: %ls\n", message);
+    return code;
+}
+
+bool ParseInt(const wchar_t* text, long* value) {
+    wchar_t* end = nullptr;
+    *value = wcstol(text, &end, 0);
+    return end != text && *end == L'\0';
+}
+
+// The owner process of the main window, opened for list-view memory access.
+class ProgramProcess {
+public:
+    explicit ProgramProcess(HWND main) {
+        DWORD id = 0;
+        GetWindowThreadProcessId(main, &id);
+        handle_ = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE |
+                                  PROCESS_QUERY_INFORMATION, FALSE, id);
+    }
+    ~ProgramProcess() {
+        if (handle_ != nullptr) CloseHandle(handle_);
+    }
+    ProgramProcess(const ProgramProcess&) = delete;
+    ProgramProcess& operator=(const ProgramProcess&) = delete;
+    HANDLE Handle() const { return handle_; }
+
+private:
+    HANDLE handle_;
+};
+
+// A kind followed by the rectangle's four edges.
+std::vector<std::wstring> RectLine(const wchar_t* kind, const RECT& rect) {
+    return {kind, Number(rect.left), Number(rect.top), Number(rect.right), Number(rect.bottom)};
+}
+
+void PrintCombo(HWND combo) {
+    LRESULT count = SendMessageW(combo, CB_GETCOUNT, 0, 0);
+    LRESULT selected = SendMessageW(combo, CB_GETCURSEL, 0, 0);
+    for (LRESULT i = 0; i < count; ++i) {
+        wchar_t text[256] = L"";
+        LRESULT length = SendMessageW(combo, CB_GETLBTEXTLEN, i, 0);
+        if (length >= 0 && length < 256) {
+            SendMessageW(combo, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(text));
+        }
+        PrintLine({L"combo", Number(i), text, Number(i == selected ? 1 : 0)});
+    }
+}
+
+// Columns, rows as shown, and the stored record behind each row.
+bool PrintList(HWND list, HANDLE process) {
+    RemoteListView view = {list, process};
+    RECT client = {};
+    GetClientRect(list, &client);
+    PrintLine({L"listclient", Number(client.right - client.left)});
+    MapWindowPoints(list, nullptr, reinterpret_cast<POINT*>(&client), 2);
+    PrintLine(RectLine(L"listscreen", client));
+
+    bool ok = true;
+    for (int column = 0; column < kColumnCount; ++column) {
+        int width = 0;
+        std::wstring header;
+        if (!ReadColumn(view, column, &width, &header)) {
+            ok = false;
+            continue;
+        }
+        PrintLine({L"column", Number(column), Number(width), header});
+    }
+    LRESULT rows = SendMessageW(list, LVM_GETITEMCOUNT, 0, 0);
+    for (int row = 0; row < rows; ++row) {
+        std::vector<std::wstring> fields = {L"row", Number(row)};
+        for (int column = 0; column < kColumnCount; ++column) {
+            std::wstring text;
+            ok = ReadItemText(view, row, column, &text) && ok;
+            fields.push_back(text);
+        }
+        PrintLine(fields);
+    }
+    for (int row = 0; row < rows; ++row) {
+        LPARAM param = 0;
+        DeviceRecord record = {};
+        if (!ReadItemParam(view, row, &param) ||
+            !ReadRemote(process, reinterpret_cast<void*>(param), &record, sizeof(record))) {
+            ok = false;
+            continue;
+        }
+        record.portText[kPortTextChars - 1] = L'\0';
+        PrintLine({L"rowstate", Number(row), Number(record.state), Number(record.lastSeen),
+                   record.portText});
+        RECT rect = {};
+        if (ReadItemRect(view, row, &rect)) {
+            MapWindowPoints(list, nullptr, reinterpret_cast<POINT*>(&rect), 2);
+            std::vector<std::wstring> fields = RectLine(L"rowrect", rect);
+            fields.insert(fields.begin() + 1, Number(row));
+            PrintLine(fields);
+        }
+    }
+    return ok;
+}
+
+int Dump(HWND main) {
+    ProgramProcess process(main);
+    if (process.Handle() == nullptr) return Fail(kFailed, L"cannot open the program's process");
+    DWORD processId = 0;
+    GetWindowThreadProcessId(main, &processId);
+    RECT frame = {};
+    GetWindowRect(main, &frame);
+
+    PrintLine({L"caption", WindowText(main)});
+    PrintLine({L"pid", Number(processId)});
+    PrintLine(RectLine(L"rect", frame));
+    PrintLine({L"enabled", Number(IsWindowEnabled(main) ? 1 : 0)});
+    PrintControls(main);
+    PrintCombo(GetDlgItem(main, kSubnetId));
+    bool ok = PrintList(GetDlgItem(main, kDeviceListId), process.Handle());
+    for (HWND window : VisibleTopLevelWindows(processId)) {
+        PrintLine({L"window", HexHandle(window), WindowText(window)});
+    }
+    fflush(stdout);
+    return ok ? kOk : Fail(kFailed, L"some list-view reads failed");
+}
+
+int Wait(long seconds) {
+    DWORD deadline = GetTickCount() + static_cast<DWORD>(seconds) * 1000;
+    for (;;) {
+        HWND main = FindMainWindow();
+        if (main != nullptr && IsWindowVisible(main)) return kOk;
+        if (static_cast<LONG>(GetTickCount() - deadline) >= 0) {
+            return Fail(kNoWindow, L"the main window did not appear");
+        }
+        Sleep(100);
+    }
+}
+
+// Waits for a top-level window of the program with this caption and prints it
+// with its controls (message boxes, About box).
+int WaitBox(const std::wstring& caption, long seconds) {
+    DWORD deadline = GetTickCount() + static_cast<DWORD>(seconds) * 1000;
+    for (;;) {
+        DWORD processId = FindProgramProcessId();
+        HWND box = processId != 0 ? FindWindowByCaption(processId, caption) : nullptr;
+        if (box != nullptr) {
+            PrintLine({L"window", HexHandle(box), WindowText(box)});
+            PrintLine({L"pid", Number(processId)});
+            PrintControls(box);
+            fflush(stdout);
+            return kOk;
+        }
+        if (static_cast<LONG>(GetTickCount() - deadline) >= 0) {
+            return Fail(kNoWindow, L"no window with that caption appeared");
+        }
+        Sleep(100);
+    }
+}
+
+// Presses the box's OK button; a box without one gets the command directly.
+int CloseBox(const std::wstring& caption) {
+    DWORD processId = FindProgramProcessId();
+    HWND box = processId != 0 ? FindWindowByCaption(processId, caption) : nullptr;
+    if (box == nullptr) return Fail(kNoWindow, L"no window of the program with that caption");
+    HWND ok = GetDlgItem(box, IDOK);
+    bool posted = ok != nullptr
+                      ? PostMessageW(ok, BM_CLICK, 0, 0)
+                      : PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    return posted ? kOk : Fail(kFailed, L"cannot post to the box");
+}
+
+int Handles(HWND main) {
+    DWORD processId = 0;
+    GetWindowThreadProcessId(main, &processId);
+    DWORD handles = 0;
+    DWORD threads = 0;
+    if (!CountProcessHandles(processId, &handles)) return Fail(kFailed, L"cannot count handles");
+    if (!CountProcessThreads(processId, &threads)) return Fail(kFailed, L"cannot count threads");
+    PrintLine({L"handles", Number(handles)});
+    PrintLine({L"threads", Number(threads)});
+    return kOk;
+}
+
+// Posts a full double-click at a point of the list's client area.
+int DoubleClick(HWND list, POINT point) {
+    LPARAM where = MAKELPARAM(point.x, point.y);
+    bool posted = PostMessageW(list, WM_LBUTTONDOWN, MK_LBUTTON, where) &&
+                  PostMessageW(list, WM_LBUTTONUP, 0, where) &&
+                  PostMessageW(list, WM_LBUTTONDBLCLK, MK_LBUTTON, where) &&
+                  PostMessageW(list, WM_LBUTTONUP, 0, where);
+    return posted ? kOk : Fail(kFailed, L"cannot post the clicks");
+}
+
+int DoubleClickRow(HWND main, long row) {
+    ProgramProcess process(main);
+    if (process.Handle() == nullptr) return Fail(kFailed, L"cannot open the program's process");
+    HWND list = GetDlgItem(main, kDeviceListId);
+    RemoteListView view = {list, process.Handle()};
+    RECT rect = {};
+    if (!ReadItemRect(view, static_cast<int>(row), &rect)) return Fail(kFailed, L"no such row");
+    POINT centre = {(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2};
+    return DoubleClick(list, centre);
+}
+
+// A point below the last row (or in the middle of an empty list).
+int DoubleClickEmpty(HWND main) {
+    ProgramProcess process(main);
+    if (process.Handle() == nullptr) return Fail(kFailed, L"cannot open the program's process");
+    HWND list = GetDlgItem(main, kDeviceListId);
+    RemoteListView view = {list, process.Handle()};
+    RECT client = {};
+    GetClientRect(list, &client);
+    POINT point = {client.right / 4, client.bottom / 2};
+    LRESULT rows = SendMessageW(list, LVM_GETITEMCOUNT, 0, 0);
+    RECT last = {};
+    if (rows > 0 && ReadItemRect(view, static_cast<int>(rows - 1), &last)) {
+        if (last.bottom + 4 >= client.bottom) return Fail(kFailed, L"no empty space below the rows");
+        point.y = (last.bottom + client.bottom) / 2;
+    }
+    return DoubleClick(list, point);
+}
+
+int SelectSubnet(HWND main, long index) {
+    HWND combo = GetDlgItem(main, kSubnetId);
+    if (SendMessageW(combo, CB_SETCURSEL, index, 0) != index) return Fail(kFailed, L"no such entry");
+    PostMessageW(main, WM_COMMAND, MAKEWPARAM(kSubnetId, CBN_SELCHANGE), reinterpret_cast<LPARAM>(combo));
+    return kOk;
+}
+
+int SetAutoRefresh(HWND main, long on) {
+    HWND box = GetDlgItem(main, kAutoRefreshId);
+    SendMessageW(box, BM_SETCHECK, on ? BST_CHECKED : BST_UNCHECKED, 0);
+    PostMessageW(main, WM_COMMAND, MAKEWPARAM(kAutoRefreshId, BN_CLICKED), reinterpret_cast<LPARAM>(box));
+    return kOk;
+}
+
+int Usage() {
+    fwprintf(stderr,
+             L"usage: ndt_inspector wait SECONDS | dump | command ID | select-subnet INDEX |\n"
+             L"       auto-refresh 0|1 | close | dblclick ROW | dblclick-empty | handles |\n"
+             L"       close-box CAPTION | wait-box CAPTION SECONDS\n");
+    return kUsage;
+}
+
+int Run(int argc, wchar_t** argv) {
+    if (argc < 2) return Usage();
+    std::wstring command = argv[1];
+    long number = 0;
+    bool hasNumber = argc >= 3 && ParseInt(argv[2], &number);
+
+    if (command == L"wait") return hasNumber ? Wait(number) : Usage();
+    if (command == L"close-box") return argc == 3 ? CloseBox(argv[2]) : Usage();
+    if (command == L"wait-box") {
+        long seconds = 0;
+        return argc == 4 && ParseInt(argv[3], &seconds) ? WaitBox(argv[2], seconds) : Usage();
+    }
+
+    HWND main = FindMainWindow();
+    if (main == nullptr) return Fail(kNoWindow, L"the main window does not exist");
+    if (command == L"dump") return Dump(main);
+    if (command == L"handles") return Handles(main);
+    if (command == L"close") return PostMessageW(main, WM_CLOSE, 0, 0) ? kOk : Fail(kFailed, L"post failed");
+    if (command == L"dblclick-empty") return DoubleClickEmpty(main);
+    if (!hasNumber) return Usage();
+    if (command == L"command") {
+        return PostMessageW(main, WM_COMMAND, MAKEWPARAM(number, 0), 0) ? kOk : Fail(kFailed, L"post failed");
+    }
+    if (command == L"select-subnet") return SelectSubnet(main, number);
+    if (command == L"auto-refresh") return SetAutoRefresh(main, number);
+    if (command == L"dblclick") return DoubleClickRow(main, number);
+    return Usage();
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    // Plain "\n" line ends on the Unix pipe that the tests read.
+    _setmode(_fileno(stdout), _O_BINARY);
+    return Run(argc, argv);
+}
