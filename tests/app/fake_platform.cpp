@@ -16,17 +16,29 @@ uint32_t Ipv4(const char* text)
 
 namespace {
 
+void FillRows(FakePlatform* fake, PMIB_IPADDRTABLE table);
+
 DWORD WINAPI FakeGetIpAddrTable(PMIB_IPADDRTABLE table, PULONG size, BOOL)
 {
     FakePlatform* fake = FakePlatform::current;
+    EnterCriticalSection(&fake->lock);
+    DWORD result = NO_ERROR;
     ULONG needed = static_cast<ULONG>(sizeof(DWORD) + (fake->addresses.size() + 1) * sizeof(MIB_IPADDRROW));
     if (table == nullptr || *size < needed) {
         *size = needed;
-        return fake->addressProbeResult;
+        result = fake->addressProbeResult;
+    } else if (fake->addressReadResult != NO_ERROR) {
+        result = fake->addressReadResult;
+    } else {
+        FillRows(fake, table);
+        ++fake->addressReads;
     }
-    if (fake->addressReadResult != NO_ERROR) {
-        return fake->addressReadResult;
-    }
+    LeaveCriticalSection(&fake->lock);
+    return result;
+}
+
+void FillRows(FakePlatform* fake, PMIB_IPADDRTABLE table)
+{
     table->dwNumEntries = static_cast<DWORD>(fake->addresses.size());
     for (size_t i = 0; i < fake->addresses.size(); ++i) {
         MIB_IPADDRROW& row = table->table[i];
@@ -34,7 +46,6 @@ DWORD WINAPI FakeGetIpAddrTable(PMIB_IPADDRTABLE table, PULONG size, BOOL)
         row.dwMask = Ipv4(fake->addresses[i].mask);
         row.dwIndex = fake->addresses[i].index;
     }
-    return NO_ERROR;
 }
 
 ULONG WINAPI FakeGetAdaptersAddresses(ULONG, ULONG, PVOID, PIP_ADAPTER_ADDRESSES list, PULONG size)
@@ -87,7 +98,10 @@ ULONG WINAPI FakeGetAdaptersAddresses(ULONG, ULONG, PVOID, PIP_ADAPTER_ADDRESSES
 
 int WINAPI FakeMessageBox(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type)
 {
-    FakePlatform::current->boxes.push_back({owner, text ? text : L"", caption ? caption : L"", type});
+    FakePlatform* fake = FakePlatform::current;
+    EnterCriticalSection(&fake->lock);
+    fake->boxes.push_back({owner, text ? text : L"", caption ? caption : L"", type});
+    LeaveCriticalSection(&fake->lock);
     return IDOK;
 }
 
@@ -95,6 +109,7 @@ int WINAPI FakeMessageBox(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type)
 
 FakePlatform::FakePlatform() : saved_(g_platform)
 {
+    InitializeCriticalSection(&lock);
     current = this;
     g_platform.getIpAddrTable = FakeGetIpAddrTable;
     g_platform.getAdaptersAddresses = FakeGetAdaptersAddresses;
@@ -105,4 +120,12 @@ FakePlatform::~FakePlatform()
 {
     g_platform = saved_;
     current = nullptr;
+    DeleteCriticalSection(&lock);
+}
+
+void FakePlatform::SetAddresses(const std::vector<FakeAddress>& rows)
+{
+    EnterCriticalSection(&lock);
+    addresses = rows;
+    LeaveCriticalSection(&lock);
 }

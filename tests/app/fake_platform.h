@@ -43,6 +43,12 @@ public:
     ULONG adapterProbeResult = ERROR_BUFFER_OVERFLOW;
     std::vector<RecordedBox> boxes;
 
+    // Replaces the address rows while another thread may be reading them.
+    void SetAddresses(const std::vector<FakeAddress>& rows);
+    // Number of address-table reads that returned rows.
+    LONG addressReads = 0;
+    CRITICAL_SECTION lock;
+
     static FakePlatform* current;
 
 private:
