@@ -38,15 +38,22 @@ unsigned __stdcall TransmitWorker(void* parameter)
         if (WaitForSingleObject(entry->abortEvent, 0) == WAIT_OBJECT_0) {
             break;
         }
-        DWORD wait = WaitForSingleObject(entry->transmitTrigger, kTriggerWaitMs);
+        // The abort event ends the wait too, so that shutdown and a rebuild
+        // need not sit out the half second.
+        HANDLE events[2] = {entry->abortEvent, entry->transmitTrigger};
+        DWORD wait = WaitForMultipleObjects(2, events, FALSE, kTriggerWaitMs);
+        if (wait == WAIT_OBJECT_0) {
+            break;
+        }
         if (wait == WAIT_FAILED) {
             // Never expected; keeps the loop from spinning if it happens.
             if (WaitForSingleObject(entry->abortEvent, kTriggerWaitMs) == WAIT_OBJECT_0) {
                 break;
             }
         }
+        bool triggered = wait == WAIT_OBJECT_0 + 1;
         // Auto-refresh sends after a time-out too; otherwise only on a trigger.
-        if (g_autoRefresh == 0 && wait != WAIT_OBJECT_0) {
+        if (g_autoRefresh == 0 && !triggered) {
             continue;
         }
         uint32_t filter = g_subnetFilter;

@@ -421,7 +421,7 @@ TEST_F(BroadcastWorkers, TransmitWithAutoRefreshSendsTwiceASecond)
     EXPECT_LE(count, 5);
 }
 
-TEST_F(BroadcastWorkers, TransmitEndsWithinItsTriggerWait)
+TEST_F(BroadcastWorkers, TransmitEndsPromptlyOnAbort)
 {
     HANDLE thread = Start(TransmitWorker);
     ASSERT_NE(thread, nullptr);
@@ -429,7 +429,8 @@ TEST_F(BroadcastWorkers, TransmitEndsWithinItsTriggerWait)
     DWORD start = GetTickCount();
     SetEvent(entry_.abortEvent);
     ASSERT_EQ(WaitForSingleObject(thread, 2000), static_cast<DWORD>(WAIT_OBJECT_0));
-    EXPECT_LT(GetTickCount() - start, 900u);
+    // The abort ends the trigger wait itself, not only the next pass.
+    EXPECT_LT(GetTickCount() - start, 150u);
     DWORD code = 1;
     GetExitCodeThread(thread, &code);
     EXPECT_EQ(code, 0u);
