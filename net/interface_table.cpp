@@ -324,13 +324,19 @@ void UnlockInterfaceTable()
     LeaveCriticalSection(&g_tableLock);
 }
 
-int BuildInterfaceTable()
+namespace {
+
+// Builds under the lock, after an optional teardown in the same hold. The box
+// is shown outside the lock: the window thread must never wait on a lock
+// whose holder waits for a user.
+int BuildUnderLock(bool teardownFirst)
 {
     LockInterfaceTable();
+    if (teardownFirst) {
+        TeardownInterfaceTable();
+    }
     const wchar_t* failure = BuildTable();
     UnlockInterfaceTable();
-    // The box is shown outside the lock: the window thread must never wait on
-    // a lock whose holder waits for a user.
     if (failure != nullptr) {
         ShowBuildError(failure);
         return 0;
@@ -338,17 +344,16 @@ int BuildInterfaceTable()
     return 1;
 }
 
+}  // namespace
+
+int BuildInterfaceTable()
+{
+    return BuildUnderLock(false);
+}
+
 int RebuildInterfaceTable()
 {
-    LockInterfaceTable();
-    TeardownInterfaceTable();
-    const wchar_t* failure = BuildTable();
-    UnlockInterfaceTable();
-    if (failure != nullptr) {
-        ShowBuildError(failure);
-        return 0;
-    }
-    return 1;
+    return BuildUnderLock(true);
 }
 
 void TeardownInterfaceTable()
