@@ -1,0 +1,1 @@
+"""Simulated discovery devices for the lab network (see tools/simulate)."""
