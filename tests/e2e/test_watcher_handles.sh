@@ -12,11 +12,11 @@ extra_iface=pc1
 extra_address=172.30.6.10/24
 extra_network=172.30.6.0
 changes=10
-# Handles may differ from the start by at most this many. Once the workers'
-# discovery pass has ended (three equal readings a second apart) the count
-# returns exactly to its start value in every run measured here, so any
-# difference is a leak.
-handle_tolerance=0
+# Handles may differ from the start by at most this many. Wine's own handles
+# move by one or two while the program idles (60 and 62 were both seen at
+# rest); a leak of even one handle per change would add ten over the ten
+# changes and fail.
+handle_tolerance=4
 watcher_require_iface "$extra_iface"
 watcher_require_absent "$extra_address"
 
@@ -64,7 +64,10 @@ start_threads=$THREADS
 # No change: the watcher compares the table every pass but never rebuilds.
 expect_no_change_box 3 "with no address change"
 read_counts
-expect_eq "$HANDLES/$THREADS" "$start_handles/$start_threads" "handles/threads after 3 s without a change"
+expect_eq "$THREADS" "$start_threads" "threads after 3 s without a change"
+idle_diff=$((HANDLES - start_handles))
+((idle_diff <= handle_tolerance && idle_diff >= -handle_tolerance)) ||
+  fail "handles went from $start_handles to $HANDLES in 3 s without a change (tolerance $handle_tolerance)"
 dump_app
 expect_eq "$(combo_networks)" "$before" "subnet entries after 3 s without a change"
 
