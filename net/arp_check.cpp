@@ -61,6 +61,9 @@ void ReleaseArpSnapshot(ArpSnapshot* snapshot)
 DWORD RefreshArpSnapshot(ArpSnapshot* snapshot, DWORD now)
 {
     ReleaseArpSnapshot(snapshot);
+    // Under Wine one read of a full table takes close to the snapshot's whole
+    // lifetime, so its age counts from the end of the read.
+    DWORD readStarted = GetTickCount();
 
     ULONG size = 0;
     DWORD status = g_platform.getIpNetTable(nullptr, &size, FALSE);
@@ -83,7 +86,7 @@ DWORD RefreshArpSnapshot(ArpSnapshot* snapshot, DWORD now)
     DWORD fits = size > header ? static_cast<DWORD>((size - header) / sizeof(MIB_IPNETROW)) : 0;
     snapshot->table = table;
     snapshot->rowCount = table->dwNumEntries < fits ? table->dwNumEntries : fits;
-    snapshot->readTick = now;
+    snapshot->readTick = now + (GetTickCount() - readStarted);
     return NO_ERROR;
 }
 

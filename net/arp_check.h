@@ -29,7 +29,8 @@ void InitArpSnapshot(ArpSnapshot* snapshot);
 // Frees the table, if any, and leaves the snapshot empty.
 void ReleaseArpSnapshot(ArpSnapshot* snapshot);
 
-// Replaces the snapshot with a fresh copy of the table read at tick now.
+// Replaces the snapshot with a fresh copy of the table; its age counts from
+// tick now plus the time the read itself took.
 // Returns NO_ERROR, or the failing status with the snapshot left empty.
 DWORD RefreshArpSnapshot(ArpSnapshot* snapshot, DWORD now);
 

@@ -160,6 +160,28 @@ LRESULT OnAddressChange()
     return 0;
 }
 
+// Answers come in bursts (hundreds after one request). Redrawing the list for
+// every inserted row makes each insert cost milliseconds, so drawing is held
+// off while more answers wait in the queue and resumed with the last one.
+LRESULT OnDeviceRecord(HWND window, WPARAM wParam, LPARAM lParam)
+{
+    static bool s_redrawHeld = false;
+    HWND list = GetDlgItem(window, IDC_DEVICE_LIST);
+    MSG next;
+    bool morePending = PeekMessageW(&next, window, WM_APP_DEVICE, WM_APP_DEVICE, PM_NOREMOVE) != FALSE;
+    if (morePending && !s_redrawHeld) {
+        SendMessageW(list, WM_SETREDRAW, FALSE, 0);
+        s_redrawHeld = true;
+    }
+    LRESULT result = MergeDeviceRecord(window, wParam, lParam);
+    if (!morePending && s_redrawHeld) {
+        SendMessageW(list, WM_SETREDRAW, TRUE, 0);
+        InvalidateRect(list, nullptr, TRUE);
+        s_redrawHeld = false;
+    }
+    return result;
+}
+
 LRESULT OnDestroy(HWND window)
 {
     SetEvent(g_stopEvent);
@@ -184,7 +206,7 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_APP_IPCHANGE:
         return OnAddressChange();
     case WM_APP_DEVICE:
-        return MergeDeviceRecord(window, wParam, lParam);
+        return OnDeviceRecord(window, wParam, lParam);
     case WM_APP_TICK:
         return ExpireStaleRows(window, wParam, lParam);
     }

@@ -282,6 +282,21 @@ TEST_F(MainWindowTest, AutoRefreshBoxSetsTheFlagWithoutClearingOrTriggering)
     EXPECT_EQ(0, TriggeredInterfaces());
 }
 
+int g_prePaints = 0;
+WNDPROC g_originalProc = nullptr;
+
+LRESULT CALLBACK CountPrePaints(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_NOTIFY) {
+        const NMHDR* header = reinterpret_cast<const NMHDR*>(lParam);
+        if (header->idFrom == IDC_DEVICE_LIST && header->code == NM_CUSTOMDRAW &&
+            reinterpret_cast<const NMCUSTOMDRAW*>(lParam)->dwDrawStage == CDDS_PREPAINT) {
+            ++g_prePaints;
+        }
+    }
+    return CallWindowProcW(g_originalProc, window, message, wParam, lParam);
+}
+
 struct AboutWatch {
     std::wstring caption;
     std::wstring version;
@@ -358,6 +373,33 @@ TEST_F(MainWindowTest, DestructionSignalsStopFreesRowsAndQuits)
     MSG message;
     ASSERT_TRUE(PeekMessageW(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
     EXPECT_EQ(0u, message.wParam);
+}
+
+TEST_F(MainWindowTest, ABurstOfAnswersIsMergedWholeAndLeavesTheListDrawing)
+{
+    Open();
+    ShowWindow(window, SW_SHOW);
+    for (int i = 0; i < 40; ++i) {
+        DeviceRecord* record = AllocateDeviceRecord();
+        _snwprintf(record->ipText, kIpTextChars, L"192.168.77.%d", 20 + i);
+        _snwprintf(record->macText, kMacTextChars, L"02-00-00-00-00-%02X", i);
+        CopyText(record->description, kDescriptionChars, L"Orvel IO-8");
+        CopyText(record->portText, kPortTextChars, L"80");
+        ASSERT_TRUE(PostMessageW(window, WM_APP_DEVICE, sizeof(DeviceRecord), reinterpret_cast<LPARAM>(record)));
+    }
+    DrainMessages();
+    EXPECT_EQ(40, Rows());
+
+    // Drawing was held off during the burst and must be on again afterwards:
+    // a repaint of the list reaches the window's custom-draw handler.
+    g_prePaints = 0;
+    WNDPROC original = reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(CountPrePaints)));
+    g_originalProc = original;
+    InvalidateRect(list, nullptr, TRUE);
+    UpdateWindow(list);
+    SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(original));
+    EXPECT_GT(g_prePaints, 0);
 }
 
 TEST_F(MainWindowTest, UnknownCommandsGoToTheDefaultProcedure)

@@ -194,6 +194,17 @@ int CloseBox(const std::wstring& caption) {
     return posted ? kOk : Fail(kFailed, L"cannot post to the box");
 }
 
+// Only the number of rows: one message, cheap enough to poll.
+int Count(HWND main) {
+    DWORD_PTR rows = 0;
+    if (!SendMessageTimeoutW(GetDlgItem(main, kDeviceListId), LVM_GETITEMCOUNT, 0, 0, SMTO_NORMAL, 5000,
+                             &rows)) {
+        return Fail(kFailed, L"the list does not answer");
+    }
+    PrintLine({L"count", Number(static_cast<DWORD>(rows))});
+    return kOk;
+}
+
 int Handles(HWND main) {
     DWORD processId = 0;
     GetWindowThreadProcessId(main, &processId);
@@ -262,7 +273,7 @@ int SetAutoRefresh(HWND main, long on) {
 int Usage() {
     fwprintf(stderr,
              L"usage: ndt_inspector wait SECONDS | dump | command ID | select-subnet INDEX |\n"
-             L"       auto-refresh 0|1 | close | dblclick ROW | dblclick-empty | handles |\n"
+             L"       auto-refresh 0|1 | close | dblclick ROW | dblclick-empty | handles | count |\n"
              L"       close-box CAPTION | wait-box CAPTION SECONDS\n");
     return kUsage;
 }
@@ -284,6 +295,7 @@ int Run(int argc, wchar_t** argv) {
     if (main == nullptr) return Fail(kNoWindow, L"the main window does not exist");
     if (command == L"dump") return Dump(main);
     if (command == L"handles") return Handles(main);
+    if (command == L"count") return Count(main);
     if (command == L"close") return PostMessageW(main, WM_CLOSE, 0, 0) ? kOk : Fail(kFailed, L"post failed");
     if (command == L"dblclick-empty") return DoubleClickEmpty(main);
     if (!hasNumber) return Usage();
