@@ -33,6 +33,8 @@ PACKET_MR_PROMISC = 1
 PACKET_OUTGOING = 4
 
 COUNTS_INTERVAL = 0.2
+# Seconds between a device's ARP request for the requester and its answer.
+ANNOUNCE_GAP = 0.003
 RECEIVE_BUFFER = 4 * 1024 * 1024
 
 
@@ -207,7 +209,16 @@ class Engine:
             self.send(heapq.heappop(self.pending)[2])
 
     def send(self, outgoing):
-        for frame in outgoing.frames:
+        frames = outgoing.frames
+        if outgoing.kind == "answer" and len(frames) > 1 and frames[0][12:14] == b"\x08\x06":
+            # The device's ARP request for the requester goes first; sent back to
+            # back, the answer could overtake it on the PC, which would then not
+            # know the device's MAC yet. A real device waits for the ARP reply.
+            self.send_frame(frames[0])
+            rest = outgoing._replace(due=time.monotonic() + ANNOUNCE_GAP, frames=frames[1:])
+            heapq.heappush(self.pending, (rest.due, next(self.sequence), rest))
+            return
+        for frame in frames:
             self.send_frame(frame)
         self.responder.sent(outgoing)
 

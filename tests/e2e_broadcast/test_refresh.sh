@@ -1,0 +1,170 @@
+# Requests and rows on a PC with two interfaces, counted at the simulator:
+# devices of both subnets are listed; with auto-refresh off the start and
+# each Refresh send exactly one request per admitted interface, to that
+# interface's broadcast address, and nothing is sent in between; with it on
+# each interface sends about two a second; a subnet choice restricts both the
+# requests and the rows to that network (a late answer that reaches the other
+# interface's socket is not listed); with auto-refresh on, a device that stops
+# answering disappears after three to four seconds, with it off it stays.
+# Usage: test_refresh.sh PROGRAM_EXE INSPECTOR_EXE
+source "$(dirname "$0")/bcast_lib.sh"
+
+if [[ -z ${NDT_E2E_BCAST_SCENARIO:-} ]]; then
+  run_in_scenario_lab two-interfaces "$@"
+  exit
+fi
+
+bcast_init "$@"
+pc_a=192.168.77.10
+pc_b=192.168.88.10
+ips_a=(192.168.77.21 192.168.77.22 192.168.77.29)
+ips_b=(192.168.88.21 192.168.88.22)
+all_ips=("${ips_a[@]}" "${ips_b[@]}")
+# Sending rate accepted with auto-refresh on, requests per second per
+# interface: a send every 500 ms, delayed by up to 100 ms by the receive wait.
+rate_low=1.5
+rate_high=2.3
+
+# expect_requests A B WHAT: the totals each interface has sent so far.
+expect_requests() {
+  read_counts
+  local a b
+  a=$(requests_from meter "$pc_a")
+  b=$(requests_from meter "$pc_b")
+  [[ $a == "$1" && $b == "$2" ]] ||
+    fail "$3: requests from $pc_a/$pc_b are $a/$b, expected $1/$2"
+  note "$3: requests from $pc_a/$pc_b: $a/$b"
+}
+
+# measure_rates SECONDS: SENT_A, SENT_B and RATE_A, RATE_B over that time.
+measure_rates() {
+  local a0 b0 u0 a1 b1 u1
+  read_counts
+  a0=$(requests_from meter "$pc_a") b0=$(requests_from meter "$pc_b") u0=$(uptime_of_counts)
+  sleep "$1"
+  read_counts
+  a1=$(requests_from meter "$pc_a") b1=$(requests_from meter "$pc_b") u1=$(uptime_of_counts)
+  SENT_A=$((a1 - a0)) SENT_B=$((b1 - b0))
+  RATE_A=$(awk -v n="$SENT_A" -v a="$u0" -v b="$u1" 'BEGIN { printf "%.2f", n / (b - a) }')
+  RATE_B=$(awk -v n="$SENT_B" -v a="$u0" -v b="$u1" 'BEGIN { printf "%.2f", n / (b - a) }')
+  MEASURED=$(awk -v a="$u0" -v b="$u1" 'BEGIN { printf "%.2f", b - a }')
+}
+
+expect_only_subnet_b() {
+  dump_list
+  [[ $(listed_ips) == "${ips_b[*]} " ]] || {
+    show_rows >&2
+    fail "$1: listed $(listed_ips), expected only ${ips_b[*]}"
+  }
+}
+
+start_app
+wait_main_window 20
+wait_for 15 "devices of both subnets listed" all_listed "${all_ips[@]}"
+sleep 0.5
+dump_list
+show_rows
+expect_row 192.168.77.21 02-4F-56-00-60-01 "IO-8 A1" "Orvel IO-8" Y 80 0
+expect_row 192.168.77.22 02-4F-56-00-60-02 "IO-8 A2" "Orvel IO-8" Y 8080 0
+expect_row 192.168.77.29 02-4F-56-00-60-09 "IO-8 Slow" "Orvel IO-8" Y 80 0
+expect_row 192.168.88.21 02-4F-56-00-60-03 "IO-8 B1" "Orvel IO-8" Y 80 0
+expect_row 192.168.88.22 02-4F-56-00-60-04 "IO-8 B2" "Orvel IO-8" Y 8080 0
+expect_eq "$(row_count)" 5 "number of rows (the meter never answers)"
+subnet_b=$(combo_index 192.168.88.0)
+[[ -n $subnet_b ]] || fail "no subnet entry 192.168.88.0: $(dump_lines combo | tr '\n' ' ')"
+
+note "auto-refresh off: one request per interface at the start, none without a trigger"
+expect_requests 1 1 "after the start"
+destinations=$(counts_query "sorted(set((r['source'], r['destination']) for r in c['recent_requests']))")
+expect_eq "$destinations" "[('$pc_a', '192.168.77.255'), ('$pc_b', '192.168.88.255')]" \
+  "sources and destinations of the requests"
+sleep 1.5
+expect_requests 1 1 "1.5 s later"
+
+note "Refresh: one more request per interface"
+inspect command 1001 || fail "cannot post Refresh"
+sleep 1
+expect_requests 2 2 "after Refresh"
+wait_for 5 "all rows after Refresh" all_listed "${all_ips[@]}"
+
+note "subnet choice 192.168.88.0 with auto-refresh off"
+# Refresh first: the slow device answers that request two seconds later, by
+# then to a socket whose interface is no longer chosen.
+inspect command 1001 || fail "cannot post Refresh"
+sleep 0.3
+inspect select-subnet "$subnet_b" || fail "cannot choose subnet $subnet_b"
+sleep 3
+expect_requests 3 4 "after Refresh and the subnet choice"
+expect_eq "$(answers_of slow)" 3 "answers the slow device sent"
+expect_only_subnet_b "with subnet 192.168.88.0 chosen"
+
+note "All Interfaces again"
+inspect select-subnet 0 || fail "cannot choose All Interfaces"
+sleep 1
+expect_requests 4 5 "after choosing All Interfaces"
+wait_for 5 "all rows with All Interfaces" all_listed "${all_ips[@]}"
+
+note "auto-refresh on: about two requests a second per interface"
+inspect auto-refresh 1 || fail "cannot check Auto-refresh"
+sleep 0.5
+measure_rates 3
+note "in $MEASURED s: $SENT_A from $pc_a ($RATE_A/s), $SENT_B from $pc_b ($RATE_B/s)"
+in_range "$RATE_A" $rate_low $rate_high || fail "rate from $pc_a is $RATE_A/s, expected $rate_low to $rate_high"
+in_range "$RATE_B" $rate_low $rate_high || fail "rate from $pc_b is $RATE_B/s, expected $rate_low to $rate_high"
+
+note "auto-refresh on, subnet 192.168.88.0: only that interface sends and lists"
+inspect select-subnet "$subnet_b" || fail "cannot choose subnet $subnet_b"
+sleep 0.7
+measure_rates 3
+note "in $MEASURED s: $SENT_A from $pc_a, $SENT_B from $pc_b ($RATE_B/s)"
+expect_eq "$SENT_A" 0 "requests from $pc_a while 192.168.88.0 is chosen"
+in_range "$RATE_B" $rate_low $rate_high || fail "rate from $pc_b is $RATE_B/s, expected $rate_low to $rate_high"
+expect_only_subnet_b "with auto-refresh and subnet 192.168.88.0"
+inspect select-subnet 0 || fail "cannot choose All Interfaces"
+wait_for 5 "all rows with All Interfaces and auto-refresh" all_listed "${all_ips[@]}"
+
+note "auto-refresh on: a silent device disappears"
+others_listed() {
+  all_listed 192.168.77.21 192.168.88.21 || {
+    show_rows >&2
+    fail "a device that still answers disappeared"
+  }
+}
+sleep 1
+sim silence b2
+silenced=$(now)
+gone=""
+last_seen_listed=0
+while [[ -z $gone ]] && in_range "$(elapsed "$silenced")" 0 8; do
+  dump_list
+  others_listed
+  if [[ -n $(rows_with_ip 192.168.88.22) ]]; then
+    last_seen_listed=$(elapsed "$silenced")
+  else
+    gone=$(elapsed "$silenced")
+  fi
+  sleep 0.1
+done
+[[ -n $gone ]] || fail "192.168.88.22 still listed 8 s after its device fell silent"
+note "192.168.88.22 last listed $last_seen_listed s and gone $gone s after its device fell silent"
+# Its last answer came at most one sending period (0.6 s) before the silence;
+# a tick once a second removes it once more than 3 s have passed.
+in_range "$gone" 2.3 5.0 || fail "192.168.88.22 disappeared after $gone s, expected 3 to 4 s (2.3 to 5.0 accepted)"
+sim resume b2
+wait_for 3 "192.168.88.22 back after its device answers again" all_listed "${all_ips[@]}"
+
+note "auto-refresh off: a silent device stays"
+inspect auto-refresh 0 || fail "cannot clear Auto-refresh"
+sleep 1
+read_counts
+before_a=$(requests_from meter "$pc_a") before_b=$(requests_from meter "$pc_b")
+sim silence b2
+sleep 5
+dump_list
+all_listed "${all_ips[@]}" || { show_rows >&2; fail "a row disappeared with auto-refresh off"; }
+expect_eq "$(row_count)" 5 "number of rows 5 s after a device fell silent with auto-refresh off"
+expect_requests "$before_a" "$before_b" "5 s with auto-refresh off"
+sim resume b2
+
+close_app_expect_exit 0
+note "PASS"
