@@ -1,8 +1,8 @@
 # Shared helpers for the end-to-end scripts. They start the real program under
-# Wine inside the current lab, read and drive its window with ndt_inspector,
+# Wine inside the current lab, read and drive its window with ndt_winprobe,
 # and look at the registry and the screen.
 #
-# A script sources this file, then calls: e2e_init PROGRAM_EXE INSPECTOR_EXE.
+# A script sources this file, then calls: e2e_init PROGRAM_EXE WINPROBE_EXE.
 # Everything the script started is ended by the EXIT trap, by PID.
 
 E2E_KEY='HKCU\Software\Orvel Electronics\Discovery Tool'
@@ -24,7 +24,7 @@ note() {
 
 e2e_init() {
   APP_EXE=$1
-  INSPECTOR_EXE=$2
+  WINPROBE_EXE=$2
   # The program sends broadcasts: it may only ever run inside a lab namespace.
   if [[ -z ${NDT_LAB:-} ]]; then
     echo "refusing to run outside a lab: NDT_LAB is not set (run through tools/lab with ... -- ctest)" >&2
@@ -33,7 +33,7 @@ e2e_init() {
   [[ -n ${WINEPREFIX:-} ]] || fail "WINEPREFIX is not set"
   [[ -n ${DISPLAY:-} ]] || fail "DISPLAY is not set"
   [[ -f $APP_EXE ]] || fail "program not built: $APP_EXE"
-  [[ -f $INSPECTOR_EXE ]] || fail "inspector not built: $INSPECTOR_EXE"
+  [[ -f $WINPROBE_EXE ]] || fail "winprobe not built: $WINPROBE_EXE"
   export WINEDEBUG=${WINEDEBUG:--all}
   E2E_TMP=$(mktemp -d /tmp/ndt-e2e.XXXXXX)
   APP_LOG=$E2E_TMP/app.log
@@ -87,7 +87,7 @@ wait_app_exit() {
 stop_app() {
   [[ -n $APP_PID ]] || return 0
   if app_running; then
-    if inspect close >/dev/null 2>&1; then
+    if winprobe close >/dev/null 2>&1; then
       wait_app_exit 5 && return 0
     fi
     note "the program did not end on WM_CLOSE; killing pid $APP_PID"
@@ -102,32 +102,32 @@ stop_app() {
 # close_app_expect_exit CODE: closes the main window and checks the exit code.
 close_app_expect_exit() {
   local start=$SECONDS
-  inspect close || fail "could not post WM_CLOSE to the main window"
+  winprobe close || fail "could not post WM_CLOSE to the main window"
   wait_app_exit 10 || fail "the program did not exit within 10 s of WM_CLOSE"
   [[ $APP_STATUS == "$1" ]] || fail "the program exited with code $APP_STATUS, expected $1"
   note "the program exited with code $APP_STATUS within $((SECONDS - start + 1)) s of WM_CLOSE"
 }
 
-# ---- the inspector --------------------------------------------------------
+# ---- the winprobe --------------------------------------------------------
 
-# Runs one inspector command; its lines go to stdout without carriage returns.
-inspect() {
-  local out=$E2E_TMP/inspect.out rc
-  wine "$INSPECTOR_EXE" "$@" >"$out"
+# Runs one winprobe command; its lines go to stdout without carriage returns.
+winprobe() {
+  local out=$E2E_TMP/winprobe.out rc
+  wine "$WINPROBE_EXE" "$@" >"$out"
   rc=$?
   tr -d '\r' <"$out"
   return $rc
 }
 
 wait_main_window() {
-  inspect wait "${1:-20}" || fail "the main window did not appear within ${1:-20} s"
+  winprobe wait "${1:-20}" || fail "the main window did not appear within ${1:-20} s"
 }
 
 # Takes a fresh dump of the main window into $DUMP.
 dump_app() {
-  inspect dump >"$DUMP" || {
+  winprobe dump >"$DUMP" || {
     cat "$DUMP" >&2
-    fail "inspector dump failed"
+    fail "winprobe dump failed"
   }
 }
 

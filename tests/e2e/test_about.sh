@@ -1,6 +1,6 @@
 # The About command opens the About box over the main window; its OK button
 # closes it and the program goes on running.
-# Usage: test_about.sh PROGRAM_EXE INSPECTOR_EXE
+# Usage: test_about.sh PROGRAM_EXE WINPROBE_EXE
 source "$(dirname "$0")/lib.sh"
 e2e_init "$@"
 
@@ -8,8 +8,8 @@ caption="About Network Discovery Tool"
 reset_settings
 start_app
 wait_main_window
-inspect command 104 || fail "could not post the About command"
-box=$(inspect wait-box "$caption" 10) || fail "no window '$caption' appeared"
+winprobe command 104 || fail "could not post the About command"
+box=$(winprobe wait-box "$caption" 10) || fail "no window '$caption' appeared"
 echo "$box"
 grep -qP '^control\t.*\tVersion 1\.7\t' <<<"$box" || fail "the About box does not show 'Version 1.7'"
 grep -qP '^control\t.*\tOrvel Network Discovery Tool\t' <<<"$box" ||
@@ -19,7 +19,7 @@ grep -qP '^control\t1\tButton\tOK\t1\t1\t' <<<"$box" || fail "the About box has 
 dump_app
 expect_eq "$(dump_value enabled)" "0" "main window enabled while the About box is open"
 
-inspect close-box "$caption" || fail "could not press OK in the About box"
+winprobe close-box "$caption" || fail "could not press OK in the About box"
 for _ in $(seq 50); do
   dump_app
   dump_lines window | grep -qF "$caption" || break

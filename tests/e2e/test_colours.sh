@@ -3,7 +3,7 @@
 # system window-text colour for a device in the PC's own subnet. Simulated
 # devices of the "demo" scenario provide one row of each state; the colours
 # are read from a screenshot of the virtual desktop.
-# Usage: test_colours.sh PROGRAM_EXE INSPECTOR_EXE
+# Usage: test_colours.sh PROGRAM_EXE WINPROBE_EXE
 # Set NDT_E2E_KEEP_DIR to keep the screenshot and the dump it was judged by.
 #
 # The script runs itself again inside a lab that has the scenario's PC
@@ -77,7 +77,7 @@ states_present() {
 capture_steady_list() {
   local deadline=$((SECONDS + 40)) before=$E2E_TMP/before.txt after=$E2E_TMP/after.txt
   while ((SECONDS < deadline)); do
-    if ! inspect dump >"$before"; then
+    if ! winprobe dump >"$before"; then
       # A row deleted or inserted during the dump; read again.
       sleep 0.3
       continue
@@ -88,7 +88,7 @@ capture_steady_list() {
     fi
     sleep 1
     capture_screen "$SHOT"
-    inspect dump >"$after" || continue
+    winprobe dump >"$after" || continue
     if [[ $(list_layout "$before") == "$(list_layout "$after")" ]]; then
       cp "$after" "$SHOT_DUMP"
       return 0

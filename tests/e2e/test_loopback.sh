@@ -1,7 +1,7 @@
 # On a computer whose only IPv4 address is 127.0.0.1 the program shows the
 # error box "No network interfaces detected", exits with code 1 once it is
 # answered, and leaves the saved settings as they were.
-# Usage: test_loopback.sh PROGRAM_EXE INSPECTOR_EXE
+# Usage: test_loopback.sh PROGRAM_EXE WINPROBE_EXE
 #
 # The script runs itself again inside a second, loopback-only lab created from
 # the current one; only that inner run starts the program.
@@ -27,11 +27,11 @@ wine reg add "$E2E_KEY" /v Subnet /t REG_DWORD /d 19722 /f >/dev/null || fail "c
 wine reg add "$E2E_KEY" /v Refresh /t REG_DWORD /d 5 /f >/dev/null || fail "cannot write Refresh"
 
 start_app
-box=$(inspect wait-box Error 20) || fail "no box titled 'Error' appeared within 20 s"
+box=$(winprobe wait-box Error 20) || fail "no box titled 'Error' appeared within 20 s"
 echo "$box"
 grep -qP '^control\t.*\tNo network interfaces detected\t' <<<"$box" ||
   fail "the Error box does not say 'No network interfaces detected'"
-if inspect dump >/dev/null 2>&1; then
+if winprobe dump >/dev/null 2>&1; then
   fail "a main window exists although start-up failed"
 fi
 
@@ -43,8 +43,8 @@ for _ in $(seq 25); do
   sleep 0.4
 done
 if app_running; then
-  note "the box ignored Enter for 10 s; pressing OK through the inspector"
-  inspect close-box Error
+  note "the box ignored Enter for 10 s; pressing OK through the winprobe"
+  winprobe close-box Error
 fi
 wait_app_exit 10 || fail "the program did not exit after the Error box was answered"
 expect_eq "$APP_STATUS" "1" "exit code after the interface table failed"

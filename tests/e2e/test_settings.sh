@@ -1,6 +1,6 @@
 # The subnet choice and the auto-refresh flag survive a restart through the
 # registry; the subnet is stored as the network's bytes in memory order.
-# Usage: test_settings.sh PROGRAM_EXE INSPECTOR_EXE
+# Usage: test_settings.sh PROGRAM_EXE WINPROBE_EXE
 source "$(dirname "$0")/lib.sh"
 e2e_init "$@"
 
@@ -10,8 +10,8 @@ wait_main_window
 dump_app
 index=$(combo_index 10.77.0.0)
 [[ -n $index ]] || fail "no subnet entry 10.77.0.0: $(dump_lines combo | tr '\n' ' ')"
-inspect select-subnet "$index" || fail "select-subnet $index failed"
-inspect auto-refresh 1 || fail "auto-refresh 1 failed"
+winprobe select-subnet "$index" || fail "select-subnet $index failed"
+winprobe auto-refresh 1 || fail "auto-refresh 1 failed"
 dump_app
 expect_eq "$(combo_selected_text)" "10.77.0.0" "selected subnet after choosing it"
 expect_eq "$(control_field 1002 6)" "1" "Auto-refresh after checking it"

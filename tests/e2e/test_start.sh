@@ -1,6 +1,6 @@
 # The program starts in the lab, shows its window with every control, column
 # and subnet, closes cleanly on WM_CLOSE and saves its default settings.
-# Usage: test_start.sh PROGRAM_EXE INSPECTOR_EXE
+# Usage: test_start.sh PROGRAM_EXE WINPROBE_EXE
 source "$(dirname "$0")/lib.sh"
 e2e_init "$@"
 

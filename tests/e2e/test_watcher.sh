@@ -4,7 +4,7 @@
 # is emptied, the subnet choice lists the new set of networks, and discovery
 # starts on them. A chosen subnet that disappears leaves "All Interfaces"
 # selected. Simulated devices in the PC's own subnet provide the rows.
-# Usage: test_watcher.sh PROGRAM_EXE INSPECTOR_EXE
+# Usage: test_watcher.sh PROGRAM_EXE WINPROBE_EXE
 source "$(dirname "$0")/lib.sh"
 source "$(dirname "$0")/watcher_lib.sh"
 e2e_init "$@"
@@ -50,7 +50,7 @@ expect_eq "$(row_count)" "0" "device rows 3 s after OK with every device silent"
 # Restrict discovery to the new network, then take it away.
 index=$(combo_index "$extra_network")
 [[ -n $index ]] || fail "no subnet entry $extra_network"
-inspect select-subnet "$index" || fail "select-subnet $index failed"
+winprobe select-subnet "$index" || fail "select-subnet $index failed"
 dump_app
 expect_eq "$(combo_selected_text)" "$extra_network" "selected subnet after choosing the new network"
 

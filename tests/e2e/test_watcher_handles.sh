@@ -2,7 +2,7 @@
 # handles nor leaves threads behind: after ten changes that end in the
 # starting configuration, the program's handle and thread counts are back at
 # their starting values. Without a change the watcher never rebuilds (no box).
-# Usage: test_watcher_handles.sh PROGRAM_EXE INSPECTOR_EXE
+# Usage: test_watcher_handles.sh PROGRAM_EXE WINPROBE_EXE
 source "$(dirname "$0")/lib.sh"
 source "$(dirname "$0")/watcher_lib.sh"
 e2e_init "$@"
@@ -25,7 +25,7 @@ THREADS=""
 # Reads the program's current handle and thread counts.
 read_counts() {
   local out=$E2E_TMP/handles.txt
-  inspect handles >"$out" || fail "inspector handles failed: $(cat "$out")"
+  winprobe handles >"$out" || fail "winprobe handles failed: $(cat "$out")"
   HANDLES=$(awk -F'\t' '$1 == "handles" { print $2 }' "$out")
   THREADS=$(awk -F'\t' '$1 == "threads" { print $2 }' "$out")
   [[ $HANDLES =~ ^[0-9]+$ && $THREADS =~ ^[0-9]+$ ]] || fail "unreadable counts: $(tr '\n' ' ' <"$out")"

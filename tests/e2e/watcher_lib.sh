@@ -161,7 +161,7 @@ box_open() {
 # enabled (the box has no owner).
 expect_change_box() {
   local box ms count
-  if ! box=$(inspect wait-box "$CHANGE_BOX" "$1"); then
+  if ! box=$(winprobe wait-box "$CHANGE_BOX" "$1"); then
     dump_app
     fail "no box '$CHANGE_BOX' within $1 s of the address change; windows: $(window_captions | tr '\n' '|')"
   fi
@@ -197,7 +197,7 @@ expect_combo_while_box_open() {
 
 # Presses OK and waits for the box to go away.
 answer_change_box() {
-  inspect close-box "$CHANGE_BOX" || fail "could not press OK in '$CHANGE_BOX'"
+  winprobe close-box "$CHANGE_BOX" || fail "could not press OK in '$CHANGE_BOX'"
   for _ in $(seq 50); do
     box_open || return 0
     sleep 0.2
@@ -208,7 +208,7 @@ answer_change_box() {
 # expect_no_change_box SECONDS CONTEXT: no box appears within SECONDS.
 expect_no_change_box() {
   local box
-  if box=$(inspect wait-box "$CHANGE_BOX" "$1" 2>/dev/null); then
+  if box=$(winprobe wait-box "$CHANGE_BOX" "$1" 2>/dev/null); then
     echo "$box" >&2
     fail "an extra box '$CHANGE_BOX' appeared $2"
   fi

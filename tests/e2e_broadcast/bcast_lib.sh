@@ -1,6 +1,6 @@
 # Helpers for the broadcast discovery end-to-end scripts, on top of
 # tests/e2e/lib.sh: a lab per scenario, the device simulator in it, the
-# simulator's request counts, and reading device rows from inspector dumps.
+# simulator's request counts, and reading device rows from winprobe dumps.
 #
 # A script starts in the lab that ctest runs in and calls
 # run_in_scenario_lab for each scenario it needs; that runs the script again
@@ -39,7 +39,7 @@ run_in_scenario_lab() {
   return $rc
 }
 
-# bcast_init PROGRAM_EXE INSPECTOR_EXE: inside the scenario's lab.
+# bcast_init PROGRAM_EXE WINPROBE_EXE: inside the scenario's lab.
 bcast_init() {
   e2e_init "$@"
   SCENARIO_FILE=$(scenario_file "$NDT_E2E_BCAST_SCENARIO")
@@ -130,11 +130,11 @@ uptime_of_counts() {
 dump_list() {
   local i
   for i in 1 2 3 4 5; do
-    inspect dump >"$DUMP" 2>"$E2E_TMP/dump.err" && return 0
+    winprobe dump >"$DUMP" 2>"$E2E_TMP/dump.err" && return 0
     sleep 0.2
   done
   cat "$DUMP" "$E2E_TMP/dump.err" >&2
-  fail "inspector dump failed five times"
+  fail "winprobe dump failed five times"
 }
 
 row_count() {

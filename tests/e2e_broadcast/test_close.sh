@@ -2,14 +2,14 @@
 # second, while devices answer, with auto-refresh off and on, on a PC with one
 # interface and on one with two.
 #
-# Timing: the program and the inspector run with Wine's relay trace limited
+# Timing: the program and the winprobe run with Wine's relay trace limited
 # to PostMessageW, ExitProcess and WaitForSingleObject, so the trace gives the
 # moment WM_CLOSE is posted and the moment the program calls ExitProcess (the
 # program's own share); a poller notes when the process has ended (Wine's
 # teardown adds the rest). Wine's trace clock is CLOCK_MONOTONIC_RAW in
 # milliseconds, which the poller reads as well. The window thread's long
 # waits after WM_CLOSE (joining threads) are printed for each close.
-# Usage: test_close.sh PROGRAM_EXE INSPECTOR_EXE (NDT_E2E_CLOSE_RUNS: closes per lab, default 4)
+# Usage: test_close.sh PROGRAM_EXE WINPROBE_EXE (NDT_E2E_CLOSE_RUNS: closes per lab, default 4)
 source "$(dirname "$0")/bcast_lib.sh"
 
 if [[ -z ${NDT_E2E_BCAST_SCENARIO:-} ]]; then
@@ -88,12 +88,12 @@ for ((run = 1; run <= runs; run++)); do
   auto=$((run % 2 == 0 ? 1 : 0))
   start_traced_app
   wait_main_window 20
-  inspect auto-refresh "$auto" || fail "cannot set Auto-refresh to $auto"
+  winprobe auto-refresh "$auto" || fail "cannot set Auto-refresh to $auto"
   # Let the workers run a varying part of their half-second waits.
   sleep "1.$((run * 23 % 10))"
   app_running || fail "the program ended before it was closed"
   watch_exit "$APP_PID"
-  WINEDEBUG=+timestamp,+relay wine "$INSPECTOR_EXE" close >/dev/null 2>"$CLOSE_TRACE" ||
+  WINEDEBUG=+timestamp,+relay wine "$WINPROBE_EXE" close >/dev/null 2>"$CLOSE_TRACE" ||
     fail "could not post WM_CLOSE"
   wait "$WATCHER"
   wait_app_exit 10 || fail "the program did not exit within 10 s of WM_CLOSE"

@@ -6,7 +6,7 @@
 # under auto-refresh, lists what the parsing rules make of them, and a
 # double-click on any row opens nothing but an http://a.b.c.d[:port]/ address
 # (recorded by the lab's stand-in browser in NDT_LAB_URLS).
-# Usage: test_hostile.sh PROGRAM_EXE INSPECTOR_EXE
+# Usage: test_hostile.sh PROGRAM_EXE WINPROBE_EXE
 source "$(dirname "$0")/bcast_lib.sh"
 
 if [[ -z ${NDT_E2E_BCAST_SCENARIO:-} ]]; then
@@ -60,10 +60,10 @@ for device in empty no-crlf zero-start oversized huge cr-only odd-bytes three-an
 done
 
 note "auto-refresh on for 5 s: the same answers about ten times over"
-inspect auto-refresh 1 || fail "cannot check Auto-refresh"
+winprobe auto-refresh 1 || fail "cannot check Auto-refresh"
 sleep 5
 app_running || fail "the program ended while receiving malformed answers"
-inspect auto-refresh 0 || fail "cannot clear Auto-refresh"
+winprobe auto-refresh 0 || fail "cannot clear Auto-refresh"
 sleep 1
 dump_list
 check_rows
@@ -74,7 +74,7 @@ note "double-click on every row"
 : >"$NDT_LAB_URLS"
 rows=$(row_count)
 for ((row = 0; row < rows; row++)); do
-  inspect dblclick "$row" || fail "double-click on row $row failed"
+  winprobe dblclick "$row" || fail "double-click on row $row failed"
 done
 # The stand-in browser runs asynchronously; wait until its list stops growing.
 previous=-1

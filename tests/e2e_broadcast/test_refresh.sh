@@ -6,7 +6,7 @@
 # requests and the rows to that network (a late answer that reaches the other
 # interface's socket is not listed); with auto-refresh on, a device that stops
 # answering disappears after three to four seconds, with it off it stays.
-# Usage: test_refresh.sh PROGRAM_EXE INSPECTOR_EXE
+# Usage: test_refresh.sh PROGRAM_EXE WINPROBE_EXE
 source "$(dirname "$0")/bcast_lib.sh"
 
 if [[ -z ${NDT_E2E_BCAST_SCENARIO:-} ]]; then
@@ -82,7 +82,7 @@ sleep 1.5
 expect_requests 1 1 "1.5 s later"
 
 note "Refresh: one more request per interface"
-inspect command 1001 || fail "cannot post Refresh"
+winprobe command 1001 || fail "cannot post Refresh"
 sleep 1
 expect_requests 2 2 "after Refresh"
 wait_for 5 "all rows after Refresh" all_listed "${all_ips[@]}"
@@ -90,22 +90,22 @@ wait_for 5 "all rows after Refresh" all_listed "${all_ips[@]}"
 note "subnet choice 192.168.88.0 with auto-refresh off"
 # Refresh first: the slow device answers that request two seconds later, by
 # then to a socket whose interface is no longer chosen.
-inspect command 1001 || fail "cannot post Refresh"
+winprobe command 1001 || fail "cannot post Refresh"
 sleep 0.3
-inspect select-subnet "$subnet_b" || fail "cannot choose subnet $subnet_b"
+winprobe select-subnet "$subnet_b" || fail "cannot choose subnet $subnet_b"
 sleep 3
 expect_requests 3 4 "after Refresh and the subnet choice"
 expect_eq "$(answers_of slow)" 3 "answers the slow device sent"
 expect_only_subnet_b "with subnet 192.168.88.0 chosen"
 
 note "All Interfaces again"
-inspect select-subnet 0 || fail "cannot choose All Interfaces"
+winprobe select-subnet 0 || fail "cannot choose All Interfaces"
 sleep 1
 expect_requests 4 5 "after choosing All Interfaces"
 wait_for 5 "all rows with All Interfaces" all_listed "${all_ips[@]}"
 
 note "auto-refresh on: about two requests a second per interface"
-inspect auto-refresh 1 || fail "cannot check Auto-refresh"
+winprobe auto-refresh 1 || fail "cannot check Auto-refresh"
 sleep 0.5
 measure_rates 3
 note "in $MEASURED s: $SENT_A from $pc_a ($RATE_A/s), $SENT_B from $pc_b ($RATE_B/s)"
@@ -113,14 +113,14 @@ in_range "$RATE_A" $rate_low $rate_high || fail "rate from $pc_a is $RATE_A/s, e
 in_range "$RATE_B" $rate_low $rate_high || fail "rate from $pc_b is $RATE_B/s, expected $rate_low to $rate_high"
 
 note "auto-refresh on, subnet 192.168.88.0: only that interface sends and lists"
-inspect select-subnet "$subnet_b" || fail "cannot choose subnet $subnet_b"
+winprobe select-subnet "$subnet_b" || fail "cannot choose subnet $subnet_b"
 sleep 0.7
 measure_rates 3
 note "in $MEASURED s: $SENT_A from $pc_a, $SENT_B from $pc_b ($RATE_B/s)"
 expect_eq "$SENT_A" 0 "requests from $pc_a while 192.168.88.0 is chosen"
 in_range "$RATE_B" $rate_low $rate_high || fail "rate from $pc_b is $RATE_B/s, expected $rate_low to $rate_high"
 expect_only_subnet_b "with auto-refresh and subnet 192.168.88.0"
-inspect select-subnet 0 || fail "cannot choose All Interfaces"
+winprobe select-subnet 0 || fail "cannot choose All Interfaces"
 wait_for 5 "all rows with All Interfaces and auto-refresh" all_listed "${all_ips[@]}"
 
 note "auto-refresh on: a silent device disappears"
@@ -154,7 +154,7 @@ sim resume b2
 wait_for 3 "192.168.88.22 back after its device answers again" all_listed "${all_ips[@]}"
 
 note "auto-refresh off: a silent device stays"
-inspect auto-refresh 0 || fail "cannot clear Auto-refresh"
+winprobe auto-refresh 0 || fail "cannot clear Auto-refresh"
 sleep 1
 read_counts
 before_a=$(requests_from meter "$pc_a") before_b=$(requests_from meter "$pc_b")

@@ -2,7 +2,7 @@
 # interface (own subnet with every form of MAC and port line, other subnets,
 # other vendors, an address conflict) and a PC with only a link-local address.
 # States: 0 Normal, 1 LinkLocal, 2 OtherSubnet, 3 Conflict.
-# Usage: test_rows.sh PROGRAM_EXE INSPECTOR_EXE
+# Usage: test_rows.sh PROGRAM_EXE WINPROBE_EXE
 source "$(dirname "$0")/bcast_lib.sh"
 
 if [[ -z ${NDT_E2E_BCAST_SCENARIO:-} ]]; then
@@ -54,7 +54,7 @@ same-subnet)
   done
 
   note "Refresh lists the same rows again"
-  inspect command 1001 || fail "cannot post Refresh"
+  winprobe command 1001 || fail "cannot post Refresh"
   sleep 1
   wait_for 10 "the devices of Orvel listed after Refresh" all_listed "${same_subnet_ips[@]}"
   sleep 0.5

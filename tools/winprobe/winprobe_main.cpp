@@ -1,4 +1,4 @@
-// ndt_inspector: reads and drives the running Network Discovery Tool from a
+// ndt_winprobe: reads and drives the running Network Discovery Tool from a
 // second process in the same Wine prefix and desktop. One command per run;
 // results are tab-separated lines on stdout; exit code 0 on success, 1 when
 // the program's window is missing, 2 on a usage error, 3 when an action failed.
@@ -14,9 +14,9 @@
 #include <vector>
 
 #include "app/device_record.h"
-#include "tools/inspector/process_counts.h"
-#include "tools/inspector/program_windows.h"
-#include "tools/inspector/remote_list_view.h"
+#include "tools/winprobe/process_counts.h"
+#include "tools/winprobe/program_windows.h"
+#include "tools/winprobe/remote_list_view.h"
 
 namespace {
 
@@ -28,7 +28,7 @@ const int kColumnCount = 6;
 enum ExitCode { kOk = 0, kNoWindow = 1, kUsage = 2, kFailed = 3 };
 
 int Fail(ExitCode code, const wchar_t* message) {
-    fwprintf(stderr, L"ndt_inspector: %ls\n", message);
+    fwprintf(stderr, L"ndt_winprobe: %ls\n", message);
     return code;
 }
 
@@ -272,7 +272,7 @@ int SetAutoRefresh(HWND main, long on) {
 
 int Usage() {
     fwprintf(stderr,
-             L"usage: ndt_inspector wait SECONDS | dump | command ID | select-subnet INDEX |\n"
+             L"usage: ndt_winprobe wait SECONDS | dump | command ID | select-subnet INDEX |\n"
              L"       auto-refresh 0|1 | close | dblclick ROW | dblclick-empty | handles | count |\n"
              L"       close-box CAPTION | wait-box CAPTION SECONDS\n");
     return kUsage;

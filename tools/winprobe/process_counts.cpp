@@ -1,7 +1,7 @@
 // Handle and thread counts of another process. Wine's GetProcessHandleCount
 // reports 0 for every process; its list of all open handles is accurate, so
 // that list serves as the second source.
-#include "tools/inspector/process_counts.h"
+#include "tools/winprobe/process_counts.h"
 
 #include <stddef.h>
 #include <tlhelp32.h>

@@ -1,6 +1,6 @@
 // Cross-process list-view access: one remote block per call holds the
 // structure the message points to, followed by its text buffer.
-#include "tools/inspector/remote_list_view.h"
+#include "tools/winprobe/remote_list_view.h"
 
 #include <commctrl.h>
 

@@ -1,6 +1,6 @@
-// Window lookup and line output for the inspector. Texts are fetched with
+// Window lookup and line output for the winprobe. Texts are fetched with
 // WM_GETTEXT, which the system copies between processes.
-#include "tools/inspector/program_windows.h"
+#include "tools/winprobe/program_windows.h"
 
 #include <tlhelp32.h>
 
