@@ -1,7 +1,9 @@
 // Sender classification for broadcast discovery replies.
 #include "net/address_class.h"
 
+#include <stdio.h>
 #include <string.h>
+#include <wchar.h>
 
 bool IsLinkLocalAddress(uint32_t address)
 {
@@ -10,6 +12,19 @@ bool IsLinkLocalAddress(uint32_t address)
     memcpy(octets, &address, sizeof(octets));
     unsigned host = octets[2] * 256u + octets[3];
     return octets[0] == 169 && octets[1] == 254 && host >= 1 && host <= 65534;
+}
+
+void FormatDottedQuad(uint32_t address, wchar_t* text, size_t capacity)
+{
+    if (capacity == 0) {
+        return;
+    }
+    unsigned char octets[4];
+    memcpy(octets, &address, sizeof(octets));
+    if (swprintf(text, capacity, L"%u.%u.%u.%u", octets[0], octets[1], octets[2], octets[3]) < 0) {
+        text[0] = L'\0';
+    }
+    text[capacity - 1] = L'\0';
 }
 
 DeviceState ClassifySender(uint32_t sender, uint32_t interfaceAddress, uint32_t mask,

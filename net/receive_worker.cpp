@@ -2,7 +2,6 @@
 // into a DeviceRecord and posts it to the main window.
 #include "net/receive_worker.h"
 
-#include <ws2tcpip.h>
 #include <string.h>
 
 #include "app/device_record.h"
@@ -26,21 +25,6 @@ void WaitOutSlice(DWORD start, HANDLE abortEvent)
     }
 }
 
-void FormatAddress(const in_addr& address, wchar_t* text, size_t capacity)
-{
-    char narrow[INET_ADDRSTRLEN] = {};
-    if (inet_ntop(AF_INET, &address, narrow, sizeof(narrow)) == nullptr) {
-        text[0] = L'\0';
-        return;
-    }
-    // A dotted quad is plain ASCII: widening byte by byte is exact.
-    size_t i = 0;
-    for (; i + 1 < capacity && narrow[i] != '\0'; ++i) {
-        text[i] = static_cast<wchar_t>(static_cast<unsigned char>(narrow[i]));
-    }
-    text[i] = L'\0';
-}
-
 // Builds and posts the record for one accepted reply. A record that cannot
 // be allocated is skipped; one that cannot be posted is freed by the post.
 void ReportDevice(const InterfaceEntry* entry, const sockaddr_in& sender, const char* bytes,
@@ -53,7 +37,7 @@ void ReportDevice(const InterfaceEntry* entry, const sockaddr_in& sender, const 
     if (record == nullptr) {
         return;
     }
-    FormatAddress(sender.sin_addr, record->ipText, kIpTextChars);
+    FormatDottedQuad(senderAddress, record->ipText, kIpTextChars);
     record->state = state;
     record->lastSeen = GetTickCount();
     ParseDiscoveryReply(bytes, static_cast<size_t>(length), record);

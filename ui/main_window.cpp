@@ -13,6 +13,7 @@
 #include "app/device_record.h"
 #include "app/globals.h"
 #include "app/platform.h"
+#include "net/address_class.h"
 #include "net/interface_table.h"
 #include "ui/device_list.h"
 #include "ui/resource.h"
@@ -35,13 +36,6 @@ int ColumnWidth(int index, int clientWidth)
         return clientWidth - 26 * clientWidth / 40;
     }
     return kColumns[index].widthNumerator * clientWidth / 40;
-}
-
-void FormatAddress(uint32_t address, wchar_t* text, size_t capacity)
-{
-    const unsigned char* octets = reinterpret_cast<const unsigned char*>(&address);
-    _snwprintf(text, capacity, L"%u.%u.%u.%u", octets[0], octets[1], octets[2], octets[3]);
-    text[capacity - 1] = L'\0';
 }
 
 void CreateDeviceColumns(HWND list)
@@ -239,7 +233,7 @@ void FillSubnetCombo(HWND window)
     for (uint32_t i = 0; i < g_interfaceTable.count && g_interfaceTable.entries != nullptr; ++i) {
         uint32_t network = g_interfaceTable.entries[i].network;
         wchar_t text[32];
-        FormatAddress(network, text, 32);
+        FormatDottedQuad(network, text, 32);
         LRESULT index = SendMessageW(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text));
         if (g_subnetFilter != kAllInterfaces && g_subnetFilter == network) {
             SendMessageW(combo, CB_SETCURSEL, index, 0);

@@ -80,4 +80,22 @@ TEST(BroadcastClassify, SenderAgainstInterface)
     }
 }
 
+TEST(BroadcastAddressText, DottedQuadInWireOrderAndBounded)
+{
+    wchar_t text[64];
+    FormatDottedQuad(Ipv4(192, 168, 77, 20), text, 64);
+    EXPECT_STREQ(L"192.168.77.20", text);
+    FormatDottedQuad(Ipv4(255, 255, 255, 255), text, 64);
+    EXPECT_STREQ(L"255.255.255.255", text);
+    FormatDottedQuad(Ipv4(0, 0, 0, 0), text, 64);
+    EXPECT_STREQ(L"0.0.0.0", text);
+
+    // A buffer too small for the text stays terminated within its capacity.
+    wchar_t small[8];
+    wmemset(small, L'x', 8);
+    FormatDottedQuad(Ipv4(192, 168, 77, 20), small, 6);
+    EXPECT_EQ(L'\0', small[5]);
+    EXPECT_EQ(L'x', small[6]);
+}
+
 }  // namespace
