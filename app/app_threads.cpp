@@ -7,8 +7,8 @@
 #include <windows.h>
 #include <iphlpapi.h>
 
-#include "app/app_messages.h"
-#include "app/globals.h"
+#include "core/app_messages.h"
+#include "core/globals.h"
 #include "net/interface_table.h"
 
 namespace {

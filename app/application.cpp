@@ -9,7 +9,7 @@
 #include <process.h>
 
 #include "app/app_threads.h"
-#include "app/globals.h"
+#include "core/globals.h"
 #include "app/settings.h"
 #include "firewall/firewall_rule.h"
 #include "net/interface_table.h"

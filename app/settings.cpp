@@ -4,7 +4,7 @@
 
 #include <windows.h>
 
-#include "app/globals.h"
+#include "core/globals.h"
 
 namespace {
 

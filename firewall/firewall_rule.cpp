@@ -4,11 +4,11 @@
 // rule is added through the firewall's COM policy objects only when the
 // firewall is on and our rule is missing; an ordinary user lacks the rights,
 // which earns a warning box, and start-up goes on either way.
-#include "app/platform.h"
+#include "core/platform.h"
 
 #include "firewall/firewall_rule.h"
 
-#include "app/globals.h"
+#include "core/globals.h"
 
 #include <objbase.h>
 #include <oleauto.h>

@@ -5,7 +5,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
-#include "app/device_record.h"
+#include "core/device_record.h"
 
 // All addresses are IPv4 in network byte order (first octet first in memory).
 

@@ -4,7 +4,7 @@
 #include <stddef.h>
 #include <stdio.h>
 
-#include "app/platform.h"
+#include "core/platform.h"
 
 namespace {
 

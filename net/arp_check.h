@@ -12,7 +12,7 @@
 #include <iphlpapi.h>
 #include <stdint.h>
 
-#include "app/device_record.h"
+#include "core/device_record.h"
 
 // A snapshot older than this is read afresh.
 constexpr DWORD kArpSnapshotMaxAgeMs = 100;

@@ -10,7 +10,7 @@
 
 #include <stddef.h>
 
-#include "app/device_record.h"
+#include "core/device_record.h"
 
 // Sets portText to "80", then fills name, macText, description and portText
 // from the lines present; touches no other field. Never fails: any bytes at

@@ -7,8 +7,8 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "app/globals.h"
-#include "app/platform.h"
+#include "core/globals.h"
+#include "core/platform.h"
 #include "net/workers.h"
 
 InterfaceTable g_interfaceTable = {nullptr, 0};
@@ -234,7 +234,9 @@ void RememberBuiltRows(const MIB_IPADDRTABLE* table)
 }
 
 // The build proper, without its error box; returns the failure message or null.
-const wchar_t* BuildTable()
+// Only a build on the window's own thread (start-up) may reset the subnet
+// filter; after a rebuild the window does that when it refills its choice.
+const wchar_t* BuildTable(bool mayResetFilter)
 {
     bool filterSeen = false;
     const wchar_t* failure = nullptr;
@@ -305,7 +307,7 @@ done:
         GlobalFree(adapters);
     }
     // A saved subnet that no current interface has falls back to all interfaces.
-    if (!filterSeen) {
+    if (!filterSeen && mayResetFilter) {
         g_subnetFilter = kAllInterfaces;
     }
     return failure;
@@ -335,7 +337,7 @@ int BuildUnderLock(bool teardownFirst)
     if (teardownFirst) {
         TeardownInterfaceTable();
     }
-    const wchar_t* failure = BuildTable();
+    const wchar_t* failure = BuildTable(!teardownFirst);
     UnlockInterfaceTable();
     if (failure != nullptr) {
         ShowBuildError(failure);

@@ -4,8 +4,8 @@
 
 #include <string.h>
 
-#include "app/device_record.h"
-#include "app/globals.h"
+#include "core/device_record.h"
+#include "core/globals.h"
 #include "net/address_class.h"
 #include "net/arp_check.h"
 #include "net/discovery_reply.h"

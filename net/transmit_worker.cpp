@@ -3,7 +3,7 @@
 #include <winsock2.h>
 #include <windows.h>
 
-#include "app/globals.h"
+#include "core/globals.h"
 #include "net/discovery_request.h"
 #include "net/interface_table.h"
 #include "net/workers.h"

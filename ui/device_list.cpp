@@ -10,9 +10,9 @@
 #include <commctrl.h>
 #include <wchar.h>
 
-#include "app/device_record.h"
-#include "app/globals.h"
-#include "app/platform.h"
+#include "core/device_record.h"
+#include "core/globals.h"
+#include "core/platform.h"
 #include "ui/device_list_internal.h"
 #include "ui/resource.h"
 #include "ui/web_address.h"

@@ -9,10 +9,10 @@
 #include <stdio.h>
 #include <stdlib.h>
 
-#include "app/app_messages.h"
-#include "app/device_record.h"
-#include "app/globals.h"
-#include "app/platform.h"
+#include "core/app_messages.h"
+#include "core/device_record.h"
+#include "core/globals.h"
+#include "core/platform.h"
 #include "net/address_class.h"
 #include "net/interface_table.h"
 #include "ui/device_list.h"
@@ -229,17 +229,24 @@ void FillSubnetCombo(HWND window)
     SendMessageW(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(L"All Interfaces"));
     SendMessageW(combo, CB_SETCURSEL, 0, 0);
 
+    uint32_t filter = g_subnetFilter;
+    bool filterSeen = false;
     LockInterfaceTable();
     for (uint32_t i = 0; i < g_interfaceTable.count && g_interfaceTable.entries != nullptr; ++i) {
         uint32_t network = g_interfaceTable.entries[i].network;
         wchar_t text[32];
         FormatDottedQuad(network, text, 32);
         LRESULT index = SendMessageW(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text));
-        if (g_subnetFilter != kAllInterfaces && g_subnetFilter == network) {
+        if (filter != kAllInterfaces && filter == network) {
             SendMessageW(combo, CB_SETCURSEL, index, 0);
+            filterSeen = true;
         }
     }
     UnlockInterfaceTable();
+    // A subnet that no interface has any more falls back to all interfaces.
+    if (!filterSeen) {
+        g_subnetFilter = kAllInterfaces;
+    }
 
     int entries = static_cast<int>(SendMessageW(combo, CB_GETCOUNT, 0, 0));
     EnableWindow(combo, entries >= 3 ? TRUE : FALSE);

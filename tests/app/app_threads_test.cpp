@@ -6,10 +6,10 @@
 
 #include <gtest/gtest.h>
 
-#include "app/app_messages.h"
+#include "core/app_messages.h"
 #include "app/app_threads.h"
 #include "app/fake_platform.h"
-#include "app/globals.h"
+#include "core/globals.h"
 #include "net/interface_table.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "app/fake_platform.h"
-#include "app/globals.h"
+#include "core/globals.h"
 #include "net/interface_table.h"
 
 namespace {

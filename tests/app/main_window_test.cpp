@@ -8,10 +8,10 @@
 
 #include <gtest/gtest.h>
 
-#include "app/app_messages.h"
-#include "app/device_record.h"
+#include "core/app_messages.h"
+#include "core/device_record.h"
 #include "app/fake_platform.h"
-#include "app/globals.h"
+#include "core/globals.h"
 #include "net/interface_table.h"
 #include "ui/main_window.h"
 #include "ui/resource.h"

@@ -7,8 +7,8 @@
 
 #include <vector>
 
-#include "app/device_record.h"
-#include "app/platform.h"
+#include "core/device_record.h"
+#include "core/platform.h"
 #include "broadcast/test_addresses.h"
 #include "net/arp_check.h"
 

@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "app/device_record.h"
+#include "core/device_record.h"
 #include "net/discovery_reply.h"
 
 namespace {

@@ -12,10 +12,10 @@
 #include <string>
 #include <vector>
 
-#include "app/app_messages.h"
-#include "app/device_record.h"
-#include "app/globals.h"
-#include "app/platform.h"
+#include "core/app_messages.h"
+#include "core/device_record.h"
+#include "core/globals.h"
+#include "core/platform.h"
 #include "broadcast/test_addresses.h"
 #include "net/discovery_request.h"
 #include "net/interface_table.h"

@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "app/device_record.h"
-#include "app/globals.h"
-#include "app/platform.h"
+#include "core/device_record.h"
+#include "core/globals.h"
+#include "core/platform.h"
 #include "ui/device_list.h"
 #include "ui/device_list_internal.h"
 #include "ui/resource.h"

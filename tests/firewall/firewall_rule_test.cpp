@@ -2,9 +2,9 @@
 // objects are doubles installed through the platform seam; the warning box is
 // captured through the same seam; the step's strings are counted by patching
 // the executable's imports of SysAllocString and SysFreeString.
-#include "app/platform.h"
+#include "core/platform.h"
 
-#include "app/globals.h"
+#include "core/globals.h"
 #include "firewall/bstr_tracker.h"
 #include "firewall/firewall_doubles.h"
 #include "firewall/firewall_rule.h"

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "app/device_record.h"
+#include "core/device_record.h"
 #include "tools/winprobe/process_counts.h"
 #include "tools/winprobe/program_windows.h"
 #include "tools/winprobe/remote_list_view.h"

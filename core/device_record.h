@@ -5,6 +5,8 @@
 #include <stdint.h>
 #include <wchar.h>
 
+#include "core/text_copy.h"
+
 enum DeviceState : int32_t {
     DeviceStateNormal = 0,       // in the subnet of the interface that heard it
     DeviceStateLinkLocal = 1,    // device and interface both link-local
@@ -35,8 +37,12 @@ struct DeviceRecord {
     int32_t fromMdns;
 };
 
+#ifdef _WIN32
+// The layout crosses threads as raw memory and is read by test tools; native
+// builds of the parsers (fuzzing) have a 4-byte wchar_t and skip these checks.
 static_assert(sizeof(wchar_t) == 2, "text fields are UTF-16");
 static_assert(sizeof(DeviceRecord) == 1428, "DeviceRecord layout is fixed at 1428 bytes");
+#endif
 
 // Allocates a zero-filled record; null when the heap is exhausted.
 DeviceRecord* AllocateDeviceRecord();
@@ -46,5 +52,3 @@ void FreeDeviceRecord(DeviceRecord* record);
 // when the window is gone the record is freed here. Returns true if posted.
 bool PostDeviceRecord(DeviceRecord* record);
 
-// Bounded copy that always leaves dest zero-terminated.
-void CopyText(wchar_t* dest, size_t capacity, const wchar_t* src);

@@ -1,5 +1,5 @@
 // Default entries of the platform seam: the real Win32 calls.
-#include "app/platform.h"
+#include "core/platform.h"
 
 #include <shellapi.h>
 #include <objbase.h>

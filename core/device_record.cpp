@@ -1,10 +1,10 @@
 // Allocation and hand-off of device records between threads.
-#include "app/device_record.h"
+#include "core/device_record.h"
 
 #include <windows.h>
 
-#include "app/app_messages.h"
-#include "app/globals.h"
+#include "core/app_messages.h"
+#include "core/globals.h"
 
 DeviceRecord* AllocateDeviceRecord()
 {
@@ -29,18 +29,4 @@ bool PostDeviceRecord(DeviceRecord* record)
     // Nobody will ever receive it: the producer keeps ownership and frees it.
     FreeDeviceRecord(record);
     return false;
-}
-
-void CopyText(wchar_t* dest, size_t capacity, const wchar_t* src)
-{
-    if (capacity == 0) {
-        return;
-    }
-    size_t i = 0;
-    if (src != nullptr) {
-        for (; i + 1 < capacity && src[i] != L'\0'; ++i) {
-            dest[i] = src[i];
-        }
-    }
-    dest[i] = L'\0';
 }
