@@ -5,6 +5,7 @@
 #include <winsock2.h>
 #include <windows.h>
 #include <iphlpapi.h>
+#include <windns.h>
 
 struct PlatformServices {
     DWORD(WINAPI* getIpAddrTable)(PMIB_IPADDRTABLE table, PULONG size, BOOL order);
@@ -17,9 +18,25 @@ struct PlatformServices {
                                     LPCWSTR parameters, LPCWSTR directory, INT show);
     HRESULT(WINAPI* createInstance)(REFCLSID clsid, LPUNKNOWN outer, DWORD context,
                                     REFIID iid, LPVOID* object);
+
+    // Address-change notification (the address watcher).
+    DWORD(WINAPI* notifyAddrChange)(PHANDLE handle, LPOVERLAPPED overlapped);
+    BOOL(WINAPI* cancelIPChangeNotify)(LPOVERLAPPED overlapped);
+
+    // The multicast DNS client. The defaults are dnsapi.dll's exports, looked
+    // up at run time, or null where it has none; start-up then installs the
+    // program's own client in all three (mdns/). The three always come from
+    // one client: records are freed by the client that made them.
+    DNS_STATUS(WINAPI* dnsStartMulticastQuery)(PMDNS_QUERY_REQUEST request, PMDNS_QUERY_HANDLE handle);
+    DNS_STATUS(WINAPI* dnsStopMulticastQuery)(PMDNS_QUERY_HANDLE handle);
+    VOID(WINAPI* dnsFree)(PVOID data, DNS_FREE_TYPE freeType);
+
+    // Makes the system resolve a neighbour's hardware address: one harmless
+    // unicast datagram to the address (the discard port). Returns 0 when sent.
+    int (*solicitNeighbour)(IPAddr address);
 };
 
 extern PlatformServices g_platform;
 
-// The real Win32 entries, for restoring after a test.
+// The real entries, for restoring after a test.
 PlatformServices DefaultPlatformServices();

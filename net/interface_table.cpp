@@ -12,6 +12,7 @@
 #include "net/workers.h"
 
 InterfaceTable g_interfaceTable = {nullptr, 0};
+InterfaceWorkers g_interfaceWorkers = {ReceiveWorker, TransmitWorker, MdnsWorker};
 
 namespace {
 
@@ -50,12 +51,19 @@ void CloseHandleSlot(HANDLE* slot)
     }
 }
 
-// Waits for a worker and closes its handle. A worker that was never resumed is
-// resumed first, so that it sees its abort event and the wait returns.
+// A worker that was never resumed is resumed before it is waited for, so
+// that it sees its abort event and the wait returns.
+void ResumeWorkerSlot(HANDLE slot)
+{
+    if (slot != INVALID_HANDLE_VALUE) {
+        ResumeThread(slot);
+    }
+}
+
+// Waits for a worker and closes its handle.
 void JoinWorkerSlot(HANDLE* slot)
 {
     if (*slot != INVALID_HANDLE_VALUE) {
-        ResumeThread(*slot);
         WaitForSingleObject(*slot, INFINITE);
         CloseHandleSlot(slot);
     }
@@ -121,13 +129,13 @@ const wchar_t* CreateEntryObjects(InterfaceEntry* entry)
                    sizeof(broadcast)) == SOCKET_ERROR) {
         return L"Unable to set SO_BROADCAST";
     }
-    if (!StartWorker(&entry->receiveThread, ReceiveWorker, entry)) {
+    if (!StartWorker(&entry->receiveThread, g_interfaceWorkers.receive, entry)) {
         return L"Unable to create receive thread";
     }
-    if (!StartWorker(&entry->transmitThread, TransmitWorker, entry)) {
+    if (!StartWorker(&entry->transmitThread, g_interfaceWorkers.transmit, entry)) {
         return L"Unable to create transmit thread";
     }
-    if (!StartWorker(&entry->mdnsThread, MdnsWorker, entry)) {
+    if (!StartWorker(&entry->mdnsThread, g_interfaceWorkers.mdns, entry)) {
         return L"Unable to create mDNS thread";
     }
     return nullptr;
@@ -362,11 +370,19 @@ void TeardownInterfaceTable()
 {
     LockInterfaceTable();
     if (g_interfaceTable.entries != nullptr) {
+        // Every entry is told to stop before any is waited for, so the time
+        // taken is that of the slowest worker, not the sum over interfaces.
         for (uint32_t i = 0; i < g_interfaceTable.count; ++i) {
             InterfaceEntry* entry = &g_interfaceTable.entries[i];
             if (entry->abortEvent != INVALID_HANDLE_VALUE) {
                 SetEvent(entry->abortEvent);
             }
+            ResumeWorkerSlot(entry->transmitThread);
+            ResumeWorkerSlot(entry->receiveThread);
+            ResumeWorkerSlot(entry->mdnsThread);
+        }
+        for (uint32_t i = 0; i < g_interfaceTable.count; ++i) {
+            InterfaceEntry* entry = &g_interfaceTable.entries[i];
             JoinWorkerSlot(&entry->transmitThread);
             JoinWorkerSlot(&entry->receiveThread);
             JoinWorkerSlot(&entry->mdnsThread);

@@ -29,6 +29,15 @@ struct InterfaceTable {
 
 extern InterfaceTable g_interfaceTable;
 
+// The thread procedures the build starts for every entry; tests may replace
+// them before a build (each takes its InterfaceEntry*).
+struct InterfaceWorkers {
+    unsigned(__stdcall* receive)(void* entry);
+    unsigned(__stdcall* transmit)(void* entry);
+    unsigned(__stdcall* mdns)(void* entry);
+};
+extern InterfaceWorkers g_interfaceWorkers;
+
 // Builds the table from the system's address table; the workers are created
 // suspended. Returns 1, or 0 after showing an error box and tearing down.
 int BuildInterfaceTable();

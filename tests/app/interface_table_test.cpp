@@ -192,6 +192,32 @@ TEST_F(InterfaceTableTest, TeardownOfNeverResumedWorkersReturnsAndEmptiesEveryth
     CloseHandle(thread);
 }
 
+// A worker that needs half a second to notice its abort, as a browse does.
+unsigned __stdcall SlowToStopWorker(void* parameter)
+{
+    InterfaceEntry* entry = static_cast<InterfaceEntry*>(parameter);
+    WaitForSingleObject(entry->abortEvent, INFINITE);
+    Sleep(500);
+    return 0;
+}
+
+TEST_F(InterfaceTableTest, TeardownStopsAllInterfacesInParallel)
+{
+    InterfaceWorkers saved = g_interfaceWorkers;
+    g_interfaceWorkers.mdns = SlowToStopWorker;
+    fake.addresses = {{"192.168.1.5", "255.255.255.0", 7},
+                      {"10.0.0.5", "255.0.0.0", 8},
+                      {"172.16.0.5", "255.255.0.0", 9}};
+    ASSERT_EQ(1, BuildInterfaceTable());
+    g_interfaceWorkers = saved;
+    ResumeInterfaceWorkers();
+    DWORD started = GetTickCount();
+    TeardownInterfaceTable();
+    DWORD took = GetTickCount() - started;
+    EXPECT_GE(took, 450u);
+    EXPECT_LT(took, 1000u);  // one after another would take 1.5 s
+}
+
 TEST_F(InterfaceTableTest, TeardownTwiceAndOnEmptyTableIsHarmless)
 {
     TeardownInterfaceTable();
