@@ -9,6 +9,7 @@
 
 #include "core/app_messages.h"
 #include "core/globals.h"
+#include "core/platform.h"
 #include "net/interface_table.h"
 
 namespace {
@@ -26,7 +27,10 @@ bool StopRequested(DWORD timeoutMs)
 
 void RebuildAndNotify()
 {
-    RebuildInterfaceTable();
+    // Skipped (0, nothing posted) once shutdown has begun.
+    if (RebuildInterfaceTable() == 0 && StopRequested(0)) {
+        return;
+    }
     // Before the window exists there is nobody to tell; its initialisation
     // reads the new table anyway.
     HWND window = g_mainWindow;
@@ -59,24 +63,24 @@ unsigned __stdcall AddressWatcher(void*)
     overlapped.hEvent = changeEvent;
     HANDLE notification = INVALID_HANDLE_VALUE;
 
-    DWORD armed = NotifyAddrChange(&notification, &overlapped);
-    if (armed != NO_ERROR && armed != ERROR_IO_PENDING && WSAGetLastError() != WSA_IO_PENDING) {
-        WSACloseEvent(changeEvent);
-        return 0;
-    }
+    // Where the notification cannot be armed the watcher still polls: the
+    // polling exists for exactly the platforms whose notification fails.
+    DWORD armed = g_platform.notifyAddrChange(&notification, &overlapped);
+    bool notifying = armed == NO_ERROR || armed == ERROR_IO_PENDING || WSAGetLastError() == WSA_IO_PENDING;
+    HANDLE passWait = notifying ? changeEvent : g_stopEvent;
 
     bool pollRebuilt = false;
     DWORD pollRebuiltAt = 0;
     while (!StopRequested(0)) {
-        bool notified = WaitForSingleObject(changeEvent, kWatchPassMs) == WAIT_OBJECT_0;
+        bool notified = WaitForSingleObject(passWait, kWatchPassMs) == WAIT_OBJECT_0 && notifying;
         if (StopRequested(0)) {
             break;
         }
         if (notified) {
-            CancelIPChangeNotify(&overlapped);
+            g_platform.cancelIPChangeNotify(&overlapped);
             // A new request resets the event: a change during the rebuild
             // signals it again and causes exactly one more rebuild.
-            NotifyAddrChange(&notification, &overlapped);
+            g_platform.notifyAddrChange(&notification, &overlapped);
             bool echo = pollRebuilt && GetTickCount() - pollRebuiltAt < kEchoWindowMs &&
                         !AddressTableDiffersFromBuild();
             pollRebuilt = false;
@@ -93,7 +97,9 @@ unsigned __stdcall AddressWatcher(void*)
         }
     }
 
-    CancelIPChangeNotify(&overlapped);
+    if (notifying) {
+        g_platform.cancelIPChangeNotify(&overlapped);
+    }
     WSACloseEvent(changeEvent);
     return 0;
 }

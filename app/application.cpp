@@ -6,6 +6,7 @@
 #include <windows.h>
 #include <commctrl.h>
 #include <locale.h>
+#include <objbase.h>
 #include <process.h>
 
 #include "app/app_threads.h"
@@ -54,7 +55,14 @@ void JoinThread(HANDLE thread)
 int RunMessageLoop(HACCEL accelerators)
 {
     MSG message;
-    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+    for (;;) {
+        BOOL got = GetMessageW(&message, nullptr, 0, 0);
+        if (got == 0) {
+            break;
+        }
+        if (got == -1) {
+            return 1;  // the loop cannot go on: end as a failed run
+        }
         if (!TranslateAcceleratorW(message.hwnd, accelerators, &message)) {
             TranslateMessage(&message);
             DispatchMessageW(&message);
@@ -100,6 +108,10 @@ int RunApplication(HINSTANCE instance, int showCommand)
 
     HANDLE watcher = StartThread(AddressWatcher);
 
+    // The shell opens device pages from this thread; it expects COM. Done
+    // after the firewall step, which initialises and ends COM on its own.
+    HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+
     HWND window = CreateDialogParamW(instance, MAKEINTRESOURCEW(IDD_MAIN), nullptr,
                                      reinterpret_cast<DLGPROC>(MainWindowProc), 0);
     if (window == nullptr) {
@@ -107,6 +119,9 @@ int RunApplication(HINSTANCE instance, int showCommand)
         SetEvent(g_stopEvent);
         TeardownInterfaceTable();
         JoinThread(watcher);
+        if (SUCCEEDED(com)) {
+            CoUninitialize();
+        }
         WSACleanup();
         return 1;
     }
@@ -123,6 +138,9 @@ int RunApplication(HINSTANCE instance, int showCommand)
     TeardownInterfaceTable();
     JoinThread(ticker);
     JoinThread(watcher);
+    if (SUCCEEDED(com)) {
+        CoUninitialize();
+    }
     WSACleanup();
     return exitCode;
 }

@@ -37,10 +37,12 @@ void WriteDword(HKEY key, const wchar_t* name, DWORD value)
 
 }  // namespace
 
+// Opened for reading only: a key the user may read but not write still
+// gives both settings.
 void LoadSettings()
 {
     HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, SETTINGS_KEY, 0, KEY_QUERY_VALUE | KEY_WRITE, &key) !=
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, SETTINGS_KEY, 0, KEY_QUERY_VALUE, &key) !=
         ERROR_SUCCESS) {
         return;
     }

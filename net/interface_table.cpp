@@ -164,21 +164,32 @@ uint32_t FindInterfaceIndex(const IP_ADAPTER_ADDRESSES* adapters, uint32_t addre
 }
 
 // Reads the address table into a zero-filled global-heap buffer; null on failure.
+// The table may grow between the size probe and the read (an address added
+// meanwhile): then it is read again at the new size, a few times.
 MIB_IPADDRTABLE* ReadAddressTable()
 {
+    const int kAttempts = 4;
     ULONG size = 0;
     if (g_platform.getIpAddrTable(nullptr, &size, FALSE) != ERROR_INSUFFICIENT_BUFFER || size == 0) {
         return nullptr;
     }
-    MIB_IPADDRTABLE* table = static_cast<MIB_IPADDRTABLE*>(GlobalAlloc(GPTR, size));
-    if (table == nullptr) {
-        return nullptr;
-    }
-    if (g_platform.getIpAddrTable(table, &size, FALSE) != NO_ERROR) {
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+        MIB_IPADDRTABLE* table = static_cast<MIB_IPADDRTABLE*>(GlobalAlloc(GPTR, size));
+        if (table == nullptr) {
+            return nullptr;
+        }
+        ULONG readSize = size;
+        DWORD status = g_platform.getIpAddrTable(table, &readSize, FALSE);
+        if (status == NO_ERROR) {
+            return table;
+        }
         GlobalFree(table);
-        return nullptr;
+        if (status != ERROR_INSUFFICIENT_BUFFER || readSize <= size) {
+            return nullptr;
+        }
+        size = readSize;
     }
-    return table;
+    return nullptr;
 }
 
 // The adapter list, or null (silently) when it cannot be had.
@@ -339,10 +350,22 @@ namespace {
 // Builds under the lock, after an optional teardown in the same hold. The box
 // is shown outside the lock: the window thread must never wait on a lock
 // whose holder waits for a user.
+bool ShutdownBegun()
+{
+    HANDLE stop = g_stopEvent;
+    return stop != INVALID_HANDLE_VALUE && stop != nullptr && WaitForSingleObject(stop, 0) == WAIT_OBJECT_0;
+}
+
 int BuildUnderLock(bool teardownFirst)
 {
     LockInterfaceTable();
     if (teardownFirst) {
+        // The final teardown may have waited for this lock: once shutdown
+        // has begun, a rebuild would only bring back what it took down.
+        if (ShutdownBegun()) {
+            UnlockInterfaceTable();
+            return 0;
+        }
         TeardownInterfaceTable();
     }
     const wchar_t* failure = BuildTable(!teardownFirst);

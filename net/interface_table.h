@@ -44,6 +44,7 @@ int BuildInterfaceTable();
 
 // Teardown plus build under one hold of the table lock, for the address
 // watcher; the error box, if any, is shown after the lock is released.
+// Once g_stopEvent is set it changes nothing and returns 0.
 int RebuildInterfaceTable();
 
 // Stops and joins every worker, closes every handle and socket, empties the table.

@@ -183,6 +183,48 @@ TEST_F(AppThreadsTest, ChangeToLoopbackOnlyReportsFromTheWatcherAndStillNotifies
     LeaveCriticalSection(&fake.lock);
 }
 
+TEST_F(AppThreadsTest, NotificationRebuildsOnceAndRearms)
+{
+    fake.SetAddresses({{"192.168.1.5", "255.255.255.0", 7}});
+    ASSERT_EQ(1, BuildInterfaceTable());
+    Start(AddressWatcher);
+    Pump(300);
+    // The table itself is unchanged, so only the notification can cause this.
+    fake.SignalAddressChange();
+    PumpUntilChanges(1, 3000);
+    Pump(600);
+    EXPECT_EQ(1, g_ipChanges);
+    EXPECT_EQ(2, fake.notifyCalls);  // armed, then re-armed once
+    EXPECT_EQ(1, fake.cancelCalls);
+}
+
+TEST_F(AppThreadsTest, NotificationRightAfterAPolledRebuildIsItsEcho)
+{
+    fake.SetAddresses({{"192.168.1.5", "255.255.255.0", 7}});
+    ASSERT_EQ(1, BuildInterfaceTable());
+    Start(AddressWatcher);
+    Pump(300);
+    fake.SetAddresses({{"192.168.1.5", "255.255.255.0", 7}, {"10.0.0.5", "255.0.0.0", 8}});
+    PumpUntilChanges(1, 3000);
+    fake.SignalAddressChange();
+    Pump(1000);
+    EXPECT_EQ(1, g_ipChanges);
+    EXPECT_EQ(2, fake.notifyCalls);
+}
+
+TEST_F(AppThreadsTest, FailedFirstArmingStillPolls)
+{
+    fake.notifyResult = ERROR_NOT_SUPPORTED;
+    fake.SetAddresses({{"192.168.1.5", "255.255.255.0", 7}});
+    ASSERT_EQ(1, BuildInterfaceTable());
+    Start(AddressWatcher);
+    Pump(300);
+    fake.SetAddresses({{"10.0.0.5", "255.0.0.0", 8}});
+    PumpUntilChanges(1, 3000);
+    EXPECT_EQ(1, g_ipChanges);
+    EXPECT_LT(Stop(), 700u);
+}
+
 TEST_F(AppThreadsTest, WatcherStopsWithinAPass)
 {
     fake.SetAddresses({{"192.168.1.5", "255.255.255.0", 7}});

@@ -24,9 +24,14 @@ DWORD WINAPI FakeGetIpAddrTable(PMIB_IPADDRTABLE table, PULONG size, BOOL)
     EnterCriticalSection(&fake->lock);
     DWORD result = NO_ERROR;
     ULONG needed = static_cast<ULONG>(sizeof(DWORD) + (fake->addresses.size() + 1) * sizeof(MIB_IPADDRROW));
+    if (table != nullptr && fake->growthsBeforeRead > 0) {
+        --fake->growthsBeforeRead;
+        fake->addresses.push_back({"172.16.9.1", "255.255.0.0", 99});
+        needed += sizeof(MIB_IPADDRROW);
+    }
     if (table == nullptr || *size < needed) {
         *size = needed;
-        result = fake->addressProbeResult;
+        result = table == nullptr ? fake->addressProbeResult : ERROR_INSUFFICIENT_BUFFER;
     } else if (fake->addressReadResult != NO_ERROR) {
         result = fake->addressReadResult;
     } else {
@@ -105,7 +110,36 @@ int WINAPI FakeMessageBox(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type)
     return IDOK;
 }
 
+DWORD WINAPI FakeNotifyAddrChange(PHANDLE, LPOVERLAPPED overlapped)
+{
+    FakePlatform* fake = FakePlatform::current;
+    EnterCriticalSection(&fake->lock);
+    ++fake->notifyCalls;
+    // Starting a request resets its event, as the real call does.
+    fake->notifyEvent = overlapped->hEvent;
+    ResetEvent(overlapped->hEvent);
+    DWORD result = fake->notifyResult;
+    LeaveCriticalSection(&fake->lock);
+    WSASetLastError(result == ERROR_IO_PENDING ? WSA_IO_PENDING : 0);
+    return result;
+}
+
+BOOL WINAPI FakeCancelIPChangeNotify(LPOVERLAPPED)
+{
+    InterlockedIncrement(&FakePlatform::current->cancelCalls);
+    return TRUE;
+}
+
 }  // namespace
+
+void FakePlatform::SignalAddressChange()
+{
+    EnterCriticalSection(&lock);
+    if (notifyEvent != nullptr) {
+        SetEvent(notifyEvent);
+    }
+    LeaveCriticalSection(&lock);
+}
 
 FakePlatform::FakePlatform() : saved_(g_platform)
 {
@@ -114,6 +148,8 @@ FakePlatform::FakePlatform() : saved_(g_platform)
     g_platform.getIpAddrTable = FakeGetIpAddrTable;
     g_platform.getAdaptersAddresses = FakeGetAdaptersAddresses;
     g_platform.messageBox = FakeMessageBox;
+    g_platform.notifyAddrChange = FakeNotifyAddrChange;
+    g_platform.cancelIPChangeNotify = FakeCancelIPChangeNotify;
 }
 
 FakePlatform::~FakePlatform()

@@ -43,6 +43,17 @@ public:
     ULONG adapterProbeResult = ERROR_BUFFER_OVERFLOW;
     std::vector<RecordedBox> boxes;
 
+    // Reads that find a new row added since the size probe (the table grew).
+    int growthsBeforeRead = 0;
+
+    // Address-change notification: by default as under Wine (pending, never
+    // signalled). SignalAddressChange completes the armed request.
+    DWORD notifyResult = ERROR_IO_PENDING;
+    LONG notifyCalls = 0;
+    LONG cancelCalls = 0;
+    HANDLE notifyEvent = nullptr;
+    void SignalAddressChange();
+
     // Replaces the address rows while another thread may be reading them.
     void SetAddresses(const std::vector<FakeAddress>& rows);
     // Number of address-table reads that returned rows.

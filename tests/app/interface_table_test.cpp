@@ -218,6 +218,30 @@ TEST_F(InterfaceTableTest, TeardownStopsAllInterfacesInParallel)
     EXPECT_LT(took, 1000u);  // one after another would take 1.5 s
 }
 
+TEST_F(InterfaceTableTest, TableThatGrowsBetweenProbeAndReadIsReadAgain)
+{
+    fake.addresses = {{"192.168.1.5", "255.255.255.0", 7}};
+    fake.growthsBeforeRead = 2;
+    ASSERT_EQ(1, BuildInterfaceTable());
+    EXPECT_EQ(3u, g_interfaceTable.count);
+    EXPECT_TRUE(fake.boxes.empty());
+}
+
+TEST_F(InterfaceTableTest, RebuildAfterShutdownBegunChangesNothing)
+{
+    fake.addresses = {{"192.168.1.5", "255.255.255.0", 7}};
+    ASSERT_EQ(1, BuildInterfaceTable());
+    InterfaceEntry* entries = g_interfaceTable.entries;
+    g_stopEvent = CreateEventW(nullptr, TRUE, TRUE, nullptr);
+    fake.addresses = {{"10.0.0.5", "255.0.0.0", 8}};
+    EXPECT_EQ(0, RebuildInterfaceTable());
+    EXPECT_EQ(entries, g_interfaceTable.entries);
+    EXPECT_EQ(Ipv4("192.168.1.5"), g_interfaceTable.entries[0].address);
+    EXPECT_TRUE(fake.boxes.empty());
+    CloseHandle(g_stopEvent);
+    g_stopEvent = INVALID_HANDLE_VALUE;
+}
+
 TEST_F(InterfaceTableTest, TeardownTwiceAndOnEmptyTableIsHarmless)
 {
     TeardownInterfaceTable();

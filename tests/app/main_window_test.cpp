@@ -3,6 +3,7 @@
 #include <winsock2.h>
 #include <windows.h>
 #include <commctrl.h>
+#include <process.h>
 
 #include <string>
 
@@ -361,6 +362,43 @@ TEST_F(MainWindowTest, AddressChangeTellsTheUserThenClearsAndRefillsFromTheNewTa
     ASSERT_EQ(2, SendMessageW(combo, CB_GETCOUNT, 0, 0));
     EXPECT_EQ(L"172.20.0.0", ComboText(1));
     EXPECT_FALSE(IsWindowEnabled(combo));
+}
+
+struct SlowRebuild {
+    HANDLE tornDown;
+    FakePlatform* fake;
+};
+
+// Holds the table lock across a teardown, a pause and a build, as the
+// address watcher does.
+unsigned __stdcall RebuildSlowly(void* parameter)
+{
+    SlowRebuild* rebuild = static_cast<SlowRebuild*>(parameter);
+    LockInterfaceTable();
+    TeardownInterfaceTable();
+    SetEvent(rebuild->tornDown);
+    Sleep(300);
+    rebuild->fake->addresses = {{"172.20.0.5", "255.255.0.0", 9}, {"172.21.0.5", "255.255.0.0", 10}};
+    BuildInterfaceTable();
+    UnlockInterfaceTable();
+    return 0;
+}
+
+TEST_F(MainWindowTest, SubnetChoiceWaitsForARebuildInProgressAndDropsAVanishedSubnet)
+{
+    g_subnetFilter = Ipv4("10.77.0.0");
+    Open();
+    SlowRebuild rebuild = {CreateEventW(nullptr, TRUE, FALSE, nullptr), &fake};
+    HANDLE thread = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, RebuildSlowly, &rebuild, 0, nullptr));
+    ASSERT_NE(nullptr, thread);
+    ASSERT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(rebuild.tornDown, 5000));
+    FillSubnetCombo(window);  // must not read the half-rebuilt table
+    ASSERT_EQ(3, SendMessageW(combo, CB_GETCOUNT, 0, 0));
+    EXPECT_EQ(L"172.21.0.0", ComboText(2));
+    EXPECT_EQ(kAllInterfaces, g_subnetFilter);
+    WaitForSingleObject(thread, 5000);
+    CloseHandle(thread);
+    CloseHandle(rebuild.tornDown);
 }
 
 TEST_F(MainWindowTest, DestructionSignalsStopFreesRowsAndQuits)

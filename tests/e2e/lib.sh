@@ -162,11 +162,28 @@ expect_eq() {
 
 # ---- settings --------------------------------------------------------------
 
+# wine_reg ARGS...: "wine reg ARGS", tried again a few times, since a reg
+# command can fail while the wineserver is busy.
+wine_reg() {
+  local try
+  for try in 1 2 3 4 5; do
+    wine reg "$@" >/dev/null 2>&1 && return 0
+    sleep 0.5
+  done
+  return 1
+}
+
+# A program of the previous test may still be saving its settings as it
+# exits, and a reg command can fail while the wineserver is busy: delete and
+# check again a few times before calling it a failure.
 reset_settings() {
-  wine reg delete "$E2E_KEY" /f >/dev/null 2>&1
-  if wine reg query "$E2E_KEY" >/dev/null 2>&1; then
-    fail "could not delete the settings key"
-  fi
+  local try
+  for try in 1 2 3 4 5 6 7 8 9 10; do
+    wine reg delete "$E2E_KEY" /f >/dev/null 2>&1
+    wine reg query "$E2E_KEY" >/dev/null 2>&1 || return 0
+    sleep 0.5
+  done
+  fail "could not delete the settings key"
 }
 
 # reg_value NAME: prints "TYPE DATA" of the setting, or fails with status 1.

@@ -23,8 +23,8 @@ expect_eq "$addresses" "127.0.0.1/8 " "IPv4 addresses of the loopback-only lab"
 
 # Settings that a save would change: Refresh 5 would be written back as 1.
 reset_settings
-wine reg add "$E2E_KEY" /v Subnet /t REG_DWORD /d 19722 /f >/dev/null || fail "cannot write Subnet"
-wine reg add "$E2E_KEY" /v Refresh /t REG_DWORD /d 5 /f >/dev/null || fail "cannot write Refresh"
+wine_reg add "$E2E_KEY" /v Subnet /t REG_DWORD /d 19722 /f || fail "cannot write Subnet"
+wine_reg add "$E2E_KEY" /v Refresh /t REG_DWORD /d 5 /f || fail "cannot write Refresh"
 
 start_app
 box=$(winprobe wait-box Error 20) || fail "no box titled 'Error' appeared within 20 s"

@@ -25,9 +25,8 @@ TRACE=$E2E_TMP/app.trace
 CLOSE_TRACE=$E2E_TMP/close.trace
 GONE=$E2E_TMP/gone
 
-wine reg add 'HKCU\Software\Wine\Debug' /v RelayInclude \
-  /d 'user32.PostMessageW;kernel32.ExitProcess;kernel32.WaitForSingleObject' /f \
-  >/dev/null || fail "cannot limit the relay trace"
+wine_reg add 'HKCU\Software\Wine\Debug' /v RelayInclude \
+  /d 'user32.PostMessageW;kernel32.ExitProcess;kernel32.WaitForSingleObject' /f || fail "cannot limit the relay trace"
 
 start_traced_app() {
   WINEDEBUG=+timestamp,+relay wine "$APP_EXE" >"$TRACE" 2>&1 &
