@@ -66,6 +66,38 @@ TEST_F(SettingsTest, FirstStartWithoutKeyKeepsDefaultsAndSaveCreatesBothValues)
     EXPECT_EQ(0u, value);
 }
 
+TEST_F(SettingsTest, KeyTheUserMayReadButNotWriteStillGivesBothSettings)
+{
+    PutDword(L"Subnet", 0x00004D0A);
+    PutDword(L"Refresh", 1);
+    HKEY key = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_CURRENT_USER, SETTINGS_KEY, 0, WRITE_DAC, &key));
+    // Everyone may read; nobody may write.
+    SECURITY_DESCRIPTOR descriptor;
+    InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION);
+    BYTE aclBuffer[256];
+    PACL acl = reinterpret_cast<PACL>(aclBuffer);
+    InitializeAcl(acl, sizeof(aclBuffer), ACL_REVISION);
+    SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
+    PSID everyone = nullptr;
+    ASSERT_TRUE(AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, &everyone));
+    AddAccessAllowedAce(acl, ACL_REVISION, KEY_READ | WRITE_DAC | DELETE, everyone);
+    SetSecurityDescriptorDacl(&descriptor, TRUE, acl, FALSE);
+    ASSERT_EQ(ERROR_SUCCESS, RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, &descriptor));
+    RegCloseKey(key);
+    HKEY writable = nullptr;
+    LONG denied = RegOpenKeyExW(HKEY_CURRENT_USER, SETTINGS_KEY, 0, KEY_WRITE, &writable);
+    if (denied == ERROR_SUCCESS) {
+        RegCloseKey(writable);
+    }
+    ASSERT_EQ(ERROR_ACCESS_DENIED, denied);
+
+    LoadSettings();
+    EXPECT_EQ(0x00004D0Au, g_subnetFilter);
+    EXPECT_EQ(1, g_autoRefresh);
+    FreeSid(everyone);
+}
+
 TEST_F(SettingsTest, SavedValuesAreReadBack)
 {
     PutDword(L"Subnet", 0x00004D0A);  // 10.77.0.0 as it lies in memory
