@@ -64,6 +64,7 @@ PlatformServices DefaultPlatformServices()
     services.messageBox = MessageBoxW;
     services.shellExecute = ShellExecuteW;
     services.createInstance = CoCreateInstance;
+    services.getSaveFileName = GetSaveFileNameW;
     services.notifyAddrChange = NotifyAddrChange;
     services.cancelIPChangeNotify = CancelIPChangeNotify;
     LookUpMulticastDnsClient(&services);

@@ -6,6 +6,7 @@
 #include <windows.h>
 #include <iphlpapi.h>
 #include <windns.h>
+#include <commdlg.h>
 
 struct PlatformServices {
     DWORD(WINAPI* getIpAddrTable)(PMIB_IPADDRTABLE table, PULONG size, BOOL order);
@@ -18,6 +19,7 @@ struct PlatformServices {
                                     LPCWSTR parameters, LPCWSTR directory, INT show);
     HRESULT(WINAPI* createInstance)(REFCLSID clsid, LPUNKNOWN outer, DWORD context,
                                     REFIID iid, LPVOID* object);
+    BOOL(WINAPI* getSaveFileName)(LPOPENFILENAMEW dialog);
 
     // Address-change notification (the address watcher).
     DWORD(WINAPI* notifyAddrChange)(PHANDLE handle, LPOVERLAPPED overlapped);

@@ -1,0 +1,186 @@
+// The device list's order (numeric addresses, a chosen column, the place of
+// new rows) and getting rows out as text, on a real list view control.
+#include <windows.h>
+#include <commctrl.h>
+
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "ui/list_order.h"
+#include "ui/row_export.h"
+
+namespace {
+
+class ListViewTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        InitCommonControls();
+        list = CreateWindowExW(0, WC_LISTVIEWW, L"", WS_POPUP | LVS_REPORT, 0, 0, 600, 300, nullptr,
+                               nullptr, GetModuleHandleW(nullptr), nullptr);
+        ASSERT_NE(nullptr, list);
+        const wchar_t* headers[] = {L"IP Address", L"Name", L"MAC Address", L"Description", L"ARP", L""};
+        for (int i = 0; i < 6; ++i) {
+            LVCOLUMNW column = {};
+            column.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_SUBITEM;
+            column.pszText = const_cast<wchar_t*>(headers[i]);
+            column.cx = 80;
+            column.iSubItem = i;
+            SendMessageW(list, LVM_INSERTCOLUMNW, i, reinterpret_cast<LPARAM>(&column));
+        }
+    }
+    void TearDown() override { DestroyWindow(list); }
+
+    // Inserts a row where the list's order puts it.
+    void Add(const wchar_t* ip, const wchar_t* name, const wchar_t* mac = L"00-11-22-33-44-55",
+             const wchar_t* description = L"Orvel X200")
+    {
+        const wchar_t* cells[5] = {ip, name, mac, description, L"Y"};
+        LVITEMW item = {};
+        item.mask = LVIF_TEXT | LVIF_PARAM;
+        item.iItem = SortedInsertIndex(list, cells);
+        item.pszText = const_cast<wchar_t*>(ip);
+        item.lParam = ++added;  // unique, as the stored records are
+        int row = static_cast<int>(SendMessageW(list, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item)));
+        ASSERT_GE(row, 0);
+        for (int column = 1; column < 5; ++column) {
+            LVITEMW cell = {};
+            cell.iSubItem = column;
+            cell.pszText = const_cast<wchar_t*>(cells[column]);
+            SendMessageW(list, LVM_SETITEMTEXTW, row, reinterpret_cast<LPARAM>(&cell));
+        }
+    }
+
+    std::vector<std::wstring> Column(int column) const
+    {
+        std::vector<std::wstring> texts;
+        int rows = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
+        for (int row = 0; row < rows; ++row) {
+            wchar_t text[256] = {};
+            LVITEMW item = {};
+            item.iSubItem = column;
+            item.pszText = text;
+            item.cchTextMax = 256;
+            SendMessageW(list, LVM_GETITEMTEXTW, row, reinterpret_cast<LPARAM>(&item));
+            texts.push_back(text);
+        }
+        return texts;
+    }
+
+    std::wstring Format(bool selectedOnly, bool header, ExportFormat format)
+    {
+        TextBuffer text;
+        InitTextBuffer(&text);
+        FormatRows(&text, list, selectedOnly, header, format);
+        std::wstring result = text.text != nullptr ? text.text : L"";
+        EXPECT_FALSE(text.failed);
+        FreeTextBuffer(&text);
+        return result;
+    }
+
+    HWND list = nullptr;
+    LPARAM added = 0;
+};
+
+TEST(AddressOrder, DottedQuadsCompareByValueAndOtherTextsComeLast)
+{
+    struct Case {
+        const wchar_t* a;
+        const wchar_t* b;
+        int sign;
+    } cases[] = {
+        {L"10.0.0.9", L"10.0.0.10", -1},       {L"10.0.0.10", L"10.0.0.9", 1},
+        {L"192.168.1.20", L"192.168.1.20", 0}, {L"9.255.255.255", L"10.0.0.0", -1},
+        {L"255.255.255.255", L"1.0.0.0", 1},   {L"10.0.0.256", L"10.0.0.1", 1},
+        {L"abc", L"10.0.0.1", 1},              {L"", L"0.0.0.0", 1},
+    };
+    for (const Case& c : cases) {
+        int result = CompareAddressTexts(c.a, c.b);
+        EXPECT_EQ(c.sign, (result > 0) - (result < 0)) << c.a << L" vs " << c.b;
+    }
+}
+
+TEST_F(ListViewTest, NewRowsTakeTheirNumericPlaceAndRowsOfOneAddressStayTogether)
+{
+    Add(L"10.0.0.10", L"b");
+    Add(L"10.0.0.9", L"c");
+    Add(L"192.168.1.2", L"a");
+    Add(L"10.0.0.9", L"d", L"AA-AA-AA-AA-AA-AA");  // a conflict row
+    Add(L"10.0.0.100", L"e");
+    EXPECT_EQ((std::vector<std::wstring>{L"10.0.0.9", L"10.0.0.9", L"10.0.0.10", L"10.0.0.100", L"192.168.1.2"}),
+              Column(0));
+}
+
+TEST_F(ListViewTest, HeaderClicksOrderByThatColumnThenReverseAndNewRowsFollow)
+{
+    Add(L"10.0.0.1", L"bravo");
+    Add(L"10.0.0.2", L"alpha");
+    Add(L"10.0.0.3", L"charlie");
+    ListOrder byName = OrderAfterHeaderClick(GetListOrder(list), 1);
+    SetListOrder(list, byName);
+    EXPECT_EQ((std::vector<std::wstring>{L"alpha", L"bravo", L"charlie"}), Column(1));
+    SetListOrder(list, OrderAfterHeaderClick(GetListOrder(list), 1));
+    EXPECT_EQ((std::vector<std::wstring>{L"charlie", L"bravo", L"alpha"}), Column(1));
+    Add(L"10.0.0.4", L"beta");
+    EXPECT_EQ((std::vector<std::wstring>{L"charlie", L"bravo", L"beta", L"alpha"}), Column(1));
+
+    // Back to the address column: by number again.
+    SetListOrder(list, OrderAfterHeaderClick(GetListOrder(list), 0));
+    EXPECT_EQ((std::vector<std::wstring>{L"10.0.0.1", L"10.0.0.2", L"10.0.0.3", L"10.0.0.4"}), Column(0));
+    EXPECT_FALSE(RowOutOfOrder(list, 2));
+}
+
+TEST_F(ListViewTest, RowsAsTabSeparatedTextKeepTheirColumnsWhateverTheDeviceSaid)
+{
+    Add(L"10.0.0.1", L"name\twith tab", L"00-11-22-33-44-55", L"line\r\nbreak");
+    Add(L"10.0.0.2", L"second");
+    LVITEMW state = {};
+    state.state = LVIS_SELECTED;
+    state.stateMask = LVIS_SELECTED;
+    SendMessageW(list, LVM_SETITEMSTATE, 1, reinterpret_cast<LPARAM>(&state));
+
+    EXPECT_EQ(L"10.0.0.2\tsecond\t00-11-22-33-44-55\tOrvel X200\tY\r\n", Format(true, false, kTabSeparated));
+    EXPECT_EQ(L"IP Address\tName\tMAC Address\tDescription\tARP\r\n"
+              L"10.0.0.1\tname with tab\t00-11-22-33-44-55\tline  break\tY\r\n"
+              L"10.0.0.2\tsecond\t00-11-22-33-44-55\tOrvel X200\tY\r\n",
+              Format(false, true, kTabSeparated));
+}
+
+TEST_F(ListViewTest, CsvQuotesEveryFieldAndDefusesFormulas)
+{
+    Add(L"10.0.0.1", L"say \"hi\", then", L"00-11-22-33-44-55", L"=HYPERLINK(\"x\")");
+    EXPECT_EQ(L"\"IP Address\",\"Name\",\"MAC Address\",\"Description\",\"ARP\"\r\n"
+              L"\"10.0.0.1\",\"say \"\"hi\"\", then\",\"00-11-22-33-44-55\",\"'=HYPERLINK(\"\"x\"\")\",\"Y\"\r\n",
+              Format(false, true, kCommaSeparated));
+}
+
+TEST(RowExport, FileIsUtf8WithByteOrderMarkAndClipboardHoldsTheText)
+{
+    wchar_t directory[MAX_PATH], path[MAX_PATH];
+    GetTempPathW(MAX_PATH, directory);
+    GetTempFileNameW(directory, L"ndt", 0, path);
+    const wchar_t text[] = L"Ger\u00E4t \u2026\r\n";
+    ASSERT_EQ(static_cast<DWORD>(NO_ERROR), WriteUtf8File(path, text, lstrlenW(text)));
+    HANDLE file = CreateFileW(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, file);
+    unsigned char bytes[64] = {};
+    DWORD read = 0;
+    ReadFile(file, bytes, sizeof(bytes), &read, nullptr);
+    CloseHandle(file);
+    DeleteFileW(path);
+    const unsigned char expected[] = {0xEF, 0xBB, 0xBF, 'G', 'e', 'r', 0xC3, 0xA4, 't', ' ', 0xE2, 0x80, 0xA6, '\r', '\n'};
+    ASSERT_EQ(sizeof(expected), read);
+    EXPECT_EQ(0, memcmp(expected, bytes, read));
+
+    ASSERT_TRUE(CopyToClipboard(nullptr, text));
+    ASSERT_TRUE(OpenClipboard(nullptr));
+    HANDLE data = GetClipboardData(CF_UNICODETEXT);
+    ASSERT_NE(nullptr, data);
+    EXPECT_EQ(std::wstring(text), static_cast<const wchar_t*>(GlobalLock(data)));
+    GlobalUnlock(data);
+    CloseClipboard();
+}
+
+}  // namespace

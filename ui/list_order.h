@@ -1,0 +1,38 @@
+// The order of the device list's rows. By default rows follow the numeric
+// value of their IPv4 address (10.0.0.9 before 10.0.0.10), so rows of one
+// address stay together; a click on a column header orders by that column
+// and a second click reverses it. The chosen order is kept on the list
+// window itself, and new or updated rows take their place in it.
+#pragma once
+
+#include <windows.h>
+
+struct ListOrder {
+    int column;       // 0..4; 0 is the address, always compared by number
+    bool descending;
+};
+
+ListOrder GetListOrder(HWND list);
+
+// Stores the order, shows it in the header (sort arrow) and sorts the rows.
+void SetListOrder(HWND list, ListOrder order);
+
+// The order a click on the header of column gives: that column ascending,
+// or the current one reversed when it is already the column in use.
+ListOrder OrderAfterHeaderClick(ListOrder current, int column);
+
+// <0, 0, >0 as a sorts before, with or after b. Dotted quads compare by
+// value; a text that is not one sorts after every address, by its text.
+int CompareAddressTexts(const wchar_t* a, const wchar_t* b);
+
+// The row index at which a new row with these column texts (index 0..4:
+// address, name, MAC, description, ARP) keeps the list in order; the new
+// row goes after the rows it ties with.
+int SortedInsertIndex(HWND list, const wchar_t* const cells[5]);
+
+// True when row is not in its place among its neighbours (after one of its
+// texts changed); the caller then re-sorts.
+bool RowOutOfOrder(HWND list, int row);
+
+// Sorts every row by the list's order.
+void SortDeviceList(HWND list);

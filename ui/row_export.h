@@ -1,0 +1,43 @@
+// Getting the device list out of the window: selected rows or all rows as
+// tab-separated text on the clipboard, single cells, and the whole list as
+// a CSV file (UTF-8 with a byte-order mark, so spreadsheets read it right).
+#pragma once
+
+#include <windows.h>
+
+// A growing UTF-16 text on the process heap. Any failed growth marks it
+// failed; a failed text is never used.
+struct TextBuffer {
+    wchar_t* text;
+    size_t length;
+    size_t capacity;
+    bool failed;
+};
+
+void InitTextBuffer(TextBuffer* buffer);
+void FreeTextBuffer(TextBuffer* buffer);
+void AppendText(TextBuffer* buffer, const wchar_t* text);
+
+enum ExportFormat {
+    kTabSeparated,  // fields joined by tabs, tabs and line breaks inside a field become spaces
+    kCommaSeparated // RFC 4180 quoting; fields a spreadsheet would run as a formula are defused
+};
+
+// Appends the visible columns (address, name, MAC, description, ARP) of one
+// row, or of the header when row is -1, ended by CR LF.
+void AppendRow(TextBuffer* buffer, HWND list, int row, ExportFormat format);
+
+// The selected rows (selectedOnly) or all rows, in list order; the header
+// line comes first when withHeader is set.
+void FormatRows(TextBuffer* buffer, HWND list, bool selectedOnly, bool withHeader, ExportFormat format);
+
+// Puts text on the clipboard as Unicode text. Returns false when the
+// clipboard could not be had or the memory not allocated.
+bool CopyToClipboard(HWND owner, const wchar_t* text);
+
+// Copies one column's text of one row to the clipboard.
+bool CopyCell(HWND owner, HWND list, int row, int column);
+
+// Writes text as UTF-8 with a byte-order mark to path, replacing the file.
+// Returns a Win32 status.
+DWORD WriteUtf8File(const wchar_t* path, const wchar_t* text, size_t length);
