@@ -14,6 +14,17 @@
 #define IDC_REFRESH 1001
 #define IDC_AUTO_REFRESH 1002
 #define IDC_SUBNET 1003
+#define IDC_DEVICE_COUNT 1004
+
+// The row context menu and the commands for getting rows out of the window.
+#define IDR_ROW_MENU 111
+#define IDM_COPY_ALL 2001
+#define IDM_SAVE_LIST 2002
+#define IDM_COPY_SELECTED 2003
+#define IDM_OPEN_PAGE 2004
+#define IDM_COPY_IP 2005
+#define IDM_COPY_MAC 2006
+#define IDM_COPY_ROW 2007
 
 #ifndef IDC_STATIC
 #define IDC_STATIC (-1)
