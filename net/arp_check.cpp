@@ -1,9 +1,12 @@
-// ARP table cross-check with a short-lived per-worker snapshot of the table.
+// ARP table cross-check with a short-lived per-worker snapshot of the table,
+// and the gate that decides when the table is read again and which answers
+// wait for that read.
 #include "net/arp_check.h"
 
 #include <stddef.h>
 #include <stdio.h>
 
+#include "core/device_record.h"
 #include "core/platform.h"
 
 namespace {
@@ -47,7 +50,6 @@ void InitArpSnapshot(ArpSnapshot* snapshot)
 {
     snapshot->table = nullptr;
     snapshot->rowCount = 0;
-    snapshot->readTick = 0;
 }
 
 void ReleaseArpSnapshot(ArpSnapshot* snapshot)
@@ -58,26 +60,34 @@ void ReleaseArpSnapshot(ArpSnapshot* snapshot)
     InitArpSnapshot(snapshot);
 }
 
-DWORD RefreshArpSnapshot(ArpSnapshot* snapshot, DWORD now)
+DWORD RefreshArpSnapshot(ArpSnapshot* snapshot)
 {
     ReleaseArpSnapshot(snapshot);
-    // Under Wine one read of a full table takes close to the snapshot's whole
-    // lifetime, so its age counts from the end of the read.
-    DWORD readStarted = GetTickCount();
-
     ULONG size = 0;
     DWORD status = g_platform.getIpNetTable(nullptr, &size, FALSE);
     if (status != ERROR_INSUFFICIENT_BUFFER) {
         return status == NO_ERROR ? ERROR_NO_DATA : status;
     }
-    MIB_IPNETTABLE* table = static_cast<MIB_IPNETTABLE*>(LocalAlloc(LPTR, size));
-    if (table == nullptr) {
-        return ERROR_NOT_ENOUGH_MEMORY;
-    }
-    ULONG readSize = size;
-    status = g_platform.getIpNetTable(table, &readSize, FALSE);
-    if (status != NO_ERROR) {
+    MIB_IPNETTABLE* table = nullptr;
+    for (int attempt = 0; attempt < kArpReadAttempts; ++attempt) {
+        table = static_cast<MIB_IPNETTABLE*>(LocalAlloc(LPTR, size));
+        if (table == nullptr) {
+            return ERROR_NOT_ENOUGH_MEMORY;
+        }
+        ULONG readSize = size;
+        status = g_platform.getIpNetTable(table, &readSize, FALSE);
+        if (status == NO_ERROR) {
+            break;
+        }
         LocalFree(table);
+        table = nullptr;
+        // Neighbours came in after the probe: the read says how much it needs.
+        if (status != ERROR_INSUFFICIENT_BUFFER) {
+            return status;
+        }
+        size = readSize;
+    }
+    if (table == nullptr) {
         return status;
     }
 
@@ -86,7 +96,6 @@ DWORD RefreshArpSnapshot(ArpSnapshot* snapshot, DWORD now)
     DWORD fits = size > header ? static_cast<DWORD>((size - header) / sizeof(MIB_IPNETROW)) : 0;
     snapshot->table = table;
     snapshot->rowCount = table->dwNumEntries < fits ? table->dwNumEntries : fits;
-    snapshot->readTick = now + (GetTickCount() - readStarted);
     return NO_ERROR;
 }
 
@@ -103,14 +112,10 @@ bool ArpSnapshotHasSender(const ArpSnapshot* snapshot, uint32_t sender)
     return false;
 }
 
-void ArpCrossCheck(ArpSnapshot* snapshot, uint32_t sender, DeviceRecord* record, DWORD now)
+void JudgeAgainstSnapshot(const ArpSnapshot* snapshot, uint32_t sender, DeviceRecord* record)
 {
-    // Wrapping tick arithmetic: the age is right across the 49.7-day wrap.
-    bool fresh = snapshot->table != nullptr && now - snapshot->readTick < kArpSnapshotMaxAgeMs;
-    if (!fresh || !ArpSnapshotHasSender(snapshot, sender)) {
-        if (RefreshArpSnapshot(snapshot, now) != NO_ERROR) {
-            return;
-        }
+    if (snapshot->table == nullptr) {
+        return;
     }
     // Every counting row, all interfaces, without stopping at the first.
     for (DWORD i = 0; i < snapshot->rowCount; ++i) {
@@ -123,5 +128,100 @@ void ArpCrossCheck(ArpSnapshot* snapshot, uint32_t sender, DeviceRecord* record,
         } else {
             record->arpMismatch = 1;
         }
+    }
+}
+
+namespace {
+
+bool ReadIsDue(const ArpGate* gate, DWORD now)
+{
+    if (!gate->readAttempted) {
+        return true;
+    }
+    // A slow table (a busy machine, many neighbours) is read less often.
+    DWORD gap = gate->lastReadMs * kArpReadCostFactor;
+    if (gap < kArpReadIntervalMs) {
+        gap = kArpReadIntervalMs;
+    }
+    // Wrapping tick arithmetic: right across the 49.7-day wrap.
+    return now - gate->lastReadTick >= gap;
+}
+
+ArpWaiting TakeOldest(ArpGate* gate)
+{
+    ArpWaiting oldest = gate->waiting[gate->first];
+    gate->first = (gate->first + 1) % kArpWaitingCapacity;
+    --gate->count;
+    return oldest;
+}
+
+// Reads the table and posts every waiting record, judged against it; a
+// failed read leaves the snapshot empty, so they go out without flags.
+void ReadAndPostWaiting(ArpGate* gate, DWORD now)
+{
+    // Under Wine one read can take a good part of the interval, so the gap
+    // counts from its end.
+    DWORD started = GetTickCount();
+    RefreshArpSnapshot(&gate->snapshot);
+    gate->readAttempted = true;
+    gate->lastReadMs = GetTickCount() - started;
+    gate->lastReadTick = now + gate->lastReadMs;
+    while (gate->count > 0) {
+        ArpWaiting waiting = TakeOldest(gate);
+        JudgeAgainstSnapshot(&gate->snapshot, waiting.sender, waiting.record);
+        gate->post(waiting.record);
+    }
+}
+
+void Enqueue(ArpGate* gate, uint32_t sender, DeviceRecord* record)
+{
+    if (gate->count == kArpWaitingCapacity) {
+        // A flood: the oldest answer gives way.
+        FreeDeviceRecord(TakeOldest(gate).record);
+    }
+    ArpWaiting& slot = gate->waiting[(gate->first + gate->count) % kArpWaitingCapacity];
+    slot.record = record;
+    slot.sender = sender;
+    ++gate->count;
+}
+
+}  // namespace
+
+void InitArpGate(ArpGate* gate, RecordSink post)
+{
+    InitArpSnapshot(&gate->snapshot);
+    gate->post = post;
+    gate->readAttempted = false;
+    gate->lastReadTick = 0;
+    gate->lastReadMs = 0;
+    gate->first = 0;
+    gate->count = 0;
+}
+
+void ReleaseArpGate(ArpGate* gate)
+{
+    while (gate->count > 0) {
+        FreeDeviceRecord(TakeOldest(gate).record);
+    }
+    ReleaseArpSnapshot(&gate->snapshot);
+}
+
+void SubmitToArpGate(ArpGate* gate, uint32_t sender, DeviceRecord* record, DWORD now)
+{
+    if (ReadIsDue(gate, now)) {
+        ReadAndPostWaiting(gate, now);
+    } else if (!ArpSnapshotHasSender(&gate->snapshot, sender)) {
+        // Not judged against a table that cannot know it yet.
+        Enqueue(gate, sender, record);
+        return;
+    }
+    JudgeAgainstSnapshot(&gate->snapshot, sender, record);
+    gate->post(record);
+}
+
+void FlushArpGate(ArpGate* gate, DWORD now)
+{
+    if (gate->count > 0 && ReadIsDue(gate, now)) {
+        ReadAndPostWaiting(gate, now);
     }
 }

@@ -1,27 +1,39 @@
 // Cross-check of the MAC address a device reports against this computer's
 // ARP (IPv4 neighbour) table, read through the g_platform seam.
 //
-// A burst of answers would read the whole table once per answer, which is
-// slow for large tables; a receive worker therefore keeps one snapshot of
-// the table and reuses it for answers that arrive close together, as long
-// as it already holds an entry for the sender.
+// Reading the whole table is slow (under Wine about 86 ms with 254
+// neighbours), so a receive worker keeps one snapshot of it in an ArpGate and
+// reads it afresh at most once per kArpReadIntervalMs, and never sooner after
+// a read than kArpReadCostFactor times what that read took: reading takes at
+// most about a quarter of the worker's time, however many answers arrive.
+// Meanwhile an answer from a sender the snapshot knows is judged against it;
+// one from a sender it does not know waits in a bounded queue for the next
+// read, which judges every waiting answer. So a flood of datagrams from
+// spoofed senders costs a few reads a second, not one read per datagram.
 #pragma once
 
 #include <winsock2.h>
 #include <windows.h>
 #include <iphlpapi.h>
+#include <stddef.h>
 #include <stdint.h>
 
 #include "core/device_record.h"
 
-// A snapshot older than this is read afresh.
-constexpr DWORD kArpSnapshotMaxAgeMs = 100;
+// Reads of the table are at least this far apart, and at least this many
+// times as far as the last read took.
+constexpr DWORD kArpReadIntervalMs = 250;
+constexpr DWORD kArpReadCostFactor = 3;
+// Answers waiting for a read; beyond this the oldest is dropped. More than a
+// burst of 250 real devices within one interval needs.
+constexpr size_t kArpWaitingCapacity = 512;
+// Reads of the table after it grew between the size probe and the read.
+constexpr int kArpReadAttempts = 3;
 
 // One copy of the ARP table, owned by one receive worker (not shared).
 struct ArpSnapshot {
     MIB_IPNETTABLE* table;  // LocalAlloc'd, or null when none is held
     DWORD rowCount;         // rows that lie inside the allocation
-    DWORD readTick;         // GetTickCount value when it was read
 };
 
 void InitArpSnapshot(ArpSnapshot* snapshot);
@@ -29,10 +41,11 @@ void InitArpSnapshot(ArpSnapshot* snapshot);
 // Frees the table, if any, and leaves the snapshot empty.
 void ReleaseArpSnapshot(ArpSnapshot* snapshot);
 
-// Replaces the snapshot with a fresh copy of the table; its age counts from
-// tick now plus the time the read itself took.
+// Replaces the snapshot with a fresh copy of the table. A table that grows
+// between the size probe and the read is read again with the new size, up
+// to kArpReadAttempts reads in all.
 // Returns NO_ERROR, or the failing status with the snapshot left empty.
-DWORD RefreshArpSnapshot(ArpSnapshot* snapshot, DWORD now);
+DWORD RefreshArpSnapshot(ArpSnapshot* snapshot);
 
 // True when the snapshot holds a row that counts for this sender: dynamic or
 // static type, a 6-byte hardware address and the sender's IPv4 address.
@@ -40,8 +53,45 @@ bool ArpSnapshotHasSender(const ArpSnapshot* snapshot, uint32_t sender);
 
 // Sets record->arpMismatch when a counting row for sender has a hardware
 // address other than record->macText (compared ignoring case) and
-// record->arpConfirmed when one has the same; both stay 0 without a counting
-// row or when the table cannot be read. The snapshot is reused when it is
-// younger than kArpSnapshotMaxAgeMs and has a counting row for the sender,
-// otherwise read afresh. now is the current GetTickCount value.
-void ArpCrossCheck(ArpSnapshot* snapshot, uint32_t sender, DeviceRecord* record, DWORD now);
+// record->arpConfirmed when one has the same. Flags already set stay set;
+// an empty snapshot sets none.
+void JudgeAgainstSnapshot(const ArpSnapshot* snapshot, uint32_t sender, DeviceRecord* record);
+
+// Takes a record and owns it from then on (posts it or frees it).
+typedef bool (*RecordSink)(DeviceRecord* record);
+
+struct ArpWaiting {
+    DeviceRecord* record;
+    uint32_t sender;
+};
+
+// The snapshot, the rule for when to read it, and the answers waiting for
+// the next read; owned by one receive worker.
+struct ArpGate {
+    ArpSnapshot snapshot;
+    RecordSink post;
+    bool readAttempted;  // whether the two below mean anything yet
+    DWORD lastReadTick;  // when the last read, failed or not, ended
+    DWORD lastReadMs;    // how long it took
+    size_t first;        // oldest waiting answer in the ring
+    size_t count;
+    ArpWaiting waiting[kArpWaitingCapacity];
+};
+
+void InitArpGate(ArpGate* gate, RecordSink post);
+
+// Frees the snapshot and every waiting record, unposted.
+void ReleaseArpGate(ArpGate* gate);
+
+// Takes ownership of record, the answer of sender. When a read is due (see
+// above) the table is read, the waiting records are judged against it and
+// posted, oldest first, and then this one. Otherwise a sender the snapshot
+// knows is judged against it and posted at once; one it does not know waits
+// for the next read (the oldest waiting record is dropped when the queue is
+// full). now is the current GetTickCount value.
+void SubmitToArpGate(ArpGate* gate, uint32_t sender, DeviceRecord* record, DWORD now);
+
+// Reads the table, judges and posts the waiting records when some wait and
+// a read is due; the receive loop calls it on every pass so that
+// they go out even when nothing more arrives.
+void FlushArpGate(ArpGate* gate, DWORD now);

@@ -7,6 +7,9 @@
 
 namespace {
 
+// Other makers' devices answer on the same port; theirs are not listed.
+const wchar_t kMakersPrefix[] = L"Orvel ";
+
 // Substituted for each byte that the code page cannot convert; the rest of
 // the line is still converted, so one bad byte costs one character only.
 constexpr wchar_t kReplacementCharacter = 0xFFFD;
@@ -94,4 +97,16 @@ void ParseDiscoveryReply(const char* data, size_t length, DeviceRecord* record)
         }
         position = lineEnd + 2;
     }
+}
+
+bool IsMakersReply(const DeviceRecord* record)
+{
+    // By hand rather than wcsncmp: native builds use a 2-byte wchar_t, which
+    // the C library's wide functions do not know.
+    for (size_t i = 0; kMakersPrefix[i] != L'\0'; ++i) {
+        if (record->description[i] != kMakersPrefix[i]) {
+            return false;
+        }
+    }
+    return true;
 }

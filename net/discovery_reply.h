@@ -16,3 +16,9 @@
 // from the lines present; touches no other field. Never fails: any bytes at
 // all give some (possibly empty) texts, each cut to its field's capacity.
 void ParseDiscoveryReply(const char* bytes, size_t length, DeviceRecord* record);
+
+// True when the parsed description begins with "Orvel " (case as written):
+// only the maker's devices are listed, so the receive worker drops every
+// other answer before it costs an ARP read or an allocation. The window
+// applies the same test to whatever reaches it.
+bool IsMakersReply(const DeviceRecord* record);

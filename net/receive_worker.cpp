@@ -1,5 +1,6 @@
-// Broadcast discovery: receives the answers on one interface, turns each
-// into a DeviceRecord and posts it to the main window.
+// Broadcast discovery: receives the answers on one interface, keeps the
+// maker's, turns each into a DeviceRecord and posts it to the main window
+// once the ARP cross-check has judged it.
 #include "net/receive_worker.h"
 
 #include <string.h>
@@ -25,24 +26,31 @@ void WaitOutSlice(DWORD start, HANDLE abortEvent)
     }
 }
 
-// Builds and posts the record for one accepted reply. A record that cannot
-// be allocated is skipped; one that cannot be posted is freed by the post.
+// Builds the record for one accepted reply and hands it to the ARP gate,
+// which posts it now or after the next read of the ARP table. Parsing comes
+// first, into a record on the stack: an answer that is not the maker's costs
+// neither an allocation nor an ARP read. A record that cannot be allocated
+// is skipped; one that cannot be posted is freed by the post.
 void ReportDevice(const InterfaceEntry* entry, const sockaddr_in& sender, const char* bytes,
-                  int length, ArpSnapshot* arp)
+                  int length, ArpGate* gate)
 {
+    DeviceRecord parsed;
+    memset(&parsed, 0, sizeof(parsed));
+    ParseDiscoveryReply(bytes, static_cast<size_t>(length), &parsed);
+    if (!IsMakersReply(&parsed)) {
+        return;
+    }
     uint32_t senderAddress = sender.sin_addr.s_addr;
-    DeviceState state = ClassifySender(senderAddress, entry->address, entry->mask, entry->network);
+    FormatDottedQuad(senderAddress, parsed.ipText, kIpTextChars);
+    parsed.state = ClassifySender(senderAddress, entry->address, entry->mask, entry->network);
+    parsed.lastSeen = GetTickCount();
 
     DeviceRecord* record = AllocateDeviceRecord();
     if (record == nullptr) {
         return;
     }
-    FormatDottedQuad(senderAddress, record->ipText, kIpTextChars);
-    record->state = state;
-    record->lastSeen = GetTickCount();
-    ParseDiscoveryReply(bytes, static_cast<size_t>(length), record);
-    ArpCrossCheck(arp, senderAddress, record, GetTickCount());
-    PostDeviceRecord(record);
+    memcpy(record, &parsed, sizeof(parsed));
+    SubmitToArpGate(gate, senderAddress, record, GetTickCount());
 }
 
 }  // namespace
@@ -66,14 +74,18 @@ bool WaitForDatagram(SOCKET socket, HANDLE socketMutex, HANDLE abortEvent)
 unsigned __stdcall ReceiveWorker(void* parameter)
 {
     InterfaceEntry* entry = static_cast<InterfaceEntry*>(parameter);
-    ArpSnapshot arp;
-    InitArpSnapshot(&arp);
+    // About 8 KB, most of it the ring of waiting answers: fine on the stack.
+    ArpGate gate;
+    InitArpGate(&gate, PostDeviceRecord);
     char buffer[kDiscoveryReplyMaxBytes];
 
     for (;;) {
         if (WaitForSingleObject(entry->abortEvent, 0) == WAIT_OBJECT_0) {
             break;
         }
+        // Every pass, so that answers waiting for an ARP read go out even
+        // when nothing more arrives; passes are at most one slice apart.
+        FlushArpGate(&gate, GetTickCount());
         DWORD locked = WaitForSingleObject(entry->socketMutex, INFINITE);
         if (locked != WAIT_OBJECT_0 && locked != WAIT_ABANDONED) {
             WaitOutSlice(GetTickCount(), entry->abortEvent);
@@ -113,9 +125,10 @@ unsigned __stdcall ReceiveWorker(void* parameter)
         if (filter != kAllInterfaces && filter != entry->network) {
             continue;
         }
-        ReportDevice(entry, sender, buffer, received, &arp);
+        ReportDevice(entry, sender, buffer, received, &gate);
     }
 
-    ReleaseArpSnapshot(&arp);
+    // Answers still waiting for an ARP read are dropped with the worker.
+    ReleaseArpGate(&gate);
     return 0;
 }

@@ -11,8 +11,13 @@
 namespace {
 
 constexpr DWORD kTriggerWaitMs = 500;
+// A request the system refused (say, while its neighbour table was full) is
+// tried again this often; with auto-refresh off nothing else would resend it.
+constexpr DWORD kSendRetryDelayMs = 250;
+constexpr int kSendRetries = 3;
 
-void SendDiscoveryRequest(InterfaceEntry* entry)
+// True when the whole request went out.
+bool SendDiscoveryRequest(InterfaceEntry* entry)
 {
     sockaddr_in destination = {};
     destination.sin_family = AF_INET;
@@ -21,12 +26,24 @@ void SendDiscoveryRequest(InterfaceEntry* entry)
 
     DWORD locked = WaitForSingleObject(entry->socketMutex, INFINITE);
     if (locked != WAIT_OBJECT_0 && locked != WAIT_ABANDONED) {
-        return;
+        return false;
     }
-    // A failed send is not retried: the next trigger or pass sends again.
-    sendto(entry->socket, kDiscoveryRequest, kDiscoveryRequestLength, 0,
-           reinterpret_cast<const sockaddr*>(&destination), sizeof(destination));
+    int sent = sendto(entry->socket, kDiscoveryRequest, kDiscoveryRequestLength, 0,
+                      reinterpret_cast<const sockaddr*>(&destination), sizeof(destination));
     ReleaseMutex(entry->socketMutex);
+    return sent == kDiscoveryRequestLength;
+}
+
+// Sends one request, retrying a failed send; false when the abort event
+// was set meanwhile.
+bool SendWithRetries(InterfaceEntry* entry)
+{
+    for (int retry = 0; !SendDiscoveryRequest(entry) && retry < kSendRetries; ++retry) {
+        if (WaitForSingleObject(entry->abortEvent, kSendRetryDelayMs) == WAIT_OBJECT_0) {
+            return false;
+        }
+    }
+    return true;
 }
 
 }  // namespace
@@ -60,7 +77,9 @@ unsigned __stdcall TransmitWorker(void* parameter)
         if (filter != kAllInterfaces && filter != entry->network) {
             continue;
         }
-        SendDiscoveryRequest(entry);
+        if (!SendWithRetries(entry)) {
+            break;
+        }
     }
     return 0;
 }

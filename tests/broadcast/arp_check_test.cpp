@@ -1,5 +1,6 @@
-// The ARP cross-check against a fake neighbour table, and the rules for
-// reusing the per-worker snapshot of that table.
+// The ARP cross-check against a fake neighbour table, the rules for reusing
+// the per-worker snapshot of that table, and the gate that makes answers
+// from senders the snapshot does not know wait for the next allowed read.
 #include <gtest/gtest.h>
 
 #include <stddef.h>
@@ -21,6 +22,9 @@ struct FakeArpTable {
     DWORD probeStatus = ERROR_INSUFFICIENT_BUFFER;
     DWORD readStatus = NO_ERROR;
     DWORD claimedRows = 0;  // when non-zero, reported instead of rows.size()
+    int growths = 0;        // reads that first find one more row (growRow)
+    MIB_IPNETROW growRow = {};
+    DWORD readDelayMs = 0;  // how long each read takes
     int probes = 0;
     int reads = 0;
 };
@@ -29,6 +33,10 @@ FakeArpTable* g_fake = nullptr;
 
 DWORD WINAPI FakeGetIpNetTable(PMIB_IPNETTABLE table, PULONG size, BOOL)
 {
+    if (table != nullptr && g_fake->growths > 0) {
+        --g_fake->growths;  // a neighbour came in since the size probe
+        g_fake->rows.push_back(g_fake->growRow);
+    }
     ULONG needed = static_cast<ULONG>(offsetof(MIB_IPNETTABLE, table) +
                                       g_fake->rows.size() * sizeof(MIB_IPNETROW));
     if (table == nullptr || *size < needed) {
@@ -37,6 +45,7 @@ DWORD WINAPI FakeGetIpNetTable(PMIB_IPNETTABLE table, PULONG size, BOOL)
         return g_fake->probeStatus;
     }
     ++g_fake->reads;
+    Sleep(g_fake->readDelayMs);
     if (g_fake->readStatus != NO_ERROR) {
         return g_fake->readStatus;
     }
@@ -67,6 +76,15 @@ const uint32_t kDevice = Ipv4(192, 168, 1, 20);
 const std::vector<unsigned char> kMac = {0x00, 0x11, 0x22, 0xAA, 0xBB, 0xCC};
 const std::vector<unsigned char> kOtherMac = {0x00, 0x11, 0x22, 0xAA, 0xBB, 0xCD};
 
+std::vector<DeviceRecord> g_posted;
+
+bool CollectRecord(DeviceRecord* record)
+{
+    g_posted.push_back(*record);
+    FreeDeviceRecord(record);
+    return true;
+}
+
 class BroadcastArp : public ::testing::Test {
 protected:
     void SetUp() override
@@ -74,28 +92,42 @@ protected:
         saved_ = g_platform;
         g_fake = &fake_;
         g_platform.getIpNetTable = FakeGetIpNetTable;
-        InitArpSnapshot(&snapshot_);
+        g_posted.clear();
+        InitArpGate(&gate_, CollectRecord);
     }
 
     void TearDown() override
     {
-        ReleaseArpSnapshot(&snapshot_);
+        ReleaseArpGate(&gate_);
         g_platform = saved_;
         g_fake = nullptr;
+        g_posted.clear();
     }
 
-    // Cross-checks a fresh record with this MAC text at tick now.
+    // Hands the gate an answer from sender with this MAC text at tick now;
+    // name tells the answers apart.
+    void Submit(const wchar_t* macText, uint32_t sender, DWORD now, const wchar_t* name = L"")
+    {
+        DeviceRecord* record = AllocateDeviceRecord();
+        ASSERT_NE(record, nullptr);
+        CopyText(record->macText, kMacTextChars, macText);
+        CopyText(record->name, kNameChars, name);
+        SubmitToArpGate(&gate_, sender, record, now);
+    }
+
+    // Submits an answer that must be posted at once; returns it as posted.
     DeviceRecord Check(const wchar_t* macText, uint32_t sender = kDevice, DWORD now = 1000)
     {
+        size_t before = g_posted.size();
+        Submit(macText, sender, now);
+        EXPECT_EQ(g_posted.size(), before + 1) << "the answer waits";
         DeviceRecord record;
         memset(&record, 0, sizeof(record));
-        CopyText(record.macText, kMacTextChars, macText);
-        ArpCrossCheck(&snapshot_, sender, &record, now);
-        return record;
+        return g_posted.size() > before ? g_posted.back() : record;
     }
 
     FakeArpTable fake_;
-    ArpSnapshot snapshot_;
+    ArpGate gate_;
     PlatformServices saved_;
 };
 
@@ -139,7 +171,8 @@ TEST_F(BroadcastArp, CrossCheckCases)
     };
     for (const ArpCase& c : cases) {
         SCOPED_TRACE(c.label);
-        ReleaseArpSnapshot(&snapshot_);
+        ReleaseArpGate(&gate_);
+        InitArpGate(&gate_, CollectRecord);
         fake_.rows = c.rows;
         DeviceRecord record = Check(c.macText);
         EXPECT_EQ(record.arpMismatch, c.arpMismatch);
@@ -150,11 +183,12 @@ TEST_F(BroadcastArp, CrossCheckCases)
 TEST_F(BroadcastArp, FlagsAlreadySetStaySet)
 {
     fake_.rows = {Row(kDevice, kMac)};
+    ASSERT_EQ(RefreshArpSnapshot(&gate_.snapshot), static_cast<DWORD>(NO_ERROR));
     DeviceRecord record;
     memset(&record, 0, sizeof(record));
     CopyText(record.macText, kMacTextChars, L"00-11-22-AA-BB-CC");
     record.arpMismatch = 1;
-    ArpCrossCheck(&snapshot_, kDevice, &record, 1000);
+    JudgeAgainstSnapshot(&gate_.snapshot, kDevice, &record);
     EXPECT_EQ(record.arpMismatch, 1);
     EXPECT_EQ(record.arpConfirmed, 1);
 }
@@ -175,6 +209,8 @@ TEST_F(BroadcastArp, UnreadableTableGivesNoFlags)
     };
     for (const Failure& f : failures) {
         SCOPED_TRACE(f.label);
+        ReleaseArpGate(&gate_);
+        InitArpGate(&gate_, CollectRecord);
         fake_ = FakeArpTable();
         fake_.rows = {Row(kDevice, kOtherMac)};
         fake_.probeStatus = f.probeStatus;
@@ -183,7 +219,7 @@ TEST_F(BroadcastArp, UnreadableTableGivesNoFlags)
         EXPECT_EQ(record.arpMismatch, 0);
         EXPECT_EQ(record.arpConfirmed, 0);
         EXPECT_EQ(fake_.reads, f.expectedReads);
-        EXPECT_EQ(snapshot_.table, nullptr);
+        EXPECT_EQ(gate_.snapshot.table, nullptr);
     }
 }
 
@@ -193,7 +229,7 @@ TEST_F(BroadcastArp, RowCountBeyondTheBufferIsIgnored)
     fake_.claimedRows = 100000;  // far more rows than the size it reported
     DeviceRecord record = Check(L"00-11-22-AA-BB-CC");
     EXPECT_EQ(record.arpConfirmed, 1);
-    EXPECT_EQ(snapshot_.rowCount, 1u);
+    EXPECT_EQ(gate_.snapshot.rowCount, 1u);
 }
 
 TEST_F(BroadcastArp, SnapshotIsReusedForAnswersCloseTogether)
@@ -217,30 +253,126 @@ TEST_F(BroadcastArp, SnapshotOlderThanTheLimitIsReadAgain)
     fake_.rows = {Row(kDevice, kMac)};
     Check(L"00-11-22-AA-BB-CC", kDevice, 1000);
     fake_.rows = {Row(kDevice, kOtherMac)};
-    DeviceRecord record = Check(L"00-11-22-AA-BB-CC", kDevice, 1000 + kArpSnapshotMaxAgeMs);
+    DeviceRecord record = Check(L"00-11-22-AA-BB-CC", kDevice, 1000 + kArpReadIntervalMs + 20);
     EXPECT_EQ(fake_.reads, 2);
     EXPECT_EQ(record.arpMismatch, 1);
     EXPECT_EQ(record.arpConfirmed, 0);
-    EXPECT_EQ(snapshot_.readTick, 1000 + kArpSnapshotMaxAgeMs);
 }
 
-TEST_F(BroadcastArp, SenderMissingFromTheSnapshotIsReadAgain)
+TEST_F(BroadcastArp, UnknownSendersWaitForTheNextRead)
 {
-    const uint32_t newcomer = Ipv4(192, 168, 1, 30);
+    // Their entries appeared after the snapshot was taken, which therefore
+    // cannot judge them; reading again so soon is not allowed.
+    const uint32_t first = Ipv4(192, 168, 1, 31);
+    const uint32_t second = Ipv4(192, 168, 1, 32);
     fake_.rows = {Row(kDevice, kMac)};
     Check(L"00-11-22-AA-BB-CC", kDevice, 1000);
+    fake_.rows = {Row(kDevice, kMac), Row(first, kMac), Row(second, kOtherMac)};
+    Submit(L"00-11-22-AA-BB-CC", first, 1010, L"first");
+    Submit(L"00-11-22-AA-BB-CC", second, 1020, L"second");
+    FlushArpGate(&gate_, 1000 + kArpReadIntervalMs - 50);
+    EXPECT_EQ(Check(L"00-11-22-AA-BB-CC", kDevice, 1050).arpConfirmed, 1) << "known never waits";
+    EXPECT_EQ(fake_.reads, 1);
 
-    // The newcomer's entry appeared after the snapshot was taken.
-    fake_.rows = {Row(kDevice, kMac), Row(newcomer, kOtherMac)};
-    DeviceRecord record = Check(L"00-11-22-AA-BB-CD", newcomer, 1010);
+    // The next answer once a read is due reads, and the read judges them first.
+    Submit(L"00-11-22-AA-BB-CC", kDevice, 1000 + kArpReadIntervalMs + 20, L"known");
     EXPECT_EQ(fake_.reads, 2);
-    EXPECT_EQ(record.arpConfirmed, 1);
+    ASSERT_EQ(g_posted.size(), 5u);
+    EXPECT_STREQ(g_posted[2].name, L"first");
+    EXPECT_EQ(g_posted[2].arpConfirmed, 1);
+    EXPECT_STREQ(g_posted[3].name, L"second");
+    EXPECT_EQ(g_posted[3].arpMismatch, 1);
+    EXPECT_STREQ(g_posted[4].name, L"known");
+}
 
-    // A sender that has only non-counting rows is read again every time.
-    fake_.rows.push_back(Row(Ipv4(192, 168, 1, 31), kMac, 2));
-    Check(L"00-11-22-AA-BB-CC", Ipv4(192, 168, 1, 31), 1020);
-    Check(L"00-11-22-AA-BB-CC", Ipv4(192, 168, 1, 31), 1030);
-    EXPECT_EQ(fake_.reads, 4);
+TEST_F(BroadcastArp, EveryDeviceOfABurstGetsItsArpState)
+{
+    // 250 devices answer one request a millisecond apart; each one's ARP
+    // request puts it in the table just before its answer arrives. Every
+    // tenth reports a MAC other than its own. The loop flushes each pass.
+    const int kDevices = 250;
+    for (int i = 0; i < kDevices; ++i) {
+        uint32_t device = Ipv4(10, 0, i / 200, 1 + i % 200);
+        fake_.rows.push_back(Row(device, kMac));
+        DWORD now = 1000 + static_cast<DWORD>(i);
+        FlushArpGate(&gate_, now);
+        Submit(i % 10 == 0 ? L"00-11-22-AA-BB-CD" : L"00-11-22-AA-BB-CC", device, now);
+    }
+    for (DWORD now = 1250; now < 1250 + 2 * kArpReadIntervalMs; now += 10) {
+        FlushArpGate(&gate_, now);
+    }
+    ASSERT_EQ(g_posted.size(), static_cast<size_t>(kDevices));
+    for (int i = 0; i < kDevices; ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(g_posted[i].arpConfirmed, i % 10 == 0 ? 0 : 1);
+        EXPECT_EQ(g_posted[i].arpMismatch, i % 10 == 0 ? 1 : 0);
+    }
+    EXPECT_LE(fake_.reads, 3);
+}
+
+TEST_F(BroadcastArp, AFloodOfUnknownSendersCostsAFewReadsASecond)
+{
+    // Ten seconds of a thousand spoofed senders a second, none in the table.
+    fake_.rows = {Row(kDevice, kMac)};
+    for (DWORD ms = 0; ms < 10000; ++ms) {
+        FlushArpGate(&gate_, 1000 + ms);
+        Submit(L"00-11-22-AA-BB-CC", Ipv4(10, 1 + ms / 65536 % 200, ms / 256 % 256, ms % 256),
+               1000 + ms);
+    }
+    EXPECT_LE(fake_.reads, static_cast<int>(10000 / kArpReadIntervalMs) + 1);
+    EXPECT_GE(g_posted.size(), 10000u - kArpWaitingCapacity);
+}
+
+TEST_F(BroadcastArp, ASlowTableIsReadLessOften)
+{
+    fake_.rows = {Row(kDevice, kMac)};
+    fake_.readDelayMs = 200;
+    Check(L"00-11-22-AA-BB-CC", kDevice, 1000);
+    ASSERT_GE(gate_.lastReadMs, 180u);
+    const DWORD readEnd = gate_.lastReadTick;
+    Submit(L"00-11-22-AA-BB-CC", Ipv4(192, 168, 1, 30), readEnd + 10);
+    FlushArpGate(&gate_, readEnd + kArpReadIntervalMs + 10);
+    EXPECT_EQ(fake_.reads, 1) << "a read that took 200 ms is not repeated 250 ms later";
+    FlushArpGate(&gate_, readEnd + kArpReadCostFactor * gate_.lastReadMs);
+    EXPECT_EQ(fake_.reads, 2);
+    EXPECT_EQ(g_posted.size(), 2u);
+}
+
+TEST_F(BroadcastArp, AFullQueueDropsTheOldestWaiting)
+{
+    fake_.rows = {Row(kDevice, kMac)};
+    Check(L"00-11-22-AA-BB-CC", kDevice, 1000);
+    const size_t kSubmitted = kArpWaitingCapacity + 100;
+    for (size_t i = 0; i < kSubmitted; ++i) {
+        wchar_t name[16];
+        swprintf(name, 16, L"%u", static_cast<unsigned>(i));
+        Submit(L"00-11-22-AA-BB-CC", Ipv4(10, 0, i / 256, i % 256), 1010, name);
+    }
+    FlushArpGate(&gate_, 1000 + kArpReadIntervalMs + 50);
+    ASSERT_EQ(g_posted.size(), 1 + kArpWaitingCapacity);
+    EXPECT_STREQ(g_posted[1].name, L"100");
+    EXPECT_STREQ(g_posted.back().name, L"611");
+}
+
+TEST_F(BroadcastArp, ATableThatGrowsIsReadAgainAFewTimes)
+{
+    struct Growth {
+        int growths;
+        int arpConfirmed;
+    };
+    const Growth cases[] = {{1, 1}, {kArpReadAttempts - 1, 1}, {kArpReadAttempts, 0}};
+    for (const Growth& c : cases) {
+        SCOPED_TRACE(c.growths);
+        ReleaseArpGate(&gate_);
+        InitArpGate(&gate_, CollectRecord);
+        fake_ = FakeArpTable();
+        fake_.rows = {Row(Ipv4(192, 168, 1, 21), kOtherMac)};
+        fake_.growths = c.growths;
+        fake_.growRow = Row(kDevice, kMac);  // the sender's own entry came in
+        DeviceRecord record = Check(L"00-11-22-AA-BB-CC");
+        EXPECT_EQ(record.arpConfirmed, c.arpConfirmed);
+        EXPECT_EQ(record.arpMismatch, 0);
+    }
 }
 
 TEST_F(BroadcastArp, AgeIsMeasuredAcrossTheTickWrap)
@@ -249,7 +381,7 @@ TEST_F(BroadcastArp, AgeIsMeasuredAcrossTheTickWrap)
     Check(L"00-11-22-AA-BB-CC", kDevice, 0xFFFFFFF0u);
     Check(L"00-11-22-AA-BB-CC", kDevice, 0x00000010u);  // 32 ms later
     EXPECT_EQ(fake_.reads, 1);
-    Check(L"00-11-22-AA-BB-CC", kDevice, 0x00000060u);  // 112 ms later
+    Check(L"00-11-22-AA-BB-CC", kDevice, 0x00000110u);  // 288 ms later
     EXPECT_EQ(fake_.reads, 2);
 }
 
@@ -257,31 +389,35 @@ TEST_F(BroadcastArp, FailedRefreshDropsTheOldSnapshot)
 {
     fake_.rows = {Row(kDevice, kMac)};
     Check(L"00-11-22-AA-BB-CC", kDevice, 1000);
-    ASSERT_NE(snapshot_.table, nullptr);
+    ASSERT_NE(gate_.snapshot.table, nullptr);
 
     fake_.readStatus = ERROR_GEN_FAILURE;
     DeviceRecord record = Check(L"00-11-22-AA-BB-CC", kDevice, 2000);
     EXPECT_EQ(record.arpConfirmed, 0);
-    EXPECT_EQ(snapshot_.table, nullptr);
+    EXPECT_EQ(gate_.snapshot.table, nullptr);
 
-    // With no snapshot held, the next answer reads again even right away.
+    // With no snapshot held the sender is unknown: it waits for the next
+    // allowed read rather than retrying the table at once.
     fake_.readStatus = NO_ERROR;
-    record = Check(L"00-11-22-AA-BB-CC", kDevice, 2001);
+    Submit(L"00-11-22-AA-BB-CC", kDevice, 2001);
+    EXPECT_EQ(fake_.reads, 2);
+    FlushArpGate(&gate_, 2000 + kArpReadIntervalMs + 50);
     EXPECT_EQ(fake_.reads, 3);
-    EXPECT_EQ(record.arpConfirmed, 1);
+    ASSERT_EQ(g_posted.size(), 3u);
+    EXPECT_EQ(g_posted.back().arpConfirmed, 1);
 }
 
 TEST_F(BroadcastArp, ReleaseEmptiesTheSnapshotAndIsRepeatable)
 {
     fake_.rows = {Row(kDevice, kMac)};
-    ASSERT_EQ(RefreshArpSnapshot(&snapshot_, 5), static_cast<DWORD>(NO_ERROR));
-    EXPECT_TRUE(ArpSnapshotHasSender(&snapshot_, kDevice));
-    ReleaseArpSnapshot(&snapshot_);
-    EXPECT_EQ(snapshot_.table, nullptr);
-    EXPECT_EQ(snapshot_.rowCount, 0u);
-    EXPECT_FALSE(ArpSnapshotHasSender(&snapshot_, kDevice));
-    ReleaseArpSnapshot(&snapshot_);
-    EXPECT_EQ(snapshot_.table, nullptr);
+    ASSERT_EQ(RefreshArpSnapshot(&gate_.snapshot), static_cast<DWORD>(NO_ERROR));
+    EXPECT_TRUE(ArpSnapshotHasSender(&gate_.snapshot, kDevice));
+    ReleaseArpSnapshot(&gate_.snapshot);
+    EXPECT_EQ(gate_.snapshot.table, nullptr);
+    EXPECT_EQ(gate_.snapshot.rowCount, 0u);
+    EXPECT_FALSE(ArpSnapshotHasSender(&gate_.snapshot, kDevice));
+    ReleaseArpSnapshot(&gate_.snapshot);
+    EXPECT_EQ(gate_.snapshot.table, nullptr);
 }
 
 }  // namespace

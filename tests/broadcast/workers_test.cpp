@@ -7,8 +7,11 @@
 #include <ws2tcpip.h>
 #include <windows.h>
 #include <process.h>
+#include <stddef.h>
 #include <string.h>
+#include <wchar.h>
 
+#include <atomic>
 #include <string>
 #include <vector>
 
@@ -71,24 +74,51 @@ void PumpUntil(size_t count, DWORD ms)
     }
 }
 
-// ---- a fake ARP table that knows 127.0.0.2 ----
+// ---- a fake ARP table that knows 127.0.0.2 at 00-11-22-AA-BB-CC, and
+// 127.0.0.3 at 00-11-22-AA-BB-CD once g_knowsThird is set ----
+
+std::atomic<bool> g_knowsThird(false);
+std::atomic<int> g_arpReads(0);
 
 DWORD WINAPI FakeArpTable(PMIB_IPNETTABLE table, PULONG size, BOOL)
 {
-    ULONG needed = sizeof(MIB_IPNETTABLE);  // header plus exactly one row
+    DWORD rows = g_knowsThird ? 2 : 1;
+    ULONG needed = static_cast<ULONG>(offsetof(MIB_IPNETTABLE, table) + rows * sizeof(MIB_IPNETROW));
     if (table == nullptr || *size < needed) {
         *size = needed;
         return ERROR_INSUFFICIENT_BUFFER;
     }
+    ++g_arpReads;
     memset(table, 0, needed);
-    table->dwNumEntries = 1;
-    MIB_IPNETROW& row = table->table[0];
-    row.dwAddr = Ipv4(127, 0, 0, 2);
-    row.dwPhysAddrLen = 6;
-    const unsigned char mac[6] = {0x00, 0x11, 0x22, 0xAA, 0xBB, 0xCC};
-    memcpy(row.bPhysAddr, mac, sizeof(mac));
-    row.dwType = 3;
+    table->dwNumEntries = rows;
+    for (DWORD i = 0; i < rows; ++i) {
+        MIB_IPNETROW& row = table->table[i];
+        row.dwAddr = Ipv4(127, 0, 0, 2 + i);
+        row.dwPhysAddrLen = 6;
+        const unsigned char mac[6] = {0x00, 0x11, 0x22, 0xAA, 0xBB, static_cast<unsigned char>(0xCC + i)};
+        memcpy(row.bPhysAddr, mac, sizeof(mac));
+        row.dwType = 3;
+    }
     return NO_ERROR;
+}
+
+// Bytes in use in the process heap, where GlobalAlloc takes records from.
+SIZE_T HeapBytesInUse()
+{
+    HANDLE heap = GetProcessHeap();
+    SIZE_T total = 0;
+    if (!HeapLock(heap)) {
+        return 0;
+    }
+    PROCESS_HEAP_ENTRY entry;
+    memset(&entry, 0, sizeof(entry));
+    while (HeapWalk(heap, &entry)) {
+        if (entry.wFlags & PROCESS_HEAP_ENTRY_BUSY) {
+            total += entry.cbData;
+        }
+    }
+    HeapUnlock(heap);
+    return total;
 }
 
 // ---- loopback sockets ----
@@ -262,6 +292,8 @@ protected:
         g_autoRefresh = 0;
         g_subnetFilter = kAllInterfaces;
         g_platform.getIpNetTable = FakeArpTable;
+        g_knowsThird = false;
+        g_arpReads = 0;
         g_received.clear();
 
         entry_.socket = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
@@ -478,12 +510,15 @@ TEST_F(BroadcastWorkers, ReceiveTakesTheLongestDatagramAndEachReplyApart)
     Start(TransmitWorker);
     sockaddr_in worker = FirstRequest(device);
 
-    SendFrom(kOtherDevice, kDiscoveryPort, worker, std::string(1536, 'x'));
-    SendFrom(kOtherDevice, kDiscoveryPort, worker, "Twice\r\n00-11-22-AA-BB-CD");
-    SendFrom(kOtherDevice, kDiscoveryPort, worker, "Twice\r\n00-11-22-AA-BB-CD");
+    const std::string longest = std::string(600, 'x') + "\r\n\r\nOrvel " + std::string(926, 'd');
+    ASSERT_EQ(longest.size(), 1536u);
+    SendFrom(kOtherDevice, kDiscoveryPort, worker, longest);
+    SendFrom(kOtherDevice, kDiscoveryPort, worker, "Twice\r\n00-11-22-AA-BB-CD\r\nOrvel T");
+    SendFrom(kOtherDevice, kDiscoveryPort, worker, "Twice\r\n00-11-22-AA-BB-CD\r\nOrvel T");
     PumpUntil(3, 3000);
     ASSERT_EQ(g_received.size(), 3u);
     EXPECT_EQ(wcslen(g_received[0].name), 255u);
+    EXPECT_EQ(wcslen(g_received[0].description), 255u);
     EXPECT_STREQ(g_received[0].portText, L"80");
     for (size_t i = 1; i < 3; ++i) {
         EXPECT_STREQ(g_received[i].name, L"Twice");
@@ -502,15 +537,136 @@ TEST_F(BroadcastWorkers, ReceiveDropsRepliesWhileTheFilterExcludesTheInterface)
     sockaddr_in worker = FirstRequest(device);
 
     g_subnetFilter = Ipv4(10, 0, 0, 0);
-    SendFrom(kOtherDevice, kDiscoveryPort, worker, "Excluded");
+    SendFrom(kOtherDevice, kDiscoveryPort, worker, "Excluded\r\n\r\nOrvel E");
     PumpUntil(1, 600);
     EXPECT_EQ(g_received.size(), 0u);
 
     g_subnetFilter = entry_.network;
-    SendFrom(kOtherDevice, kDiscoveryPort, worker, "Admitted");
+    SendFrom(kOtherDevice, kDiscoveryPort, worker, "Admitted\r\n\r\nOrvel A");
     PumpUntil(1, 3000);
     ASSERT_EQ(g_received.size(), 1u);
     EXPECT_STREQ(g_received[0].name, L"Admitted");
+}
+
+TEST_F(BroadcastWorkers, ReceiveDropsOtherMakersBeforeAnyArpRead)
+{
+    SOCKET device = Device(Ipv4(127, 0, 0, 1), kDiscoveryPort);
+    ASSERT_NE(device, INVALID_SOCKET);
+    UseSinkWindow();
+    Start(ReceiveWorker);
+    Start(TransmitWorker);
+    sockaddr_in worker = FirstRequest(device);
+
+    // From senders no table knows: had any cost an ARP read, the answer
+    // below would come a snapshot's lifetime later and read again.
+    const char* const others[] = {"A\r\n00-11-22-AA-BB-CC\r\nOrvelS1", "B\r\n\r\norvel S1",
+                                  "C\r\n\r\nOther S1", "D\r\n00-11-22-AA-BB-CC", "garbage"};
+    for (size_t i = 0; i < sizeof(others) / sizeof(others[0]); ++i) {
+        SendFrom(Ipv4(127, 0, 0, 10 + static_cast<unsigned>(i)), kDiscoveryPort, worker, others[i]);
+    }
+    Sleep(300);
+    SendFrom(kOtherDevice, kDiscoveryPort, worker, "Kept\r\n00-11-22-AA-BB-CC\r\nOrvel S1");
+    PumpUntil(1, 3000);
+    PumpUntil(2, 300);
+    ASSERT_EQ(g_received.size(), 1u);
+    EXPECT_STREQ(g_received[0].name, L"Kept");
+    EXPECT_EQ(g_received[0].arpConfirmed, 1);
+    EXPECT_EQ(g_arpReads, 1);
+}
+
+TEST_F(BroadcastWorkers, ReceivePostsAWaitingAnswerWhenNothingMoreArrives)
+{
+    SOCKET device = Device(Ipv4(127, 0, 0, 1), kDiscoveryPort);
+    ASSERT_NE(device, INVALID_SOCKET);
+    UseSinkWindow();
+    Start(ReceiveWorker);
+    Start(TransmitWorker);
+    sockaddr_in worker = FirstRequest(device);
+
+    SendFrom(kOtherDevice, kDiscoveryPort, worker, "First\r\n00-11-22-AA-BB-CC\r\nOrvel S1");
+    PumpUntil(1, 3000);
+    ASSERT_EQ(g_received.size(), 1u);
+
+    // A newcomer the snapshot just read cannot know: it waits for the next
+    // allowed read, which the idle loop must make without another datagram.
+    g_knowsThird = true;
+    SendFrom(Ipv4(127, 0, 0, 3), kDiscoveryPort, worker, "Newcomer\r\n00-11-22-AA-BB-CD\r\nOrvel S1");
+    PumpUntil(2, 3000);
+    ASSERT_EQ(g_received.size(), 2u);
+    EXPECT_STREQ(g_received[1].name, L"Newcomer");
+    EXPECT_EQ(g_received[1].arpConfirmed, 1) << "judged against a read made after it arrived";
+    EXPECT_EQ(g_received[1].arpMismatch, 0);
+}
+
+TEST_F(BroadcastWorkers, TransmitRetriesAFailedSend)
+{
+    // A broadcast without SO_BROADCAST is refused; allowing it later lets a
+    // retry through. 127.255.255.255 stays on the loopback interface.
+    SOCKET device = Device(INADDR_ANY, kDiscoveryPort);
+    ASSERT_NE(device, INVALID_SOCKET);
+    entry_.broadcast = Ipv4(127, 255, 255, 255);
+    auto allowBroadcast = [this](BOOL on) {
+        ASSERT_EQ(setsockopt(entry_.socket, SOL_SOCKET, SO_BROADCAST,
+                             reinterpret_cast<const char*>(&on), sizeof(on)),
+                  0);
+    };
+    allowBroadcast(FALSE);
+    sockaddr_in to = {};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(kDiscoveryPort);
+    to.sin_addr.s_addr = entry_.broadcast;
+    ASSERT_EQ(sendto(entry_.socket, "x", 1, 0, reinterpret_cast<const sockaddr*>(&to), sizeof(to)),
+              SOCKET_ERROR) << "this platform sends broadcasts without SO_BROADCAST";
+    HANDLE thread = Start(TransmitWorker);
+    ASSERT_NE(thread, nullptr);
+
+    struct Case {
+        const char* label;
+        DWORD refusedForMs;
+        int requests;
+    };
+    // Tries at about 0, 250, 500 and 750 ms, then no more.
+    const Case cases[] = {{"sent on a retry", 100, 1}, {"given up after three retries", 1600, 0}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        allowBroadcast(FALSE);
+        SetEvent(entry_.transmitTrigger);
+        Sleep(c.refusedForMs);
+        allowBroadcast(TRUE);
+        EXPECT_EQ(CountWithin(device, 1500), c.requests);
+    }
+
+    // The wait between tries ends at once on abort.
+    allowBroadcast(FALSE);
+    SetEvent(entry_.transmitTrigger);
+    Sleep(100);
+    DWORD start = GetTickCount();
+    SetEvent(entry_.abortEvent);
+    ASSERT_EQ(WaitForSingleObject(thread, 2000), static_cast<DWORD>(WAIT_OBJECT_0));
+    EXPECT_LT(GetTickCount() - start, 150u);
+}
+
+TEST_F(BroadcastWorkers, ARecordThatCannotBePostedIsFreed)
+{
+    HWND destroyed = CreateSinkWindow();
+    ASSERT_NE(destroyed, nullptr);
+    DestroyWindow(destroyed);
+    const HWND targets[] = {nullptr, destroyed};
+    const int kRecords = 2000;  // 2.8 MB if each one leaked
+    for (HWND target : targets) {
+        SCOPED_TRACE(target == nullptr ? "no window" : "destroyed window");
+        g_mainWindow = target;
+        SIZE_T before = HeapBytesInUse();
+        ASSERT_GT(before, 0u) << "the process heap cannot be walked";
+        for (int i = 0; i < kRecords; ++i) {
+            DeviceRecord* record = AllocateDeviceRecord();
+            ASSERT_NE(record, nullptr);
+            EXPECT_FALSE(PostDeviceRecord(record));
+        }
+        SIZE_T after = HeapBytesInUse();
+        EXPECT_LT(after, before + kRecords * sizeof(DeviceRecord) / 4);
+    }
+    g_mainWindow = nullptr;
 }
 
 TEST_F(BroadcastWorkers, SocketWaitLastsItsSliceOnASocketWithoutAPort)

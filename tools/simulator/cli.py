@@ -12,6 +12,11 @@
   simulate probe --to ADDRESS [--bind ADDRESS] [--wait SECONDS] [--json]
       send one discovery request (inside the lab's PC namespace) and print
       the answers and how long they took
+  simulate flood [--iface dev0] [--rate 1000] [--seconds 20] [--first 10.77.1.1]
+                 [--senders 5000] [--wellformed 0.5] [--seed N]
+      learn the program's port from its next discovery request, then send it
+      answers from spoofed senders (garbage mixed with well-formed ones);
+      prints a JSON summary (inside the lab's devices namespace)
 
 SCENARIO is a path or the name of a file in tools/scenarios (without .json).
 Everything that sends refuses to run outside the lab's network namespaces.
@@ -26,6 +31,7 @@ import sys
 import time
 
 from . import engine
+from . import flood
 from . import scenario as scenario_module
 
 SCENARIO_DIR = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "scenarios")
@@ -130,6 +136,20 @@ def command_probe(options):
     return 0
 
 
+def command_flood(options):
+    refuse_outside_lab("flood")
+    plan = flood.FloodPlan(options.first, options.senders, options.wellformed, options.seed)
+    flooder = flood.Flooder(options.iface, plan, options.rate, options.seconds,
+                            lambda text: print("flood: " + text, file=sys.stderr, flush=True))
+    try:
+        result = flooder.run(options.wait)
+    except RuntimeError as error:
+        print("simulate flood: %s" % error, file=sys.stderr)
+        return 1
+    print(flood.summary_line(result), flush=True)
+    return 0
+
+
 def main(argv=None):
     parser = argparse.ArgumentParser(prog="simulate", description="Simulated discovery devices.")
     sub = parser.add_subparsers(dest="command", required=True)
@@ -163,6 +183,19 @@ def main(argv=None):
     probe.add_argument("--wait", type=float, default=1.0, help="seconds to collect answers")
     probe.add_argument("--json", action="store_true")
     probe.set_defaults(handler=command_probe)
+
+    flooding = sub.add_parser("flood", help="flood the program with spoofed answers")
+    flooding.add_argument("--iface", default="dev0")
+    flooding.add_argument("--rate", type=int, default=1000, help="datagrams a second")
+    flooding.add_argument("--seconds", type=float, default=20.0)
+    flooding.add_argument("--first", default="10.77.1.1", help="first spoofed sender address")
+    flooding.add_argument("--senders", type=int, default=5000, help="spoofed senders, consecutive")
+    flooding.add_argument("--wellformed", type=float, default=0.5,
+                          help="share of well-formed answers of the maker")
+    flooding.add_argument("--wait", type=float, default=30.0,
+                          help="seconds to wait for the request that names the target")
+    flooding.add_argument("--seed", type=int)
+    flooding.set_defaults(handler=command_flood)
 
     options = parser.parse_args(argv)
     try:
