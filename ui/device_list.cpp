@@ -1,15 +1,18 @@
 // Upkeep of the main window's device list: merges each device answer into the
-// rows (vendor filter, address conflicts), removes rows that stopped
-// answering, colours rows by state and opens a device's web page.
+// rows (vendor filter, address conflicts, row bounds), removes rows that
+// stopped answering or all of them, colours rows by state and opens a
+// device's web page.
 //
 // Every row's item data is the DeviceRecord of the answer that created it;
-// the list owns that record and whoever deletes the row frees it. Runs on
-// the window thread only.
+// the list owns that record. Rows are deleted here only, and a record is
+// freed only when the control really deleted its row. Runs on the window
+// thread only.
 #include "ui/device_list.h"
 
 #include <commctrl.h>
 #include <wchar.h>
 
+#include "core/app_messages.h"
 #include "core/device_record.h"
 #include "core/globals.h"
 #include "core/platform.h"
@@ -38,6 +41,67 @@ enum DeviceColumn : int {
 HWND DeviceListOf(HWND window)
 {
     return window != nullptr ? GetDlgItem(window, IDC_DEVICE_LIST) : nullptr;
+}
+
+int RowCount(HWND list)
+{
+    return static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
+}
+
+// Drawing the list after every inserted or deleted row costs milliseconds a
+// row, so bulk changes hold drawing and redraw once at the end. Holds nest:
+// a clear or an expiry can come while a burst of answers holds drawing, and
+// the list draws again only when the outermost hold ends. There is one
+// device list and only the window thread touches it, so the state is kept
+// here once; holding another list starts afresh.
+struct DrawingHold {
+    HWND list;
+    int depth;
+    bool burst;     // one of the holds belongs to a burst of answers
+    DWORD drawnAt;  // when the list last drew during the burst
+};
+DrawingHold g_drawingHold = {};
+
+void HoldDrawing(HWND list)
+{
+    if (g_drawingHold.list != list) {
+        g_drawingHold = {};
+        g_drawingHold.list = list;
+    }
+    if (g_drawingHold.depth++ == 0) {
+        SendMessageW(list, WM_SETREDRAW, FALSE, 0);
+    }
+}
+
+void ReleaseDrawing(HWND list)
+{
+    if (g_drawingHold.list != list || g_drawingHold.depth == 0) {
+        return;
+    }
+    if (--g_drawingHold.depth == 0) {
+        g_drawingHold.burst = false;
+        SendMessageW(list, WM_SETREDRAW, TRUE, 0);
+        InvalidateRect(list, nullptr, TRUE);
+    }
+}
+
+bool BurstHolds(HWND list)
+{
+    return g_drawingHold.list == list && g_drawingHold.burst;
+}
+
+// Paints the list in the middle of a burst. A paint normally waits until no
+// message is queued, which a burst that never stops never allows, so this
+// one paints at once and then holds drawing again.
+void DrawDuringBurst(HWND list)
+{
+    if (g_drawingHold.depth != 1) {
+        return;  // another hold is in charge and redraws when it ends
+    }
+    SendMessageW(list, WM_SETREDRAW, TRUE, 0);
+    InvalidateRect(list, nullptr, TRUE);
+    UpdateWindow(list);
+    SendMessageW(list, WM_SETREDRAW, FALSE, 0);
 }
 
 // Producers terminate every field; the window does not rely on it.
@@ -98,6 +162,18 @@ void WriteAnswerColumns(HWND list, int row, const DeviceRecord* answer)
     SetCellText(list, row, kColumnPort, answer->portText);
 }
 
+// Deletes a row, freeing its record only when the control really deleted the
+// row: a row it keeps still owns its record.
+bool DeleteRow(HWND list, int row)
+{
+    DeviceRecord* stored = StoredRecord(list, row);
+    if (!SendMessageW(list, LVM_DELETEITEM, static_cast<WPARAM>(row), 0)) {
+        return false;
+    }
+    FreeDeviceRecord(stored);
+    return true;
+}
+
 // Refreshes row from a later answer, which is then freed. The stored record
 // keeps the creator's texts; only its lastSeen and state follow the answer.
 void UpdateRow(HWND list, int row, DeviceRecord* answer, bool conflict)
@@ -117,9 +193,35 @@ void UpdateRow(HWND list, int row, DeviceRecord* answer, bool conflict)
     FreeDeviceRecord(answer);
 }
 
-// Adds a row whose stored record is the answer itself.
-void InsertRow(HWND list, DeviceRecord* answer, bool conflict)
+// Whether the list may take another row for the answer's address, whose
+// first row is addressRow (-1: none yet). The bounds are far above any real
+// network; they stop answers that invent ever new MAC texts or addresses.
+bool RoomForRow(HWND list, int addressRow, const wchar_t* ipText)
 {
+    if (RowCount(list) >= kMaxDeviceRows) {
+        return false;
+    }
+    LVFINDINFOW find = {};
+    find.flags = LVFI_STRING;
+    find.psz = ipText;
+    int rows = 0;
+    int row = addressRow;
+    while (row >= 0 && rows < kMaxRowsPerAddress) {
+        ++rows;
+        // The next row with the address, searching after row without wrapping.
+        row = static_cast<int>(SendMessageW(list, LVM_FINDITEMW, static_cast<WPARAM>(row),
+                                            reinterpret_cast<LPARAM>(&find)));
+    }
+    return rows < kMaxRowsPerAddress;
+}
+
+// Adds a row whose stored record is the answer itself, when there is room.
+void InsertRow(HWND list, int addressRow, DeviceRecord* answer, bool conflict)
+{
+    if (!RoomForRow(list, addressRow, answer->ipText)) {
+        FreeDeviceRecord(answer);
+        return;
+    }
     if (conflict) {
         answer->state = DeviceStateConflict;
     }
@@ -137,10 +239,33 @@ void InsertRow(HWND list, DeviceRecord* answer, bool conflict)
     WriteAnswerColumns(list, row, answer);
 }
 
+// Whether row's MAC column shows macText; a column that cannot be read
+// counts as showing it.
+bool RowShowsMac(HWND list, int row, const wchar_t* macText)
+{
+    wchar_t listed[kMacBufferChars] = L"";
+    LVITEMW item = {};
+    item.mask = LVIF_TEXT;
+    item.iItem = row;
+    item.iSubItem = kColumnMac;
+    item.pszText = listed;
+    item.cchTextMax = kMacBufferChars;
+    if (!SendMessageW(list, LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item))) {
+        return true;
+    }
+    // The control may answer with a pointer to its own copy of the text
+    // instead of filling the buffer; the bounded copy reads at most that much.
+    if (item.pszText != listed) {
+        CopyText(listed, kMacBufferChars, item.pszText);
+    }
+    listed[kMacBufferChars - 1] = L'\0';
+    return lstrcmpW(listed, macText) == 0;
+}
+
 // The first row whose stored record carries macText, or -1.
 int FindRowByMac(HWND list, const wchar_t* macText)
 {
-    int count = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
+    int count = RowCount(list);
     for (int row = 0; row < count; ++row) {
         const DeviceRecord* stored = StoredRecord(list, row);
         if (stored != nullptr && lstrcmpW(stored->macText, macText) == 0) {
@@ -177,21 +302,10 @@ LRESULT MergeDeviceRecord(HWND window, WPARAM, LPARAM lParam)
     int row = static_cast<int>(SendMessageW(list, LVM_FINDITEMW, static_cast<WPARAM>(-1),
                                             reinterpret_cast<LPARAM>(&find)));
     if (row < 0) {
-        InsertRow(list, answer, false);
+        InsertRow(list, -1, answer, false);
         return 0;
     }
-
-    wchar_t listedMac[kMacBufferChars] = L"";
-    LVITEMW item = {};
-    item.mask = LVIF_TEXT;
-    item.iItem = row;
-    item.iSubItem = kColumnMac;
-    item.pszText = listedMac;
-    item.cchTextMax = kMacBufferChars;
-    BOOL read = static_cast<BOOL>(SendMessageW(list, LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item)));
-    listedMac[kMacBufferChars - 1] = L'\0';
-    // An unreadable MAC counts as the same device.
-    if (!read || lstrcmpW(listedMac, answer->macText) == 0) {
+    if (RowShowsMac(list, row, answer->macText)) {
         UpdateRow(list, row, answer, false);
         return 0;
     }
@@ -202,25 +316,80 @@ LRESULT MergeDeviceRecord(HWND window, WPARAM, LPARAM lParam)
     if (macRow >= 0) {
         UpdateRow(list, macRow, answer, true);
     } else {
-        InsertRow(list, answer, true);
+        InsertRow(list, row, answer, true);
     }
     return 0;
 }
 
+LRESULT MergeBurstRecordAt(HWND window, WPARAM wParam, LPARAM lParam, bool morePending, DWORD now)
+{
+    HWND list = DeviceListOf(window);
+    if (list != nullptr && morePending && !BurstHolds(list)) {
+        HoldDrawing(list);
+        g_drawingHold.burst = true;
+        g_drawingHold.drawnAt = now;
+    }
+    LRESULT result = MergeDeviceRecord(window, wParam, lParam);
+    if (list != nullptr && BurstHolds(list)) {
+        if (!morePending) {
+            ReleaseDrawing(list);
+        } else if (now - g_drawingHold.drawnAt >= kBurstRedrawMs) {
+            DrawDuringBurst(list);
+            g_drawingHold.drawnAt = now;
+        }
+    }
+    return result;
+}
+
+LRESULT MergeQueuedDeviceRecord(HWND window, WPARAM wParam, LPARAM lParam)
+{
+    MSG next;
+    bool morePending = PeekMessageW(&next, window, WM_APP_DEVICE, WM_APP_DEVICE, PM_NOREMOVE) != FALSE;
+    return MergeBurstRecordAt(window, wParam, lParam, morePending, GetTickCount());
+}
+
+void ClearDeviceList(HWND window)
+{
+    HWND list = DeviceListOf(window);
+    if (list == nullptr) {
+        return;
+    }
+    int count = RowCount(list);
+    if (count <= 0) {
+        return;
+    }
+    HoldDrawing(list);
+    // From the last row back, so a row the control refuses to delete moves
+    // no other row, and every other row still goes.
+    for (int row = count - 1; row >= 0; --row) {
+        DeleteRow(list, row);
+    }
+    ReleaseDrawing(list);
+}
+
 void ExpireStaleRowsAt(HWND list, DWORD now)
 {
-    int count = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
+    bool held = false;
+    int count = RowCount(list);
     int row = 0;
     while (row < count) {
-        DeviceRecord* stored = StoredRecord(list, row);
+        const DeviceRecord* stored = StoredRecord(list, row);
         // The difference stays right across the tick counter's wrap.
         bool stale = stored != nullptr && static_cast<DWORD>(now - stored->lastSeen) > kDeviceExpiryMs;
-        if (stale && SendMessageW(list, LVM_DELETEITEM, static_cast<WPARAM>(row), 0)) {
-            FreeDeviceRecord(stored);
+        // Held only once a row goes: a tick that removes nothing should not
+        // repaint the whole list.
+        if (stale && !held) {
+            HoldDrawing(list);
+            held = true;
+        }
+        if (stale && DeleteRow(list, row)) {
             --count;  // the next row moved into this index
         } else {
             ++row;
         }
+    }
+    if (held) {
+        ReleaseDrawing(list);
     }
 }
 

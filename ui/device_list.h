@@ -1,5 +1,5 @@
-// Upkeep of the device list: merging answers, expiry, row colours and opening
-// a device's web page. Window thread only.
+// Upkeep of the device list: merging answers, expiry, clearing, row colours
+// and opening a device's web page. Window thread only.
 #pragma once
 
 #include <windows.h>
@@ -8,3 +8,12 @@ LRESULT MergeDeviceRecord(HWND window, WPARAM wParam, LPARAM lParam);
 LRESULT ExpireStaleRows(HWND window, WPARAM wParam, LPARAM lParam);
 LRESULT ColourDeviceRow(HWND window, WPARAM wParam, LPARAM lParam);
 LRESULT OpenDevicePage(HWND window, WPARAM wParam, LPARAM lParam);
+
+// MergeDeviceRecord for a WM_APP_DEVICE taken from the window's queue: while
+// more answers wait there, list drawing is held, except for a paint at least
+// every 250 ms, and it resumes with the last answer of the burst.
+LRESULT MergeQueuedDeviceRecord(HWND window, WPARAM wParam, LPARAM lParam);
+
+// Deletes every row of the window's device list and frees each deleted row's
+// record.
+void ClearDeviceList(HWND window);

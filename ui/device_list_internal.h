@@ -1,5 +1,6 @@
 // Pieces of the device list upkeep that take their inputs explicitly, so the
-// expiry can be exercised at chosen tick counts (including the counter's wrap).
+// expiry and the drawing during a burst can be exercised at chosen tick
+// counts (including the counter's wrap), and the list's bounds.
 #pragma once
 
 #include <windows.h>
@@ -8,6 +9,17 @@
 // are removed while auto-refresh is on.
 constexpr DWORD kDeviceExpiryMs = 3000;
 
+// During a burst of answers the list draws at least this often.
+constexpr DWORD kBurstRedrawMs = 250;
+
+// No network of real devices comes near these: further rows are dropped
+// (updates of listed rows always go through).
+constexpr int kMaxRowsPerAddress = 16;
+constexpr int kMaxDeviceRows = 4096;
+
 // Removes from the list view every row older than kDeviceExpiryMs at tick
 // count now, freeing each removed row's record.
 void ExpireStaleRowsAt(HWND list, DWORD now);
+
+// MergeQueuedDeviceRecord with the queue's state and the tick count given.
+LRESULT MergeBurstRecordAt(HWND window, WPARAM wParam, LPARAM lParam, bool morePending, DWORD now);

@@ -1,6 +1,6 @@
 // The main window: a dialog template whose class procedure is MainWindowProc.
-// It dispatches each message to one small handler; the device list's rows are
-// kept by device_list.cpp.
+// It dispatches each message to one small handler; the device list's rows,
+// and their clearing, are kept by device_list.cpp.
 #include "ui/main_window.h"
 
 #include <winsock2.h>
@@ -10,7 +10,6 @@
 #include <stdlib.h>
 
 #include "core/app_messages.h"
-#include "core/device_record.h"
 #include "core/globals.h"
 #include "core/platform.h"
 #include "net/address_class.h"
@@ -154,28 +153,6 @@ LRESULT OnAddressChange()
     return 0;
 }
 
-// Answers come in bursts (hundreds after one request). Redrawing the list for
-// every inserted row makes each insert cost milliseconds, so drawing is held
-// off while more answers wait in the queue and resumed with the last one.
-LRESULT OnDeviceRecord(HWND window, WPARAM wParam, LPARAM lParam)
-{
-    static bool s_redrawHeld = false;
-    HWND list = GetDlgItem(window, IDC_DEVICE_LIST);
-    MSG next;
-    bool morePending = PeekMessageW(&next, window, WM_APP_DEVICE, WM_APP_DEVICE, PM_NOREMOVE) != FALSE;
-    if (morePending && !s_redrawHeld) {
-        SendMessageW(list, WM_SETREDRAW, FALSE, 0);
-        s_redrawHeld = true;
-    }
-    LRESULT result = MergeDeviceRecord(window, wParam, lParam);
-    if (!morePending && s_redrawHeld) {
-        SendMessageW(list, WM_SETREDRAW, TRUE, 0);
-        InvalidateRect(list, nullptr, TRUE);
-        s_redrawHeld = false;
-    }
-    return result;
-}
-
 LRESULT OnDestroy(HWND window)
 {
     SetEvent(g_stopEvent);
@@ -200,7 +177,8 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_APP_IPCHANGE:
         return OnAddressChange();
     case WM_APP_DEVICE:
-        return OnDeviceRecord(window, wParam, lParam);
+        // Answers come in bursts; this merge holds list drawing meanwhile.
+        return MergeQueuedDeviceRecord(window, wParam, lParam);
     case WM_APP_TICK:
         return ExpireStaleRows(window, wParam, lParam);
     }
@@ -250,20 +228,4 @@ void FillSubnetCombo(HWND window)
 
     int entries = static_cast<int>(SendMessageW(combo, CB_GETCOUNT, 0, 0));
     EnableWindow(combo, entries >= 3 ? TRUE : FALSE);
-}
-
-void ClearDeviceList(HWND window)
-{
-    HWND list = GetDlgItem(window, IDC_DEVICE_LIST);
-    int rows = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
-    for (int i = 0; i < rows; ++i) {
-        LVITEMW item = {};
-        item.mask = LVIF_PARAM;
-        item.iItem = 0;
-        if (!SendMessageW(list, LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item))) {
-            item.lParam = 0;
-        }
-        SendMessageW(list, LVM_DELETEITEM, 0, 0);
-        FreeDeviceRecord(reinterpret_cast<DeviceRecord*>(item.lParam));
-    }
 }

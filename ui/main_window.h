@@ -1,5 +1,5 @@
-// The main window: a dialog template of its own class, its commands, the
-// subnet choice and the device list's clearing.
+// The main window: a dialog template of its own class, its commands and the
+// subnet choice.
 #pragma once
 
 #include <windows.h>
@@ -8,7 +8,6 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
 INT_PTR CALLBACK AboutDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 
 void FillSubnetCombo(HWND window);
-void ClearDeviceList(HWND window);
 
 // Registers the window class named by the main dialog template.
 ATOM RegisterMainWindowClass(HINSTANCE instance, const wchar_t* className);

@@ -1,10 +1,13 @@
 // The device list upkeep against a real list view control, set up like the
-// main window's: merging answers, conflicts, expiry, row colours and the
-// double-click that opens a device's page (captured at the shell seam).
+// main window's: merging answers, conflicts, row bounds, expiry, clearing,
+// drawing during bulk changes, row colours and the double-click that opens a
+// device's page (captured at the shell seam).
 #include <gtest/gtest.h>
 
 #include <windows.h>
 #include <commctrl.h>
+
+#include <stdio.h>
 
 #include <string>
 #include <vector>
@@ -74,6 +77,44 @@ LRESULT CALLBACK RefuseInsertProc(HWND window, UINT message, WPARAM wParam, LPAR
 {
     if (message == LVM_INSERTITEMW) {
         return -1;
+    }
+    return CallWindowProcW(g_listProc, window, message, wParam, lParam);
+}
+
+// What the list saw of drawing and deleting; it refuses to delete the row
+// with index refuseRow, as a control may.
+struct ListWatch {
+    bool drawing = true;
+    int drawingResumed = 0;
+    int deletesWhileDrawing = 0;
+    WPARAM refuseRow = static_cast<WPARAM>(-1);
+};
+ListWatch g_watch;
+
+LRESULT CALLBACK WatchListProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_SETREDRAW) {
+        g_watch.drawing = wParam != FALSE;
+        g_watch.drawingResumed += g_watch.drawing ? 1 : 0;
+    }
+    if (message == LVM_DELETEITEM) {
+        if (wParam == g_watch.refuseRow) {
+            return FALSE;
+        }
+        g_watch.deletesWhileDrawing += g_watch.drawing ? 1 : 0;
+    }
+    return CallWindowProcW(g_listProc, window, message, wParam, lParam);
+}
+
+// A list view that answers a text read with a pointer to a copy of its own
+// and leaves the caller's buffer alone, as the control may.
+LRESULT CALLBACK OwnTextProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    LVITEMW* item = reinterpret_cast<LVITEMW*>(lParam);
+    if (message == LVM_GETITEMW && (item->mask & LVIF_TEXT) != 0) {
+        static wchar_t own[300];
+        item->pszText = own;
+        item->cchTextMax = 300;
     }
     return CallWindowProcW(g_listProc, window, message, wParam, lParam);
 }
@@ -151,6 +192,7 @@ protected:
         g_platform.shellExecute = RecordShellExecute;
         g_shellCalls.clear();
         g_drawsSeen.clear();
+        g_watch = ListWatch();
 
         HINSTANCE instance = GetModuleHandleW(nullptr);
         parent_ = CreateWindowExW(0, kParentClass, L"Device list test", WS_OVERLAPPEDWINDOW, 0, 0, 820, 420,
@@ -218,6 +260,48 @@ protected:
         EXPECT_NE(nullptr, record);
         EXPECT_EQ(0, MergeDeviceRecord(parent_, sizeof(DeviceRecord), reinterpret_cast<LPARAM>(record)));
         return record;
+    }
+
+    void Subclass(WNDPROC proc)
+    {
+        g_listProc = reinterpret_cast<WNDPROC>(
+            SetWindowLongPtrW(list_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(proc)));
+        ASSERT_NE(nullptr, g_listProc);
+    }
+
+    // Adds count rows straight to the control (merging thousands one by one
+    // would search the list each time), each owning a record of its own: all
+    // under the address ip, or under addresses of their own when ip is null.
+    void Fill(int count, const wchar_t* ip, DWORD lastSeen)
+    {
+        for (int i = 0; i < count; ++i) {
+            wchar_t address[32];
+            wchar_t mac[32];
+            _snwprintf(address, 32, L"10.%d.%d.%d", i / 65536, i / 256 % 256, i % 256);
+            _snwprintf(mac, 32, L"02-00-00-00-%02X-%02X", i / 256, i % 256);
+            Answer answer;
+            answer.ip = ip != nullptr ? ip : address;
+            answer.mac = mac;
+            answer.lastSeen = lastSeen;
+            DeviceRecord* record = MakeRecord(answer);
+            ASSERT_NE(nullptr, record);
+            LVITEMW item = {};
+            item.mask = LVIF_TEXT | LVIF_PARAM;
+            item.pszText = record->ipText;
+            item.lParam = reinterpret_cast<LPARAM>(record);
+            ASSERT_GE(SendMessageW(list_, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item)), 0);
+        }
+    }
+
+    // Custom-draw passes over the whole list since the last look.
+    int PaintsSeen()
+    {
+        int paints = 0;
+        for (const DrawSeen& seen : g_drawsSeen) {
+            paints += seen.stage == CDDS_PREPAINT ? 1 : 0;
+        }
+        g_drawsSeen.clear();
+        return paints;
     }
 
     int RowCount() const
@@ -296,7 +380,9 @@ private:
 };
 
 using DeviceListMerge = DeviceListTest;
+using DeviceListBounds = DeviceListTest;
 using DeviceListExpiry = DeviceListTest;
+using DeviceListBulk = DeviceListTest;
 using DeviceListColour = DeviceListTest;
 using DeviceListPage = DeviceListTest;
 
@@ -518,9 +604,7 @@ TEST_F(DeviceListMerge, RecordTheControlRefusesIsFreed)
     ASSERT_EQ(1, RowCount());
 
     // Stand-in for a control that cannot take another row.
-    g_listProc = reinterpret_cast<WNDPROC>(
-        SetWindowLongPtrW(list_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(RefuseInsertProc)));
-    ASSERT_NE(nullptr, g_listProc);
+    Subclass(RefuseInsertProc);
 
     Answer newAddress;
     newAddress.ip = L"192.168.77.21";
@@ -533,6 +617,17 @@ TEST_F(DeviceListMerge, RecordTheControlRefusesIsFreed)
     ASSERT_EQ(1, RowCount());
     EXPECT_EQ(listedRecord, Stored(0));
     EXPECT_EQ(DeviceStateNormal, listedRecord->state);
+    EXPECT_EQ(1, NewLiveRecords());
+}
+
+TEST_F(DeviceListMerge, MacIsComparedWhereTheControlPointsTheText)
+{
+    Answer answer;
+    DeviceRecord* stored = Merge(answer);
+    Subclass(OwnTextProc);
+    Merge(answer);
+    ASSERT_EQ(1, RowCount());
+    EXPECT_EQ(DeviceStateNormal, stored->state);
     EXPECT_EQ(1, NewLiveRecords());
 }
 
@@ -555,6 +650,41 @@ TEST_F(DeviceListMerge, UnterminatedTextFieldsStayWithinTheirCapacity)
     DoubleClick(0, {0, 0});
     ASSERT_EQ(1u, g_shellCalls.size());
     EXPECT_EQ(L"http://192.168.77.20:80/", g_shellCalls[0].file);
+}
+
+TEST_F(DeviceListBounds, NewRowsBeyondTheBoundsAreDroppedUpdatesGoThrough)
+{
+    // Filled one short of a bound, then in turn: a new row, one more (dropped)
+    // and an update of a listed device (its MAC from Fill).
+    const wchar_t* shared = L"192.168.77.20";
+    const struct {
+        int rows;
+        const wchar_t* fillIp;  // null: an address per row
+        const wchar_t* ips[3];
+    } cases[] = {
+        {kMaxRowsPerAddress - 1, shared, {shared, shared, shared}},
+        {kMaxDeviceRows - 1, nullptr, {L"192.168.77.20", L"192.168.77.21", L"10.0.0.7"}},
+    };
+    const wchar_t* macs[3] = {L"00-11-22-AA-BB-98", L"00-11-22-AA-BB-99", L"02-00-00-00-00-07"};
+    const bool merged[3] = {true, false, true};
+    for (const auto& c : cases) {
+        Fill(c.rows, c.fillIp, 1000);
+        for (int i = 0; i < 3; ++i) {
+            Answer answer;
+            answer.ip = c.ips[i];
+            answer.mac = macs[i];
+            answer.name = macs[i];
+            Merge(answer);
+            ASSERT_EQ(c.rows + 1, RowCount()) << "filled " << c.rows << ", answer " << i;
+            int showing = 0;
+            for (int row = 0; row < RowCount(); ++row) {
+                showing += Cell(row, 1) == macs[i] ? 1 : 0;
+            }
+            EXPECT_EQ(merged[i] ? 1 : 0, showing) << "filled " << c.rows << ", answer " << i;
+            EXPECT_EQ(c.rows + 1, NewLiveRecords()) << "filled " << c.rows << ", answer " << i;
+        }
+        ClearDeviceList(parent_);
+    }
 }
 
 TEST_F(DeviceListExpiry, AutoRefreshOffKeepsEveryRow)
@@ -670,6 +800,75 @@ TEST_F(DeviceListExpiry, AgeIsJudgedTrulyAcrossTheCounterWrap)
         }
     }
     EXPECT_EQ(0, NewLiveRecords());
+}
+
+TEST_F(DeviceListBulk, RemovingManyRowsHoldsDrawingAndResumesItOnce)
+{
+    Subclass(WatchListProc);
+    for (bool expire : {false, true}) {
+        Fill(300, nullptr, 100);
+        Answer fresh;
+        fresh.lastSeen = 9000;
+        Merge(fresh);
+        g_watch = ListWatch();
+        if (expire) {
+            ExpireStaleRowsAt(list_, 10000);
+        } else {
+            ClearDeviceList(parent_);
+        }
+        EXPECT_EQ(expire ? 1 : 0, RowCount()) << "expire " << expire;
+        EXPECT_EQ(RowCount(), NewLiveRecords()) << "expire " << expire;
+        EXPECT_EQ(0, g_watch.deletesWhileDrawing) << "expire " << expire;
+        EXPECT_TRUE(g_watch.drawing) << "expire " << expire;
+        EXPECT_EQ(1, g_watch.drawingResumed) << "expire " << expire;
+        ClearDeviceList(parent_);
+    }
+}
+
+TEST_F(DeviceListBulk, ClearingKeepsTheRowAndRecordTheControlWouldNotDelete)
+{
+    Fill(5, nullptr, 1000);
+    // The first row: clearing once took row 0 again and again.
+    DeviceRecord* kept = Stored(0);
+    Subclass(WatchListProc);
+    g_watch.refuseRow = 0;
+    ClearDeviceList(parent_);
+    ASSERT_EQ(1, RowCount());
+    EXPECT_EQ(kept, Stored(0));
+    EXPECT_EQ(1, NewLiveRecords());
+}
+
+TEST_F(DeviceListBulk, ANeverEndingBurstStillDrawsAndAnInnerHoldLeavesDrawingOff)
+{
+    ShowWindow(parent_, SW_SHOWNORMAL);
+    UpdateWindow(parent_);
+    Subclass(WatchListProc);
+    PaintsSeen();
+    int next = 1;
+    auto mergeAt = [&](DWORD now, bool morePending) {
+        wchar_t ip[32];
+        _snwprintf(ip, 32, L"10.1.0.%d", next++);
+        Answer answer;
+        answer.ip = ip;
+        answer.mac = ip;
+        MergeBurstRecordAt(parent_, 0, reinterpret_cast<LPARAM>(MakeRecord(answer)), morePending, now);
+    };
+
+    mergeAt(1000, true);
+    mergeAt(1000 + kBurstRedrawMs - 1, true);
+    EXPECT_FALSE(g_watch.drawing);
+    EXPECT_EQ(0, PaintsSeen());
+    mergeAt(1000 + kBurstRedrawMs, true);
+    EXPECT_GT(PaintsSeen(), 0);
+    EXPECT_FALSE(g_watch.drawing);
+
+    // A clear during the burst leaves drawing to the burst, whose end resumes it.
+    ClearDeviceList(parent_);
+    EXPECT_FALSE(g_watch.drawing);
+    mergeAt(1300, false);
+    EXPECT_TRUE(g_watch.drawing);
+    EXPECT_EQ(1, RowCount());
+    EXPECT_EQ(1, NewLiveRecords());
 }
 
 NMLVCUSTOMDRAW DrawNotification(DWORD stage, const DeviceRecord* record)

@@ -21,6 +21,7 @@
 namespace {
 
 const int kDeviceListId = 1000;
+const int kRefreshId = 1001;
 const int kAutoRefreshId = 1002;
 const int kSubnetId = 1003;
 const int kColumnCount = 6;
@@ -205,6 +206,90 @@ int Count(HWND main) {
     return kOk;
 }
 
+// Clicks Refresh and times, from the click (milliseconds): the first answer of
+// the window that shows an empty list (the clearing, during which the window
+// answers nothing), and the first that shows at least `rows` rows again.
+// Also the longest the window took to answer one read meanwhile.
+int RefreshTime(HWND main, long rows, long seconds) {
+    HWND list = GetDlgItem(main, kDeviceListId);
+    LARGE_INTEGER frequency = {};
+    LARGE_INTEGER start = {};
+    QueryPerformanceFrequency(&frequency);
+    auto elapsed = [&]() {
+        LARGE_INTEGER now = {};
+        QueryPerformanceCounter(&now);
+        return static_cast<DWORD>((now.QuadPart - start.QuadPart) * 1000 / frequency.QuadPart);
+    };
+    QueryPerformanceCounter(&start);
+    if (!PostMessageW(main, WM_COMMAND, MAKEWPARAM(kRefreshId, BN_CLICKED),
+                      reinterpret_cast<LPARAM>(GetDlgItem(main, kRefreshId)))) {
+        return Fail(kFailed, L"post failed");
+    }
+    DWORD limit = static_cast<DWORD>(seconds) * 1000;
+    DWORD cleared = 0;
+    DWORD listed = 0;
+    DWORD longest = 0;
+    DWORD most = 0;
+    bool isCleared = false;
+    bool isListed = false;
+    while (elapsed() < limit) {
+        DWORD before = elapsed();
+        DWORD_PTR count = 0;
+        if (!SendMessageTimeoutW(list, LVM_GETITEMCOUNT, 0, 0, SMTO_NORMAL, limit, &count)) {
+            return Fail(kFailed, L"the list does not answer");
+        }
+        DWORD after = elapsed();
+        longest = after - before > longest ? after - before : longest;
+        if (!isCleared && count == 0) {
+            isCleared = true;
+            cleared = after;
+        }
+        if (isCleared) {
+            most = static_cast<DWORD>(count) > most ? static_cast<DWORD>(count) : most;
+            if (count >= static_cast<DWORD_PTR>(rows)) {
+                listed = after;
+                isListed = true;
+                break;
+            }
+        }
+        Sleep(2);
+    }
+    PrintLine({L"cleared", isCleared ? Number(cleared) : L"-"});
+    PrintLine({L"listed", isListed ? Number(listed) : L"-"});
+    PrintLine({L"longest", Number(longest)});
+    PrintLine({L"rows", Number(most)});
+    fflush(stdout);
+    return kOk;
+}
+
+// Which of the given addresses have a row: one LVM_FINDITEMW each, so that a
+// long list can be polled for a few devices without reading it all.
+int Find(HWND main, int count, wchar_t** addresses) {
+    ProgramProcess process(main);
+    if (process.Handle() == nullptr) return Fail(kFailed, L"cannot open the program's process");
+    HWND list = GetDlgItem(main, kDeviceListId);
+    const size_t kTextOffset = sizeof(LVFINDINFOW);
+    const size_t kTextChars = 64;
+    RemoteBuffer block(process.Handle(), kTextOffset + kTextChars * sizeof(wchar_t));
+    if (!block.Valid()) return Fail(kFailed, L"cannot reach the program's memory");
+    for (int i = 0; i < count; ++i) {
+        wchar_t text[kTextChars] = L"";
+        lstrcpynW(text, addresses[i], static_cast<int>(kTextChars));
+        LVFINDINFOW find = {};
+        find.flags = LVFI_STRING;
+        find.psz = static_cast<wchar_t*>(block.At(kTextOffset));
+        DWORD_PTR row = 0;
+        if (!block.Write(0, &find, sizeof(find)) || !block.Write(kTextOffset, text, sizeof(text)) ||
+            !SendMessageTimeoutW(list, LVM_FINDITEMW, static_cast<WPARAM>(-1),
+                                 reinterpret_cast<LPARAM>(block.At(0)), SMTO_NORMAL, 5000, &row)) {
+            return Fail(kFailed, L"the list does not answer");
+        }
+        PrintLine({L"find", text, Number(static_cast<int>(row))});
+    }
+    fflush(stdout);
+    return kOk;
+}
+
 int Handles(HWND main) {
     DWORD processId = 0;
     GetWindowThreadProcessId(main, &processId);
@@ -274,7 +359,8 @@ int Usage() {
     fwprintf(stderr,
              L"usage: ndt_winprobe wait SECONDS | dump | command ID | select-subnet INDEX |\n"
              L"       auto-refresh 0|1 | close | dblclick ROW | dblclick-empty | handles | count |\n"
-             L"       close-box CAPTION | wait-box CAPTION SECONDS\n");
+             L"       close-box CAPTION | wait-box CAPTION SECONDS | refresh-time ROWS SECONDS |\n"
+             L"       find ADDRESS...\n");
     return kUsage;
 }
 
@@ -296,6 +382,7 @@ int Run(int argc, wchar_t** argv) {
     if (command == L"dump") return Dump(main);
     if (command == L"handles") return Handles(main);
     if (command == L"count") return Count(main);
+    if (command == L"find") return Find(main, argc - 2, argv + 2);
     if (command == L"close") return PostMessageW(main, WM_CLOSE, 0, 0) ? kOk : Fail(kFailed, L"post failed");
     if (command == L"dblclick-empty") return DoubleClickEmpty(main);
     if (!hasNumber) return Usage();
@@ -305,6 +392,10 @@ int Run(int argc, wchar_t** argv) {
     if (command == L"select-subnet") return SelectSubnet(main, number);
     if (command == L"auto-refresh") return SetAutoRefresh(main, number);
     if (command == L"dblclick") return DoubleClickRow(main, number);
+    if (command == L"refresh-time") {
+        long seconds = 0;
+        return argc == 4 && ParseInt(argv[3], &seconds) ? RefreshTime(main, number, seconds) : Usage();
+    }
     return Usage();
 }
 
