@@ -13,6 +13,7 @@
 #include "core/globals.h"
 #include "app/settings.h"
 #include "firewall/firewall_rule.h"
+#include "mdns/mdns_client.h"
 #include "net/interface_table.h"
 #include "ui/main_window.h"
 #include "ui/resource.h"
@@ -63,10 +64,19 @@ int RunMessageLoop(HACCEL accelerators)
         if (got == -1) {
             return 1;  // the loop cannot go on: end as a failed run
         }
-        if (!TranslateAcceleratorW(message.hwnd, accelerators, &message)) {
-            TranslateMessage(&message);
-            DispatchMessageW(&message);
+        // Keys anywhere in the main window reach its accelerators (F5,
+        // Ctrl+C, About) and its keyboard navigation (Tab between the
+        // controls, Enter on a row).
+        HWND window = g_mainWindow;
+        bool forWindow = window != nullptr && (message.hwnd == window || IsChild(window, message.hwnd));
+        if (forWindow && TranslateAcceleratorW(window, accelerators, &message)) {
+            continue;
         }
+        if (forWindow && IsDialogMessageW(window, &message)) {
+            continue;
+        }
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
     }
     return static_cast<int>(message.wParam);
 }
@@ -100,6 +110,8 @@ int RunApplication(HINSTANCE instance, int showCommand)
 
     WSADATA winsock;
     WSAStartup(MAKEWORD(2, 2), &winsock);
+    // Where the system has no multicast DNS client, ours takes its place.
+    InstallMulticastDnsClient();
 
     if (!BuildInterfaceTable()) {
         WSACleanup();

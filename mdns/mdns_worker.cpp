@@ -1,10 +1,66 @@
-// Multicast DNS discovery on one interface.
+// Multicast DNS discovery on one interface: one browse per trigger or, with
+// auto-refresh on, one browse after another, on the interfaces the subnet
+// choice selects.
+#include <winsock2.h>
+#include <windows.h>
+
+#include "core/globals.h"
+#include "mdns/browse.h"
+#include "mdns/reported_hosts.h"
 #include "net/interface_table.h"
 #include "net/workers.h"
+
+namespace {
+
+constexpr DWORD kTriggerWaitMs = 500;
+
+bool Signalled(DWORD wait)
+{
+    return wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED;
+}
+
+}  // namespace
 
 unsigned __stdcall MdnsWorker(void* parameter)
 {
     InterfaceEntry* entry = static_cast<InterfaceEntry*>(parameter);
-    WaitForSingleObject(entry->abortEvent, INFINITE);
+    // Outlives the browses, so that each one can keep fresh the rows of
+    // devices that earlier ones reported.
+    ReportedHosts reported;
+    InitReportedHosts(&reported);
+
+    for (;;) {
+        if (Signalled(WaitForSingleObject(entry->abortEvent, 0))) {
+            break;
+        }
+        // The abort event ends the wait too: shutdown need not sit it out.
+        HANDLE events[2] = {entry->abortEvent, entry->mdnsTrigger};
+        DWORD wait = WaitForMultipleObjects(2, events, FALSE, kTriggerWaitMs);
+        if (wait == WAIT_OBJECT_0) {
+            break;
+        }
+        if (wait == WAIT_FAILED) {
+            // Never expected; keeps the loop from spinning if it happens.
+            Sleep(kTriggerWaitMs);
+        }
+        bool autoRefresh = g_autoRefresh != 0;
+        if (!autoRefresh && wait != WAIT_OBJECT_0 + 1) {
+            continue;
+        }
+        uint32_t filter = g_subnetFilter;
+        if (filter != kAllInterfaces && filter != entry->network) {
+            continue;
+        }
+        BrowseOptions options = DefaultBrowseOptions();
+        options.abortEvent = entry->abortEvent;
+        options.singlePass = 1;
+        options.resolveSrv = 1;
+        options.resolveTxt = 1;
+        options.interfaceIndex = entry->interfaceIndex;
+        options.reportedHosts = autoRefresh ? &reported : nullptr;
+        BrowseServices(&options);
+    }
+
+    ReleaseReportedHosts(&reported);
     return 0;
 }

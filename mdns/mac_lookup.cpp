@@ -1,0 +1,94 @@
+// The MAC address of a device found by multicast DNS. SendARP first; where
+// the platform says it is not supported (Wine), the neighbour table, after
+// one harmless datagram has made the system resolve the address.
+#include <stddef.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "core/platform.h"
+#include "mdns/service_found.h"
+
+namespace {
+
+constexpr DWORD kNeighbourTypeDynamic = 3;
+constexpr DWORD kNeighbourTypeStatic = 4;
+constexpr DWORD kResolveWaitMs = 1000;
+constexpr DWORD kResolvePollMs = 100;
+
+// One read of the neighbour table; true when it holds a counting row for the
+// address (reachable, stale or permanent, with a six-byte address).
+bool FindNeighbour(uint32_t address, unsigned char mac[6])
+{
+    ULONG size = 0;
+    if (g_platform.getIpNetTable(nullptr, &size, FALSE) != ERROR_INSUFFICIENT_BUFFER ||
+        size < offsetof(MIB_IPNETTABLE, table)) {
+        return false;
+    }
+    MIB_IPNETTABLE* table = static_cast<MIB_IPNETTABLE*>(calloc(1, size));
+    if (table == nullptr) {
+        return false;
+    }
+    bool found = false;
+    ULONG readSize = size;
+    if (g_platform.getIpNetTable(table, &readSize, FALSE) == NO_ERROR) {
+        // Never trust the row count beyond what the buffer holds.
+        DWORD fits = static_cast<DWORD>((size - offsetof(MIB_IPNETTABLE, table)) / sizeof(MIB_IPNETROW));
+        DWORD rows = table->dwNumEntries < fits ? table->dwNumEntries : fits;
+        for (DWORD i = 0; i < rows && !found; ++i) {
+            const MIB_IPNETROW& row = table->table[i];
+            if ((row.dwType == kNeighbourTypeDynamic || row.dwType == kNeighbourTypeStatic) &&
+                row.dwPhysAddrLen == 6 && row.dwAddr == address) {
+                memcpy(mac, row.bPhysAddr, 6);
+                found = true;
+            }
+        }
+    }
+    free(table);
+    return found;
+}
+
+// Waits one poll interval; true when the abort event is set.
+bool WaitOnePoll(HANDLE abortEvent)
+{
+    if (abortEvent == INVALID_HANDLE_VALUE) {
+        Sleep(kResolvePollMs);
+        return false;
+    }
+    DWORD wait = WaitForSingleObject(abortEvent, kResolvePollMs);
+    if (wait == WAIT_FAILED) {
+        Sleep(kResolvePollMs);
+    }
+    return wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED;
+}
+
+}  // namespace
+
+bool LookUpMacAddress(uint32_t address, unsigned char mac[6], HANDLE abortEvent)
+{
+    unsigned char buffer[8] = {};
+    ULONG length = sizeof(buffer);
+    DWORD status = g_platform.sendArp(address, 0, buffer, &length);
+    if (status == NO_ERROR) {
+        memcpy(mac, buffer, 6);
+        return true;
+    }
+    if (status != ERROR_NOT_SUPPORTED) {
+        return false;
+    }
+    if (FindNeighbour(address, mac)) {
+        return true;
+    }
+    if (g_platform.solicitNeighbour(address) != 0) {
+        return false;  // nothing will make the system resolve it
+    }
+    DWORD start = GetTickCount();
+    do {
+        if (WaitOnePoll(abortEvent)) {
+            return false;
+        }
+        if (FindNeighbour(address, mac)) {
+            return true;
+        }
+    } while (GetTickCount() - start < kResolveWaitMs);
+    return false;
+}

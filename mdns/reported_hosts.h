@@ -1,0 +1,57 @@
+// Keeps devices found by multicast DNS listed while auto-refresh is on.
+//
+// Listed rows expire 3 s after their last record, but a browse resolves and
+// reports each host only once per call, one instance at a time, so with many
+// devices a full report comes round far less often than that. Each interface's
+// worker therefore remembers the last record it posted for every host; any
+// later browse answer from that host (same name, same address) posts a copy
+// with a fresh lastSeen, at most once per kRefreshIntervalMs. The window's
+// merge then only refreshes the row.
+//
+// Written by the worker (after each full report), read by the DNS client's
+// thread (on each answer): guarded by the table's own lock.
+#pragma once
+
+#include <windows.h>
+#include <stdint.h>
+
+#include "core/device_record.h"
+
+// Answers come about once a second while auto-refresh restarts the browse
+// query; refreshing every one of them keeps rows well inside their 3 s.
+constexpr uint32_t kRefreshIntervalMs = 800;
+// A host whose last full report is older than this is not refreshed any
+// more: it must pass the vendor and address checks again now and then.
+constexpr uint32_t kForgetReportedAfterMs = 60000;
+
+struct ReportedHost {
+    DeviceRecord record;    // a copy of the last record posted by a full report
+    uint32_t address;       // network byte order
+    uint32_t reportedTick;  // the last full report
+    uint32_t postedTick;    // the last post, full report or refresh
+    ReportedHost* next;
+};
+
+struct ReportedHosts {
+    CRITICAL_SECTION lock;
+    ReportedHost* hosts;  // calloc'd nodes
+};
+
+void InitReportedHosts(ReportedHosts* table);
+// Frees every node; no browse may use the table any more.
+void ReleaseReportedHosts(ReportedHosts* table);
+
+// Remembers a copy of a record that a full report has just posted. Also
+// drops hosts that have not been fully reported for a long time.
+void RememberReportedHost(ReportedHosts* table, const DeviceRecord* record, uint32_t address,
+                          uint32_t now);
+
+// A full report ignored this host (not the maker's, or no MAC address):
+// stop keeping its old row alive.
+void ForgetReportedHost(ReportedHosts* table, const wchar_t* hostName, uint32_t address);
+
+// An answer named ownerName (an A record's owner) at address. Posts a copy of
+// that host's remembered record with a fresh lastSeen when it is due.
+// Returns true when a copy was posted.
+bool RefreshReportedHost(ReportedHosts* table, const wchar_t* ownerName, uint32_t address,
+                         uint32_t now);

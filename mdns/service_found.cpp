@@ -1,0 +1,117 @@
+// OnServiceFound: host and vendor filters, TXT keys to the description, the
+// MAC address, and the record posted to the window.
+#include "mdns/service_found.h"
+
+#include <string.h>
+#include <wchar.h>
+
+#include "core/device_record.h"
+#include "core/text_copy.h"
+#include "mdns/reported_hosts.h"
+
+namespace {
+
+constexpr wchar_t kReverseSuffix[] = L".in-addr.arpa";
+constexpr size_t kReverseSuffixChars = 13;
+constexpr wchar_t kMakerWord[] = L"Orvel";
+
+struct TxtValues {
+    wchar_t vendor[kTxtValueChars];
+    wchar_t model[kTxtValueChars];
+    wchar_t firmware[kTxtValueChars];
+};
+
+struct TxtKey {
+    const wchar_t* key;
+    size_t length;
+    wchar_t (TxtValues::*value)[kTxtValueChars];
+};
+
+const TxtKey kTxtKeys[] = {
+    {L"vendor=", 7, &TxtValues::vendor},
+    {L"model=", 6, &TxtValues::model},
+    {L"firmware_version=", 17, &TxtValues::firmware},
+};
+
+bool IsReverseLookupName(const wchar_t* hostName)
+{
+    const wchar_t* found = wcsstr(hostName, kReverseSuffix);
+    return found != nullptr && wcslen(hostName) >= kReverseSuffixChars &&
+           found == hostName + wcslen(hostName) - kReverseSuffixChars;
+}
+
+// Case-sensitive keys at the very start; the last entry of a key wins;
+// values longer than 63 characters are cut.
+void ReadTxtValues(const TxtEntry* entries, TxtValues* values)
+{
+    memset(values, 0, sizeof(*values));
+    for (const TxtEntry* entry = entries; entry != nullptr; entry = entry->next) {
+        for (const TxtKey& key : kTxtKeys) {
+            if (wcsncmp(entry->text, key.key, key.length) == 0) {
+                CopyText(values->*key.value, kTxtValueChars, entry->text + key.length);
+                break;
+            }
+        }
+    }
+}
+
+void AppendText(wchar_t* dest, size_t capacity, const wchar_t* text)
+{
+    size_t used = wcslen(dest);
+    CopyText(dest + used, capacity - used, text);
+}
+
+// "vendor model - vfirmware", the vendor in its own letter case.
+void ComposeDescription(const TxtValues& values, wchar_t* description)
+{
+    CopyText(description, kDescriptionChars, values.vendor);
+    if (values.model[0] != L'\0') {
+        AppendText(description, kDescriptionChars, L" ");
+        AppendText(description, kDescriptionChars, values.model);
+    }
+    if (values.firmware[0] != L'\0') {
+        AppendText(description, kDescriptionChars, L" - v");
+        AppendText(description, kDescriptionChars, values.firmware);
+    }
+}
+
+}  // namespace
+
+int32_t OnServiceFound(const ResolvedService* service, HWND, HANDLE abortEvent,
+                       ReportedHosts* reportedHosts)
+{
+    TxtValues values;
+    ReadTxtValues(service->txtEntries, &values);
+    unsigned char mac[6] = {};
+    if (IsReverseLookupName(service->hostName) || lstrcmpiW(values.vendor, kMakerWord) != 0 ||
+        !LookUpMacAddress(service->address, mac, abortEvent)) {
+        if (reportedHosts != nullptr) {
+            ForgetReportedHost(reportedHosts, service->hostName, service->address);
+        }
+        return 0;
+    }
+
+    DeviceRecord* record = AllocateDeviceRecord();
+    if (record == nullptr) {
+        return 0;
+    }
+    record->fromMdns = 1;
+    ComposeDescription(values, record->description);
+    CopyText(record->name, kNameChars, service->hostName);
+    wsprintfW(record->macText, L"%02X-%02X-%02X-%02X-%02X-%02X", mac[0], mac[1], mac[2], mac[3],
+              mac[4], mac[5]);
+    const unsigned char* octets = reinterpret_cast<const unsigned char*>(&service->address);
+    wsprintfW(record->ipText, L"%u.%u.%u.%u", octets[0], octets[1], octets[2], octets[3]);
+    record->state = DeviceStateNormal;
+    record->arpConfirmed = 1;
+    record->arpMismatch = 0;
+    // The SRV port is not used: the devices serve their page on 80.
+    CopyText(record->portText, kPortTextChars, L"80");
+    record->lastSeen = GetTickCount();
+
+    if (reportedHosts != nullptr) {
+        RememberReportedHost(reportedHosts, record, service->address, record->lastSeen);
+    }
+    // The window owns the record once posted; a failed post frees it.
+    return PostDeviceRecord(record) ? 1 : 0;
+}

@@ -1,0 +1,199 @@
+// A resolved service to a device record: host and vendor filters, the
+// description, the fixed port, the MAC address by SendARP or the neighbour
+// table, and the refresh of a reported host's row.
+#include <gtest/gtest.h>
+
+#include <stdlib.h>
+#include <string.h>
+
+#include "mdns/fake_dns_client.h"
+#include "mdns/reported_hosts.h"
+#include "mdns/service_found.h"
+
+namespace {
+
+const unsigned char kMac[6] = {0x00, 0x11, 0x22, 0xAA, 0xBB, 0xCC};
+const uint32_t kDevice = Ipv4(192, 168, 1, 20);
+
+// How this computer learns the device's MAC address.
+enum class Arp { Answers, Fails, InTable, AfterSolicit, Never };
+
+struct Neighbours {
+    DWORD sendArpStatus;
+    std::vector<MIB_IPNETROW> rows;
+    std::vector<MIB_IPNETROW> afterSolicit;
+    int solicits;
+} g_net;
+
+MIB_IPNETROW Row(uint32_t address, DWORD type, DWORD length)
+{
+    MIB_IPNETROW row = {};
+    row.dwAddr = address;
+    row.dwType = type;
+    row.dwPhysAddrLen = length;
+    memcpy(row.bPhysAddr, kMac, 6);
+    return row;
+}
+
+DWORD WINAPI FakeSendArp(IPAddr, IPAddr, PVOID mac, PULONG)
+{
+    memcpy(mac, kMac, 6);
+    return g_net.sendArpStatus;
+}
+
+DWORD WINAPI FakeGetIpNetTable(PMIB_IPNETTABLE table, PULONG size, BOOL)
+{
+    ULONG needed = ULONG(offsetof(MIB_IPNETTABLE, table) + g_net.rows.size() * sizeof(MIB_IPNETROW));
+    if (table == nullptr || *size < needed) {
+        *size = needed;
+        return ERROR_INSUFFICIENT_BUFFER;
+    }
+    table->dwNumEntries = DWORD(g_net.rows.size());
+    std::copy(g_net.rows.begin(), g_net.rows.end(), table->table);
+    return NO_ERROR;
+}
+
+int FakeSolicit(IPAddr)
+{
+    ++g_net.solicits;
+    g_net.rows.insert(g_net.rows.end(), g_net.afterSolicit.begin(), g_net.afterSolicit.end());
+    return 0;
+}
+
+ServiceInstance* MakeService(const wchar_t* host, const std::vector<std::wstring>& txt)
+{
+    ServiceInstance* instance = static_cast<ServiceInstance*>(calloc(1, sizeof(ServiceInstance)));
+    wcscpy(instance->service.hostName, host);
+    instance->service.address = kDevice;
+    instance->service.port = 8080;
+    TxtEntry** tail = &instance->service.txtEntries;
+    for (const std::wstring& text : txt) {
+        *tail = static_cast<TxtEntry*>(calloc(1, sizeof(TxtEntry)));
+        wcscpy((*tail)->text, text.c_str());
+        tail = &(*tail)->next;
+    }
+    return instance;
+}
+
+class ServiceFound : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        g_platform.sendArp = FakeSendArp;
+        g_platform.getIpNetTable = FakeGetIpNetTable;
+        g_platform.solicitNeighbour = FakeSolicit;
+    }
+
+    void UseArp(Arp arp)
+    {
+        // Rows that never count: wrong type, no address (as Wine's invented
+        // rows), another neighbour.
+        g_net = {arp == Arp::Answers ? DWORD(NO_ERROR) : arp == Arp::Fails ? DWORD(ERROR_BAD_NET_NAME)
+                                                                           : DWORD(ERROR_NOT_SUPPORTED),
+                 {Row(kDevice, 2, 6), Row(kDevice, 4, 0), Row(Ipv4(192, 168, 1, 21), 3, 6)}, {}, 0};
+        if (arp == Arp::InTable) {
+            g_net.rows.push_back(Row(kDevice, 4, 6));
+        } else if (arp == Arp::AfterSolicit) {
+            g_net.afterSolicit = {Row(kDevice, 3, 6)};
+        }
+    }
+
+    FakeDnsClient fake_;  // restores g_platform
+    PostedRecords posted_;
+};
+
+TEST_F(ServiceFound, ConversionCases)
+{
+    const std::wstring longModel(70, L'M');
+    struct Case {
+        std::vector<std::wstring> txt;
+        const wchar_t* host;
+        Arp arp;
+        std::wstring description;  // empty: ignored
+    };
+    const Case cases[] = {
+        {{L"vendor=Orvel", L"model=X200", L"firmware_version=1.4"}, L"speaker1", Arp::Answers, L"Orvel X200 - v1.4"},
+        {{L"firmware_version=1.4", L"x=1", L"model=X200", L"vendor=Orvel"}, L"speaker1", Arp::Answers, L"Orvel X200 - v1.4"},
+        {{L"vendor=ORVEL", L"model=X200"}, L"speaker1", Arp::Answers, L"ORVEL X200"},
+        {{L"Vendor=Orvel", L"model=X200"}, L"speaker1", Arp::Answers, L""},
+        {{L"vendor=Orvel Ltd", L"model=X200"}, L"speaker1", Arp::Answers, L""},
+        {{L"vendor=Orvel", L"model=", L"firmware_version=2.0"}, L"speaker1", Arp::Answers, L"Orvel - v2.0"},
+        {{L"vendor=Orvel", L"vendor=Other"}, L"speaker1", Arp::Answers, L""},  // the last one wins
+        {{L"vendor=Orvel", L"model=" + longModel}, L"speaker1", Arp::Answers, L"Orvel " + longModel.substr(0, 63)},
+        {{L"vendor=Orvel"}, L"20.1.168.192.in-addr.arpa", Arp::Answers, L""},
+        {{L"vendor=Orvel"}, L"box.in-addr.arpa.lan", Arp::Answers, L"Orvel"},
+        {{L"vendor=Orvel"}, L"speaker1", Arp::Fails, L""},
+        {{L"vendor=Orvel"}, L"speaker1", Arp::InTable, L"Orvel"},
+        {{L"vendor=Orvel"}, L"speaker1", Arp::AfterSolicit, L"Orvel"},
+        {{L"vendor=Orvel"}, L"speaker1", Arp::Never, L""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.txt.back() + L" " + c.host);
+        UseArp(c.arp);
+        ServiceInstance* instance = MakeService(c.host, c.txt);
+        DWORD before = GetTickCount();
+        int32_t posted = OnServiceFound(&instance->service, nullptr, INVALID_HANDLE_VALUE, nullptr);
+        DWORD took = GetTickCount() - before;
+        FreeServiceInstance(instance);
+        std::vector<DeviceRecord> records = posted_.Collect();
+        EXPECT_EQ(posted, c.description.empty() ? 0 : 1);
+        ASSERT_EQ(records.size(), size_t(posted));
+        EXPECT_EQ(g_net.solicits, c.arp == Arp::AfterSolicit || c.arp == Arp::Never ? 1 : 0);
+        if (c.arp == Arp::Never) {
+            EXPECT_GE(took, 900u);  // looked again for a second
+        }
+        if (posted == 1) {
+            const DeviceRecord& r = records[0];
+            EXPECT_EQ(r.description, c.description);
+            EXPECT_STREQ(r.name, c.host);
+            EXPECT_STREQ(r.ipText, L"192.168.1.20");
+            EXPECT_STREQ(r.macText, L"00-11-22-AA-BB-CC");
+            EXPECT_STREQ(r.portText, L"80");  // not the SRV's 8080
+            EXPECT_TRUE(r.fromMdns == 1 && r.arpConfirmed == 1 && r.arpMismatch == 0 && r.state == 0);
+            EXPECT_LE(r.lastSeen - before, took);
+        }
+    }
+}
+
+// A reported host's later answers re-post its record with a fresh lastSeen:
+// same name and address only, not too often, not once it is old or a later
+// report ignored it.
+TEST_F(ServiceFound, ReportedHostRefreshes)
+{
+    UseArp(Arp::Answers);
+    ReportedHosts table;
+    InitReportedHosts(&table);
+    ServiceInstance* instance = MakeService(L"speaker1", {L"vendor=Orvel", L"model=X200"});
+    ASSERT_EQ(OnServiceFound(&instance->service, nullptr, INVALID_HANDLE_VALUE, &table), 1);
+    const uint32_t t0 = posted_.Collect().at(0).lastSeen;
+    Sleep(200);  // a fresh lastSeen differs from the report's
+    struct Step {
+        const wchar_t* owner;
+        uint32_t address;
+        uint32_t at;
+        bool posts;
+    };
+    const Step steps[] = {
+        {L"speaker1.local", kDevice, t0 + 100, false},
+        {L"speaker1.local", kDevice, t0 + 900, true},
+        {L"speaker1.local", kDevice, t0 + 1000, false},
+        {L"speaker1.local", Ipv4(192, 168, 1, 99), t0 + 3000, false},
+        {L"speaker2.local", kDevice, t0 + 3000, false},
+        {L"speaker1.local", kDevice, t0 + kForgetReportedAfterMs + 1000, false},
+    };
+    for (const Step& step : steps) {
+        EXPECT_EQ(RefreshReportedHost(&table, step.owner, step.address, step.at), step.posts);
+    }
+    std::vector<DeviceRecord> records = posted_.Collect();
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_STREQ(records[0].description, L"Orvel X200");
+    EXPECT_GE(records[0].lastSeen - t0, 100u);
+
+    wcscpy(instance->service.txtEntries->text, L"vendor=Other");
+    EXPECT_EQ(OnServiceFound(&instance->service, nullptr, INVALID_HANDLE_VALUE, &table), 0);
+    EXPECT_FALSE(RefreshReportedHost(&table, L"speaker1.local", kDevice, t0 + 5000));
+    FreeServiceInstance(instance);
+    ReleaseReportedHosts(&table);
+}
+
+}  // namespace
