@@ -17,6 +17,7 @@
 #include "core/globals.h"
 #include "core/platform.h"
 #include "ui/device_list_internal.h"
+#include "ui/list_order.h"
 #include "ui/resource.h"
 #include "ui/web_address.h"
 
@@ -191,6 +192,10 @@ void UpdateRow(HWND list, int row, DeviceRecord* answer, bool conflict)
     }
     WriteAnswerColumns(list, row, answer);
     FreeDeviceRecord(answer);
+    // Ordered by a column the answer may have changed: keep the order.
+    if (GetListOrder(list).column != kColumnIp && RowOutOfOrder(list, row)) {
+        SortDeviceList(list);
+    }
 }
 
 // Whether the list may take another row for the answer's address, whose
@@ -225,9 +230,11 @@ void InsertRow(HWND list, int addressRow, DeviceRecord* answer, bool conflict)
     if (conflict) {
         answer->state = DeviceStateConflict;
     }
+    const wchar_t* cells[5] = {answer->ipText, answer->name, answer->macText, answer->description,
+                               ArpText(answer)};
     LVITEMW item = {};
     item.mask = LVIF_TEXT | LVIF_PARAM;
-    item.iItem = 0;  // the sorted control chooses the real position
+    item.iItem = SortedInsertIndex(list, cells);
     item.pszText = answer->ipText;
     item.lParam = reinterpret_cast<LPARAM>(answer);
     int row = static_cast<int>(SendMessageW(list, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item)));

@@ -15,41 +15,27 @@
 #include "net/address_class.h"
 #include "net/interface_table.h"
 #include "ui/device_list.h"
+#include "ui/list_commands.h"
+#include "ui/list_order.h"
 #include "ui/resource.h"
+#include "ui/window_layout.h"
 
 namespace {
 
-struct ColumnSpec {
-    const wchar_t* header;
-    int widthNumerator;  // share of the list's client width, in fortieths
-};
+const wchar_t* const kColumnHeaders[] = {L"IP Address", L"Name", L"MAC Address", L"Description", L"ARP", L""};
 
-// The description column takes what the others leave (see ColumnWidth).
-const ColumnSpec kColumns[] = {
-    {L"IP Address", 6}, {L"Name", 11}, {L"MAC Address", 7}, {L"Description", -1}, {L"ARP", 2}, {L"", 0},
-};
-
-int ColumnWidth(int index, int clientWidth)
-{
-    if (kColumns[index].widthNumerator < 0) {
-        return clientWidth - 26 * clientWidth / 40;
-    }
-    return kColumns[index].widthNumerator * clientWidth / 40;
-}
-
+// Widths come from each column's share of the list's width (window_layout).
 void CreateDeviceColumns(HWND list)
 {
-    RECT client = {};
-    GetClientRect(list, &client);
-    int width = client.right - client.left;
-    for (int i = 0; i < static_cast<int>(sizeof(kColumns) / sizeof(kColumns[0])); ++i) {
+    for (int i = 0; i < static_cast<int>(sizeof(kColumnHeaders) / sizeof(kColumnHeaders[0])); ++i) {
         LVCOLUMNW column = {};
         column.mask = LVCF_WIDTH | LVCF_TEXT | LVCF_SUBITEM;
-        column.cx = ColumnWidth(i, width);
-        column.pszText = const_cast<wchar_t*>(kColumns[i].header);
+        column.cx = 0;
+        column.pszText = const_cast<wchar_t*>(kColumnHeaders[i]);
         column.iSubItem = i;
         SendMessageW(list, LVM_INSERTCOLUMNW, i, reinterpret_cast<LPARAM>(&column));
     }
+    FitDeviceColumns(list);
 }
 
 LRESULT OnInitDialog(HWND window)
@@ -62,6 +48,10 @@ LRESULT OnInitDialog(HWND window)
     HWND list = GetDlgItem(window, IDC_DEVICE_LIST);
     CreateDeviceColumns(list);
     SendMessageW(list, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_FULLROWSELECT, LVS_EX_FULLROWSELECT);
+    ListOrder byAddress = {0, false};
+    SetListOrder(list, byAddress);
+    UpdateDeviceCount(window);
+    InitWindowLayout(window);
     ResumeInterfaceWorkers();
     return 1;
 }
@@ -92,6 +82,7 @@ uint32_t SelectedSubnet(HWND combo)
 void RestartDiscovery(HWND window)
 {
     ClearDeviceList(window);
+    UpdateDeviceCount(window);
     if (g_autoRefresh == 0) {
         TriggerRefresh();
     }
@@ -118,6 +109,20 @@ LRESULT OnCommand(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
             RestartDiscovery(window);
         }
         return 0;
+    case IDOK:
+        // Enter: on a row it opens the row's page; elsewhere it presses the
+        // default button, Refresh.
+        if (GetFocus() == GetDlgItem(window, IDC_DEVICE_LIST)) {
+            RunListCommand(window, IDM_OPEN_PAGE);
+        } else {
+            RestartDiscovery(window);
+        }
+        return 0;
+    case IDCANCEL:
+        return 0;  // Escape does not close the main window
+    }
+    if (RunListCommand(window, LOWORD(wParam))) {
+        return 0;
     }
     return DefWindowProcW(window, message, wParam, lParam);
 }
@@ -133,6 +138,9 @@ LRESULT OnNotify(HWND window, WPARAM wParam, LPARAM lParam)
         return ColourDeviceRow(window, wParam, lParam);
     case NM_DBLCLK:
         return OpenDevicePage(window, wParam, lParam);
+    case LVN_COLUMNCLICK:
+        OnColumnClick(window, reinterpret_cast<const NMLISTVIEW*>(lParam)->iSubItem);
+        return 0;
     }
     return 0;
 }
@@ -147,9 +155,37 @@ LRESULT OnAddressChange()
     HWND window = g_mainWindow;
     if (window != nullptr && IsWindow(window)) {
         ClearDeviceList(window);
+        UpdateDeviceCount(window);
         FillSubnetCombo(window);
     }
     ResumeInterfaceWorkers();
+    return 0;
+}
+
+// The count beside Refresh follows the rows: after a burst of answers has
+// been merged, and on every tick (expiry, or a burst that never ends).
+LRESULT OnDeviceRecord(HWND window, WPARAM wParam, LPARAM lParam)
+{
+    LRESULT result = MergeQueuedDeviceRecord(window, wParam, lParam);
+    MSG next;
+    if (!PeekMessageW(&next, window, WM_APP_DEVICE, WM_APP_DEVICE, PM_NOREMOVE)) {
+        UpdateDeviceCount(window);
+    }
+    return result;
+}
+
+LRESULT OnTick(HWND window, WPARAM wParam, LPARAM lParam)
+{
+    LRESULT result = ExpireStaleRows(window, wParam, lParam);
+    UpdateDeviceCount(window);
+    return result;
+}
+
+LRESULT OnContextMenu(HWND window, WPARAM wParam, LPARAM lParam)
+{
+    if (reinterpret_cast<HWND>(wParam) == GetDlgItem(window, IDC_DEVICE_LIST)) {
+        ShowRowMenu(window, lParam);
+    }
     return 0;
 }
 
@@ -157,6 +193,7 @@ LRESULT OnDestroy(HWND window)
 {
     SetEvent(g_stopEvent);
     ClearDeviceList(window);
+    ReleaseWindowLayout(window);
     PostQuitMessage(0);
     return 0;
 }
@@ -177,10 +214,21 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_APP_IPCHANGE:
         return OnAddressChange();
     case WM_APP_DEVICE:
-        // Answers come in bursts; this merge holds list drawing meanwhile.
-        return MergeQueuedDeviceRecord(window, wParam, lParam);
+        // Answers come in bursts; the merge holds list drawing meanwhile.
+        return OnDeviceRecord(window, wParam, lParam);
     case WM_APP_TICK:
-        return ExpireStaleRows(window, wParam, lParam);
+        return OnTick(window, wParam, lParam);
+    case WM_CONTEXTMENU:
+        return OnContextMenu(window, wParam, lParam);
+    case WM_SIZE:
+        LayOutControls(window);
+        return 0;
+    case WM_GETMINMAXINFO:
+        LimitWindowSize(window, reinterpret_cast<MINMAXINFO*>(lParam));
+        return 0;
+    case WM_DPICHANGED:
+        OnWindowDpiChanged(window, HIWORD(wParam), reinterpret_cast<const RECT*>(lParam));
+        return 0;
     }
     return DefWindowProcW(window, message, wParam, lParam);
 }

@@ -162,8 +162,12 @@ TEST_F(MainWindowTest, ControlsExistWithTheirIdsClassesAndTexts)
     EXPECT_EQ(L"ComboBox", ClassOf(combo));
     LONG style = GetWindowLongW(list, GWL_STYLE);
     EXPECT_EQ(LVS_REPORT, style & LVS_TYPEMASK);
-    EXPECT_TRUE(style & LVS_SINGLESEL);
-    EXPECT_TRUE(style & LVS_SORTASCENDING);
+    // Several rows can be selected (and copied); the program keeps the
+    // order itself, and the headers can be clicked.
+    EXPECT_FALSE(style & (LVS_SINGLESEL | LVS_SORTASCENDING | LVS_NOSORTHEADER));
+    LONG frame = GetWindowLongW(window, GWL_STYLE);
+    EXPECT_EQ(static_cast<LONG>(WS_THICKFRAME | WS_MAXIMIZEBOX), frame & (WS_THICKFRAME | WS_MAXIMIZEBOX));
+    EXPECT_EQ(L"0 devices", TextOf(GetDlgItem(window, IDC_DEVICE_COUNT)));
     EXPECT_TRUE(SendMessageW(list, LVM_GETEXTENDEDLISTVIEWSTYLE, 0, 0) & LVS_EX_FULLROWSELECT);
     EXPECT_NE(nullptr, GetMenu(window));
 
@@ -173,7 +177,7 @@ TEST_F(MainWindowTest, ControlsExistWithTheirIdsClassesAndTexts)
             ++statics;
         }
     }
-    EXPECT_EQ(6, statics);
+    EXPECT_EQ(7, statics);  // five texts, the subnet label and the count
 }
 
 TEST_F(MainWindowTest, ColumnHeadersAndWidthsFollowTheClientWidth)
