@@ -181,6 +181,18 @@ LRESULT OnTick(HWND window, WPARAM wParam, LPARAM lParam)
     return result;
 }
 
+// Tab and Shift+Tab: the message loop's dialog navigation asks the window to
+// move the focus, which only the dialog class's own procedure would do.
+LRESULT OnNextDialogControl(HWND window, WPARAM wParam, LPARAM lParam)
+{
+    HWND next = LOWORD(lParam) != 0 ? reinterpret_cast<HWND>(wParam)
+                                    : GetNextDlgTabItem(window, GetFocus(), wParam != 0 ? TRUE : FALSE);
+    if (next != nullptr && IsChild(window, next)) {
+        SetFocus(next);
+    }
+    return 0;
+}
+
 LRESULT OnContextMenu(HWND window, WPARAM wParam, LPARAM lParam)
 {
     if (reinterpret_cast<HWND>(wParam) == GetDlgItem(window, IDC_DEVICE_LIST)) {
@@ -220,6 +232,8 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         return OnTick(window, wParam, lParam);
     case WM_CONTEXTMENU:
         return OnContextMenu(window, wParam, lParam);
+    case WM_NEXTDLGCTL:
+        return OnNextDialogControl(window, wParam, lParam);
     case WM_SIZE:
         LayOutControls(window);
         return 0;

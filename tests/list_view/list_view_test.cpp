@@ -8,7 +8,10 @@
 
 #include <gtest/gtest.h>
 
+#include "core/platform.h"
+#include "ui/list_commands.h"
 #include "ui/list_order.h"
+#include "ui/resource.h"
 #include "ui/row_export.h"
 
 namespace {
@@ -154,6 +157,44 @@ TEST_F(ListViewTest, CsvQuotesEveryFieldAndDefusesFormulas)
     EXPECT_EQ(L"\"IP Address\",\"Name\",\"MAC Address\",\"Description\",\"ARP\"\r\n"
               L"\"10.0.0.1\",\"say \"\"hi\"\", then\",\"00-11-22-33-44-55\",\"'=HYPERLINK(\"\"x\"\")\",\"Y\"\r\n",
               Format(false, true, kCommaSeparated));
+}
+
+wchar_t g_savePath[MAX_PATH];
+
+BOOL WINAPI ChooseSavePath(LPOPENFILENAMEW dialog)
+{
+    lstrcpynW(dialog->lpstrFile, g_savePath, static_cast<int>(dialog->nMaxFile));
+    return TRUE;
+}
+
+TEST_F(ListViewTest, SaveListWritesEveryRowAsCsvToTheChosenFile)
+{
+    // The command finds the list by its id in the window it is given.
+    HWND window = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
+                                  GetModuleHandleW(nullptr), nullptr);
+    SetParent(list, window);
+    SetWindowLongPtrW(list, GWLP_ID, IDC_DEVICE_LIST);
+    Add(L"10.0.0.1", L"one");
+    wchar_t directory[MAX_PATH];
+    GetTempPathW(MAX_PATH, directory);
+    GetTempFileNameW(directory, L"ndt", 0, g_savePath);
+    PlatformServices saved = g_platform;
+    g_platform.getSaveFileName = ChooseSavePath;
+    EXPECT_TRUE(RunListCommand(window, IDM_SAVE_LIST));
+    g_platform = saved;
+
+    HANDLE file = CreateFileW(g_savePath, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, file);
+    char bytes[256] = {};
+    DWORD read = 0;
+    ReadFile(file, bytes, sizeof(bytes) - 1, &read, nullptr);
+    CloseHandle(file);
+    DeleteFileW(g_savePath);
+    EXPECT_STREQ("\xEF\xBB\xBF\"IP Address\",\"Name\",\"MAC Address\",\"Description\",\"ARP\"\r\n"
+                 "\"10.0.0.1\",\"one\",\"00-11-22-33-44-55\",\"Orvel X200\",\"Y\"\r\n",
+                 bytes);
+    SetParent(list, nullptr);
+    DestroyWindow(window);
 }
 
 TEST(RowExport, FileIsUtf8WithByteOrderMarkAndClipboardHoldsTheText)

@@ -134,5 +134,11 @@ void PrintControls(HWND parent) {
         PrintLine({L"control", Number(GetDlgCtrlID(child)), className, WindowText(child),
                    Number(IsWindowEnabled(child) ? 1 : 0), Number(IsWindowVisible(child) ? 1 : 0),
                    Number(checked)});
+        // Its place in the parent's client area, to check layouts.
+        RECT rect = {};
+        GetWindowRect(child, &rect);
+        MapWindowPoints(nullptr, GetParent(child), reinterpret_cast<POINT*>(&rect), 2);
+        PrintLine({L"controlrect", Number(GetDlgCtrlID(child)), Number(rect.left), Number(rect.top),
+                   Number(rect.right), Number(rect.bottom)});
     }
 }

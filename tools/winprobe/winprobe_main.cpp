@@ -139,6 +139,12 @@ int Dump(HWND main) {
     PrintLine({L"caption", WindowText(main)});
     PrintLine({L"pid", Number(processId)});
     PrintLine(RectLine(L"rect", frame));
+    RECT client = {};
+    GetClientRect(main, &client);
+    PrintLine(RectLine(L"client", client));
+    RECT screen = {0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+    PrintLine(RectLine(L"screen", screen));
+    PrintLine({L"zoomed", Number(IsZoomed(main) ? 1 : 0)});
     PrintLine({L"enabled", Number(IsWindowEnabled(main) ? 1 : 0)});
     PrintControls(main);
     PrintCombo(GetDlgItem(main, kSubnetId));
@@ -355,12 +361,35 @@ int SetAutoRefresh(HWND main, long on) {
     return kOk;
 }
 
+// The clipboard's Unicode text, read from this second process.
+int Clipboard() {
+    if (!OpenClipboard(nullptr)) return Fail(kFailed, L"cannot open the clipboard");
+    HANDLE data = GetClipboardData(CF_UNICODETEXT);
+    const wchar_t* text = data != nullptr ? static_cast<const wchar_t*>(GlobalLock(data)) : nullptr;
+    if (text != nullptr) {
+        int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+        std::string bytes(size > 0 ? static_cast<size_t>(size) : 0, '\0');
+        if (size > 0) WideCharToMultiByte(CP_UTF8, 0, text, -1, &bytes[0], size, nullptr, nullptr);
+        fwrite(bytes.data(), 1, size > 0 ? static_cast<size_t>(size - 1) : 0, stdout);
+        GlobalUnlock(data);
+    }
+    CloseClipboard();
+    return text != nullptr ? kOk : Fail(kFailed, L"no text on the clipboard");
+}
+
+// Asks the window for a size (the program may hold it at its minimum).
+int Resize(HWND main, long width, long height) {
+    ShowWindow(main, SW_RESTORE);
+    return SetWindowPos(main, nullptr, 0, 0, width, height, SWP_NOMOVE | SWP_NOZORDER) ? kOk
+                                                                                     : Fail(kFailed, L"cannot resize");
+}
+
 int Usage() {
     fwprintf(stderr,
              L"usage: ndt_winprobe wait SECONDS | dump | command ID | select-subnet INDEX |\n"
              L"       auto-refresh 0|1 | close | dblclick ROW | dblclick-empty | handles | count |\n"
              L"       close-box CAPTION | wait-box CAPTION SECONDS | refresh-time ROWS SECONDS |\n"
-             L"       find ADDRESS...\n");
+             L"       find ADDRESS... | clipboard | maximize | resize WIDTH HEIGHT\n");
     return kUsage;
 }
 
@@ -385,6 +414,16 @@ int Run(int argc, wchar_t** argv) {
     if (command == L"find") return Find(main, argc - 2, argv + 2);
     if (command == L"close") return PostMessageW(main, WM_CLOSE, 0, 0) ? kOk : Fail(kFailed, L"post failed");
     if (command == L"dblclick-empty") return DoubleClickEmpty(main);
+    if (command == L"clipboard") return Clipboard();
+    if (command == L"maximize") {
+        ShowWindowAsync(main, SW_MAXIMIZE);  // its result is the old visibility, not success
+        return kOk;
+    }
+    if (command == L"resize") {
+        long width = 0, height = 0;
+        return argc == 4 && ParseInt(argv[2], &width) && ParseInt(argv[3], &height) ? Resize(main, width, height)
+                                                                                    : Usage();
+    }
     if (!hasNumber) return Usage();
     if (command == L"command") {
         return PostMessageW(main, WM_COMMAND, MAKEWPARAM(number, 0), 0) ? kOk : Fail(kFailed, L"post failed");
