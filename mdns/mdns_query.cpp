@@ -48,18 +48,6 @@ void FreeAnswerRecords(PDNS_RECORD records)
     }
 }
 
-void CopyHostName(wchar_t* dest, size_t capacity, const wchar_t* ownerName)
-{
-    CopyText(dest, capacity, ownerName);
-    if (capacity == 0) {
-        return;
-    }
-    wchar_t* lastDot = wcsrchr(dest, L'.');
-    if (lastDot != nullptr) {
-        *lastDot = L'\0';
-    }
-}
-
 mDNSQuery::mDNSQuery()
     : active(0), queryName(nullptr), callback(nullptr), context(nullptr), lastAnswerTick(0),
       startTick(0)

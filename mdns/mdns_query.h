@@ -15,8 +15,9 @@
 
 #include <atomic>
 
+#include "mdns/host_name.h"
+
 enum : int {
-    kDnsNameChars = 256,  // host, instance and seen names
     kTxtTextChars = 256,  // one TXT string
 };
 
@@ -116,10 +117,6 @@ VOID WINAPI OnTxtAnswer(PVOID instance, PMDNS_QUERY_HANDLE handle, PDNS_QUERY_RE
 
 // Frees the instance and its TXT entries; null is allowed.
 void FreeServiceInstance(ServiceInstance* instance);
-
-// Copies an A record's owner name into a host name field: cut to fit, then
-// at its last "." (speaker1.local gives speaker1).
-void CopyHostName(wchar_t* dest, size_t capacity, const wchar_t* ownerName);
 
 // Hands a record list back to the DNS client that made it; null is allowed.
 void FreeAnswerRecords(PDNS_RECORD records);

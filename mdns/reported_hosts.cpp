@@ -6,7 +6,7 @@
 #include <string.h>
 #include <wchar.h>
 
-#include "mdns/mdns_query.h"
+#include "mdns/host_name.h"
 
 namespace {
 
