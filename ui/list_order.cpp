@@ -5,11 +5,12 @@
 #include <commctrl.h>
 #include <stdlib.h>
 
+#include "ui/list_cells.h"
+
 namespace {
 
 const wchar_t kOrderProperty[] = L"NdtListOrder";
 constexpr int kOrderedColumns = 5;
-constexpr int kCellChars = 256;
 
 // A dotted quad as one number (first octet most significant); false when
 // the text is not four decimal octets.
@@ -45,17 +46,6 @@ bool ParseAddress(const wchar_t* text, unsigned long* value)
     return true;
 }
 
-void CellText(HWND list, int row, int column, wchar_t* text)
-{
-    text[0] = L'\0';
-    LVITEMW item = {};
-    item.iSubItem = column;
-    item.pszText = text;
-    item.cchTextMax = kCellChars;
-    SendMessageW(list, LVM_GETITEMTEXTW, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item));
-    text[kCellChars - 1] = L'\0';
-}
-
 // Compares by the order's column, then by address, so that equal keys keep
 // rows of one address together.
 int CompareCells(const ListOrder& order, const wchar_t* keyA, const wchar_t* addressA,
@@ -71,10 +61,10 @@ int CompareCells(const ListOrder& order, const wchar_t* keyA, const wchar_t* add
 int CompareRows(HWND list, const ListOrder& order, int rowA, int rowB)
 {
     wchar_t keyA[kCellChars], keyB[kCellChars], addressA[kCellChars], addressB[kCellChars];
-    CellText(list, rowA, order.column, keyA);
-    CellText(list, rowB, order.column, keyB);
-    CellText(list, rowA, 0, addressA);
-    CellText(list, rowB, 0, addressB);
+    ReadCellText(list, rowA, order.column, keyA);
+    ReadCellText(list, rowB, order.column, keyB);
+    ReadCellText(list, rowA, 0, addressA);
+    ReadCellText(list, rowB, 0, addressB);
     return CompareCells(order, keyA, addressA, keyB, addressB);
 }
 
@@ -201,8 +191,8 @@ int SortedInsertIndex(HWND list, const wchar_t* const cells[5])
     while (low < high) {
         int middle = low + (high - low) / 2;
         wchar_t key[kCellChars], address[kCellChars];
-        CellText(list, middle, order.column, key);
-        CellText(list, middle, 0, address);
+        ReadCellText(list, middle, order.column, key);
+        ReadCellText(list, middle, 0, address);
         if (CompareCells(order, cells[order.column], cells[0], key, address) < 0) {
             high = middle;
         } else {
@@ -239,8 +229,8 @@ void SortDeviceList(HWND list)
         item.iItem = row;
         SendMessageW(list, LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item));
         call.keys[row].param = item.lParam;
-        CellText(list, row, call.order.column, call.keys[row].key);
-        CellText(list, row, 0, call.keys[row].address);
+        ReadCellText(list, row, call.order.column, call.keys[row].key);
+        ReadCellText(list, row, 0, call.keys[row].address);
     }
     qsort(call.keys, static_cast<size_t>(count), sizeof(SortKey), CompareParams);
     SendMessageW(list, LVM_SORTITEMS, reinterpret_cast<WPARAM>(&call), reinterpret_cast<LPARAM>(CompareForSort));

@@ -4,10 +4,11 @@
 
 #include <commctrl.h>
 
+#include "ui/list_cells.h"
+
 namespace {
 
 constexpr int kExportedColumns = 5;
-constexpr int kCellChars = 256;
 const wchar_t* const kHeaders[kExportedColumns] = {L"IP Address", L"Name", L"MAC Address",
                                                    L"Description", L"ARP"};
 
@@ -71,17 +72,6 @@ void AppendCsvField(TextBuffer* buffer, const wchar_t* text)
     AppendChar(buffer, L'"');
 }
 
-void CellText(HWND list, int row, int column, wchar_t* text)
-{
-    text[0] = L'\0';
-    LVITEMW item = {};
-    item.iSubItem = column;
-    item.pszText = text;
-    item.cchTextMax = kCellChars;
-    SendMessageW(list, LVM_GETITEMTEXTW, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item));
-    text[kCellChars - 1] = L'\0';
-}
-
 }  // namespace
 
 void InitTextBuffer(TextBuffer* buffer)
@@ -114,7 +104,7 @@ void AppendRow(TextBuffer* buffer, HWND list, int row, ExportFormat format)
         if (row < 0) {
             lstrcpynW(cell, kHeaders[column], kCellChars);
         } else {
-            CellText(list, row, column, cell);
+            ReadCellText(list, row, column, cell);
         }
         if (column > 0) {
             AppendChar(buffer, format == kTabSeparated ? L'\t' : L',');
@@ -175,7 +165,7 @@ bool CopyToClipboard(HWND owner, const wchar_t* text)
 bool CopyCell(HWND owner, HWND list, int row, int column)
 {
     wchar_t cell[kCellChars];
-    CellText(list, row, column, cell);
+    ReadCellText(list, row, column, cell);
     return CopyToClipboard(owner, cell);
 }
 
