@@ -20,23 +20,32 @@ scenario_file() {
   printf '%s/scenarios/%s.json' "$BCAST_DIR" "$1"
 }
 
-# run_in_scenario_lab SCENARIO ARGS...: this script again, in a lab of its own.
-run_in_scenario_lab() {
-  local scenario=$1 address pc_args=() started=$SECONDS rc
-  shift
+# run_script_in_lab VARIABLE SCENARIO LISTER FILE ARGS...: this script again,
+# in a lab of its own whose PC has the addresses that "LISTER pc FILE"
+# prints, with VARIABLE set to SCENARIO.
+run_script_in_lab() {
+  local variable=$1 scenario=$2 lister=$3 file=$4 address pc_args=() started=$SECONDS rc
+  shift 4
   if [[ -z ${NDT_LAB:-} ]]; then
     echo "refusing to run outside a lab: NDT_LAB is not set (run through tools/lab with ... -- ctest)" >&2
     exit 1
   fi
   while read -r address; do
     pc_args+=(--pc "$address")
-  done < <("$BCAST_TOOLS/simulate" pc "$(scenario_file "$scenario")")
+  done < <("$lister" pc "$file")
   ((${#pc_args[@]} > 0)) || fail "scenario $scenario names no PC address"
   echo "-- scenario $scenario: creating a lab with ${pc_args[*]} from lab $NDT_LAB"
-  "$BCAST_TOOLS/lab" with "${pc_args[@]}" -- env NDT_E2E_BCAST_SCENARIO="$scenario" bash "$0" "$@"
+  "$BCAST_TOOLS/lab" with "${pc_args[@]}" -- env "$variable=$scenario" bash "$0" "$@"
   rc=$?
   echo "-- scenario $scenario: status $rc after $((SECONDS - started)) s"
   return $rc
+}
+
+# run_in_scenario_lab SCENARIO ARGS...: with the device simulator's scenario.
+run_in_scenario_lab() {
+  local scenario=$1
+  shift
+  run_script_in_lab NDT_E2E_BCAST_SCENARIO "$scenario" "$BCAST_TOOLS/simulate" "$(scenario_file "$scenario")" "$@"
 }
 
 # bcast_init PROGRAM_EXE WINPROBE_EXE: inside the scenario's lab.

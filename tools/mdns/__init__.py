@@ -1,0 +1,1 @@
+"""Devices that announce themselves only by multicast DNS, for the lab."""
