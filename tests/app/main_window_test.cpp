@@ -405,6 +405,41 @@ TEST_F(MainWindowTest, SubnetChoiceWaitsForARebuildInProgressAndDropsAVanishedSu
     CloseHandle(rebuild.tornDown);
 }
 
+TEST_F(MainWindowTest, MovingToAMonitorOfHigherDpiScalesFontAndPlaces)
+{
+    Open();
+    auto fontHeight = [](HWND control) {
+        LOGFONTW font = {};
+        GetObjectW(reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0)), sizeof(font), &font);
+        return font.lfHeight;
+    };
+    auto placeOf = [this](HWND control) {
+        RECT rect = {};
+        GetWindowRect(control, &rect);
+        MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&rect), 2);
+        return rect;
+    };
+    HWND refresh = GetDlgItem(window, IDC_REFRESH);
+    LONG height96 = fontHeight(list);
+    RECT refresh96 = placeOf(refresh);
+    RECT frame96 = {};
+    GetWindowRect(window, &frame96);
+
+    RECT suggested = {0, 0, (frame96.right - frame96.left) * 3 / 2, (frame96.bottom - frame96.top) * 3 / 2};
+    SendMessageW(window, WM_DPICHANGED, MAKEWPARAM(144, 144), reinterpret_cast<LPARAM>(&suggested));
+
+    RECT frame144 = {};
+    GetWindowRect(window, &frame144);
+    EXPECT_NEAR(suggested.right, frame144.right - frame144.left, 1);  // the minimum size rounds up
+    EXPECT_NEAR(height96 * 1.5, fontHeight(list), 1.0);
+    EXPECT_EQ(fontHeight(list), fontHeight(refresh));
+    RECT refresh144 = placeOf(refresh);
+    EXPECT_NEAR((refresh96.right - refresh96.left) * 1.5, refresh144.right - refresh144.left, 2.0);
+    RECT client = {};
+    GetClientRect(window, &client);
+    EXPECT_LE(refresh144.bottom, client.bottom);
+}
+
 TEST_F(MainWindowTest, DestructionSignalsStopFreesRowsAndQuits)
 {
     Open();
