@@ -35,15 +35,21 @@ int FocusedRow(HWND list)
     return row;
 }
 
+// Puts the text on the clipboard, unless building it failed, and frees it.
+void CopyAndFree(HWND window, TextBuffer* text)
+{
+    if (!text->failed && text->text != nullptr) {
+        CopyToClipboard(window, text->text);
+    }
+    FreeTextBuffer(text);
+}
+
 void CopyRows(HWND window, bool selectedOnly, bool withHeader)
 {
     TextBuffer text;
     InitTextBuffer(&text);
     FormatRows(&text, ListOf(window), selectedOnly, withHeader, kTabSeparated);
-    if (!text.failed && text.text != nullptr) {
-        CopyToClipboard(window, text.text);
-    }
-    FreeTextBuffer(&text);
+    CopyAndFree(window, &text);
 }
 
 void CopyFocusedRow(HWND window)
@@ -56,10 +62,7 @@ void CopyFocusedRow(HWND window)
     TextBuffer text;
     InitTextBuffer(&text);
     AppendRow(&text, list, row, kTabSeparated);
-    if (!text.failed && text.text != nullptr) {
-        CopyToClipboard(window, text.text);
-    }
-    FreeTextBuffer(&text);
+    CopyAndFree(window, &text);
 }
 
 // The same address the double-click opens: the stored record's.

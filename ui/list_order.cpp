@@ -6,45 +6,12 @@
 #include <stdlib.h>
 
 #include "ui/list_cells.h"
+#include "ui/web_address.h"
 
 namespace {
 
 const wchar_t kOrderProperty[] = L"NdtListOrder";
 constexpr int kOrderedColumns = 5;
-
-// A dotted quad as one number (first octet most significant); false when
-// the text is not four decimal octets.
-bool ParseAddress(const wchar_t* text, unsigned long* value)
-{
-    unsigned long result = 0;
-    const wchar_t* p = text;
-    for (int octet = 0; octet < 4; ++octet) {
-        if (octet > 0) {
-            if (*p != L'.') {
-                return false;
-            }
-            ++p;
-        }
-        unsigned part = 0;
-        int digits = 0;
-        while (*p >= L'0' && *p <= L'9') {
-            part = part * 10 + static_cast<unsigned>(*p - L'0');
-            if (++digits > 3 || part > 255) {
-                return false;
-            }
-            ++p;
-        }
-        if (digits == 0) {
-            return false;
-        }
-        result = (result << 8) | part;
-    }
-    if (*p != L'\0') {
-        return false;
-    }
-    *value = result;
-    return true;
-}
 
 // Compares by the order's column, then by address, so that equal keys keep
 // rows of one address together.
@@ -134,8 +101,8 @@ void ShowOrderInHeader(HWND list, ListOrder order)
 int CompareAddressTexts(const wchar_t* a, const wchar_t* b)
 {
     unsigned long valueA = 0, valueB = 0;
-    bool isA = ParseAddress(a, &valueA);
-    bool isB = ParseAddress(b, &valueB);
+    bool isA = ParseDottedQuadText(a, &valueA);
+    bool isB = ParseDottedQuadText(b, &valueB);
     if (isA && isB) {
         return valueA < valueB ? -1 : (valueA > valueB ? 1 : 0);
     }

@@ -23,11 +23,12 @@ bool Append(wchar_t* out, size_t capacity, size_t* length, const wchar_t* src)
 
 }  // namespace
 
-bool IsDottedQuadText(const wchar_t* text)
+bool ParseDottedQuadText(const wchar_t* text, unsigned long* address)
 {
     if (text == nullptr) {
         return false;
     }
+    unsigned long result = 0;
     const wchar_t* p = text;
     for (int octet = 0; octet < 4; ++octet) {
         if (octet > 0) {
@@ -55,8 +56,19 @@ bool IsDottedQuadText(const wchar_t* text)
         if (value > 255) {
             return false;
         }
+        result = (result << 8) | value;
     }
-    return *p == L'\0';
+    if (*p != L'\0') {
+        return false;
+    }
+    *address = result;
+    return true;
+}
+
+bool IsDottedQuadText(const wchar_t* text)
+{
+    unsigned long address = 0;
+    return ParseDottedQuadText(text, &address);
 }
 
 unsigned ParsePortText(const wchar_t* text)

@@ -12,6 +12,10 @@ constexpr unsigned kDefaultWebPort = 80;
 // canonical form (no sign, no blanks, no leading zeros).
 bool IsDottedQuadText(const wchar_t* text);
 
+// The same test, giving the address as one number, first octet most
+// significant (so numbers order as addresses do).
+bool ParseDottedQuadText(const wchar_t* text, unsigned long* address);
+
 // The port a text names when it is 1 to 5 decimal digits with a value of
 // 1..65535; otherwise 0.
 unsigned ParsePortText(const wchar_t* text);

@@ -110,6 +110,15 @@ protected:
         }
     }
 
+    // A table of 192.168.1.5/24 and the watcher running on it.
+    void WatchOneInterface()
+    {
+        fake.SetAddresses({{"192.168.1.5", "255.255.255.0", 7}});
+        ASSERT_EQ(1, BuildInterfaceTable());
+        Start(AddressWatcher);
+        Pump(300);
+    }
+
     FakePlatform fake;
     HWND window = nullptr;
     HANDLE thread = nullptr;
@@ -140,10 +149,7 @@ TEST_F(AppThreadsTest, WatcherLeavesTheTableAloneWithoutAChange)
 
 TEST_F(AppThreadsTest, EachChangeGivesOneRebuildAndOneNotice)
 {
-    fake.SetAddresses({{"192.168.1.5", "255.255.255.0", 7}});
-    ASSERT_EQ(1, BuildInterfaceTable());
-    Start(AddressWatcher);
-    Pump(300);
+    ASSERT_NO_FATAL_FAILURE(WatchOneInterface());
 
     fake.SetAddresses({{"192.168.1.5", "255.255.255.0", 7}, {"10.0.0.5", "255.0.0.0", 8}});
     PumpUntilChanges(1, 3000);
@@ -166,10 +172,7 @@ TEST_F(AppThreadsTest, EachChangeGivesOneRebuildAndOneNotice)
 
 TEST_F(AppThreadsTest, ChangeToLoopbackOnlyReportsFromTheWatcherAndStillNotifies)
 {
-    fake.SetAddresses({{"192.168.1.5", "255.255.255.0", 7}});
-    ASSERT_EQ(1, BuildInterfaceTable());
-    Start(AddressWatcher);
-    Pump(300);
+    ASSERT_NO_FATAL_FAILURE(WatchOneInterface());
 
     fake.SetAddresses({{"127.0.0.1", "255.0.0.0", 1}});
     PumpUntilChanges(1, 3000);
@@ -185,10 +188,7 @@ TEST_F(AppThreadsTest, ChangeToLoopbackOnlyReportsFromTheWatcherAndStillNotifies
 
 TEST_F(AppThreadsTest, NotificationRebuildsOnceAndRearms)
 {
-    fake.SetAddresses({{"192.168.1.5", "255.255.255.0", 7}});
-    ASSERT_EQ(1, BuildInterfaceTable());
-    Start(AddressWatcher);
-    Pump(300);
+    ASSERT_NO_FATAL_FAILURE(WatchOneInterface());
     // The table itself is unchanged, so only the notification can cause this.
     fake.SignalAddressChange();
     PumpUntilChanges(1, 3000);
@@ -200,10 +200,7 @@ TEST_F(AppThreadsTest, NotificationRebuildsOnceAndRearms)
 
 TEST_F(AppThreadsTest, NotificationRightAfterAPolledRebuildIsItsEcho)
 {
-    fake.SetAddresses({{"192.168.1.5", "255.255.255.0", 7}});
-    ASSERT_EQ(1, BuildInterfaceTable());
-    Start(AddressWatcher);
-    Pump(300);
+    ASSERT_NO_FATAL_FAILURE(WatchOneInterface());
     fake.SetAddresses({{"192.168.1.5", "255.255.255.0", 7}, {"10.0.0.5", "255.0.0.0", 8}});
     PumpUntilChanges(1, 3000);
     fake.SignalAddressChange();
@@ -215,10 +212,7 @@ TEST_F(AppThreadsTest, NotificationRightAfterAPolledRebuildIsItsEcho)
 TEST_F(AppThreadsTest, FailedFirstArmingStillPolls)
 {
     fake.notifyResult = ERROR_NOT_SUPPORTED;
-    fake.SetAddresses({{"192.168.1.5", "255.255.255.0", 7}});
-    ASSERT_EQ(1, BuildInterfaceTable());
-    Start(AddressWatcher);
-    Pump(300);
+    ASSERT_NO_FATAL_FAILURE(WatchOneInterface());
     fake.SetAddresses({{"10.0.0.5", "255.0.0.0", 8}});
     PumpUntilChanges(1, 3000);
     EXPECT_EQ(1, g_ipChanges);

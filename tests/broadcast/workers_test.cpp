@@ -389,6 +389,18 @@ protected:
         return from;
     }
 
+    // A device socket on 127.0.0.1, the sink window and both workers, after
+    // the first request: replies sent to *worker reach the receive worker.
+    void StartBothWorkers(SOCKET* device, sockaddr_in* worker)
+    {
+        *device = Device(Ipv4(127, 0, 0, 1), kDiscoveryPort);
+        ASSERT_NE(*device, INVALID_SOCKET);
+        ASSERT_NO_FATAL_FAILURE(UseSinkWindow());
+        Start(ReceiveWorker);
+        Start(TransmitWorker);
+        *worker = FirstRequest(*device);
+    }
+
     InterfaceEntry entry_ = {INVALID_SOCKET, nullptr, nullptr, nullptr, nullptr,
                              nullptr, nullptr, nullptr, 0, 0, 0, 0, 0};
     std::vector<HANDLE> threads_;
@@ -470,12 +482,9 @@ TEST_F(BroadcastWorkers, TransmitEndsPromptlyOnAbort)
 
 TEST_F(BroadcastWorkers, ReceivePostsRepliesFromAcceptedSenders)
 {
-    SOCKET device = Device(Ipv4(127, 0, 0, 1), kDiscoveryPort);
-    ASSERT_NE(device, INVALID_SOCKET);
-    UseSinkWindow();
-    Start(ReceiveWorker);
-    Start(TransmitWorker);
-    sockaddr_in worker = FirstRequest(device);
+    SOCKET device = INVALID_SOCKET;
+    sockaddr_in worker = {};
+    ASSERT_NO_FATAL_FAILURE(StartBothWorkers(&device, &worker));
 
     const std::string reply = "Speaker\r\n00-11-22-aa-bb-cc\r\nOrvel S1\r\n8080";
     SendTo(device, worker, "From 127.0.0.1\r\n00-11-22-AA-BB-CC\r\nOrvel X");  // ignored
@@ -503,12 +512,9 @@ TEST_F(BroadcastWorkers, ReceivePostsRepliesFromAcceptedSenders)
 
 TEST_F(BroadcastWorkers, ReceiveTakesTheLongestDatagramAndEachReplyApart)
 {
-    SOCKET device = Device(Ipv4(127, 0, 0, 1), kDiscoveryPort);
-    ASSERT_NE(device, INVALID_SOCKET);
-    UseSinkWindow();
-    Start(ReceiveWorker);
-    Start(TransmitWorker);
-    sockaddr_in worker = FirstRequest(device);
+    SOCKET device = INVALID_SOCKET;
+    sockaddr_in worker = {};
+    ASSERT_NO_FATAL_FAILURE(StartBothWorkers(&device, &worker));
 
     const std::string longest = std::string(600, 'x') + "\r\n\r\nOrvel " + std::string(926, 'd');
     ASSERT_EQ(longest.size(), 1536u);
@@ -529,12 +535,9 @@ TEST_F(BroadcastWorkers, ReceiveTakesTheLongestDatagramAndEachReplyApart)
 
 TEST_F(BroadcastWorkers, ReceiveDropsRepliesWhileTheFilterExcludesTheInterface)
 {
-    SOCKET device = Device(Ipv4(127, 0, 0, 1), kDiscoveryPort);
-    ASSERT_NE(device, INVALID_SOCKET);
-    UseSinkWindow();
-    Start(ReceiveWorker);
-    Start(TransmitWorker);
-    sockaddr_in worker = FirstRequest(device);
+    SOCKET device = INVALID_SOCKET;
+    sockaddr_in worker = {};
+    ASSERT_NO_FATAL_FAILURE(StartBothWorkers(&device, &worker));
 
     g_subnetFilter = Ipv4(10, 0, 0, 0);
     SendFrom(kOtherDevice, kDiscoveryPort, worker, "Excluded\r\n\r\nOrvel E");
@@ -550,12 +553,9 @@ TEST_F(BroadcastWorkers, ReceiveDropsRepliesWhileTheFilterExcludesTheInterface)
 
 TEST_F(BroadcastWorkers, ReceiveDropsOtherMakersBeforeAnyArpRead)
 {
-    SOCKET device = Device(Ipv4(127, 0, 0, 1), kDiscoveryPort);
-    ASSERT_NE(device, INVALID_SOCKET);
-    UseSinkWindow();
-    Start(ReceiveWorker);
-    Start(TransmitWorker);
-    sockaddr_in worker = FirstRequest(device);
+    SOCKET device = INVALID_SOCKET;
+    sockaddr_in worker = {};
+    ASSERT_NO_FATAL_FAILURE(StartBothWorkers(&device, &worker));
 
     // From senders no table knows: had any cost an ARP read, the answer
     // below would come a snapshot's lifetime later and read again.
@@ -576,12 +576,9 @@ TEST_F(BroadcastWorkers, ReceiveDropsOtherMakersBeforeAnyArpRead)
 
 TEST_F(BroadcastWorkers, ReceivePostsAWaitingAnswerWhenNothingMoreArrives)
 {
-    SOCKET device = Device(Ipv4(127, 0, 0, 1), kDiscoveryPort);
-    ASSERT_NE(device, INVALID_SOCKET);
-    UseSinkWindow();
-    Start(ReceiveWorker);
-    Start(TransmitWorker);
-    sockaddr_in worker = FirstRequest(device);
+    SOCKET device = INVALID_SOCKET;
+    sockaddr_in worker = {};
+    ASSERT_NO_FATAL_FAILURE(StartBothWorkers(&device, &worker));
 
     SendFrom(kOtherDevice, kDiscoveryPort, worker, "First\r\n00-11-22-AA-BB-CC\r\nOrvel S1");
     PumpUntil(1, 3000);

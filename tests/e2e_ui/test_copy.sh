@@ -3,11 +3,7 @@
 # the clipboard is read back from another process.
 # Usage: test_copy.sh PROGRAM_EXE WINPROBE_EXE
 source "$(dirname "$0")/ui_lib.sh"
-if [[ -z ${NDT_E2E_BCAST_SCENARIO:-} ]]; then
-  run_in_scenario_lab ordering "$@"
-  exit
-fi
-bcast_init "$@"
+ui_begin "$@"
 ui_start
 tab=$'\t' crlf=$'\r\n'
 nine="192.168.77.9${tab}Alpha${tab}02-4F-56-00-30-09${tab}Orvel IO-8${tab}Y${crlf}"

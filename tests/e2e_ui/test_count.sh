@@ -1,11 +1,7 @@
 # The count beside Refresh follows the rows as they come and go.
 # Usage: test_count.sh PROGRAM_EXE WINPROBE_EXE
 source "$(dirname "$0")/ui_lib.sh"
-if [[ -z ${NDT_E2E_BCAST_SCENARIO:-} ]]; then
-  run_in_scenario_lab ordering "$@"
-  exit
-fi
-bcast_init "$@"
+ui_begin "$@"
 count_is() {
   [[ $(control_field 1004 3) == "$1" ]]
 }

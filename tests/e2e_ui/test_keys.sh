@@ -3,11 +3,7 @@
 # focus in the list.
 # Usage: test_keys.sh PROGRAM_EXE WINPROBE_EXE
 source "$(dirname "$0")/ui_lib.sh"
-if [[ -z ${NDT_E2E_BCAST_SCENARIO:-} ]]; then
-  run_in_scenario_lab ordering "$@"
-  exit
-fi
-bcast_init "$@"
+ui_begin "$@"
 ui_start
 pc=192.168.77.1
 

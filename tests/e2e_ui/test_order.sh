@@ -3,11 +3,7 @@
 # and a new row takes its place in the chosen order.
 # Usage: test_order.sh PROGRAM_EXE WINPROBE_EXE
 source "$(dirname "$0")/ui_lib.sh"
-if [[ -z ${NDT_E2E_BCAST_SCENARIO:-} ]]; then
-  run_in_scenario_lab ordering "$@"
-  exit
-fi
-bcast_init "$@"
+ui_begin "$@"
 ui_start
 expect_eq "$(column_texts 0)" "192.168.77.2 192.168.77.2 192.168.77.9 192.168.77.10 192.168.77.100 " \
   "addresses in numeric order"

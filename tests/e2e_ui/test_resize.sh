@@ -3,11 +3,7 @@
 # and it cannot be made smaller than its template.
 # Usage: test_resize.sh PROGRAM_EXE WINPROBE_EXE
 source "$(dirname "$0")/ui_lib.sh"
-if [[ -z ${NDT_E2E_BCAST_SCENARIO:-} ]]; then
-  run_in_scenario_lab ordering "$@"
-  exit
-fi
-bcast_init "$@"
+ui_begin "$@"
 ui_start
 read -r _ _ width0 height0 <<<"$(dump_lines client | tr '\t' ' ')"
 read -r _ _ list_right0 list_bottom0 <<<"$(control_rect 1000)"

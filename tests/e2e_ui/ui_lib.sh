@@ -9,6 +9,17 @@ scenario_file() {
   printf '%s/scenarios/%s.json' "$UI_DIR" "$1"
 }
 
+# ui_begin PROGRAM_EXE WINPROBE_EXE: outside a scenario's lab, runs the
+# script again in a lab of the ordering scenario and exits with its status;
+# inside, starts the simulator.
+ui_begin() {
+  if [[ -z ${NDT_E2E_BCAST_SCENARIO:-} ]]; then
+    run_in_scenario_lab ordering "$@"
+    exit
+  fi
+  bcast_init "$@"
+}
+
 # The ordering scenario's devices, five rows once all have answered.
 ui_start() {
   start_app
