@@ -19,7 +19,6 @@ its namespaces and puts the lab's switch back as it found it.
 """
 
 import asyncio
-import json
 import os
 import selectors
 import signal
@@ -29,6 +28,8 @@ import sys
 import threading
 import time
 
+from simulator.engine import write_json_atomically
+
 from . import netns, wire
 from .scenario import SERVICE_TYPE, format_mac
 
@@ -37,14 +38,6 @@ SIMULATE = os.path.join(TOOLS, "simulate")
 MDNS_GROUP = "224.0.0.251"
 MDNS_PORT = 5353
 QUERY_LOG_LIMIT = 200
-
-
-def write_json_atomically(path, data):
-    temporary = "%s.tmp%d" % (path, os.getpid())
-    with open(temporary, "w", encoding="utf-8") as handle:
-        json.dump(data, handle, indent=1, sort_keys=True)
-        handle.write("\n")
-    os.replace(temporary, path)
 
 
 class MulticastResponder:
