@@ -148,6 +148,7 @@ int RunApplication(HINSTANCE instance, int showCommand)
 
     SaveSettings();
     TeardownInterfaceTable();
+    MdnsClientCloseIdleSession();  // its browses have ended: no need to linger
     JoinThread(ticker);
     JoinThread(watcher);
     if (SUCCEEDED(com)) {

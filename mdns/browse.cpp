@@ -1,7 +1,10 @@
-// BrowseServices: passes of a PTR browse, each polled every 250 ms, that
-// resolve the queued instances newest first, one at a time.
+// BrowseServices: passes of a PTR browse. Instances that the browse answer
+// describes in full are reported at once; the others are resolved by their
+// own SRV and TXT queries, up to kMaxParallelLookups at a time, newest
+// first. The routine wakes on every answer and at least every 250 ms.
 #include "mdns/browse.h"
 
+#include <string.h>
 #include <wchar.h>
 
 #include "core/globals.h"
@@ -15,6 +18,11 @@ constexpr DWORD kLockWaitMs = 250;
 // Limits are exceeded only when the elapsed time is strictly greater.
 constexpr uint32_t kSilenceMs = 2000;
 constexpr uint32_t kLookupLimitMs = 2000;
+// How long a resolved device may wait for its hardware address to be learnt.
+constexpr uint32_t kMacWaitLimitMs = 1000;
+constexpr int kMaxAwaitingMac = 8;
+// Each retry reads the neighbour table: not on every wake-up in a burst.
+constexpr uint32_t kMacRetryMs = 100;
 // With auto-refresh the browse query is asked afresh this often: a running
 // query is re-sent only at doubling intervals, and listed devices must answer
 // well within their rows' 3 s.
@@ -22,15 +30,27 @@ constexpr uint32_t kBrowseRestartMs = 1000;
 
 enum PassEnd { PassSilent, PassAborted };
 
+// One instance resolved by its own queries.
+struct Lookup {
+    ServiceInstance* instance;  // null: the slot is free
+    mDNSQuery srvQuery;
+    mDNSQuery txtQuery;
+};
+
+// A resolved instance whose device's hardware address is being learnt.
+struct AwaitingMac {
+    ServiceInstance* instance;  // null: free
+    uint32_t since;
+};
+
 // The working state of one call; lives on the calling thread's stack.
 struct Browse {
     BrowseOptions options;
     BrowseContext context;
     mDNSPTRQuery ptrQuery;
-    mDNSQuery srvQuery;
-    mDNSQuery txtQuery;
-    ServiceInstance* current;
-    wchar_t nameBuffer[kDnsNameChars];
+    Lookup lookups[kMaxParallelLookups];
+    AwaitingMac awaiting[kMaxAwaitingMac];
+    uint32_t lastMacRetry;
     DWORD lastAbortWait;
 };
 
@@ -41,22 +61,25 @@ bool HasAbortEvent(const Browse* browse)
 
 bool PollAbort(Browse* browse)
 {
-    if (!HasAbortEvent(browse)) {
-        return false;
+    if (HasAbortEvent(browse)) {
+        browse->lastAbortWait = WaitForSingleObject(browse->options.abortEvent, 0);
+        if (browse->lastAbortWait == WAIT_OBJECT_0 || browse->lastAbortWait == WAIT_ABANDONED) {
+            return true;
+        }
     }
-    browse->lastAbortWait = WaitForSingleObject(browse->options.abortEvent, 0);
-    return browse->lastAbortWait == WAIT_OBJECT_0 || browse->lastAbortWait == WAIT_ABANDONED;
+    const BrowseOptions& options = browse->options;
+    return options.keepBrowsing != nullptr && !options.keepBrowsing(options.keepBrowsingContext);
 }
 
-// One cycle's pause. The abort event ends it early, so the next poll sees
-// the abort at once instead of a quarter second later.
-void SleepOneCycle(const Browse* browse)
+// Until the next answer, at most one cycle. The abort event ends it early
+// too, so the next poll sees the abort at once.
+void WaitOneCycle(const Browse* browse)
 {
-    if (HasAbortEvent(browse) &&
-        WaitForSingleObject(browse->options.abortEvent, kCycleMs) != WAIT_FAILED) {
-        return;
+    HANDLE events[2] = {browse->context.wake, browse->options.abortEvent};
+    DWORD count = HasAbortEvent(browse) ? 2 : 1;
+    if (WaitForMultipleObjects(count, events, FALSE, kCycleMs) == WAIT_FAILED) {
+        Sleep(kCycleMs);
     }
-    Sleep(kCycleMs);
 }
 
 DWORD StartBrowseQuery(Browse* browse)
@@ -73,7 +96,7 @@ bool StartPass(Browse* browse)
         if (PollAbort(browse)) {
             return false;
         }
-        SleepOneCycle(browse);
+        WaitOneCycle(browse);
     }
     return true;
 }
@@ -105,79 +128,179 @@ void StopIfActive(mDNSQuery* query)
     }
 }
 
-void DiscardCurrent(Browse* browse)
+void EndLookup(Lookup* lookup)
 {
-    FreeServiceInstance(browse->current);
-    browse->current = nullptr;
+    StopIfActive(&lookup->srvQuery);
+    StopIfActive(&lookup->txtQuery);
+    FreeServiceInstance(lookup->instance);
+    lookup->instance = nullptr;
 }
 
-void StopLookupsAndDiscard(Browse* browse)
+bool NeedsSrv(const Browse* browse, const ServiceInstance* instance)
 {
-    StopIfActive(&browse->srvQuery);
-    StopIfActive(&browse->txtQuery);
-    DiscardCurrent(browse);
+    return browse->options.resolveSrv != 0 && instance->srvAnswered == 0;
 }
 
-// Takes the newest queued instance as current. Returns false when the lock
-// could not be had, so that the queue's state is unknown.
-bool TakeNewestPending(Browse* browse)
+bool NeedsTxt(const Browse* browse, const ServiceInstance* instance)
 {
-    DWORD locked = WaitForSingleObject(browse->context.lock, kLockWaitMs);
-    if (locked != WAIT_OBJECT_0 && locked != WAIT_ABANDONED) {
+    return browse->options.resolveTxt != 0 && instance->txtAnswered == 0;
+}
+
+// Hands a resolved instance (no query writes it any more) to the
+// found-callback, or parks it while the device's hardware address is learnt.
+// Takes ownership of the instance.
+void Report(Browse* browse, ServiceInstance* instance)
+{
+    if (browse->options.resolveSrv == 0 && instance->hintOwner[0] != L'\0' &&
+        instance->service.hostName[0] == L'\0') {
+        // Without SRV lookups the answer's only host is all there is to go by.
+        CopyHostName(instance->service.hostName, kDnsNameChars, instance->hintOwner);
+        instance->service.address = instance->hintAddress;
+    }
+    const BrowseContext& context = browse->context;
+    int32_t result = context.foundCallback(&instance->service, context.window,
+                                           browse->options.abortEvent, browse->options.reportedHosts, 0);
+    if (result != kServiceAwaitingMac) {
+        FreeServiceInstance(instance);
+        return;
+    }
+    AwaitingMac* slot = &browse->awaiting[0];
+    for (AwaitingMac& entry : browse->awaiting) {
+        if (entry.instance == nullptr) {
+            slot = &entry;
+            break;
+        }
+        if (LONG(entry.since - slot->since) < 0) {
+            slot = &entry;  // full: the oldest gives way
+        }
+    }
+    FreeServiceInstance(slot->instance);
+    slot->instance = instance;
+    slot->since = GetTickCount();
+}
+
+void RetryAwaitingMac(Browse* browse)
+{
+    uint32_t now = GetTickCount();
+    if (now - browse->lastMacRetry < kMacRetryMs) {
+        return;
+    }
+    browse->lastMacRetry = now;
+    const BrowseContext& context = browse->context;
+    for (AwaitingMac& entry : browse->awaiting) {
+        if (entry.instance == nullptr) {
+            continue;
+        }
+        if (now - entry.since > kMacWaitLimitMs ||
+            context.foundCallback(&entry.instance->service, context.window, browse->options.abortEvent,
+                                  browse->options.reportedHosts, 0) != kServiceAwaitingMac) {
+            FreeServiceInstance(entry.instance);
+            entry.instance = nullptr;
+        }
+    }
+}
+
+// Starts the queries that the instance still needs in a free slot. False
+// when a start failed: the instance is then discarded.
+bool StartLookups(Browse* browse, Lookup* lookup, ServiceInstance* instance)
+{
+    lookup->instance = instance;
+    const wchar_t* name = instance->service.instanceName;
+    uint32_t interfaceIndex = browse->options.interfaceIndex;
+    if ((NeedsSrv(browse, instance) &&
+         lookup->srvQuery.Start(name, DNS_TYPE_SRV, OnSrvAnswer, instance, interfaceIndex) != 0) ||
+        (NeedsTxt(browse, instance) &&
+         lookup->txtQuery.Start(name, DNS_TYPE_TEXT, OnTxtAnswer, instance, interfaceIndex) != 0)) {
+        EndLookup(lookup);
         return false;
     }
-    browse->current = browse->context.pending;
-    if (browse->current != nullptr) {
-        browse->context.pending = browse->current->next;
-        browse->current->next = nullptr;
-    }
-    ReleaseMutex(browse->context.lock);
     return true;
 }
 
-void StartLookups(Browse* browse)
+// Looks at one lookup's answers; the time limits come first, so answers
+// first seen after the limit do not count.
+void CheckLookup(Browse* browse, Lookup* lookup)
 {
-    ServiceInstance* instance = browse->current;
-    if (browse->options.resolveSrv != 0) {
-        CopyText(browse->nameBuffer, kDnsNameChars, instance->service.instanceName);
-        if (browse->srvQuery.Start(browse->nameBuffer, DNS_TYPE_SRV, OnSrvAnswer, instance,
-                                   browse->options.interfaceIndex) != 0) {
-            DiscardCurrent(browse);
-            return;
-        }
-    }
-    if (browse->options.resolveTxt != 0) {
-        CopyText(browse->nameBuffer, kDnsNameChars, instance->service.instanceName);
-        if (browse->txtQuery.Start(browse->nameBuffer, DNS_TYPE_TEXT, OnTxtAnswer, instance,
-                                   browse->options.interfaceIndex) != 0) {
-            StopLookupsAndDiscard(browse);
-        }
-    }
-}
-
-// Looks at the current instance's answers; the time limits come first, so
-// answers first seen after the limit do not count.
-void CheckLookups(Browse* browse)
-{
-    const BrowseOptions& options = browse->options;
-    ServiceInstance* instance = browse->current;
-    if ((options.resolveSrv != 0 && browse->srvQuery.TimeSinceStart() > kLookupLimitMs) ||
-        (options.resolveTxt != 0 && browse->txtQuery.TimeSinceStart() > kLookupLimitMs)) {
-        StopLookupsAndDiscard(browse);
+    ServiceInstance* instance = lookup->instance;
+    if ((lookup->srvQuery.IsActive() != 0 && lookup->srvQuery.TimeSinceStart() > kLookupLimitMs) ||
+        (lookup->txtQuery.IsActive() != 0 && lookup->txtQuery.TimeSinceStart() > kLookupLimitMs)) {
+        EndLookup(lookup);
         return;
     }
-    if ((options.resolveSrv != 0 && instance->srvAnswered == 0) ||
-        (options.resolveTxt != 0 && instance->txtAnswered == 0)) {
+    if (NeedsSrv(browse, instance) || NeedsTxt(browse, instance)) {
         return;
     }
     // Both queries stopped: nothing writes the instance any more.
-    StopIfActive(&browse->srvQuery);
-    StopIfActive(&browse->txtQuery);
-    if (browse->context.foundCallback != nullptr) {
-        browse->context.foundCallback(&instance->service, browse->context.window,
-                                      options.abortEvent, options.reportedHosts);
+    StopIfActive(&lookup->srvQuery);
+    StopIfActive(&lookup->txtQuery);
+    lookup->instance = nullptr;
+    Report(browse, instance);
+}
+
+Lookup* FreeLookup(Browse* browse)
+{
+    for (Lookup& lookup : browse->lookups) {
+        if (lookup.instance == nullptr) {
+            return &lookup;
+        }
     }
-    DiscardCurrent(browse);
+    return nullptr;
+}
+
+bool AnyLookupBusy(const Browse* browse)
+{
+    for (const Lookup& lookup : browse->lookups) {
+        if (lookup.instance != nullptr) {
+            return true;
+        }
+    }
+    for (const AwaitingMac& entry : browse->awaiting) {
+        if (entry.instance != nullptr) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Takes queued instances, newest first: the complete ones are reported, the
+// others fill the free lookup slots. *emptied tells whether the queue was
+// seen empty; false when the lock could not be had.
+void TakePending(Browse* browse, bool* emptied)
+{
+    *emptied = false;
+    ServiceInstance* taken[kMaxParallelLookups + kMaxInstancesPerAnswer];
+    int count = 0;
+    int freeSlots = 0;
+    for (const Lookup& lookup : browse->lookups) {
+        freeSlots += lookup.instance == nullptr ? 1 : 0;
+    }
+    DWORD locked = WaitForSingleObject(browse->context.lock, kLockWaitMs);
+    if (locked != WAIT_OBJECT_0 && locked != WAIT_ABANDONED) {
+        return;
+    }
+    // Complete instances need no slot, but their number per cycle is
+    // capped too, so that a flood of them cannot starve the abort poll.
+    while (count < int(sizeof(taken) / sizeof(taken[0])) && browse->context.pendingCount > 0) {
+        ServiceInstance* newest =
+            browse->context.pending[(browse->context.pendingOldest + browse->context.pendingCount - 1) %
+                                    kMaxPendingInstances];
+        bool complete = !NeedsSrv(browse, newest) && !NeedsTxt(browse, newest);
+        if (!complete && freeSlots == 0) {
+            break;
+        }
+        freeSlots -= complete ? 0 : 1;
+        taken[count++] = PopNewestPendingInstance(&browse->context);
+    }
+    *emptied = browse->context.pendingCount == 0;
+    ReleaseMutex(browse->context.lock);
+
+    for (int i = 0; i < count; ++i) {
+        if (!NeedsSrv(browse, taken[i]) && !NeedsTxt(browse, taken[i])) {
+            Report(browse, taken[i]);
+        } else {
+            StartLookups(browse, FreeLookup(browse), taken[i]);
+        }
+    }
 }
 
 PassEnd RunPass(Browse* browse)
@@ -185,43 +308,39 @@ PassEnd RunPass(Browse* browse)
     if (!StartPass(browse)) {
         return PassAborted;
     }
-    browse->current = nullptr;
     for (;;) {
         if (PollAbort(browse)) {
             return PassAborted;
         }
         bool silent = browse->ptrQuery.TimeSinceLastAnswer() > kSilenceMs;
         KeepDevicesAnswering(browse);
-        if (browse->current == nullptr) {
-            bool known = TakeNewestPending(browse);
-            // Silence ends the pass only with nothing queued or in progress:
-            // within this call those hosts would never be reported again.
-            if (known && browse->current == nullptr && silent) {
-                return PassSilent;
+        for (Lookup& lookup : browse->lookups) {
+            if (lookup.instance != nullptr) {
+                CheckLookup(browse, &lookup);
             }
-            if (browse->current != nullptr) {
-                StartLookups(browse);  // answers are looked at from the next cycle
-            }
-        } else {
-            CheckLookups(browse);
         }
-        SleepOneCycle(browse);
+        RetryAwaitingMac(browse);
+        bool emptied = false;
+        TakePending(browse, &emptied);
+        // Silence ends the pass only with nothing queued or in progress:
+        // within this call those hosts would never be reported again.
+        if (silent && emptied && !AnyLookupBusy(browse)) {
+            return PassSilent;
+        }
+        WaitOneCycle(browse);
     }
 }
 
 void EndPass(Browse* browse)
 {
-    StopLookupsAndDiscard(browse);
-    StopIfActive(&browse->ptrQuery);
-}
-
-void DiscardPending(BrowseContext* context)
-{
-    while (context->pending != nullptr) {
-        ServiceInstance* next = context->pending->next;
-        FreeServiceInstance(context->pending);
-        context->pending = next;
+    for (Lookup& lookup : browse->lookups) {
+        EndLookup(&lookup);
     }
+    for (AwaitingMac& entry : browse->awaiting) {
+        FreeServiceInstance(entry.instance);
+        entry.instance = nullptr;
+    }
+    StopIfActive(&browse->ptrQuery);
 }
 
 }  // namespace
@@ -236,6 +355,8 @@ BrowseOptions DefaultBrowseOptions()
     options.interfaceIndex = 0;
     options.reportedHosts = nullptr;
     options.foundCallback = nullptr;
+    options.keepBrowsing = nullptr;
+    options.keepBrowsingContext = nullptr;
     return options;
 }
 
@@ -243,10 +364,22 @@ int32_t BrowseServices(const BrowseOptions* options)
 {
     Browse browse;
     browse.options = options != nullptr ? *options : DefaultBrowseOptions();
+    for (Lookup& lookup : browse.lookups) {
+        lookup.instance = nullptr;
+    }
+    memset(browse.awaiting, 0, sizeof(browse.awaiting));
+    browse.lastMacRetry = GetTickCount();
 
     BrowseContext& context = browse.context;
     context.lock = CreateMutexW(nullptr, FALSE, nullptr);
-    if (context.lock == nullptr) {
+    context.wake = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    if (context.lock == nullptr || context.wake == nullptr) {
+        if (context.lock != nullptr) {
+            CloseHandle(context.lock);
+        }
+        if (context.wake != nullptr) {
+            CloseHandle(context.wake);
+        }
         return 1;
     }
     context.foundCallback = browse.options.foundCallback != nullptr ? browse.options.foundCallback
@@ -257,11 +390,10 @@ int32_t BrowseServices(const BrowseOptions* options)
     CopyText(context.browseName, kDnsNameChars, context.serviceType);
     size_t typeLength = wcslen(context.browseName);
     CopyText(context.browseName + typeLength, kDnsNameChars - typeLength, context.domain);
-    context.pending = nullptr;
+    context.pendingOldest = 0;
+    context.pendingCount = 0;
 
     browse.ptrQuery.reportedHosts = browse.options.reportedHosts;
-    browse.current = nullptr;
-    browse.nameBuffer[0] = L'\0';
     browse.lastAbortWait = WAIT_TIMEOUT;
 
     for (;;) {
@@ -274,9 +406,14 @@ int32_t BrowseServices(const BrowseOptions* options)
         }
     }
 
-    DiscardPending(&context);
+    // Every query is stopped: nothing queues or wakes any more.
+    while (context.pendingCount > 0) {
+        FreeServiceInstance(PopNewestPendingInstance(&context));
+    }
     CloseHandle(context.lock);
     context.lock = INVALID_HANDLE_VALUE;
-    // The three queries are stopped; their destructors free the seen names.
+    CloseHandle(context.wake);
+    context.wake = nullptr;
+    // The queries are stopped; the browse query's destructor frees the seen names.
     return 1;
 }

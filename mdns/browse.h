@@ -1,6 +1,8 @@
 // The browse-and-resolve routine: finds the instances of the devices'
-// service on one interface with a PTR browse, resolves them one at a time
-// with SRV and TXT queries, and hands each resolved one to the found-callback.
+// service on one interface with a PTR browse, takes each instance that the
+// browse answer describes in full as it stands, resolves the others with SRV
+// and TXT queries, several at a time, and hands each resolved one to the
+// found-callback.
 #pragma once
 
 #include <winsock2.h>
@@ -11,11 +13,34 @@
 
 struct ReportedHosts;
 
+// What a found-callback did with a service.
+enum FoundResult : int32_t {
+    kServiceIgnored = 0,
+    kServicePosted = 1,
+    // The device's hardware address is being learnt: ask again shortly.
+    kServiceAwaitingMac = 2,
+};
+
 // The found-callback: the resolved service and the browse's window; also the
-// browse's abort event (which cuts waits short) and, with auto-refresh, the
-// table where a posted record is remembered (null otherwise). Result ignored.
+// browse's abort event (which cuts waits short), with auto-refresh the table
+// where a posted record is remembered (null otherwise), and how long it may
+// wait for the device's hardware address (0: not at all; it then answers
+// kServiceAwaitingMac and the browse asks again each cycle for up to 1 s).
 typedef int32_t (*FoundCallback)(const ResolvedService* service, HWND window, HANDLE abortEvent,
-                                 ReportedHosts* reportedHosts);
+                                 ReportedHosts* reportedHosts, uint32_t macWaitMs);
+
+// Asked every cycle: false ends the browse as an abort does (the subnet
+// choice or the auto-refresh setting no longer asks for it).
+typedef bool (*KeepBrowsingCallback)(void* context);
+
+enum : int {
+    // Instances resolved by their own queries at the same time, per browse.
+    kMaxParallelLookups = 8,
+    // Instances waiting for a lookup; beyond that the oldest give way.
+    kMaxPendingInstances = 64,
+    // Instances taken from one browse answer that names several.
+    kMaxInstancesPerAnswer = 16,
+};
 
 struct BrowseOptions {
     HANDLE abortEvent;        // polled once per cycle; INVALID_HANDLE_VALUE: none
@@ -27,6 +52,8 @@ struct BrowseOptions {
     // reports (see reported_hosts.h); null: no refreshes.
     ReportedHosts* reportedHosts;
     FoundCallback foundCallback;  // null: OnServiceFound
+    KeepBrowsingCallback keepBrowsing;  // null: browse until abort or silence
+    void* keepBrowsingContext;
 };
 
 // abortEvent none, singlePass 0, resolveSrv 1, resolveTxt 1, interface 0.
@@ -40,8 +67,18 @@ struct BrowseContext {
     wchar_t serviceType[kDnsNameChars];
     wchar_t domain[kDnsNameChars];
     wchar_t browseName[kDnsNameChars];
-    ServiceInstance* pending;  // newest first
+    HANDLE wake;  // auto-reset event: an answer arrived
+    // Instances found and not yet taken, a ring in arrival order; the newest
+    // is taken first, the oldest gives way when it is full.
+    ServiceInstance* pending[kMaxPendingInstances];
+    unsigned pendingOldest;
+    unsigned pendingCount;
 };
+
+// Under the context's lock: queues an instance (the oldest is freed when the
+// ring is full), and takes the newest, or null.
+void PushPendingInstance(BrowseContext* context, ServiceInstance* instance);
+ServiceInstance* PopNewestPendingInstance(BrowseContext* context);
 
 // Runs the browse on the calling thread until it is aborted or, with
 // singlePass, until a pass ends in silence. options null: the defaults.

@@ -12,7 +12,6 @@ namespace {
 
 constexpr DWORD kNeighbourTypeDynamic = 3;
 constexpr DWORD kNeighbourTypeStatic = 4;
-constexpr DWORD kResolveWaitMs = 1000;
 constexpr DWORD kResolvePollMs = 100;
 
 // One read of the neighbour table; true when it holds a counting row for the
@@ -63,32 +62,33 @@ bool WaitOnePoll(HANDLE abortEvent)
 
 }  // namespace
 
-bool LookUpMacAddress(uint32_t address, unsigned char mac[6], HANDLE abortEvent)
+MacLookup LookUpMacAddress(uint32_t address, unsigned char mac[6], HANDLE abortEvent, uint32_t waitMs)
 {
     unsigned char buffer[8] = {};
     ULONG length = sizeof(buffer);
     DWORD status = g_platform.sendArp(address, 0, buffer, &length);
     if (status == NO_ERROR) {
         memcpy(mac, buffer, 6);
-        return true;
+        return kMacFound;
     }
     if (status != ERROR_NOT_SUPPORTED) {
-        return false;
+        return kMacUnknown;
     }
     if (FindNeighbour(address, mac)) {
-        return true;
+        return kMacFound;
     }
     if (g_platform.solicitNeighbour(address) != 0) {
-        return false;  // nothing will make the system resolve it
+        return kMacUnknown;  // nothing will make the system resolve it
     }
     DWORD start = GetTickCount();
-    do {
+    while (GetTickCount() - start < waitMs) {
         if (WaitOnePoll(abortEvent)) {
-            return false;
+            return kMacUnknown;
         }
         if (FindNeighbour(address, mac)) {
-            return true;
+            return kMacFound;
         }
-    } while (GetTickCount() - start < kResolveWaitMs);
-    return false;
+    }
+    // A caller that waited has had its answer; one that did not asks again.
+    return waitMs == 0 ? kMacPending : kMacUnknown;
 }

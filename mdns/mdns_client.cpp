@@ -26,10 +26,17 @@
 //   every answering packet is delivered, and the PTR query object drops
 //   repeats.
 //
+// - A response is taken only from a source on the subnet of the interface
+//   it arrived on (an address of that interface with its mask): a device
+//   elsewhere, or one forging a source, cannot speak for this link. So a
+//   link-local source counts only where the interface has a link-local
+//   address.
+//
 // Threads and locks: one session (the thread, its wake event, the listener,
-// the interface sockets) exists while any query runs; the last Stop retires
-// it and waits for its thread, unless that Stop runs on the thread itself
-// (inside a callback), in which case the thread ends on its own afterwards.
+// the interface sockets) exists while any query runs and for kSessionLingerMs
+// after the last one stops, so that a browse that restarts its query finds
+// it open and loses no answers in between; then the thread retires it.
+// MdnsClientCloseIdleSession ends an idle session at once and waits for it.
 // One lock, g_lock, guards every list and flag. The thread never holds it
 // while a callback runs: it pins the query, marks it inCallback under the
 // lock only if it has not been stopped, calls, then clears the mark and
@@ -56,8 +63,11 @@ constexpr DWORD kLongestResendMs = 60 * 60 * 1000;
 // or the resends.
 constexpr int kMaxDatagramsPerTurn = 64;
 // The thread's last steps are closing a few sockets; this only bounds a
-// Stop against the unforeseen.
+// wait for it against the unforeseen.
 constexpr DWORD kSessionEndWaitMs = 2000;
+constexpr DWORD kSessionLingerMs = 5000;
+// Far above what the browses of every interface run at once.
+constexpr unsigned kMaxQueries = 512;
 // The thread waits on its wake event, the listener and one socket per link.
 constexpr unsigned kMaxLinks = MAXIMUM_WAIT_OBJECTS - 2;
 
@@ -65,6 +75,7 @@ constexpr unsigned kMaxLinks = MAXIMUM_WAIT_OBJECTS - 2;
 struct Link {
     ULONG interfaceIndex;
     uint32_t address;
+    uint32_t mask;
     LinkSocket socket;
     bool member;             // holds the listener's group membership for this interface index
     uint32_t memberAddress;  // the address that membership was made with
@@ -105,8 +116,9 @@ struct Session {
     Query* queries;  // in start order, so serials ascend
     unsigned queryCount;
     uint64_t lastSerial;
+    DWORD idleSince;  // when queryCount last fell to 0
     bool closing;
-    unsigned refs;  // the thread, and a Stop waiting for it to end
+    unsigned refs;  // the thread, and a caller waiting for it to end
 };
 
 SRWLOCK g_lock = SRWLOCK_INIT;
@@ -115,7 +127,7 @@ Session* g_session = nullptr;  // takes new queries; every running query is in i
 
 // ---- starting a query ----
 
-DWORD FindInterfaceAddress(ULONG interfaceIndex, uint32_t* address)
+DWORD FindInterfaceAddress(ULONG interfaceIndex, uint32_t* address, uint32_t* mask)
 {
     ULONG size = 0;
     MIB_IPADDRTABLE* table = nullptr;
@@ -133,6 +145,7 @@ DWORD FindInterfaceAddress(ULONG interfaceIndex, uint32_t* address)
         const MIB_IPADDRROW& row = table->table[i];
         if (row.dwIndex == interfaceIndex && row.dwAddr != 0) {
             *address = row.dwAddr;
+            *mask = row.dwMask;
             found = true;
         }
     }
@@ -229,11 +242,13 @@ void ReleaseSession(Session* session)
     }
 }
 
-// Under g_lock, when the session may have lost its last query. Returns the
-// session whose end the caller waits for once the lock is released, or null.
-Session* RetireIfIdle(Session* session)
+// Under g_lock: a session without queries is retired, now or (linger) once
+// it has been idle for kSessionLingerMs. Returns the session whose end the
+// caller waits for once the lock is released, or null.
+Session* RetireIfIdle(Session* session, bool linger)
 {
-    if (session->queryCount > 0 || session->closing) {
+    if (session->queryCount > 0 || session->closing ||
+        (linger && GetTickCount() - session->idleSince < kSessionLingerMs)) {
         return nullptr;
     }
     session->closing = true;
@@ -268,11 +283,13 @@ Link* FindLinkFor(Session* session, ULONG interfaceIndex, bool memberOnly)
     return nullptr;
 }
 
-DWORD AttachLink(Session* session, ULONG interfaceIndex, uint32_t address, Link** attached)
+DWORD AttachLink(Session* session, ULONG interfaceIndex, uint32_t address, uint32_t mask,
+                 Link** attached)
 {
     unsigned count = 0;
     for (Link* link = session->links; link != nullptr; link = link->next, ++count) {
         if (link->interfaceIndex == interfaceIndex && link->address == address) {
+            link->mask = mask;
             *attached = link;
             return NO_ERROR;
         }
@@ -291,6 +308,7 @@ DWORD AttachLink(Session* session, ULONG interfaceIndex, uint32_t address, Link*
     }
     link->interfaceIndex = interfaceIndex;
     link->address = address;
+    link->mask = mask;
     // One membership per interface: a second join there would fail, and an
     // old link (the interface's former address) still holds it.
     bool joined = FindLinkFor(session, interfaceIndex, true) != nullptr;
@@ -382,8 +400,25 @@ void Complete(Query* query, PDNS_RECORD records)
     WakeAllConditionVariable(&g_callbackEnded);
 }
 
-void Deliver(Session* session, const uint8_t* packet, int length, ULONG interfaceIndex)
+// True when the source lies on the subnet of an address of that interface.
+bool SourceOnLink(Session* session, ULONG interfaceIndex, uint32_t source)
 {
+    AcquireSRWLockExclusive(&g_lock);
+    bool onLink = false;
+    for (Link* link = session->links; link != nullptr && !onLink; link = link->next) {
+        onLink = link->interfaceIndex == interfaceIndex && link->mask != 0 &&
+                 (source & link->mask) == (link->address & link->mask);
+    }
+    ReleaseSRWLockExclusive(&g_lock);
+    return onLink;
+}
+
+void Deliver(Session* session, const uint8_t* packet, int length, ULONG interfaceIndex,
+             uint32_t source)
+{
+    if (!SourceOnLink(session, interfaceIndex, source)) {
+        return;
+    }
     DnsMessage message;
     if (!DnsOpenMessage(packet, size_t(length), &message) || !DnsIsResponse(message) ||
         DnsOpcode(message) != 0 || DnsRcode(message) != 0) {
@@ -408,12 +443,14 @@ void DrainListener(Session* session, uint8_t* buffer)
     WSAResetEvent(session->listener.readable);
     for (int i = 0; i < kMaxDatagramsPerTurn; ++i) {
         ULONG interfaceIndex = 0;
-        int length = ReceiveOnListener(session->listener, buffer, kMdnsMaxPacketBytes, &interfaceIndex);
+        uint32_t source = 0;
+        int length =
+            ReceiveOnListener(session->listener, buffer, kMdnsMaxPacketBytes, &interfaceIndex, &source);
         if (length == kNothingWaiting) {
             return;
         }
         if (length > 0) {
-            Deliver(session, buffer, length, interfaceIndex);
+            Deliver(session, buffer, length, interfaceIndex, source);
         }
     }
     WSASetEvent(session->listener.readable);  // more may wait: next turn
@@ -423,12 +460,13 @@ void DrainLink(Session* session, const LinkSocket& link, ULONG interfaceIndex, u
 {
     WSAResetEvent(link.readable);
     for (int i = 0; i < kMaxDatagramsPerTurn; ++i) {
-        int length = ReceiveOnLink(link, buffer, kMdnsMaxPacketBytes);
+        uint32_t source = 0;
+        int length = ReceiveOnLink(link, buffer, kMdnsMaxPacketBytes, &source);
         if (length == kNothingWaiting) {
             return;
         }
         if (length > 0) {
-            Deliver(session, buffer, length, interfaceIndex);
+            Deliver(session, buffer, length, interfaceIndex, source);
         }
     }
     WSASetEvent(link.readable);
@@ -465,12 +503,18 @@ unsigned __stdcall ClientThread(void* parameter)
         ULONG interfaces[MAXIMUM_WAIT_OBJECTS];
         DWORD count = 0;
         AcquireSRWLockExclusive(&g_lock);
+        RetireIfIdle(session, true);  // on this thread: nobody waits for it
         if (session->closing) {
             ReleaseSRWLockExclusive(&g_lock);
             break;
         }
         CloseUnusedLinks(session);
         DWORD timeout = SendDueQueries(session);
+        if (session->queryCount == 0) {
+            DWORD idle = GetTickCount() - session->idleSince;
+            DWORD left = idle < kSessionLingerMs ? kSessionLingerMs - idle : 0;
+            timeout = left < timeout ? left : timeout;
+        }
         events[count++] = session->wake;
         if (session->listening) {
             events[count++] = session->listener.readable;
@@ -515,8 +559,9 @@ DNS_STATUS WINAPI MdnsClientStartQuery(PMDNS_QUERY_REQUEST request, PMDNS_QUERY_
         return ERROR_NOT_ENOUGH_MEMORY;
     }
     uint32_t address = 0;
+    uint32_t mask = 0;
     DWORD status = PrepareQuery(*request, handle, query)
-                       ? FindInterfaceAddress(request->InterfaceIndex, &address)
+                       ? FindInterfaceAddress(request->InterfaceIndex, &address, &mask)
                        : DWORD(ERROR_INVALID_PARAMETER);
     if (status != NO_ERROR) {
         free(query);
@@ -530,9 +575,10 @@ DNS_STATUS WINAPI MdnsClientStartQuery(PMDNS_QUERY_REQUEST request, PMDNS_QUERY_
     }
     Link* link = nullptr;
     if (session != nullptr) {
-        status = AttachLink(session, request->InterfaceIndex, address, &link);
+        status = session->queryCount < kMaxQueries
+                     ? AttachLink(session, request->InterfaceIndex, address, mask, &link)
+                     : DWORD(ERROR_TOO_MANY_CMDS);
     }
-    Session* ended = nullptr;
     if (status == NO_ERROR) {
         memset(handle, 0, sizeof(*handle));
         CopyText(handle->nameBuf, DNS_MAX_NAME_BUFFER_LENGTH, request->Query);
@@ -549,11 +595,10 @@ DNS_STATUS WINAPI MdnsClientStartQuery(PMDNS_QUERY_REQUEST request, PMDNS_QUERY_
         ++session->queryCount;
         SendQuery(query, GetTickCount());
         SetEvent(session->wake);
-    } else if (session != nullptr) {
-        ended = RetireIfIdle(session);
+    } else if (session != nullptr && session->queryCount == 0) {
+        session->idleSince = GetTickCount();  // lingers as after a Stop
     }
     ReleaseSRWLockExclusive(&g_lock);
-    WaitForSessionEnd(ended);
     if (status != NO_ERROR) {
         free(query);
     }
@@ -589,13 +634,14 @@ DNS_STATUS WINAPI MdnsClientStopQuery(PMDNS_QUERY_HANDLE handle)
     --query->link->queries;
     --session->queryCount;
     bool freeNow = query->pins == 0;
+    if (session->queryCount == 0) {
+        session->idleSince = GetTickCount();
+    }
     SetEvent(session->wake);  // the thread closes the link if nothing uses it now
-    Session* ended = RetireIfIdle(session);
     ReleaseSRWLockExclusive(&g_lock);
     if (freeNow) {
         free(query);
     }
-    WaitForSessionEnd(ended);
     return ERROR_SUCCESS;
 }
 
@@ -606,6 +652,14 @@ VOID WINAPI MdnsClientFree(PVOID data, DNS_FREE_TYPE freeType)
     } else {
         free(data);
     }
+}
+
+void MdnsClientCloseIdleSession()
+{
+    AcquireSRWLockExclusive(&g_lock);
+    Session* ended = g_session != nullptr ? RetireIfIdle(g_session, false) : nullptr;
+    ReleaseSRWLockExclusive(&g_lock);
+    WaitForSessionEnd(ended);
 }
 
 void InstallMulticastDnsClient()

@@ -31,6 +31,10 @@ DNS_STATUS WINAPI MdnsClientStopQuery(PMDNS_QUERY_HANDLE handle);
 // a single block (DnsFreeFlat).
 VOID WINAPI MdnsClientFree(PVOID data, DNS_FREE_TYPE freeType);
 
+// Ends a session that has no query left without waiting out its linger
+// (shutdown, tests); does nothing while queries run.
+void MdnsClientCloseIdleSession();
+
 // Puts this client into the platform seam when the system offers no
 // multicast DNS client; all three entries always come from one client.
 void InstallMulticastDnsClient();

@@ -128,9 +128,10 @@ DWORD OpenLinkSocket(uint32_t interfaceAddress, LinkSocket* link)
 void CloseLinkSocket(LinkSocket* link) { CloseSocketAndEvent(&link->socket, &link->readable); }
 
 int ReceiveOnListener(const SharedListener& listener, uint8_t* buffer, size_t capacity,
-                      ULONG* interfaceIndex)
+                      ULONG* interfaceIndex, uint32_t* source)
 {
     sockaddr_in from;
+    memset(&from, 0, sizeof(from));
     alignas(WSACMSGHDR) char control[WSA_CMSG_SPACE(sizeof(IN_PKTINFO))];
     WSABUF data;
     data.buf = reinterpret_cast<char*>(buffer);
@@ -156,18 +157,24 @@ int ReceiveOnListener(const SharedListener& listener, uint8_t* buffer, size_t ca
             IN_PKTINFO info;
             memcpy(&info, WSA_CMSG_DATA(header), sizeof(info));
             *interfaceIndex = info.ipi_ifindex;
+            *source = from.sin_family == AF_INET ? from.sin_addr.s_addr : 0;
             return int(received);
         }
     }
     return kDatagramSkipped;  // without its interface it cannot be placed
 }
 
-int ReceiveOnLink(const LinkSocket& link, uint8_t* buffer, size_t capacity)
+int ReceiveOnLink(const LinkSocket& link, uint8_t* buffer, size_t capacity, uint32_t* source)
 {
-    int received = recv(link.socket, reinterpret_cast<char*>(buffer), int(capacity), 0);
+    sockaddr_in from;
+    memset(&from, 0, sizeof(from));
+    int fromLength = sizeof(from);
+    int received = recvfrom(link.socket, reinterpret_cast<char*>(buffer), int(capacity), 0,
+                            reinterpret_cast<sockaddr*>(&from), &fromLength);
     if (received == SOCKET_ERROR) {
         return ReadFailure();
     }
+    *source = from.sin_family == AF_INET ? from.sin_addr.s_addr : 0;
     return received;
 }
 

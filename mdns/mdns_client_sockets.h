@@ -44,10 +44,11 @@ bool SetGroupMembership(const SharedListener& listener, uint32_t interfaceAddres
 DWORD OpenLinkSocket(uint32_t interfaceAddress, LinkSocket* link);
 void CloseLinkSocket(LinkSocket* link);
 
-// Reads one datagram and the index of the interface it arrived on.
+// Reads one datagram, its source address (network byte order) and, on the
+// listener, the index of the interface it arrived on.
 int ReceiveOnListener(const SharedListener& listener, uint8_t* buffer, size_t capacity,
-                      ULONG* interfaceIndex);
-int ReceiveOnLink(const LinkSocket& link, uint8_t* buffer, size_t capacity);
+                      ULONG* interfaceIndex, uint32_t* source);
+int ReceiveOnLink(const LinkSocket& link, uint8_t* buffer, size_t capacity, uint32_t* source);
 
 // Sends a query to 224.0.0.251:5353; a failure is not reported: the query
 // goes out again at its next turn.

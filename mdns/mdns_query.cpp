@@ -14,31 +14,6 @@ namespace {
 
 constexpr DWORD kNoClient = ERROR_NOT_SUPPORTED;
 
-// True when name, cut to fit a SeenName as it would be stored, equals the
-// stored text: a long name still counts as seen after it was cut.
-bool SeenNameEquals(const wchar_t* stored, const wchar_t* name)
-{
-    for (int i = 0; i < kDnsNameChars - 1; ++i) {
-        if (stored[i] != name[i]) {
-            return false;
-        }
-        if (name[i] == L'\0') {
-            return true;
-        }
-    }
-    return stored[kDnsNameChars - 1] == L'\0';
-}
-
-bool AlreadySeen(const SeenName* seen, const wchar_t* name)
-{
-    for (; seen != nullptr; seen = seen->next) {
-        if (SeenNameEquals(seen->name, name)) {
-            return true;
-        }
-    }
-    return false;
-}
-
 }  // namespace
 
 void FreeAnswerRecords(PDNS_RECORD records)
@@ -173,7 +148,11 @@ VOID WINAPI QueryCompletion(PVOID object, PMDNS_QUERY_HANDLE handle, PDNS_QUERY_
     }
 }
 
-mDNSPTRQuery::mDNSPTRQuery() : seenNames(nullptr), reportedHosts(nullptr) {}
+mDNSPTRQuery::mDNSPTRQuery() : reportedHosts(nullptr)
+{
+    // Out of memory: an empty index, so that every host counts as seen.
+    InitNameIndex(&seenNames, kMaxSeenNames, kDnsNameChars - 1);
+}
 
 mDNSPTRQuery::~mDNSPTRQuery()
 {
@@ -181,11 +160,7 @@ mDNSPTRQuery::~mDNSPTRQuery()
     if (active != 0) {
         Stop();
     }
-    while (seenNames != nullptr) {
-        SeenName* next = seenNames->next;
-        free(seenNames);
-        seenNames = next;
-    }
+    ReleaseNameIndex(&seenNames);
 }
 
 int32_t mDNSPTRQuery::FilterResults(void*, PMDNS_QUERY_HANDLE, PDNS_QUERY_RESULT result)
@@ -198,21 +173,18 @@ int32_t mDNSPTRQuery::FilterResults(void*, PMDNS_QUERY_HANDLE, PDNS_QUERY_RESULT
             }
         }
     }
+    // Every new name is remembered, so that a repeat of an answer naming
+    // several hosts is dropped as a whole.
+    bool anyNew = false;
     for (PDNS_RECORD record = result->pQueryRecords; record != nullptr; record = record->pNext) {
-        if (record->wType != DNS_TYPE_A || record->pName == nullptr) {
+        if (record->wType != DNS_TYPE_A || record->pName == nullptr ||
+            FindName(&seenNames, record->pName, 0) != -1) {
             continue;
         }
-        if (AlreadySeen(seenNames, record->pName)) {
-            continue;
+        int32_t evicted;
+        if (AddName(&seenNames, record->pName, 0, &evicted) != -1) {
+            anyNew = true;  // out of memory: treated as already seen
         }
-        SeenName* seen = static_cast<SeenName*>(calloc(1, sizeof(SeenName)));
-        if (seen == nullptr) {
-            continue;  // treated as already seen
-        }
-        CopyText(seen->name, kDnsNameChars, record->pName);
-        seen->next = seenNames;
-        seenNames = seen;
-        return 0;
     }
-    return 1;
+    return anyNew ? 0 : 1;
 }

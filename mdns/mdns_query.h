@@ -17,20 +17,15 @@
 
 #include "mdns/host_name.h"
 
+#include "mdns/name_index.h"
+
 enum : int {
-    kTxtTextChars = 256,  // one TXT string
-};
-
-// An owner name that an mDNSPTRQuery has let through.
-struct SeenName {
-    wchar_t name[kDnsNameChars];
-    SeenName* next;
-};
-
-// One TXT string, a key such as "model=" followed by its value.
-struct TxtEntry {
-    wchar_t text[kTxtTextChars];
-    TxtEntry* next;
+    kTxtTextChars = 256,  // one TXT string, cut to fit
+    // All TXT strings of one instance, each with its terminator: no more
+    // than one 9000-byte packet can carry.
+    kMaxTxtUnits = 9000,
+    // Hosts one browse query remembers; beyond that the oldest give way.
+    kMaxSeenNames = 1024,
 };
 
 // What is known of one service instance; handed to the found-callback.
@@ -39,17 +34,30 @@ struct ResolvedService {
     wchar_t instanceName[kDnsNameChars];  // PTR target
     uint32_t address;                     // IPv4, network byte order
     uint16_t port;                        // from SRV; used by nothing downstream
-    TxtEntry* txtEntries;                 // in answer order
+    // The TXT strings in answer order, back to back, each zero-terminated
+    // (malloc'd; null when there are none).
+    wchar_t* txtText;
+    uint32_t txtCount;
 };
 
-// One instance found by the browse, waiting for its SRV and TXT answers.
+// The TXT string after `text` (start with null), or null after the last.
+const wchar_t* NextTxtString(const ResolvedService* service, const wchar_t* text, uint32_t* index);
+
+// One instance found by the browse, resolved from the browse answer's own
+// records where it carries them and otherwise by SRV and TXT queries.
 // Allocated zero-filled (calloc); freed with FreeServiceInstance.
 struct ServiceInstance {
     // Written by the DNS client's thread, read by the browse as flags only.
+    // srvAnswered: the SRV record is known and so is the address of its
+    // target, from an A record of that very name.
     volatile LONG srvAnswered;
     volatile LONG txtAnswered;
     ResolvedService service;
-    ServiceInstance* next;
+    // A browse answer without SRV record but with exactly one A record: that
+    // host, taken only if the SRV answer names it as the target.
+    wchar_t hintOwner[kDnsNameChars];
+    uint32_t hintAddress;
+    HANDLE wake;  // set after each answer, so the browse looks at once; or null
 };
 
 struct BrowseContext;
@@ -88,8 +96,9 @@ public:
 };
 
 // The browse query: delivers an answer only when it names a host (the owner
-// of an A record) that this object has never let through. The names outlive
-// stops and restarts; only the destructor frees them.
+// of an A record) that this object has not let through; every new name of a
+// delivered answer is remembered. The names outlive stops and restarts; only
+// the destructor frees them.
 class mDNSPTRQuery : public mDNSQuery {
 public:
     mDNSPTRQuery();
@@ -97,7 +106,7 @@ public:
     int32_t FilterResults(void* context, PMDNS_QUERY_HANDLE handle,
                           PDNS_QUERY_RESULT result) override;
 
-    SeenName* seenNames;  // newest first
+    NameIndex seenNames;  // owner names let through, the oldest giving way when full
     // When set (auto-refresh), every A record of every answer, repeat or
     // not, keeps the listed row of a host already reported fresh.
     ReportedHosts* reportedHosts;
@@ -115,7 +124,11 @@ VOID WINAPI OnBrowseAnswer(PVOID context, PMDNS_QUERY_HANDLE handle, PDNS_QUERY_
 VOID WINAPI OnSrvAnswer(PVOID instance, PMDNS_QUERY_HANDLE handle, PDNS_QUERY_RESULT result);
 VOID WINAPI OnTxtAnswer(PVOID instance, PMDNS_QUERY_HANDLE handle, PDNS_QUERY_RESULT result);
 
-// Frees the instance and its TXT entries; null is allowed.
+// Replaces the instance's TXT strings with those of this TXT record, cut to
+// kTxtTextChars each and kMaxTxtUnits in all.
+void SetTxtStrings(ResolvedService* service, const DNS_RECORD* txt);
+
+// Frees the instance and its TXT strings; null is allowed.
 void FreeServiceInstance(ServiceInstance* instance);
 
 // Hands a record list back to the DNS client that made it; null is allowed.

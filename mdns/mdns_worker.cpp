@@ -19,6 +19,25 @@ bool Signalled(DWORD wait)
     return wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED;
 }
 
+bool SelectedBySubnetChoice(const InterfaceEntry* entry)
+{
+    uint32_t filter = g_subnetFilter;
+    return filter == kAllInterfaces || filter == entry->network;
+}
+
+// What one browse reads again every cycle, so that it ends as soon as the
+// worker would no longer start it.
+struct BrowseCause {
+    const InterfaceEntry* entry;
+    bool autoRefresh;  // the browse runs because auto-refresh is on
+};
+
+bool StillWanted(void* context)
+{
+    const BrowseCause* cause = static_cast<const BrowseCause*>(context);
+    return SelectedBySubnetChoice(cause->entry) && (!cause->autoRefresh || g_autoRefresh != 0);
+}
+
 }  // namespace
 
 unsigned __stdcall MdnsWorker(void* parameter)
@@ -47,10 +66,10 @@ unsigned __stdcall MdnsWorker(void* parameter)
         if (!autoRefresh && wait != WAIT_OBJECT_0 + 1) {
             continue;
         }
-        uint32_t filter = g_subnetFilter;
-        if (filter != kAllInterfaces && filter != entry->network) {
+        if (!SelectedBySubnetChoice(entry)) {
             continue;
         }
+        BrowseCause cause = {entry, autoRefresh && wait != WAIT_OBJECT_0 + 1};
         BrowseOptions options = DefaultBrowseOptions();
         options.abortEvent = entry->abortEvent;
         options.singlePass = 1;
@@ -58,6 +77,8 @@ unsigned __stdcall MdnsWorker(void* parameter)
         options.resolveTxt = 1;
         options.interfaceIndex = entry->interfaceIndex;
         options.reportedHosts = autoRefresh ? &reported : nullptr;
+        options.keepBrowsing = StillWanted;
+        options.keepBrowsingContext = &cause;
         BrowseServices(&options);
     }
 

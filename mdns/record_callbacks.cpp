@@ -1,7 +1,10 @@
 // The three record callbacks of the browse: they read what the browse needs
-// from the answers (instance, host name and address; SRV port; TXT strings).
-// All run on the DNS client's thread. Untrusted content is copied bounded.
+// from the answers (instances, their SRV targets and those hosts' addresses,
+// TXT strings). All run on the DNS client's thread. Every answer is
+// untrusted: text is copied bounded, records are paired only by name, and
+// what one answer can add is capped.
 #include <stdlib.h>
+#include <string.h>
 #include <wchar.h>
 
 #include "core/text_copy.h"
@@ -29,31 +32,204 @@ bool CountsForBrowse(const DNS_RECORD* record, const wchar_t* domain)
            EndsInDomain(record->pName, domain);
 }
 
-const DNS_RECORD* FirstOfType(const DNS_QUERY_RESULT* result, WORD type)
+// DNS names compare without regard to ASCII letter case; both are cut to
+// what a name field holds, as stored names are.
+bool SameDnsName(const wchar_t* a, const wchar_t* b)
 {
-    for (const DNS_RECORD* record = result->pQueryRecords; record != nullptr;
-         record = record->pNext) {
-        if (record->wType == type) {
+    if (a == nullptr || b == nullptr) {
+        return false;
+    }
+    for (int i = 0; i < kDnsNameChars - 1; ++i) {
+        wchar_t x = a[i] >= L'A' && a[i] <= L'Z' ? wchar_t(a[i] + 32) : a[i];
+        wchar_t y = b[i] >= L'A' && b[i] <= L'Z' ? wchar_t(b[i] + 32) : b[i];
+        if (x != y) {
+            return false;
+        }
+        if (x == L'\0') {
+            return true;
+        }
+    }
+    return true;
+}
+
+const DNS_RECORD* FindRecord(const DNS_RECORD* records, WORD type, const wchar_t* owner)
+{
+    for (const DNS_RECORD* record = records; record != nullptr; record = record->pNext) {
+        if (record->wType == type && SameDnsName(record->pName, owner)) {
             return record;
         }
     }
     return nullptr;
 }
 
+void PairAddress(ServiceInstance* instance, const wchar_t* owner, uint32_t address)
+{
+    CopyHostName(instance->service.hostName, kDnsNameChars, owner);
+    instance->service.address = address;
+}
+
+// Takes the SRV record of the instance and the address of its target from
+// these records (or the browse answer's hint). True when both are known.
+bool TakeSrvAndAddress(ServiceInstance* instance, const DNS_RECORD* records)
+{
+    const DNS_RECORD* srv = FindRecord(records, DNS_TYPE_SRV, instance->service.instanceName);
+    if (srv == nullptr || srv->Data.SRV.pNameTarget == nullptr) {
+        return false;
+    }
+    const wchar_t* target = srv->Data.SRV.pNameTarget;
+    const DNS_RECORD* a = FindRecord(records, DNS_TYPE_A, target);
+    if (a != nullptr) {
+        PairAddress(instance, a->pName, a->Data.A.IpAddress);
+    } else if (instance->hintOwner[0] != L'\0' && SameDnsName(instance->hintOwner, target)) {
+        PairAddress(instance, instance->hintOwner, instance->hintAddress);
+    } else {
+        return false;
+    }
+    instance->service.port = srv->Data.SRV.wPort;
+    return true;
+}
+
+bool TakeTxt(ServiceInstance* instance, const DNS_RECORD* records)
+{
+    const DNS_RECORD* txt = FindRecord(records, DNS_TYPE_TEXT, instance->service.instanceName);
+    if (txt == nullptr) {
+        return false;
+    }
+    SetTxtStrings(&instance->service, txt);
+    return true;
+}
+
+void Wake(const ServiceInstance* instance)
+{
+    if (instance->wake != nullptr) {
+        SetEvent(instance->wake);
+    }
+}
+
+// The instances of one browse answer: one per PTR target of ours, each with
+// what the answer itself says of it. Returns how many were made.
+int MakeInstances(const BrowseContext* context, const DNS_RECORD* records,
+                  ServiceInstance* made[kMaxInstancesPerAnswer])
+{
+    const DNS_RECORD* onlyA = nullptr;
+    int aCount = 0;
+    for (const DNS_RECORD* record = records; record != nullptr; record = record->pNext) {
+        if (record->wType == DNS_TYPE_A && CountsForBrowse(record, context->domain)) {
+            onlyA = record;
+            ++aCount;
+        }
+    }
+    int count = 0;
+    for (const DNS_RECORD* record = records; record != nullptr && count < kMaxInstancesPerAnswer;
+         record = record->pNext) {
+        if (record->wType != DNS_TYPE_PTR || !CountsForBrowse(record, context->domain) ||
+            record->Data.PTR.pNameHost == nullptr) {
+            continue;
+        }
+        bool repeat = false;
+        for (int i = 0; i < count && !repeat; ++i) {
+            repeat = SameDnsName(made[i]->service.instanceName, record->Data.PTR.pNameHost);
+        }
+        if (repeat) {
+            continue;
+        }
+        ServiceInstance* instance = static_cast<ServiceInstance*>(calloc(1, sizeof(ServiceInstance)));
+        if (instance == nullptr) {
+            break;
+        }
+        CopyText(instance->service.instanceName, kDnsNameChars, record->Data.PTR.pNameHost);
+        instance->wake = context->wake;
+        if (aCount == 1) {
+            CopyText(instance->hintOwner, kDnsNameChars, onlyA->pName);
+            instance->hintAddress = onlyA->Data.A.IpAddress;
+        }
+        if (TakeSrvAndAddress(instance, records)) {
+            instance->srvAnswered = 1;
+        }
+        if (TakeTxt(instance, records)) {
+            instance->txtAnswered = 1;
+        }
+        made[count++] = instance;
+    }
+    return count;
+}
+
 }  // namespace
+
+const wchar_t* NextTxtString(const ResolvedService* service, const wchar_t* text, uint32_t* index)
+{
+    if (text == nullptr) {
+        *index = 0;
+        return service->txtCount > 0 ? service->txtText : nullptr;
+    }
+    if (++*index >= service->txtCount) {
+        return nullptr;
+    }
+    return text + wcslen(text) + 1;
+}
+
+void SetTxtStrings(ResolvedService* service, const DNS_RECORD* txt)
+{
+    free(service->txtText);
+    service->txtText = nullptr;
+    service->txtCount = 0;
+    DWORD strings = txt->Data.TXT.dwStringCount;
+    size_t units = 0;
+    DWORD kept = 0;
+    for (; kept < strings; ++kept) {
+        const wchar_t* text = txt->Data.TXT.pStringArray[kept];
+        size_t length = text != nullptr ? wcsnlen(text, kTxtTextChars - 1) : 0;
+        if (units + length + 1 > kMaxTxtUnits) {
+            break;  // what follows could not have come in one packet
+        }
+        units += length + 1;
+    }
+    if (kept == 0) {
+        return;
+    }
+    wchar_t* block = static_cast<wchar_t*>(malloc(units * sizeof(wchar_t)));
+    if (block == nullptr) {
+        return;  // out of memory: no strings, the service is ignored
+    }
+    wchar_t* cursor = block;
+    for (DWORD i = 0; i < kept; ++i) {
+        const wchar_t* text = txt->Data.TXT.pStringArray[i];
+        size_t length = text != nullptr ? wcsnlen(text, kTxtTextChars - 1) : 0;
+        memcpy(cursor, text, length * sizeof(wchar_t));
+        cursor[length] = L'\0';
+        cursor += length + 1;
+    }
+    service->txtText = block;
+    service->txtCount = kept;
+}
 
 void FreeServiceInstance(ServiceInstance* instance)
 {
     if (instance == nullptr) {
         return;
     }
-    TxtEntry* entry = instance->service.txtEntries;
-    while (entry != nullptr) {
-        TxtEntry* next = entry->next;
-        free(entry);
-        entry = next;
-    }
+    free(instance->service.txtText);
     free(instance);
+}
+
+void PushPendingInstance(BrowseContext* context, ServiceInstance* instance)
+{
+    if (context->pendingCount == kMaxPendingInstances) {
+        FreeServiceInstance(context->pending[context->pendingOldest]);
+        context->pendingOldest = (context->pendingOldest + 1) % kMaxPendingInstances;
+        --context->pendingCount;
+    }
+    context->pending[(context->pendingOldest + context->pendingCount) % kMaxPendingInstances] = instance;
+    ++context->pendingCount;
+}
+
+ServiceInstance* PopNewestPendingInstance(BrowseContext* context)
+{
+    if (context->pendingCount == 0) {
+        return nullptr;
+    }
+    --context->pendingCount;
+    return context->pending[(context->pendingOldest + context->pendingCount) % kMaxPendingInstances];
 }
 
 VOID WINAPI OnBrowseAnswer(PVOID contextPointer, PMDNS_QUERY_HANDLE, PDNS_QUERY_RESULT result)
@@ -62,45 +238,29 @@ VOID WINAPI OnBrowseAnswer(PVOID contextPointer, PMDNS_QUERY_HANDLE, PDNS_QUERY_
         return;
     }
     BrowseContext* context = static_cast<BrowseContext*>(contextPointer);
-    ServiceInstance* instance = static_cast<ServiceInstance*>(calloc(1, sizeof(ServiceInstance)));
-    if (instance == nullptr || result->pQueryRecords == nullptr) {
-        free(instance);
+    const DNS_RECORD* records = result->pQueryRecords;
+    // The answer counts only when its first record is ours.
+    if (records == nullptr || !CountsForBrowse(records, context->domain)) {
         FreeAnswerRecords(result->pQueryRecords);
         return;
     }
-
-    // The answer counts only when its first record is ours; after that,
-    // records of other kinds or names are skipped.
-    bool matched = false;
-    for (const DNS_RECORD* record = result->pQueryRecords; record != nullptr;
-         record = record->pNext) {
-        if (!CountsForBrowse(record, context->domain)) {
-            if (!matched) {
-                free(instance);
-                FreeAnswerRecords(result->pQueryRecords);
-                return;
-            }
-            continue;
-        }
-        matched = true;
-        ResolvedService* service = &instance->service;
-        if (record->wType == DNS_TYPE_PTR) {
-            CopyText(service->instanceName, kDnsNameChars, record->Data.PTR.pNameHost);
-        } else {
-            CopyHostName(service->hostName, kDnsNameChars, record->pName);
-            service->address = record->Data.A.IpAddress;
-        }
-    }
-
-    DWORD locked = WaitForSingleObject(context->lock, kPendingLockWaitMs);
-    if (locked == WAIT_OBJECT_0 || locked == WAIT_ABANDONED) {
-        instance->next = context->pending;
-        context->pending = instance;
-        ReleaseMutex(context->lock);
-    } else {
-        free(instance);
-    }
+    ServiceInstance* made[kMaxInstancesPerAnswer];
+    int count = MakeInstances(context, records, made);
     FreeAnswerRecords(result->pQueryRecords);
+
+    DWORD locked = count > 0 ? WaitForSingleObject(context->lock, kPendingLockWaitMs) : WAIT_FAILED;
+    bool queued = locked == WAIT_OBJECT_0 || locked == WAIT_ABANDONED;
+    for (int i = 0; i < count; ++i) {
+        if (queued) {
+            PushPendingInstance(context, made[i]);
+        } else {
+            FreeServiceInstance(made[i]);
+        }
+    }
+    if (queued) {
+        ReleaseMutex(context->lock);
+        SetEvent(context->wake);
+    }
 }
 
 VOID WINAPI OnSrvAnswer(PVOID instancePointer, PMDNS_QUERY_HANDLE, PDNS_QUERY_RESULT result)
@@ -109,10 +269,10 @@ VOID WINAPI OnSrvAnswer(PVOID instancePointer, PMDNS_QUERY_HANDLE, PDNS_QUERY_RE
         return;
     }
     ServiceInstance* instance = static_cast<ServiceInstance*>(instancePointer);
-    const DNS_RECORD* srv = FirstOfType(result, DNS_TYPE_SRV);
-    if (srv != nullptr) {
-        instance->service.port = srv->Data.SRV.wPort;
+    // A repeat after the instance was paired changes nothing.
+    if (instance->srvAnswered == 0 && TakeSrvAndAddress(instance, result->pQueryRecords)) {
         InterlockedExchange(&instance->srvAnswered, 1);
+        Wake(instance);
     }
     FreeAnswerRecords(result->pQueryRecords);
 }
@@ -123,22 +283,9 @@ VOID WINAPI OnTxtAnswer(PVOID instancePointer, PMDNS_QUERY_HANDLE, PDNS_QUERY_RE
         return;
     }
     ServiceInstance* instance = static_cast<ServiceInstance*>(instancePointer);
-    const DNS_RECORD* txt = FirstOfType(result, DNS_TYPE_TEXT);
-    if (txt != nullptr) {
-        TxtEntry** tail = &instance->service.txtEntries;
-        while (*tail != nullptr) {
-            tail = &(*tail)->next;
-        }
-        for (DWORD i = 0; i < txt->Data.TXT.dwStringCount; ++i) {
-            TxtEntry* entry = static_cast<TxtEntry*>(calloc(1, sizeof(TxtEntry)));
-            if (entry == nullptr) {
-                break;  // out of memory: the strings so far stay
-            }
-            CopyText(entry->text, kTxtTextChars, txt->Data.TXT.pStringArray[i]);
-            *tail = entry;
-            tail = &entry->next;
-        }
+    if (TakeTxt(instance, result->pQueryRecords)) {
         InterlockedExchange(&instance->txtAnswered, 1);
+        Wake(instance);
     }
     FreeAnswerRecords(result->pQueryRecords);
 }

@@ -13,26 +13,33 @@ namespace {
 // Caller holds the lock.
 ReportedHost* FindHost(ReportedHosts* table, const wchar_t* hostName, uint32_t address)
 {
-    for (ReportedHost* host = table->hosts; host != nullptr; host = host->next) {
-        if (host->address == address && wcscmp(host->record.name, hostName) == 0) {
-            return host;
-        }
-    }
-    return nullptr;
+    int32_t slot = FindName(&table->names, hostName, address);
+    return slot != -1 ? table->hosts[slot] : nullptr;
 }
 
 // Caller holds the lock.
+void DropSlot(ReportedHosts* table, int32_t slot)
+{
+    if (slot == -1) {
+        return;
+    }
+    free(table->hosts[slot]);
+    table->hosts[slot] = nullptr;
+    RemoveName(&table->names, slot);
+}
+
+// Caller holds the lock. Names are kept oldest first by their first report,
+// so only the oldest few are looked at: a host reported again stays put, and
+// is dropped here only once its last report is old too.
 void DropForgottenHosts(ReportedHosts* table, uint32_t now)
 {
-    ReportedHost** link = &table->hosts;
-    while (*link != nullptr) {
-        ReportedHost* host = *link;
-        if (now - host->reportedTick > kForgetReportedAfterMs) {
-            *link = host->next;
-            free(host);
-        } else {
-            link = &host->next;
+    for (int i = 0; i < 4 && table->names.oldest != -1; ++i) {
+        int32_t slot = table->names.oldest;
+        ReportedHost* host = table->hosts[slot];
+        if (host != nullptr && now - host->reportedTick <= kForgetReportedAfterMs) {
+            return;
         }
+        DropSlot(table, slot);
     }
 }
 
@@ -41,16 +48,23 @@ void DropForgottenHosts(ReportedHosts* table, uint32_t now)
 void InitReportedHosts(ReportedHosts* table)
 {
     InitializeCriticalSection(&table->lock);
-    table->hosts = nullptr;
+    table->hosts = static_cast<ReportedHost**>(calloc(kMaxReportedHosts, sizeof(ReportedHost*)));
+    if (table->hosts == nullptr || !InitNameIndex(&table->names, kMaxReportedHosts, kDnsNameChars - 1)) {
+        // Out of memory: a table that remembers nothing.
+        free(table->hosts);
+        table->hosts = nullptr;
+        InitNameIndex(&table->names, 0, 0);
+    }
 }
 
 void ReleaseReportedHosts(ReportedHosts* table)
 {
-    while (table->hosts != nullptr) {
-        ReportedHost* next = table->hosts->next;
-        free(table->hosts);
-        table->hosts = next;
+    for (uint32_t i = 0; table->hosts != nullptr && i < table->names.capacity; ++i) {
+        free(table->hosts[i]);
     }
+    free(table->hosts);
+    table->hosts = nullptr;
+    ReleaseNameIndex(&table->names);
     DeleteCriticalSection(&table->lock);
 }
 
@@ -59,17 +73,23 @@ void RememberReportedHost(ReportedHosts* table, const DeviceRecord* record, uint
 {
     EnterCriticalSection(&table->lock);
     DropForgottenHosts(table, now);
-    ReportedHost* host = FindHost(table, record->name, address);
-    if (host == nullptr) {
-        host = static_cast<ReportedHost*>(calloc(1, sizeof(ReportedHost)));
-        if (host != nullptr) {
-            host->address = address;
-            host->next = table->hosts;
-            table->hosts = host;
+    int32_t evicted = -1;
+    int32_t slot = AddName(&table->names, record->name, address, &evicted);
+    if (evicted != -1) {
+        free(table->hosts[evicted]);
+        table->hosts[evicted] = nullptr;
+    }
+    if (slot != -1 && table->hosts[slot] == nullptr) {
+        table->hosts[slot] = static_cast<ReportedHost*>(calloc(1, sizeof(ReportedHost)));
+        if (table->hosts[slot] == nullptr) {
+            RemoveName(&table->names, slot);
+            slot = -1;
         }
     }
-    if (host != nullptr) {
+    if (slot != -1) {
+        ReportedHost* host = table->hosts[slot];
         memcpy(&host->record, record, sizeof(DeviceRecord));
+        host->address = address;
         host->reportedTick = now;
         host->postedTick = now;
     }
@@ -79,14 +99,7 @@ void RememberReportedHost(ReportedHosts* table, const DeviceRecord* record, uint
 void ForgetReportedHost(ReportedHosts* table, const wchar_t* hostName, uint32_t address)
 {
     EnterCriticalSection(&table->lock);
-    for (ReportedHost** link = &table->hosts; *link != nullptr; link = &(*link)->next) {
-        ReportedHost* host = *link;
-        if (host->address == address && wcscmp(host->record.name, hostName) == 0) {
-            *link = host->next;
-            free(host);
-            break;
-        }
-    }
+    DropSlot(table, FindName(&table->names, hostName, address));
     LeaveCriticalSection(&table->lock);
 }
 

@@ -16,6 +16,7 @@
 #include <stdint.h>
 
 #include "core/device_record.h"
+#include "mdns/name_index.h"
 
 // Answers come about once a second while auto-refresh restarts the browse
 // query; refreshing every one of them keeps rows well inside their 3 s.
@@ -24,17 +25,21 @@ constexpr uint32_t kRefreshIntervalMs = 800;
 // more: it must pass the vendor and address checks again now and then.
 constexpr uint32_t kForgetReportedAfterMs = 60000;
 
+// Hosts one interface remembers; beyond that the oldest give way (and are
+// then kept fresh only by their full reports).
+constexpr uint32_t kMaxReportedHosts = 1024;
+
 struct ReportedHost {
     DeviceRecord record;    // a copy of the last record posted by a full report
     uint32_t address;       // network byte order
     uint32_t reportedTick;  // the last full report
     uint32_t postedTick;    // the last post, full report or refresh
-    ReportedHost* next;
 };
 
 struct ReportedHosts {
     CRITICAL_SECTION lock;
-    ReportedHost* hosts;  // calloc'd nodes
+    NameIndex names;       // host name, with the address as its tag
+    ReportedHost** hosts;  // one per slot of names, calloc'd; null where free
 };
 
 void InitReportedHosts(ReportedHosts* table);

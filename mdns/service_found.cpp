@@ -42,13 +42,15 @@ bool IsReverseLookupName(const wchar_t* hostName)
 
 // Case-sensitive keys at the very start; the last entry of a key wins;
 // values longer than 63 characters are cut.
-void ReadTxtValues(const TxtEntry* entries, TxtValues* values)
+void ReadTxtValues(const ResolvedService* service, TxtValues* values)
 {
     memset(values, 0, sizeof(*values));
-    for (const TxtEntry* entry = entries; entry != nullptr; entry = entry->next) {
+    uint32_t index = 0;
+    for (const wchar_t* text = NextTxtString(service, nullptr, &index); text != nullptr;
+         text = NextTxtString(service, text, &index)) {
         for (const TxtKey& key : kTxtKeys) {
-            if (wcsncmp(entry->text, key.key, key.length) == 0) {
-                CopyText(values->*key.value, kTxtValueChars, entry->text + key.length);
+            if (wcsncmp(text, key.key, key.length) == 0) {
+                CopyText(values->*key.value, kTxtValueChars, text + key.length);
                 break;
             }
         }
@@ -78,22 +80,28 @@ void ComposeDescription(const TxtValues& values, wchar_t* description)
 }  // namespace
 
 int32_t OnServiceFound(const ResolvedService* service, HWND, HANDLE abortEvent,
-                       ReportedHosts* reportedHosts)
+                       ReportedHosts* reportedHosts, uint32_t macWaitMs)
 {
     TxtValues values;
-    ReadTxtValues(service->txtEntries, &values);
+    ReadTxtValues(service, &values);
     unsigned char mac[6] = {};
-    if (IsReverseLookupName(service->hostName) || lstrcmpiW(values.vendor, kMakerWord) != 0 ||
-        !LookUpMacAddress(service->address, mac, abortEvent)) {
+    MacLookup lookup = kMacUnknown;
+    if (!IsReverseLookupName(service->hostName) && lstrcmpiW(values.vendor, kMakerWord) == 0) {
+        lookup = LookUpMacAddress(service->address, mac, abortEvent, macWaitMs);
+    }
+    if (lookup == kMacPending) {
+        return kServiceAwaitingMac;
+    }
+    if (lookup != kMacFound) {
         if (reportedHosts != nullptr) {
             ForgetReportedHost(reportedHosts, service->hostName, service->address);
         }
-        return 0;
+        return kServiceIgnored;
     }
 
     DeviceRecord* record = AllocateDeviceRecord();
     if (record == nullptr) {
-        return 0;
+        return kServiceIgnored;
     }
     record->fromMdns = 1;
     ComposeDescription(values, record->description);
@@ -113,5 +121,5 @@ int32_t OnServiceFound(const ResolvedService* service, HWND, HANDLE abortEvent,
         RememberReportedHost(reportedHosts, record, service->address, record->lastSeen);
     }
     // The window owns the record once posted; a failed post frees it.
-    return PostDeviceRecord(record) ? 1 : 0;
+    return PostDeviceRecord(record) ? kServicePosted : kServiceIgnored;
 }

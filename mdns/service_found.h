@@ -7,22 +7,30 @@
 #include <windows.h>
 #include <stdint.h>
 
+#include "mdns/browse.h"
 #include "mdns/mdns_query.h"
 
 struct ReportedHosts;
 
 enum : int { kTxtValueChars = 64 };
 
+// How long a direct caller lets OnServiceFound wait for a MAC address.
+constexpr uint32_t kMacWaitMs = 1000;
+
 // The found-callback of the browse (see FoundCallback in browse.h). Posts one
-// record with WM_APP_DEVICE to g_mainWindow, or ignores the service. Returns
-// 1 when a record was posted. abortEvent cuts the MAC address wait short;
+// record with WM_APP_DEVICE to g_mainWindow, or ignores the service, or, when
+// the MAC address is not known yet and macWaitMs has run out, returns
+// kServiceAwaitingMac. abortEvent cuts the MAC address wait short;
 // reportedHosts, when set, remembers the posted record (or forgets an
 // ignored host).
 int32_t OnServiceFound(const ResolvedService* service, HWND window, HANDLE abortEvent,
-                       ReportedHosts* reportedHosts);
+                       ReportedHosts* reportedHosts, uint32_t macWaitMs);
+
+enum MacLookup { kMacFound, kMacUnknown, kMacPending };
 
 // The hardware address of a neighbour: SendARP, or where the platform does
 // not support it, the neighbour table, after provoking resolution with one
-// harmless datagram and looking again for up to a second. False when none is
-// known, or when abortEvent (INVALID_HANDLE_VALUE: none) is set meanwhile.
-bool LookUpMacAddress(uint32_t address, unsigned char mac[6], HANDLE abortEvent);
+// harmless datagram and looking again for up to waitMs. With waitMs 0,
+// kMacPending: not known yet, resolution under way. kMacUnknown: none came
+// or will come, or abortEvent (INVALID_HANDLE_VALUE: none) was set meanwhile.
+MacLookup LookUpMacAddress(uint32_t address, unsigned char mac[6], HANDLE abortEvent, uint32_t waitMs);

@@ -400,6 +400,18 @@ void ExpireStaleRowsAt(HWND list, DWORD now)
     }
 }
 
+void MarkAllRowsSeen(HWND window, DWORD now)
+{
+    HWND list = DeviceListOf(window);
+    int count = list != nullptr ? RowCount(list) : 0;
+    for (int row = 0; row < count; ++row) {
+        DeviceRecord* stored = StoredRecord(list, row);
+        if (stored != nullptr) {
+            stored->lastSeen = now;
+        }
+    }
+}
+
 LRESULT ExpireStaleRows(HWND, WPARAM, LPARAM)
 {
     if (g_autoRefresh == 0) {

@@ -14,6 +14,10 @@ LRESULT OpenDevicePage(HWND window, WPARAM wParam, LPARAM lParam);
 // every 250 ms, and it resumes with the last answer of the burst.
 LRESULT MergeQueuedDeviceRecord(HWND window, WPARAM wParam, LPARAM lParam);
 
+// Counts every listed row as seen at `now`: when auto-refresh is switched
+// on, rows that were current until then get their full 3 s to be found again.
+void MarkAllRowsSeen(HWND window, DWORD now);
+
 // Deletes every row of the window's device list and frees each deleted row's
 // record.
 void ClearDeviceList(HWND window);

@@ -101,8 +101,14 @@ LRESULT OnCommand(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
         RestartDiscovery(window);
         return 0;
     case IDC_AUTO_REFRESH:
-        g_autoRefresh = SendDlgItemMessageW(window, IDC_AUTO_REFRESH, BM_GETCHECK, 0, 0) != 0 ? 1 : 0;
+    {
+        int32_t on = SendDlgItemMessageW(window, IDC_AUTO_REFRESH, BM_GETCHECK, 0, 0) != 0 ? 1 : 0;
+        if (on != 0 && g_autoRefresh == 0) {
+            MarkAllRowsSeen(window, GetTickCount());
+        }
+        g_autoRefresh = on;
         return 0;
+    }
     case IDC_SUBNET:
         if (HIWORD(wParam) == CBN_SELCHANGE) {
             g_subnetFilter = SelectedSubnet(GetDlgItem(window, IDC_SUBNET));

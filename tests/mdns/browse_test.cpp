@@ -4,6 +4,7 @@
 
 #include <string.h>
 
+#include <algorithm>
 #include <atomic>
 #include <mutex>
 #include <thread>
@@ -17,11 +18,24 @@ namespace {
 std::mutex g_foundLock;
 std::vector<std::wstring> g_found;  // instance name, and "+txt" when it has TXT entries
 
-int32_t CollectFound(const ResolvedService* service, HWND, HANDLE, ReportedHosts*)
+int32_t CollectFound(const ResolvedService* service, HWND, HANDLE, ReportedHosts*, uint32_t)
 {
     std::lock_guard<std::mutex> hold(g_foundLock);
-    g_found.push_back(std::wstring(service->instanceName) + (service->txtEntries ? L"+txt" : L""));
+    g_found.push_back(std::wstring(service->instanceName) + (service->txtCount > 0 ? L"+txt" : L""));
     return 0;
+}
+
+std::vector<std::wstring> Found()
+{
+    std::lock_guard<std::mutex> hold(g_foundLock);
+    return g_found;
+}
+
+std::atomic<bool> g_wanted{true};
+
+bool Wanted(void*)
+{
+    return g_wanted;
 }
 
 DWORD WINAPI AnswerArp(IPAddr, IPAddr, PVOID mac, PULONG)
@@ -82,10 +96,11 @@ protected:
         return GetTickCount() - begin;
     }
 
-    void Answer(const std::wstring& name, const std::vector<std::wstring>& txt = {L"vendor=Orvel"})
+    // The SRV answer carries its target's A record, as responders send it.
+    void Answer(const std::wstring& name, uint32_t address, const std::vector<std::wstring>& txt = {L"vendor=Orvel"})
     {
-        fake_.Deliver(InstanceName(name), DNS_TYPE_SRV, {Srv(80)});
-        fake_.Deliver(InstanceName(name), DNS_TYPE_TEXT, {Txt(txt)});
+        fake_.Deliver(InstanceName(name), DNS_TYPE_SRV, {Srv(name, name, 80), A(name + L".local", address)});
+        fake_.Deliver(InstanceName(name), DNS_TYPE_TEXT, {Txt(name, txt)});
     }
 
     FakeDnsClient fake_;
@@ -96,29 +111,83 @@ protected:
     std::atomic<bool> done_{false};
 };
 
-// Newest first; answers first looked at after their 2000 ms limit do not
-// count; and silence does not end the pass while instances are queued or in
-// progress (a is resolved well after 2 s without a new host).
-TEST_F(Browse, NewestFirstWithLimitsAndNoSilentLoss)
+// Instances that the browse answer describes in full are reported at once,
+// without queries of their own and without waiting out a cycle.
+TEST_F(Browse, CompleteAnswersNeedNoQueries)
 {
     StartBrowse();
     ASSERT_TRUE(fake_.WaitForStarts(kBrowseName, DNS_TYPE_PTR, 1, 2000));
+    DWORD begin = GetTickCount();
+    std::vector<FakeRecord> answer;
     for (const wchar_t* name : {L"a", L"b", L"c"}) {
-        ASSERT_TRUE(fake_.Deliver(kBrowseName, DNS_TYPE_PTR, Announcement(name, name, 1)));
+        std::vector<FakeRecord> one = FullAnswer(name, name, 1, {L"vendor=Orvel"});
+        answer.insert(answer.end(), one.begin(), one.end());
     }
-    ASSERT_TRUE(fake_.WaitForStarts(InstanceName(L"c"), DNS_TYPE_TEXT, 1, 2000));
-    EXPECT_EQ(fake_.Queries().size(), 3u);  // browse, SRV and TXT of c only
-    Answer(L"c");
-    ASSERT_TRUE(fake_.WaitForStarts(InstanceName(L"b"), DNS_TYPE_SRV, 1, 2000));
-    Sleep(2300);
-    Answer(L"b");
-    // TXT starts after SRV: waiting for it makes sure both can be answered.
-    ASSERT_TRUE(fake_.WaitForStarts(InstanceName(L"a"), DNS_TYPE_TEXT, 1, 3000));
-    Answer(L"a");
+    ASSERT_TRUE(fake_.Deliver(kBrowseName, DNS_TYPE_PTR, answer));
+    while (Found().size() < 3 && GetTickCount() - begin < 2000) {
+        Sleep(5);
+    }
+    EXPECT_LT(GetTickCount() - begin, 200u);
     EXPECT_NE(WaitForEnd(5000), 0xFFFFFFFFu);
-    const std::vector<std::wstring> expected = {InstanceName(L"c") + L"+txt", InstanceName(L"a") + L"+txt"};
-    EXPECT_EQ(g_found, expected);
+    std::vector<std::wstring> found = Found();
+    std::sort(found.begin(), found.end());
+    const std::vector<std::wstring> expected = {InstanceName(L"a") + L"+txt", InstanceName(L"b") + L"+txt",
+                                                InstanceName(L"c") + L"+txt"};
+    EXPECT_EQ(found, expected);
+    EXPECT_EQ(fake_.Queries().size(), 1u);
+}
+
+// The others are resolved up to eight at a time, each with its own 2000 ms
+// limit (answers first looked at after it do not count); silence does not
+// end the pass while instances are queued or in progress.
+TEST_F(Browse, ParallelLookupsWithLimitsAndNoSilentLoss)
+{
+    StartBrowse();
+    ASSERT_TRUE(fake_.WaitForStarts(kBrowseName, DNS_TYPE_PTR, 1, 2000));
+    std::vector<std::wstring> names;
+    for (int i = 0; i < 10; ++i) {
+        names.push_back(L"d" + std::to_wstring(i));
+        ASSERT_TRUE(fake_.Deliver(kBrowseName, DNS_TYPE_PTR, Announcement(names.back(), names.back(), 1)));
+    }
+    Sleep(300);
+    int started = 0;
+    for (const std::wstring& name : names) {
+        started += fake_.Starts(InstanceName(name), DNS_TYPE_TEXT);
+    }
+    EXPECT_EQ(started, kMaxParallelLookups);
+    // All but d0 answer (whichever were started first); d0 waits past its limit.
+    for (DWORD begin = GetTickCount(); Found().size() < 9 && GetTickCount() - begin < 3000; Sleep(50)) {
+        for (size_t i = 1; i < names.size(); ++i) {
+            if (fake_.Starts(InstanceName(names[i]), DNS_TYPE_TEXT) == 1) {
+                Answer(names[i], 1);
+            }
+        }
+    }
+    ASSERT_TRUE(fake_.WaitForStarts(InstanceName(L"d0"), DNS_TYPE_SRV, 1, 3000));
+    Sleep(2300);
+    Answer(L"d0", 1);
+    EXPECT_NE(WaitForEnd(5000), 0xFFFFFFFFu);
+    std::vector<std::wstring> found = Found();
+    EXPECT_EQ(found.size(), 9u);
+    EXPECT_EQ(std::count(found.begin(), found.end(), InstanceName(L"d0") + L"+txt"), 0);
     EXPECT_EQ(fake_.Starts(kBrowseName, DNS_TYPE_PTR), 1);  // no restarts without auto-refresh
+}
+
+// A stream of new hosts neither grows the browse without bound nor keeps it
+// from ending once its worker no longer wants it.
+TEST_F(Browse, FloodOfNewHostsEndsWhenNoLongerWanted)
+{
+    g_wanted = true;
+    options_.keepBrowsing = Wanted;
+    StartBrowse();
+    ASSERT_TRUE(fake_.WaitForStarts(kBrowseName, DNS_TYPE_PTR, 1, 2000));
+    for (int i = 0; i < 50000; ++i) {
+        std::wstring name = L"f" + std::to_wstring(i);
+        fake_.Deliver(kBrowseName, DNS_TYPE_PTR, Announcement(name, name, 1));
+    }
+    EXPECT_LE(fake_.Running(), 1 + 2 * kMaxParallelLookups);
+    g_wanted = false;
+    EXPECT_LT(WaitForEnd(5000), 600u);
 }
 
 TEST_F(Browse, BothLookupsOffHandsInstancesOverAtOnce)
@@ -166,10 +235,10 @@ TEST_F(Browse, AutoRefreshKeepsReportedHostsFresh)
     options_.singlePass = 0;
     StartBrowse();
     ASSERT_TRUE(fake_.WaitForStarts(kBrowseName, DNS_TYPE_PTR, 1, 2000));
-    const std::vector<FakeRecord> announcement = Announcement(L"S", L"speaker1", Ipv4(192, 168, 77, 20));
+    const std::vector<FakeRecord> announcement = Announcement(L"S", L"S", Ipv4(192, 168, 77, 20));
     ASSERT_TRUE(fake_.Deliver(kBrowseName, DNS_TYPE_PTR, announcement));
     ASSERT_TRUE(fake_.WaitForStarts(InstanceName(L"S"), DNS_TYPE_TEXT, 1, 2000));
-    Answer(L"S", {L"vendor=Orvel", L"model=X200"});
+    Answer(L"S", Ipv4(192, 168, 77, 20), {L"vendor=Orvel", L"model=X200"});
     for (DWORD begin = GetTickCount(); GetTickCount() - begin < 4000; Sleep(100)) {
         fake_.Deliver(kBrowseName, DNS_TYPE_PTR, announcement);  // misses while restarting
     }

@@ -17,13 +17,50 @@ const wchar_t kBrowseName[] = L"_lumarisnet._tcp.local";
 
 FakeRecord Ptr(const std::wstring& target) { return {DNS_TYPE_PTR, kBrowseName, target, 0, {}}; }
 FakeRecord A(const std::wstring& owner, uint32_t address) { return {DNS_TYPE_A, owner, L"", address, {}}; }
-FakeRecord Srv(WORD port) { return {DNS_TYPE_SRV, L"x.local", L"", port, {}}; }
-FakeRecord Txt(const std::vector<std::wstring>& strings) { return {DNS_TYPE_TEXT, L"x.local", L"", 0, strings}; }
 std::wstring InstanceName(const std::wstring& name) { return name + L"." + kBrowseName; }
+
+FakeRecord Srv(const std::wstring& name, const std::wstring& host, WORD port)
+{
+    return {DNS_TYPE_SRV, InstanceName(name), host + L".local", port, {}};
+}
+
+FakeRecord Txt(const std::wstring& name, const std::vector<std::wstring>& strings)
+{
+    return {DNS_TYPE_TEXT, InstanceName(name), L"", 0, strings};
+}
 
 std::vector<FakeRecord> Announcement(const std::wstring& name, const std::wstring& host, uint32_t address)
 {
     return {Ptr(InstanceName(name)), A(host + L".local", address)};
+}
+
+std::vector<FakeRecord> FullAnswer(const std::wstring& name, const std::wstring& host, uint32_t address,
+                                   const std::vector<std::wstring>& txt)
+{
+    return {Ptr(InstanceName(name)), Srv(name, host, 80), Txt(name, txt), A(host + L".local", address)};
+}
+
+void SetTxt(ResolvedService* service, const std::vector<std::wstring>& strings)
+{
+    std::vector<uint8_t> block(sizeof(DNS_RECORD) + strings.size() * sizeof(PWSTR));
+    PDNS_RECORD record = reinterpret_cast<PDNS_RECORD>(block.data());
+    record->wType = DNS_TYPE_TEXT;
+    record->Data.TXT.dwStringCount = DWORD(strings.size());
+    for (size_t i = 0; i < strings.size(); ++i) {
+        record->Data.TXT.pStringArray[i] = const_cast<PWSTR>(strings[i].c_str());
+    }
+    SetTxtStrings(service, record);
+}
+
+std::vector<std::wstring> TxtStrings(const ResolvedService* service)
+{
+    std::vector<std::wstring> texts;
+    uint32_t index = 0;
+    for (const wchar_t* text = NextTxtString(service, nullptr, &index); text != nullptr;
+         text = NextTxtString(service, text, &index)) {
+        texts.push_back(text);
+    }
+    return texts;
 }
 
 uint32_t Ipv4(int a, int b, int c, int d)
@@ -73,6 +110,7 @@ PDNS_RECORD FakeDnsClient::MakeList(const std::vector<FakeRecord>& records)
             record->Data.A.IpAddress = fake.value;
         } else if (fake.type == DNS_TYPE_SRV) {
             record->Data.SRV.wPort = WORD(fake.value);
+            record->Data.SRV.pNameTarget = keep(fake.text);
         } else if (fake.type == DNS_TYPE_TEXT) {
             record->Data.TXT.dwStringCount = DWORD(fake.strings.size());
             for (size_t i = 0; i < fake.strings.size(); ++i) {

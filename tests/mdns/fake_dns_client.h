@@ -16,6 +16,7 @@
 
 #include "core/device_record.h"
 #include "core/platform.h"
+#include "mdns/mdns_query.h"
 
 struct FakeRecord {
     WORD type;
@@ -81,9 +82,17 @@ private:
 extern const wchar_t kBrowseName[];
 FakeRecord Ptr(const std::wstring& target);  // owned by kBrowseName
 FakeRecord A(const std::wstring& owner, uint32_t address);
-FakeRecord Srv(WORD port);
-FakeRecord Txt(const std::vector<std::wstring>& strings);
+// SRV and TXT of name's instance; the SRV names host.local as its target.
+FakeRecord Srv(const std::wstring& name, const std::wstring& host, WORD port);
+FakeRecord Txt(const std::wstring& name, const std::vector<std::wstring>& strings);
 std::wstring InstanceName(const std::wstring& name);
 // PTR to name's instance, then A host.local.
 std::vector<FakeRecord> Announcement(const std::wstring& name, const std::wstring& host, uint32_t address);
+// PTR, SRV, TXT and A: an instance described in full, as ordinary
+// responders answer a browse.
+std::vector<FakeRecord> FullAnswer(const std::wstring& name, const std::wstring& host, uint32_t address,
+                                   const std::vector<std::wstring>& txt);
+// Gives a service these TXT strings, as a TXT answer would.
+void SetTxt(ResolvedService* service, const std::vector<std::wstring>& strings);
+std::vector<std::wstring> TxtStrings(const ResolvedService* service);
 uint32_t Ipv4(int a, int b, int c, int d);

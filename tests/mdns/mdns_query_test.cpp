@@ -53,7 +53,7 @@ TEST(MdnsQuery, StatusCodesAndTicks)
     // A failed answer reaches the callback but is no answer for the clock.
     ASSERT_TRUE(fake.Deliver(L"a.local", DNS_TYPE_TEXT, {}, DNS_ERROR_RCODE_NAME_ERROR));
     EXPECT_GE(query.TimeSinceLastAnswer(), 950u);
-    ASSERT_TRUE(fake.Deliver(L"a.local", DNS_TYPE_TEXT, {Txt({L"k=v"})}));
+    ASSERT_TRUE(fake.Deliver(L"a.local", DNS_TYPE_TEXT, {Txt(L"a", {L"k=v"})}));
     EXPECT_EQ(answers, 2);
     EXPECT_LT(query.TimeSinceLastAnswer(), 500u);
     EXPECT_GE(query.TimeSinceStart(), 950u);
@@ -79,9 +79,9 @@ TEST(MdnsQuery, BrowseFilterLetsEachHostThroughOnce)
         {Announcement(L"x", L"device", 1), 0, L"device.local"},
         {Announcement(L"x", L"device", 1), 1, L"device.local"},
         {{A(L"Device.local", 2)}, 0, L"Device.local"},
-        // Only the first new name is remembered; the second passes later.
-        {{A(L"one.local", 1), A(L"two.local", 2)}, 0, L"one.local"},
+        // Every new name of an answer is remembered: its repeat is dropped.
         {{A(L"one.local", 1), A(L"two.local", 2)}, 0, L"two.local"},
+        {{A(L"one.local", 1), A(L"two.local", 2)}, 1, L"two.local"},
         {{A(longName, 3)}, 0, longCut},
         {{A(longName, 3)}, 1, longCut},  // recognised although cut
     };
@@ -89,9 +89,22 @@ TEST(MdnsQuery, BrowseFilterLetsEachHostThroughOnce)
     for (const Step& step : steps) {
         DNS_QUERY_RESULT result = Result(fake.MakeList(step.records));
         EXPECT_EQ(query.FilterResults(nullptr, nullptr, &result), step.dropped);
-        EXPECT_EQ(query.seenNames ? std::wstring(query.seenNames->name) : L"", step.newestSeen);
+        const wchar_t* newest = NewestName(&query.seenNames);
+        EXPECT_EQ(newest ? std::wstring(newest) : L"", step.newestSeen);
         FreeAnswerRecords(result.pQueryRecords);
     }
+
+    // A stream of invented hosts: the set stays bounded, and the oldest
+    // names give way, so a real host seen long ago counts as new again.
+    for (int i = 0; i < 50000; ++i) {
+        DNS_QUERY_RESULT result = Result(fake.MakeList({A(L"fake" + std::to_wstring(i) + L".local", 9)}));
+        ASSERT_EQ(query.FilterResults(nullptr, nullptr, &result), 0);
+        FreeAnswerRecords(result.pQueryRecords);
+    }
+    EXPECT_EQ(query.seenNames.count, uint32_t(kMaxSeenNames));
+    DNS_QUERY_RESULT again = Result(fake.MakeList({A(L"device.local", 1)}));
+    EXPECT_EQ(query.FilterResults(nullptr, nullptr, &again), 0);
+    FreeAnswerRecords(again.pQueryRecords);
 
     // Through the completion: a dropped repeat is freed there and neither
     // reaches the callback nor counts as an answer.
@@ -105,70 +118,131 @@ TEST(MdnsQuery, BrowseFilterLetsEachHostThroughOnce)
     EXPECT_EQ(fake.ListsNotFreed(), 0);
 }
 
-TEST(MdnsQuery, BrowseAnswerCountsWhenItsFirstRecordIsOurs)
+// One instance per PTR target; each takes only the SRV and TXT records of
+// its own name and the address of its own SRV target, so no instance can
+// carry another device's data.
+TEST(MdnsQuery, BrowseAnswerPairsEachInstanceWithItsOwnRecords)
 {
     FakeDnsClient fake;
     const FakeRecord ptr = Ptr(InstanceName(L"Speaker"));
+    std::vector<FakeRecord> three;
+    for (const wchar_t* name : {L"d1", L"d2", L"d3"}) {
+        three.push_back(Ptr(InstanceName(name)));
+    }
+    for (int i = 1; i <= 3; ++i) {
+        std::wstring name = L"d" + std::to_wstring(i);
+        three.push_back(Srv(name, L"h" + std::to_wstring(i), 80));
+        three.push_back(Txt(name, {L"model=" + name}));
+    }
+    for (int i = 1; i <= 3; ++i) {
+        three.push_back(A(L"h" + std::to_wstring(i) + L".local", uint32_t(i)));
+    }
     struct Case {
         std::vector<FakeRecord> records;
-        const wchar_t* host;  // null: nothing queued
-        uint32_t address;
+        // instance:host:address:model, newest first; "-" for a host not paired
+        std::vector<std::wstring> queued;
     };
+    const std::wstring speaker = InstanceName(L"Speaker");
     const Case cases[] = {
-        {{ptr, A(L"speaker1.local", 1)}, L"speaker1", 1},
-        {{A(L"speaker1.sub.local", 1), ptr}, L"speaker1.sub", 1},
-        {{Srv(80), ptr, A(L"a.local", 1)}, nullptr, 0},
-        {{A(L"device.localnet.local", 1), ptr, A(L"a.local", 1)}, nullptr, 0},
-        {{ptr, Txt({}), A(L"x.localnet.local", 2), A(L"a.local", 1)}, L"a", 1},  // later ones skipped
-        {{ptr, A(L"a.local", 1), A(L"b.local", 2)}, L"b", 2},                    // a later A overwrites
-        {{}, nullptr, 0},
+        {{ptr, A(L"speaker1.local", 1)}, {speaker + L":-"}},
+        {{A(L"speaker1.sub.local", 1), ptr}, {speaker + L":-"}},
+        {{Srv(L"Speaker", L"a", 80), ptr, A(L"a.local", 1)}, {}},
+        {{A(L"device.localnet.local", 1), ptr, A(L"a.local", 1)}, {}},
+        {FullAnswer(L"Speaker", L"speaker1", 7, {L"model=X"}), {speaker + L":speaker1:7:model=X"}},
+        // The SRV names a host whose address the answer does not carry.
+        {{ptr, Srv(L"Speaker", L"b", 80), Txt(L"Speaker", {L"model=X"}), A(L"a.local", 1)}, {speaker + L":-:model=X"}},
+        {three,
+         {InstanceName(L"d3") + L":h3:3:model=d3", InstanceName(L"d2") + L":h2:2:model=d2",
+          InstanceName(L"d1") + L":h1:1:model=d1"}},
+        {{}, {}},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.host ? c.host : L"not queued");
+        SCOPED_TRACE(c.queued.empty() ? L"not queued" : c.queued[0]);
         BrowseContext context = {};
         context.lock = CreateMutexW(nullptr, FALSE, nullptr);
+        context.wake = CreateEventW(nullptr, FALSE, FALSE, nullptr);
         wcscpy(context.domain, L".local");
         DNS_QUERY_RESULT result = Result(fake.MakeList(c.records));
         OnBrowseAnswer(&context, nullptr, &result);
         EXPECT_EQ(fake.ListsNotFreed(), 0);
-        ASSERT_EQ(context.pending != nullptr, c.host != nullptr);
-        if (c.host != nullptr) {
-            EXPECT_STREQ(context.pending->service.hostName, c.host);
-            EXPECT_EQ(context.pending->service.address, c.address);
-            EXPECT_EQ(context.pending->service.instanceName, InstanceName(L"Speaker"));
-            FreeServiceInstance(context.pending);
+        std::vector<std::wstring> queued;
+        while (ServiceInstance* instance = PopNewestPendingInstance(&context)) {
+            const ResolvedService& s = instance->service;
+            std::wstring line = std::wstring(s.instanceName) + L":";
+            line += instance->srvAnswered ? std::wstring(s.hostName) + L":" + std::to_wstring(s.address) : L"-";
+            for (const std::wstring& text : TxtStrings(&s)) {
+                line += L":" + text;
+            }
+            queued.push_back(line);
+            FreeServiceInstance(instance);
         }
+        EXPECT_EQ(queued, c.queued);
+        EXPECT_EQ(WaitForSingleObject(context.wake, 0), c.queued.empty() ? DWORD(WAIT_TIMEOUT) : WAIT_OBJECT_0);
         CloseHandle(context.lock);
+        CloseHandle(context.wake);
     }
 }
 
-TEST(MdnsQuery, SrvPortAndTxtStringsInAnswerOrder)
+// The queue of instances keeps the newest; the oldest give way.
+TEST(MdnsQuery, PendingInstancesAreBounded)
+{
+    BrowseContext context = {};
+    for (int i = 0; i < kMaxPendingInstances + 5; ++i) {
+        ServiceInstance* instance = static_cast<ServiceInstance*>(calloc(1, sizeof(ServiceInstance)));
+        instance->service.address = uint32_t(i);
+        PushPendingInstance(&context, instance);
+    }
+    EXPECT_EQ(context.pendingCount, unsigned(kMaxPendingInstances));
+    uint32_t expected = kMaxPendingInstances + 4;
+    while (ServiceInstance* instance = PopNewestPendingInstance(&context)) {
+        EXPECT_EQ(instance->service.address, expected--);
+        FreeServiceInstance(instance);
+    }
+    EXPECT_EQ(expected, 4u);
+}
+
+TEST(MdnsQuery, SrvPairsItsTargetAndTxtReplacesBounded)
 {
     FakeDnsClient fake;
     ServiceInstance* instance = static_cast<ServiceInstance*>(calloc(1, sizeof(ServiceInstance)));
+    wcscpy(instance->service.instanceName, InstanceName(L"S").c_str());
     const std::wstring longText(300, L'm');
-    DNS_QUERY_RESULT failed = Result(fake.MakeList({Txt({L"a=1"})}), DNS_ERROR_RCODE_SERVER_FAILURE);
+    DNS_QUERY_RESULT failed = Result(fake.MakeList({Txt(L"S", {L"a=1"})}), DNS_ERROR_RCODE_SERVER_FAILURE);
     OnTxtAnswer(instance, nullptr, &failed);
     EXPECT_EQ(instance->txtAnswered, 0);
     EXPECT_EQ(fake.ListsNotFreed(), 1);  // a failed result is not the callback's to free
     FreeAnswerRecords(failed.pQueryRecords);
 
-    DNS_QUERY_RESULT first = Result(fake.MakeList({Txt({L"vendor=Orvel", longText})}));
+    // Another instance's TXT does not count; a repeat replaces the strings.
+    DNS_QUERY_RESULT other = Result(fake.MakeList({Txt(L"T", {L"vendor=Orvel"})}));
+    OnTxtAnswer(instance, nullptr, &other);
+    EXPECT_EQ(instance->txtAnswered, 0);
+    DNS_QUERY_RESULT first = Result(fake.MakeList({Txt(L"S", {L"vendor=Other", longText})}));
     OnTxtAnswer(instance, nullptr, &first);
-    DNS_QUERY_RESULT second = Result(fake.MakeList({Srv(1), Txt({L"fw=1"}), Txt({L"no"})}));
+    DNS_QUERY_RESULT second = Result(fake.MakeList({Txt(L"S", {L"vendor=Orvel", L"fw=1"}), Txt(L"S", {L"no"})}));
     OnTxtAnswer(instance, nullptr, &second);
-    DNS_QUERY_RESULT srv = Result(fake.MakeList({Txt({}), Srv(8080), Srv(9)}));
-    OnSrvAnswer(instance, nullptr, &srv);
-
-    std::vector<std::wstring> texts;
-    for (const TxtEntry* entry = instance->service.txtEntries; entry; entry = entry->next) {
-        texts.push_back(entry->text);
-    }
-    const std::vector<std::wstring> expected = {L"vendor=Orvel", longText.substr(0, kTxtTextChars - 1), L"fw=1"};
-    EXPECT_EQ(texts, expected);
+    EXPECT_EQ(TxtStrings(&instance->service), (std::vector<std::wstring>{L"vendor=Orvel", L"fw=1"}));
     EXPECT_EQ(instance->txtAnswered, 1);
+    DNS_QUERY_RESULT cut = Result(fake.MakeList({Txt(L"S", {longText})}));
+    OnTxtAnswer(instance, nullptr, &cut);
+    EXPECT_EQ(TxtStrings(&instance->service), std::vector<std::wstring>{longText.substr(0, kTxtTextChars - 1)});
+
+    // A TXT bomb: no more strings than one packet could carry.
+    DNS_QUERY_RESULT bomb = Result(fake.MakeList({Txt(L"S", std::vector<std::wstring>(20000, L""))}));
+    OnTxtAnswer(instance, nullptr, &bomb);
+    EXPECT_EQ(instance->service.txtCount, uint32_t(kMaxTxtUnits));
+
+    // The SRV counts only with the address of its own target.
+    DNS_QUERY_RESULT unpaired = Result(fake.MakeList({Srv(L"S", L"b", 8080), A(L"a.local", 1)}));
+    OnSrvAnswer(instance, nullptr, &unpaired);
+    EXPECT_EQ(instance->srvAnswered, 0);
+    DNS_QUERY_RESULT srv = Result(fake.MakeList({Srv(L"T", L"a", 9), Srv(L"S", L"b", 8080), A(L"a.local", 1),
+                                                 A(L"b.local", 2)}));
+    OnSrvAnswer(instance, nullptr, &srv);
     EXPECT_EQ(instance->srvAnswered, 1);
     EXPECT_EQ(instance->service.port, 8080);
+    EXPECT_STREQ(instance->service.hostName, L"b");
+    EXPECT_EQ(instance->service.address, 2u);
     FreeServiceInstance(instance);
     EXPECT_EQ(fake.ListsNotFreed(), 0);
 }

@@ -66,12 +66,7 @@ ServiceInstance* MakeService(const wchar_t* host, const std::vector<std::wstring
     wcscpy(instance->service.hostName, host);
     instance->service.address = kDevice;
     instance->service.port = 8080;
-    TxtEntry** tail = &instance->service.txtEntries;
-    for (const std::wstring& text : txt) {
-        *tail = static_cast<TxtEntry*>(calloc(1, sizeof(TxtEntry)));
-        wcscpy((*tail)->text, text.c_str());
-        tail = &(*tail)->next;
-    }
+    SetTxt(&instance->service, txt);
     return instance;
 }
 
@@ -132,7 +127,7 @@ TEST_F(ServiceFound, ConversionCases)
         UseArp(c.arp);
         ServiceInstance* instance = MakeService(c.host, c.txt);
         DWORD before = GetTickCount();
-        int32_t posted = OnServiceFound(&instance->service, nullptr, INVALID_HANDLE_VALUE, nullptr);
+        int32_t posted = OnServiceFound(&instance->service, nullptr, INVALID_HANDLE_VALUE, nullptr, kMacWaitMs);
         DWORD took = GetTickCount() - before;
         FreeServiceInstance(instance);
         std::vector<DeviceRecord> records = posted_.Collect();
@@ -141,6 +136,11 @@ TEST_F(ServiceFound, ConversionCases)
         EXPECT_EQ(g_net.solicits, c.arp == Arp::AfterSolicit || c.arp == Arp::Never ? 1 : 0);
         if (c.arp == Arp::Never) {
             EXPECT_GE(took, 900u);  // looked again for a second
+            // Without a wait, the browse is told to ask again later.
+            instance = MakeService(c.host, c.txt);
+            EXPECT_EQ(OnServiceFound(&instance->service, nullptr, INVALID_HANDLE_VALUE, nullptr, 0),
+                      kServiceAwaitingMac);
+            FreeServiceInstance(instance);
         }
         if (posted == 1) {
             const DeviceRecord& r = records[0];
@@ -164,7 +164,7 @@ TEST_F(ServiceFound, ReportedHostRefreshes)
     ReportedHosts table;
     InitReportedHosts(&table);
     ServiceInstance* instance = MakeService(L"speaker1", {L"vendor=Orvel", L"model=X200"});
-    ASSERT_EQ(OnServiceFound(&instance->service, nullptr, INVALID_HANDLE_VALUE, &table), 1);
+    ASSERT_EQ(OnServiceFound(&instance->service, nullptr, INVALID_HANDLE_VALUE, &table, kMacWaitMs), 1);
     const uint32_t t0 = posted_.Collect().at(0).lastSeen;
     Sleep(200);  // a fresh lastSeen differs from the report's
     struct Step {
@@ -189,8 +189,8 @@ TEST_F(ServiceFound, ReportedHostRefreshes)
     EXPECT_STREQ(records[0].description, L"Orvel X200");
     EXPECT_GE(records[0].lastSeen - t0, 100u);
 
-    wcscpy(instance->service.txtEntries->text, L"vendor=Other");
-    EXPECT_EQ(OnServiceFound(&instance->service, nullptr, INVALID_HANDLE_VALUE, &table), 0);
+    SetTxt(&instance->service, {L"vendor=Other"});
+    EXPECT_EQ(OnServiceFound(&instance->service, nullptr, INVALID_HANDLE_VALUE, &table, kMacWaitMs), 0);
     EXPECT_FALSE(RefreshReportedHost(&table, L"speaker1.local", kDevice, t0 + 5000));
     FreeServiceInstance(instance);
     ReleaseReportedHosts(&table);

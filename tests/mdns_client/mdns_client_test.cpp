@@ -206,6 +206,17 @@ public:
     }
     void Multicast(const Packet& packet) { Send(packet, Address("224.0.0.251", 5353)); }
 
+    // From pc1's address, which is not on pc0's subnet.
+    static void SendFromOffLink(const Packet& packet, const sockaddr_in& to)
+    {
+        SOCKET other = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+        sockaddr_in local = Address(kPc1, 0);
+        bind(other, reinterpret_cast<const sockaddr*>(&local), sizeof(local));
+        sendto(other, reinterpret_cast<const char*>(packet.data()), int(packet.size()), 0,
+               reinterpret_cast<const sockaddr*>(&to), sizeof(to));
+        closesocket(other);
+    }
+
 private:
     SOCKET socket_;
     bool ok_ = false;
@@ -251,14 +262,16 @@ TEST_F(MdnsClientTest, DeliversEachAnsweringPacketOfItsInterfaceOnce)
     sockaddr_in asker;
     ASSERT_TRUE(responder.AwaitQuery(kService, 3000, &asker));
 
-    // Three that must not count: another service's answer, our answer in a
-    // query (as our own queries loop back), a packet cut short.
+    // Four that must not count: another service's answer, our answer in a
+    // query (as our own queries loop back), a packet cut short, and an
+    // answer to the asking socket from a source off pc0's subnet.
     responder.Multicast(ServiceResponse("_other._tcp.local", "Dev 1", "dev1.local", kDevice));
     Packet answer = Answer();
     Packet asQuery = answer;
     asQuery[2] &= 0x7F;
     responder.Multicast(asQuery);
     responder.Multicast(Packet(answer.begin(), answer.begin() + 40));
+    Responder::SendFromOffLink(answer, asker);
     responder.Multicast(answer);
     ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(onPc0.arrived, 3000));
     responder.Send(Answer(), asker);  // the one-shot way: unicast to the asking socket
@@ -345,12 +358,19 @@ TEST_F(MdnsClientTest, ReleasesEverythingWhenTheLastQueryStops)
         EXPECT_EQ(0, a.Stop());
     };
     cycle();  // first use: Winsock's and Wine's one-time handles
+    MdnsClientCloseIdleSession();
     DWORD handles = 0, threads = 0, handlesAfter = 0, threadsAfter = 0;
     ASSERT_TRUE(CountProcessHandles(GetCurrentProcessId(), &handles));
     ASSERT_TRUE(CountProcessThreads(GetCurrentProcessId(), &threads));
+    // The session outlives its last query for a while: one thread serves
+    // every cycle.
+    DWORD threadsLingering = 0;
     for (int i = 0; i < 10; ++i) {
         cycle();
     }
+    ASSERT_TRUE(CountProcessThreads(GetCurrentProcessId(), &threadsLingering));
+    EXPECT_EQ(threads + 1, threadsLingering);
+    MdnsClientCloseIdleSession();
     ASSERT_TRUE(CountProcessHandles(GetCurrentProcessId(), &handlesAfter));
     ASSERT_TRUE(CountProcessThreads(GetCurrentProcessId(), &threadsAfter));
     EXPECT_EQ(threads, threadsAfter);
