@@ -18,8 +18,9 @@ void LookUpDnsApi(HMODULE dnsapi, const char* name, Function* slot)
 
 void LookUpMulticastDnsClient(PlatformServices* services)
 {
-    // Loaded once and kept for the life of the process.
-    HMODULE dnsapi = LoadLibraryW(L"dnsapi.dll");
+    // Loaded once and kept for the life of the process; from the system
+    // directory only, never from wherever the program was started.
+    HMODULE dnsapi = LoadLibraryExW(L"dnsapi.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
     if (dnsapi == nullptr) {
         return;
     }

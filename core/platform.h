@@ -25,13 +25,18 @@ struct PlatformServices {
     DWORD(WINAPI* notifyAddrChange)(PHANDLE handle, LPOVERLAPPED overlapped);
     BOOL(WINAPI* cancelIPChangeNotify)(LPOVERLAPPED overlapped);
 
-    // The multicast DNS client. The defaults are dnsapi.dll's exports, looked
-    // up at run time, or null where it has none; start-up then installs the
-    // program's own client in all three (mdns/). The three always come from
-    // one client: records are freed by the client that made them.
+    // The system's multicast DNS client: dnsapi.dll's exports, looked up at
+    // run time, or null where it has none. The three always come from one
+    // client: records are freed by the client that made them.
     DNS_STATUS(WINAPI* dnsStartMulticastQuery)(PMDNS_QUERY_REQUEST request, PMDNS_QUERY_HANDLE handle);
     DNS_STATUS(WINAPI* dnsStopMulticastQuery)(PMDNS_QUERY_HANDLE handle);
     VOID(WINAPI* dnsFree)(PVOID data, DNS_FREE_TYPE freeType);
+    // The program's own client with the same contract (mdns/), installed at
+    // start-up; used where the system has none or an interface's queries
+    // keep being refused by it. Null until installed.
+    DNS_STATUS(WINAPI* ownDnsStartMulticastQuery)(PMDNS_QUERY_REQUEST request, PMDNS_QUERY_HANDLE handle);
+    DNS_STATUS(WINAPI* ownDnsStopMulticastQuery)(PMDNS_QUERY_HANDLE handle);
+    VOID(WINAPI* ownDnsFree)(PVOID data, DNS_FREE_TYPE freeType);
 
     // Makes the system resolve a neighbour's hardware address: one harmless
     // unicast datagram to the address (the discard port). Returns 0 when sent.

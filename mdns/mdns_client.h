@@ -35,6 +35,6 @@ VOID WINAPI MdnsClientFree(PVOID data, DNS_FREE_TYPE freeType);
 // (shutdown, tests); does nothing while queries run.
 void MdnsClientCloseIdleSession();
 
-// Puts this client into the platform seam when the system offers no
-// multicast DNS client; all three entries always come from one client.
+// Puts this client into the platform seam beside the system's, for the
+// interfaces where that one is missing or refuses (dns_client_choice.h).
 void InstallMulticastDnsClient();

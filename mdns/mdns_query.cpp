@@ -6,26 +6,12 @@
 #include <string.h>
 #include <wchar.h>
 
-#include "core/platform.h"
 #include "core/text_copy.h"
 #include "mdns/reported_hosts.h"
 
-namespace {
-
-constexpr DWORD kNoClient = ERROR_NOT_SUPPORTED;
-
-}  // namespace
-
-void FreeAnswerRecords(PDNS_RECORD records)
-{
-    if (records != nullptr && g_platform.dnsFree != nullptr) {
-        g_platform.dnsFree(records, DnsFreeRecordList);
-    }
-}
-
 mDNSQuery::mDNSQuery()
     : active(0), queryName(nullptr), callback(nullptr), context(nullptr), lastAnswerTick(0),
-      startTick(0)
+      startTick(0), client(kNoDnsClient)
 {
     memset(&request, 0, sizeof(request));
     memset(&handle, 0, sizeof(handle));
@@ -87,9 +73,7 @@ DWORD mDNSQuery::Start(const wchar_t* name, WORD type, PMDNS_QUERY_CALLBACK user
 
     startTick = GetTickCount();
     lastAnswerTick = startTick;
-    DWORD status = g_platform.dnsStartMulticastQuery != nullptr
-                       ? static_cast<DWORD>(g_platform.dnsStartMulticastQuery(&request, &handle))
-                       : kNoClient;
+    DWORD status = static_cast<DWORD>(StartOnChosenClient(&request, &handle, &client));
     if (status == 0) {
         active = 1;
         return 0;
@@ -109,9 +93,7 @@ DWORD mDNSQuery::Stop()
     active = 0;
     // Returns only when no completion of this query runs, and none follows:
     // from here on nothing the completions write is touched by them.
-    DWORD status = g_platform.dnsStopMulticastQuery != nullptr
-                       ? static_cast<DWORD>(g_platform.dnsStopMulticastQuery(&handle))
-                       : kNoClient;
+    DWORD status = static_cast<DWORD>(StopOnClient(client, &handle));
     memset(&handle, 0, sizeof(handle));
     free(queryName);
     queryName = nullptr;
@@ -136,8 +118,10 @@ VOID WINAPI QueryCompletion(PVOID object, PMDNS_QUERY_HANDLE handle, PDNS_QUERY_
     if (query == nullptr || result == nullptr) {
         return;
     }
+    // The answer's records are ours to free, whatever its status; the
+    // callback only borrows them.
+    AnswerRecords records(result->pQueryRecords, AnswerRecordsDeleter{query->client});
     if (result->QueryStatus == 0 && query->FilterResults(query->context, handle, result) == 1) {
-        FreeAnswerRecords(result->pQueryRecords);
         return;
     }
     if (query->callback != nullptr) {

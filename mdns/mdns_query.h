@@ -1,5 +1,5 @@
-// One multicast DNS query in flight over the platform's DNS client
-// (g_platform.dnsStartMulticastQuery and friends), the browse query that
+// One multicast DNS query in flight over a multicast DNS client (the
+// system's or our own, see dns_client_choice.h), the browse query that
 // reports each host only once, the records that a browse fills from the
 // answers, and the three completion functions that fill them.
 //
@@ -15,6 +15,7 @@
 
 #include <atomic>
 
+#include "mdns/dns_client_choice.h"
 #include "mdns/host_name.h"
 
 #include "mdns/name_index.h"
@@ -93,6 +94,7 @@ public:
     // Written by completions on the DNS client's thread.
     std::atomic<uint32_t> lastAnswerTick;
     uint32_t startTick;
+    DnsClientKind client;  // the client that took the last Start
 };
 
 // The browse query: delivers an answer only when it names a host (the owner
@@ -113,11 +115,12 @@ public:
 };
 
 // The completion function of every request: filters, then calls the user
-// callback with the user context. The request's context is the query object.
+// callback with the user context, and frees the answer's records afterwards
+// whatever its status. The request's context is the query object.
 VOID WINAPI QueryCompletion(PVOID query, PMDNS_QUERY_HANDLE handle, PDNS_QUERY_RESULT result);
 
-// Record callbacks. Each frees the record list on every path that follows a
-// successful status and frees nothing when the status is not 0.
+// Record callbacks. They borrow the record list (QueryCompletion frees it)
+// and ignore an answer whose status is not 0.
 // Context: the BrowseContext; queues one ServiceInstance per counted answer.
 VOID WINAPI OnBrowseAnswer(PVOID context, PMDNS_QUERY_HANDLE handle, PDNS_QUERY_RESULT result);
 // Context: the ServiceInstance.
@@ -131,5 +134,3 @@ void SetTxtStrings(ResolvedService* service, const DNS_RECORD* txt);
 // Frees the instance and its TXT strings; null is allowed.
 void FreeServiceInstance(ServiceInstance* instance);
 
-// Hands a record list back to the DNS client that made it; null is allowed.
-void FreeAnswerRecords(PDNS_RECORD records);

@@ -241,12 +241,10 @@ VOID WINAPI OnBrowseAnswer(PVOID contextPointer, PMDNS_QUERY_HANDLE, PDNS_QUERY_
     const DNS_RECORD* records = result->pQueryRecords;
     // The answer counts only when its first record is ours.
     if (records == nullptr || !CountsForBrowse(records, context->domain)) {
-        FreeAnswerRecords(result->pQueryRecords);
         return;
     }
     ServiceInstance* made[kMaxInstancesPerAnswer];
     int count = MakeInstances(context, records, made);
-    FreeAnswerRecords(result->pQueryRecords);
 
     DWORD locked = count > 0 ? WaitForSingleObject(context->lock, kPendingLockWaitMs) : WAIT_FAILED;
     bool queued = locked == WAIT_OBJECT_0 || locked == WAIT_ABANDONED;
@@ -274,7 +272,6 @@ VOID WINAPI OnSrvAnswer(PVOID instancePointer, PMDNS_QUERY_HANDLE, PDNS_QUERY_RE
         InterlockedExchange(&instance->srvAnswered, 1);
         Wake(instance);
     }
-    FreeAnswerRecords(result->pQueryRecords);
 }
 
 VOID WINAPI OnTxtAnswer(PVOID instancePointer, PMDNS_QUERY_HANDLE, PDNS_QUERY_RESULT result)
@@ -287,5 +284,4 @@ VOID WINAPI OnTxtAnswer(PVOID instancePointer, PMDNS_QUERY_HANDLE, PDNS_QUERY_RE
         InterlockedExchange(&instance->txtAnswered, 1);
         Wake(instance);
     }
-    FreeAnswerRecords(result->pQueryRecords);
 }

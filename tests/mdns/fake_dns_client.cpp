@@ -40,6 +40,13 @@ std::vector<FakeRecord> FullAnswer(const std::wstring& name, const std::wstring&
     return {Ptr(InstanceName(name)), Srv(name, host, 80), Txt(name, txt), A(host + L".local", address)};
 }
 
+void FreeList(PDNS_RECORD records)
+{
+    if (records != nullptr) {
+        g_platform.dnsFree(records, DnsFreeRecordList);
+    }
+}
+
 void SetTxt(ResolvedService* service, const std::vector<std::wstring>& strings)
 {
     std::vector<uint8_t> block(sizeof(DNS_RECORD) + strings.size() * sizeof(PWSTR));
@@ -79,12 +86,18 @@ FakeDnsClient::FakeDnsClient() : saved_(g_platform)
     g_platform.dnsStartMulticastQuery = Start;
     g_platform.dnsStopMulticastQuery = Stop;
     g_platform.dnsFree = Free;
+    // The fake is the system client; a test that wants the own client sets it.
+    g_platform.ownDnsStartMulticastQuery = nullptr;
+    g_platform.ownDnsStopMulticastQuery = nullptr;
+    g_platform.ownDnsFree = nullptr;
+    ResetDnsClientChoice();
 }
 
 FakeDnsClient::~FakeDnsClient()
 {
     g_platform = saved_;
     g_fake = nullptr;
+    ResetDnsClientChoice();
     for (const std::vector<void*>& blocks : lists_) {
         std::for_each(blocks.begin(), blocks.end(), free);
     }

@@ -92,6 +92,8 @@ std::vector<FakeRecord> Announcement(const std::wstring& name, const std::wstrin
 // responders answer a browse.
 std::vector<FakeRecord> FullAnswer(const std::wstring& name, const std::wstring& host, uint32_t address,
                                    const std::vector<std::wstring>& txt);
+// Frees a list the fake made, as the query objects free answers.
+void FreeList(PDNS_RECORD records);
 // Gives a service these TXT strings, as a TXT answer would.
 void SetTxt(ResolvedService* service, const std::vector<std::wstring>& strings);
 std::vector<std::wstring> TxtStrings(const ResolvedService* service);

@@ -9,12 +9,9 @@
 
 namespace {
 
-VOID WINAPI CountAnswer(PVOID count, PMDNS_QUERY_HANDLE, PDNS_QUERY_RESULT result)
+VOID WINAPI CountAnswer(PVOID count, PMDNS_QUERY_HANDLE, PDNS_QUERY_RESULT)
 {
     ++*static_cast<int*>(count);
-    if (result->QueryStatus == 0) {
-        FreeAnswerRecords(result->pQueryRecords);
-    }
 }
 
 DNS_QUERY_RESULT Result(PDNS_RECORD records, DNS_STATUS status = 0)
@@ -50,8 +47,9 @@ TEST(MdnsQuery, StatusCodesAndTicks)
     EXPECT_LT(query.TimeSinceStart(), 1000u);
 
     Sleep(1000);
-    // A failed answer reaches the callback but is no answer for the clock.
-    ASSERT_TRUE(fake.Deliver(L"a.local", DNS_TYPE_TEXT, {}, DNS_ERROR_RCODE_NAME_ERROR));
+    // A failed answer reaches the callback but is no answer for the clock;
+    // its records are freed all the same.
+    ASSERT_TRUE(fake.Deliver(L"a.local", DNS_TYPE_TEXT, {Txt(L"a", {L"k=v"})}, DNS_ERROR_RCODE_NAME_ERROR));
     EXPECT_GE(query.TimeSinceLastAnswer(), 950u);
     ASSERT_TRUE(fake.Deliver(L"a.local", DNS_TYPE_TEXT, {Txt(L"a", {L"k=v"})}));
     EXPECT_EQ(answers, 2);
@@ -62,6 +60,49 @@ TEST(MdnsQuery, StatusCodesAndTicks)
     EXPECT_EQ(fake.Running(), 0);
     EXPECT_EQ(query.Stop(), 6u);
     EXPECT_EQ(fake.ListsNotFreed(), 0);
+}
+
+LONG g_ownStarts = 0;
+DNS_STATUS WINAPI OwnStart(PMDNS_QUERY_REQUEST, PMDNS_QUERY_HANDLE)
+{
+    ++g_ownStarts;
+    return 0;
+}
+DNS_STATUS WINAPI OwnStop(PMDNS_QUERY_HANDLE) { return 0; }
+VOID WINAPI OwnFree(PVOID, DNS_FREE_TYPE) {}
+
+// An interface whose queries the system client keeps refusing moves to our
+// own client; the others still ask the system first; without a system
+// client, our own takes every query.
+TEST(MdnsQuery, RefusingSystemClientGivesWayToOwnPerInterface)
+{
+    FakeDnsClient fake;
+    fake.startStatus = ERROR_ACCESS_DENIED;
+    g_platform.ownDnsStartMulticastQuery = OwnStart;
+    g_platform.ownDnsStopMulticastQuery = OwnStop;
+    g_platform.ownDnsFree = OwnFree;
+    g_ownStarts = 0;
+    int answers = 0;
+    mDNSQuery query;
+    for (int i = 1; i < kSystemRefusalsBeforeOwnClient; ++i) {
+        EXPECT_EQ(query.Start(L"a.local", DNS_TYPE_TEXT, CountAnswer, &answers, 5), DWORD(ERROR_ACCESS_DENIED));
+    }
+    EXPECT_EQ(g_ownStarts, 0);
+    for (int i = 0; i < 2; ++i) {
+        ASSERT_EQ(query.Start(L"a.local", DNS_TYPE_TEXT, CountAnswer, &answers, 5), 0u);
+        EXPECT_EQ(query.client, kOwnDnsClient);
+        EXPECT_EQ(query.Stop(), 0u);
+    }
+    EXPECT_EQ(g_ownStarts, 2);
+    EXPECT_EQ(fake.startAttempts, kSystemRefusalsBeforeOwnClient);
+    EXPECT_EQ(query.Start(L"a.local", DNS_TYPE_TEXT, CountAnswer, &answers, 6), DWORD(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(fake.startAttempts, kSystemRefusalsBeforeOwnClient + 1);
+
+    g_platform.dnsStartMulticastQuery = nullptr;
+    ASSERT_EQ(query.Start(L"a.local", DNS_TYPE_TEXT, CountAnswer, &answers, 6), 0u);
+    EXPECT_EQ(query.client, kOwnDnsClient);
+    EXPECT_EQ(query.Stop(), 0u);
+    EXPECT_EQ(g_ownStarts, 3);
 }
 
 TEST(MdnsQuery, BrowseFilterLetsEachHostThroughOnce)
@@ -91,7 +132,7 @@ TEST(MdnsQuery, BrowseFilterLetsEachHostThroughOnce)
         EXPECT_EQ(query.FilterResults(nullptr, nullptr, &result), step.dropped);
         const wchar_t* newest = NewestName(&query.seenNames);
         EXPECT_EQ(newest ? std::wstring(newest) : L"", step.newestSeen);
-        FreeAnswerRecords(result.pQueryRecords);
+        FreeList(result.pQueryRecords);
     }
 
     // A stream of invented hosts: the set stays bounded, and the oldest
@@ -99,12 +140,12 @@ TEST(MdnsQuery, BrowseFilterLetsEachHostThroughOnce)
     for (int i = 0; i < 50000; ++i) {
         DNS_QUERY_RESULT result = Result(fake.MakeList({A(L"fake" + std::to_wstring(i) + L".local", 9)}));
         ASSERT_EQ(query.FilterResults(nullptr, nullptr, &result), 0);
-        FreeAnswerRecords(result.pQueryRecords);
+        FreeList(result.pQueryRecords);
     }
     EXPECT_EQ(query.seenNames.count, uint32_t(kMaxSeenNames));
     DNS_QUERY_RESULT again = Result(fake.MakeList({A(L"device.local", 1)}));
     EXPECT_EQ(query.FilterResults(nullptr, nullptr, &again), 0);
-    FreeAnswerRecords(again.pQueryRecords);
+    FreeList(again.pQueryRecords);
 
     // Through the completion: a dropped repeat is freed there and neither
     // reaches the callback nor counts as an answer.
@@ -164,7 +205,7 @@ TEST(MdnsQuery, BrowseAnswerPairsEachInstanceWithItsOwnRecords)
         wcscpy(context.domain, L".local");
         DNS_QUERY_RESULT result = Result(fake.MakeList(c.records));
         OnBrowseAnswer(&context, nullptr, &result);
-        EXPECT_EQ(fake.ListsNotFreed(), 0);
+        FreeList(result.pQueryRecords);
         std::vector<std::wstring> queued;
         while (ServiceInstance* instance = PopNewestPendingInstance(&context)) {
             const ResolvedService& s = instance->service;
@@ -210,8 +251,8 @@ TEST(MdnsQuery, SrvPairsItsTargetAndTxtReplacesBounded)
     DNS_QUERY_RESULT failed = Result(fake.MakeList({Txt(L"S", {L"a=1"})}), DNS_ERROR_RCODE_SERVER_FAILURE);
     OnTxtAnswer(instance, nullptr, &failed);
     EXPECT_EQ(instance->txtAnswered, 0);
-    EXPECT_EQ(fake.ListsNotFreed(), 1);  // a failed result is not the callback's to free
-    FreeAnswerRecords(failed.pQueryRecords);
+    EXPECT_EQ(fake.ListsNotFreed(), 1);  // the callbacks borrow the records
+    FreeList(failed.pQueryRecords);
 
     // Another instance's TXT does not count; a repeat replaces the strings.
     DNS_QUERY_RESULT other = Result(fake.MakeList({Txt(L"T", {L"vendor=Orvel"})}));
@@ -244,6 +285,9 @@ TEST(MdnsQuery, SrvPairsItsTargetAndTxtReplacesBounded)
     EXPECT_STREQ(instance->service.hostName, L"b");
     EXPECT_EQ(instance->service.address, 2u);
     FreeServiceInstance(instance);
+    for (DNS_QUERY_RESULT* result : {&other, &first, &second, &cut, &bomb, &unpaired, &srv}) {
+        FreeList(result->pQueryRecords);
+    }
     EXPECT_EQ(fake.ListsNotFreed(), 0);
 }
 

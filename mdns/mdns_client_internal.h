@@ -1,0 +1,103 @@
+// The inside of our multicast DNS client, shared by its three parts: the
+// session (thread, sockets, interface links: mdns_client_session.cpp), the
+// delivery of answers to queries (mdns_client_delivery.cpp) and the entry
+// points (mdns_client.cpp). See mdns_client_session.cpp for how it asks and
+// listens, and how its threads and lock work together.
+#pragma once
+
+#include <winsock2.h>
+#include <windows.h>
+#include <windns.h>
+#include <stddef.h>
+#include <stdint.h>
+
+#include "mdns/dns_wire.h"
+#include "mdns/mdns_client_sockets.h"
+
+constexpr DWORD kFirstResendMs = 1000;
+constexpr DWORD kLongestResendMs = 60 * 60 * 1000;
+// Per socket and turn, so a flood on one socket cannot hold up the others
+// or the resends.
+constexpr int kMaxDatagramsPerTurn = 64;
+// The thread's last steps are closing a few sockets; this only bounds a
+// wait for it against the unforeseen.
+constexpr DWORD kSessionEndWaitMs = 2000;
+constexpr DWORD kSessionLingerMs = 5000;
+// Far above what the browses of every interface run at once.
+constexpr unsigned kMaxQueries = 512;
+// The thread waits on its wake event, the listener and one socket per link.
+constexpr unsigned kMaxLinks = MAXIMUM_WAIT_OBJECTS - 2;
+
+// One interface (index and IPv4 address) in use by running queries.
+struct Link {
+    ULONG interfaceIndex;
+    uint32_t address;
+    uint32_t mask;
+    LinkSocket socket;
+    bool member;             // holds the listener's group membership for this interface index
+    uint32_t memberAddress;  // the address that membership was made with
+    unsigned queries;        // running queries on it; the thread closes it at 0
+    Link* next;
+};
+
+struct Query {
+    // Fixed from Start on: read by the thread without the lock.
+    PMDNS_QUERY_HANDLE handle;
+    PMDNS_QUERY_CALLBACK callback;
+    void* context;
+    ULONG64 options;
+    uint16_t type;
+    char name[kDnsNameTextCapacity];  // canonical text
+    uint8_t packet[kDnsMaxQueryBytes];
+    size_t packetLength;
+    Link* link;
+    uint64_t serial;
+    // Guarded by g_lock.
+    DWORD nextSendTick;
+    DWORD nextInterval;
+    bool stopped;
+    bool inCallback;
+    DWORD callbackThread;
+    unsigned pins;  // deliveries holding it; the last one out frees it once stopped
+    Query* next;
+};
+
+struct Session {
+    HANDLE thread;
+    DWORD threadId;
+    HANDLE wake;  // auto-reset: lists changed, or the session is closing
+    bool winsock;
+    bool listening;  // the listener is open; fixed once the session exists
+    SharedListener listener;
+    Link* links;
+    Query* queries;  // in start order, so serials ascend
+    unsigned queryCount;
+    uint64_t lastSerial;
+    DWORD idleSince;  // when queryCount last fell to 0
+    bool closing;
+    unsigned refs;  // the thread, and a caller waiting for it to end
+};
+
+extern SRWLOCK g_lock;
+extern CONDITION_VARIABLE g_callbackEnded;
+extern Session* g_session;  // takes new queries; every running query is in it
+
+// Under g_lock: sends the query and schedules its next send.
+void SendQuery(Query* query, DWORD now);
+
+// Under g_lock: opens a session with its thread (which waits for the lock
+// before its first turn), or null with *status set.
+Session* OpenSession(DWORD* status);
+// Under g_lock: a session without queries is retired, now or (linger) once
+// it has been idle long enough. Returns the session whose end the caller
+// waits for with WaitForSessionEnd once the lock is released, or null.
+Session* RetireIfIdle(Session* session, bool linger);
+void WaitForSessionEnd(Session* session);
+// Under g_lock: the link of this interface address, opened when new.
+DWORD AttachLink(Session* session, ULONG interfaceIndex, uint32_t address, uint32_t mask,
+                 Link** attached);
+
+// On the session's thread: reads what waits on the listener or a link
+// socket and hands every answering packet to the queries it answers.
+void DrainListener(Session* session, uint8_t* buffer);
+void DrainLink(Session* session, const LinkSocket& link, ULONG interfaceIndex, uint8_t* buffer);

@@ -1,0 +1,302 @@
+// Our multicast DNS client's sessions: the thread that sends, resends and
+// receives, its sockets and the interface links.
+//
+// How it asks and listens, and why:
+// - A query leaves for 224.0.0.251:5353 from a socket of its interface,
+//   bound to the interface's address and an ephemeral port, with
+//   IP_MULTICAST_IF on that address. As the source port is not 5353,
+//   ordinary responders answer it as a one-shot query: straight back by
+//   unicast, at once, without the random delay, aggregation and one-second
+//   rate limit of multicast answers. That matters because the browse gives
+//   each lookup 2 s. The answer reaches this socket and no other, even
+//   where another multicast DNS program on the machine shares port 5353 (a
+//   unicast to 5353 would reach only one of the sharing sockets), and being
+//   addressed to the interface's address, it belongs to that interface. Windows Firewall
+//   also lets such a unicast answer to our own multicast in by default.
+// - One listener on 0.0.0.0:5353, shared with any other program, joins the
+//   group on every interface in use. It hears responders that answer only
+//   by multicast, and the multicast copies that others send as well. On
+//   Linux (so under Wine) every socket bound to 5353 gets the group's
+//   packets from every interface, so IP_PKTINFO names the interface each
+//   one arrived on, and only that interface's queries see it. When 5353
+//   cannot be had at all, the unicast answers still arrive.
+// - Our own queries loop back to the listener; being queries, they are
+//   dropped. A responder that answers both ways gives a query two results:
+//   every answering packet is delivered, and the PTR query object drops
+//   repeats.
+//
+// - A response is taken only from a source on the subnet of the interface
+//   it arrived on (an address of that interface with its mask): a device
+//   elsewhere, or one forging a source, cannot speak for this link. So a
+//   link-local source counts only where the interface has a link-local
+//   address.
+//
+// Threads and locks: one session (the thread, its wake event, the listener,
+// the interface sockets) exists while any query runs and for kSessionLingerMs
+// after the last one stops, so that a browse that restarts its query finds
+// it open and loses no answers in between; then the thread retires it.
+// MdnsClientCloseIdleSession ends an idle session at once and waits for it.
+// One lock, g_lock, guards every list and flag. The thread never holds it
+// while a callback runs: it pins the query, marks it inCallback under the
+// lock only if it has not been stopped, calls, then clears the mark and
+// wakes Stop, which waits on g_callbackEnded for that mark to clear (but
+// not for its own caller, when a callback stops its own query). Only the
+// thread closes sockets and events, since it is the one waiting on them.
+#include <process.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "mdns/mdns_client_internal.h"
+
+SRWLOCK g_lock = SRWLOCK_INIT;
+CONDITION_VARIABLE g_callbackEnded = CONDITION_VARIABLE_INIT;
+Session* g_session = nullptr;
+
+namespace {
+
+unsigned __stdcall ClientThread(void* parameter);
+
+
+void FreeSessionParts(Session* session)
+{
+    if (session->listening) {
+        CloseSharedListener(&session->listener);
+    }
+    if (session->wake != nullptr) {
+        CloseHandle(session->wake);
+    }
+    if (session->winsock) {
+        WSACleanup();
+    }
+}
+
+// Drops one reference; the last frees the session.
+void ReleaseSession(Session* session)
+{
+    AcquireSRWLockExclusive(&g_lock);
+    bool last = --session->refs == 0;
+    ReleaseSRWLockExclusive(&g_lock);
+    if (last) {
+        CloseHandle(session->thread);
+        free(session);
+    }
+}
+
+
+Link* FindLinkFor(Session* session, ULONG interfaceIndex, bool memberOnly)
+{
+    for (Link* link = session->links; link != nullptr; link = link->next) {
+        if (link->interfaceIndex == interfaceIndex && (link->member || !memberOnly)) {
+            return link;
+        }
+    }
+    return nullptr;
+}
+
+// By the thread only: it is the one waiting on the links' events.
+void CloseUnusedLinks(Session* session)
+{
+    for (Link** at = &session->links; *at != nullptr;) {
+        Link* link = *at;
+        if (link->queries > 0) {
+            at = &link->next;
+            continue;
+        }
+        *at = link->next;
+        if (link->member) {
+            Link* heir = FindLinkFor(session, link->interfaceIndex, false);
+            if (heir != nullptr) {
+                heir->member = true;
+                heir->memberAddress = link->memberAddress;
+            } else {
+                SetGroupMembership(session->listener, link->memberAddress, false);
+            }
+        }
+        CloseLinkSocket(&link->socket);
+        free(link);
+    }
+}
+
+DWORD SendDueQueries(Session* session)
+{
+    DWORD now = GetTickCount();
+    DWORD wait = INFINITE;
+    for (Query* query = session->queries; query != nullptr; query = query->next) {
+        LONG remaining = LONG(query->nextSendTick - now);
+        if (remaining <= 0) {
+            SendQuery(query, now);
+            remaining = LONG(query->nextSendTick - now);
+        }
+        if (DWORD(remaining) < wait) {
+            wait = DWORD(remaining);
+        }
+    }
+    return wait;
+}
+
+unsigned __stdcall ClientThread(void* parameter)
+{
+    Session* session = static_cast<Session*>(parameter);
+    static_assert(kMdnsMaxPacketBytes <= 16384, "the receive buffer lives on the thread's stack");
+    uint8_t buffer[kMdnsMaxPacketBytes];
+    for (;;) {
+        // The sockets of this turn, copied under the lock: only this thread
+        // closes them, so they stay valid through the wait and the reads.
+        HANDLE events[MAXIMUM_WAIT_OBJECTS];
+        LinkSocket links[MAXIMUM_WAIT_OBJECTS];
+        ULONG interfaces[MAXIMUM_WAIT_OBJECTS];
+        DWORD count = 0;
+        AcquireSRWLockExclusive(&g_lock);
+        RetireIfIdle(session, true);  // on this thread: nobody waits for it
+        if (session->closing) {
+            ReleaseSRWLockExclusive(&g_lock);
+            break;
+        }
+        CloseUnusedLinks(session);
+        DWORD timeout = SendDueQueries(session);
+        if (session->queryCount == 0) {
+            DWORD idle = GetTickCount() - session->idleSince;
+            DWORD left = idle < kSessionLingerMs ? kSessionLingerMs - idle : 0;
+            timeout = left < timeout ? left : timeout;
+        }
+        events[count++] = session->wake;
+        if (session->listening) {
+            events[count++] = session->listener.readable;
+        }
+        DWORD firstLink = count;
+        for (Link* link = session->links; link != nullptr && count < MAXIMUM_WAIT_OBJECTS; link = link->next) {
+            links[count] = link->socket;
+            interfaces[count] = link->interfaceIndex;
+            events[count++] = link->socket.readable;
+        }
+        ReleaseSRWLockExclusive(&g_lock);
+
+        if (WaitForMultipleObjects(count, events, FALSE, timeout) == WAIT_FAILED) {
+            Sleep(100);  // never spin
+        }
+        if (session->listening) {
+            DrainListener(session, buffer);
+        }
+        for (DWORD i = firstLink; i < count; ++i) {
+            DrainLink(session, links[i], interfaces[i], buffer);
+        }
+    }
+    // Closing: no query is left and no new one can join this session.
+    AcquireSRWLockExclusive(&g_lock);
+    CloseUnusedLinks(session);
+    ReleaseSRWLockExclusive(&g_lock);
+    FreeSessionParts(session);
+    ReleaseSession(session);
+    return 0;
+}
+
+}  // namespace
+
+// Under g_lock. The next send is due after nextInterval, which then doubles.
+void SendQuery(Query* query, DWORD now)
+{
+    SendToGroup(query->link->socket, query->packet, query->packetLength);
+    query->nextSendTick = now + query->nextInterval;
+    DWORD doubled = query->nextInterval * 2;
+    query->nextInterval = doubled < kLongestResendMs ? doubled : kLongestResendMs;
+}
+
+// Under g_lock (the new thread waits for it before its first turn).
+Session* OpenSession(DWORD* status)
+{
+    Session* session = static_cast<Session*>(calloc(1, sizeof(Session)));
+    if (session == nullptr) {
+        *status = ERROR_NOT_ENOUGH_MEMORY;
+        return nullptr;
+    }
+    WSADATA data;
+    int started = WSAStartup(MAKEWORD(2, 2), &data);
+    session->winsock = started == 0;
+    session->wake = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    session->listening = session->winsock && OpenSharedListener(&session->listener);
+    session->refs = 1;
+    unsigned threadId = 0;
+    if (session->winsock && session->wake != nullptr) {
+        session->thread =
+            reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, ClientThread, session, 0, &threadId));
+    }
+    if (session->thread == nullptr) {
+        *status = started != 0 ? DWORD(started) : ERROR_NOT_ENOUGH_MEMORY;
+        FreeSessionParts(session);
+        free(session);
+        return nullptr;
+    }
+    session->threadId = threadId;
+    *status = NO_ERROR;
+    return session;
+}
+
+
+// Under g_lock: a session without queries is retired, now or (linger) once
+// it has been idle for kSessionLingerMs. Returns the session whose end the
+// caller waits for once the lock is released, or null.
+Session* RetireIfIdle(Session* session, bool linger)
+{
+    if (session->queryCount > 0 || session->closing ||
+        (linger && GetTickCount() - session->idleSince < kSessionLingerMs)) {
+        return nullptr;
+    }
+    session->closing = true;
+    if (g_session == session) {
+        g_session = nullptr;
+    }
+    SetEvent(session->wake);
+    if (GetCurrentThreadId() == session->threadId) {
+        return nullptr;  // a callback on the thread itself: it ends once the callback returns
+    }
+    ++session->refs;
+    return session;
+}
+
+void WaitForSessionEnd(Session* session)
+{
+    if (session != nullptr) {
+        WaitForSingleObject(session->thread, kSessionEndWaitMs);
+        ReleaseSession(session);
+    }
+}
+
+DWORD AttachLink(Session* session, ULONG interfaceIndex, uint32_t address, uint32_t mask,
+                 Link** attached)
+{
+    unsigned count = 0;
+    for (Link* link = session->links; link != nullptr; link = link->next, ++count) {
+        if (link->interfaceIndex == interfaceIndex && link->address == address) {
+            link->mask = mask;
+            *attached = link;
+            return NO_ERROR;
+        }
+    }
+    if (count >= kMaxLinks) {
+        return ERROR_TOO_MANY_OPEN_FILES;
+    }
+    Link* link = static_cast<Link*>(calloc(1, sizeof(Link)));
+    if (link == nullptr) {
+        return ERROR_NOT_ENOUGH_MEMORY;
+    }
+    DWORD status = OpenLinkSocket(address, &link->socket);
+    if (status != NO_ERROR) {
+        free(link);
+        return status;
+    }
+    link->interfaceIndex = interfaceIndex;
+    link->address = address;
+    link->mask = mask;
+    // One membership per interface: a second join there would fail, and an
+    // old link (the interface's former address) still holds it.
+    bool joined = FindLinkFor(session, interfaceIndex, true) != nullptr;
+    if (session->listening && !joined && SetGroupMembership(session->listener, address, true)) {
+        link->member = true;
+        link->memberAddress = address;
+    }
+    link->next = session->links;
+    session->links = link;
+    *attached = link;
+    return NO_ERROR;
+}
+
