@@ -4,7 +4,7 @@
 // to wire form; record and TXT data lie inside the packet; every counted
 // record is read or dropped exactly once, in its section. The same bytes,
 // as text, go through the name encoder.
-// fuzz-sources: mdns/dns_wire.cpp
+// fuzz-sources: mdns/dns_wire.cpp mdns/dns_names.cpp
 #include <stddef.h>
 #include <stdint.h>
 #include <stdlib.h>
