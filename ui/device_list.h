@@ -1,5 +1,6 @@
-// Upkeep of the device list: merging answers, expiry, clearing, row colours
-// and opening a device's web page. Window thread only.
+// Upkeep of the device list: merging answers (device_merge.cpp), expiry and
+// clearing (row_expiry.cpp), row colours (row_colours.cpp) and opening a
+// device's web page (device_page.cpp). Window thread only.
 #pragma once
 
 #include <windows.h>
@@ -8,6 +9,10 @@ LRESULT MergeDeviceRecord(HWND window, WPARAM wParam, LPARAM lParam);
 LRESULT ExpireStaleRows(HWND window, WPARAM wParam, LPARAM lParam);
 LRESULT ColourDeviceRow(HWND window, WPARAM wParam, LPARAM lParam);
 LRESULT OpenDevicePage(HWND window, WPARAM wParam, LPARAM lParam);
+
+// Opens the web page of the device whose record row of list owns, if its
+// address makes a valid page address.
+void OpenRowPage(HWND window, HWND list, int row);
 
 // MergeDeviceRecord for a WM_APP_DEVICE taken from the window's queue: while
 // more answers wait there, list drawing is held, except for a paint at least

@@ -1,4 +1,5 @@
-// Reading one cell's text of the device list, bounded and zero-terminated.
+// Reading the device list: its row count, and one cell's text, bounded and
+// zero-terminated.
 #pragma once
 
 #include <windows.h>
@@ -7,3 +8,5 @@ constexpr int kCellChars = 256;
 
 // text has room for kCellChars units; an unreadable cell gives "".
 void ReadCellText(HWND list, int row, int column, wchar_t* text);
+
+int RowCount(HWND list);

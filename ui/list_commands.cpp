@@ -7,23 +7,16 @@
 #include <commdlg.h>
 #include <stdio.h>
 
-#include "core/device_record.h"
 #include "core/platform.h"
+#include "ui/device_columns.h"
+#include "ui/device_list.h"
+#include "ui/device_rows.h"
+#include "ui/list_cells.h"
 #include "ui/list_order.h"
 #include "ui/resource.h"
 #include "ui/row_export.h"
-#include "ui/web_address.h"
 
 namespace {
-
-constexpr int kColumnIp = 0;
-constexpr int kColumnMac = 2;
-constexpr int kAddressChars = 128;
-
-HWND ListOf(HWND window)
-{
-    return GetDlgItem(window, IDC_DEVICE_LIST);
-}
 
 int FocusedRow(HWND list)
 {
@@ -48,13 +41,13 @@ void CopyRows(HWND window, bool selectedOnly, bool withHeader)
 {
     TextBuffer text;
     InitTextBuffer(&text);
-    FormatRows(&text, ListOf(window), selectedOnly, withHeader, kTabSeparated);
+    FormatRows(&text, DeviceListOf(window), selectedOnly, withHeader, kTabSeparated);
     CopyAndFree(window, &text);
 }
 
 void CopyFocusedRow(HWND window)
 {
-    HWND list = ListOf(window);
+    HWND list = DeviceListOf(window);
     int row = FocusedRow(list);
     if (row < 0) {
         return;
@@ -68,21 +61,10 @@ void CopyFocusedRow(HWND window)
 // The same address the double-click opens: the stored record's.
 void OpenFocusedRowPage(HWND window)
 {
-    HWND list = ListOf(window);
+    HWND list = DeviceListOf(window);
     int row = FocusedRow(list);
-    if (row < 0) {
-        return;
-    }
-    LVITEMW item = {};
-    item.mask = LVIF_PARAM;
-    item.iItem = row;
-    if (!SendMessageW(list, LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item)) || item.lParam == 0) {
-        return;
-    }
-    const DeviceRecord* stored = reinterpret_cast<const DeviceRecord*>(item.lParam);
-    wchar_t address[kAddressChars];
-    if (ComposeDevicePageAddress(stored->ipText, stored->portText, address, kAddressChars)) {
-        g_platform.shellExecute(window, nullptr, address, nullptr, nullptr, SW_SHOWNORMAL);
+    if (row >= 0) {
+        OpenRowPage(window, list, row);
     }
 }
 
@@ -103,7 +85,7 @@ void SaveList(HWND window)
     path[MAX_PATH - 1] = L'\0';
     TextBuffer text;
     InitTextBuffer(&text);
-    FormatRows(&text, ListOf(window), false, true, kCommaSeparated);
+    FormatRows(&text, DeviceListOf(window), false, true, kCommaSeparated);
     DWORD status = text.failed ? ERROR_NOT_ENOUGH_MEMORY : WriteUtf8File(path, text.text, text.length);
     FreeTextBuffer(&text);
     if (status != NO_ERROR) {
@@ -119,7 +101,7 @@ void SaveList(HWND window)
 
 void ShowRowMenu(HWND window, LPARAM point)
 {
-    HWND list = ListOf(window);
+    HWND list = DeviceListOf(window);
     POINT at = {static_cast<short>(LOWORD(point)), static_cast<short>(HIWORD(point))};
     int row = -1;
     if (point == -1) {
@@ -165,7 +147,7 @@ void ShowRowMenu(HWND window, LPARAM point)
 
 bool RunListCommand(HWND window, int id)
 {
-    HWND list = ListOf(window);
+    HWND list = DeviceListOf(window);
     switch (id) {
     case IDM_COPY_SELECTED:
         CopyRows(window, true, false);
@@ -196,8 +178,8 @@ bool RunListCommand(HWND window, int id)
 
 void OnColumnClick(HWND window, int column)
 {
-    HWND list = ListOf(window);
-    if (column < 0 || column > 4) {
+    HWND list = DeviceListOf(window);
+    if (!IsOrderedColumn(column)) {
         return;  // the hidden port column does not order the list
     }
     SetListOrder(list, OrderAfterHeaderClick(GetListOrder(list), column));
@@ -205,7 +187,7 @@ void OnColumnClick(HWND window, int column)
 
 void UpdateDeviceCount(HWND window)
 {
-    int rows = static_cast<int>(SendMessageW(ListOf(window), LVM_GETITEMCOUNT, 0, 0));
+    int rows = RowCount(DeviceListOf(window));
     wchar_t text[32];
     _snwprintf(text, 32, rows == 1 ? L"%d device" : L"%d devices", rows);
     text[31] = L'\0';

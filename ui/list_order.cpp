@@ -1,38 +1,54 @@
-// Ordering of the device list: numeric addresses, a chosen column, and the
-// place of new rows. Window thread only.
+// Ordering of the device list: numeric addresses, a chosen column, the
+// place of a new row and of a row whose texts changed. Window thread only.
 #include "ui/list_order.h"
 
 #include <commctrl.h>
 #include <stdlib.h>
 
+#include "ui/device_columns.h"
 #include "ui/list_cells.h"
+#include "ui/row_move.h"
 #include "ui/web_address.h"
 
 namespace {
 
 const wchar_t kOrderProperty[] = L"NdtListOrder";
-constexpr int kOrderedColumns = 5;
 
 // Compares by the order's column, then by address, so that equal keys keep
 // rows of one address together.
 int CompareCells(const ListOrder& order, const wchar_t* keyA, const wchar_t* addressA,
                  const wchar_t* keyB, const wchar_t* addressB)
 {
-    int result = order.column == 0 ? CompareAddressTexts(keyA, keyB) : lstrcmpiW(keyA, keyB);
-    if (result == 0 && order.column != 0) {
+    int result = order.column == kColumnIp ? CompareAddressTexts(keyA, keyB) : lstrcmpiW(keyA, keyB);
+    if (result == 0 && order.column != kColumnIp) {
         result = CompareAddressTexts(addressA, addressB);
     }
     return order.descending ? -result : result;
 }
 
-int CompareRows(HWND list, const ListOrder& order, int rowA, int rowB)
+// <0, 0, >0 as a row with these texts sorts before, with or after row.
+int CompareWithRow(HWND list, const ListOrder& order, const wchar_t* key, const wchar_t* address, int row)
 {
-    wchar_t keyA[kCellChars], keyB[kCellChars], addressA[kCellChars], addressB[kCellChars];
-    ReadCellText(list, rowA, order.column, keyA);
-    ReadCellText(list, rowB, order.column, keyB);
-    ReadCellText(list, rowA, 0, addressA);
-    ReadCellText(list, rowB, 0, addressB);
-    return CompareCells(order, keyA, addressA, keyB, addressB);
+    wchar_t rowKey[kCellChars], rowAddress[kCellChars];
+    ReadCellText(list, row, order.column, rowKey);
+    ReadCellText(list, row, kColumnIp, rowAddress);
+    return CompareCells(order, key, address, rowKey, rowAddress);
+}
+
+// Binary search of the rows low..high-1, which are in order, for the first
+// that sorts after a row with these texts; high when none does.
+int FirstRowAfter(HWND list, const ListOrder& order, const wchar_t* key, const wchar_t* address, int low,
+                  int high)
+{
+    while (low < high) {
+        int middle = low + (high - low) / 2;
+        if (CompareWithRow(list, order, key, address, middle) < 0) {
+            high = middle;
+        } else {
+            low = middle + 1;
+        }
+    }
+    return low;
 }
 
 // The control's callback gets each row's item data, not its index, and
@@ -117,20 +133,20 @@ ListOrder GetListOrder(HWND list)
     // Stored as 1 + column * 2 + descending, so that no property means the
     // default order.
     INT_PTR stored = reinterpret_cast<INT_PTR>(GetPropW(list, kOrderProperty));
-    ListOrder order = {0, false};
+    ListOrder order = {kColumnIp, false};
     if (stored > 0) {
         order.column = static_cast<int>((stored - 1) / 2);
         order.descending = ((stored - 1) % 2) != 0;
     }
-    if (order.column < 0 || order.column >= kOrderedColumns) {
-        order.column = 0;
+    if (!IsOrderedColumn(order.column)) {
+        order.column = kColumnIp;
     }
     return order;
 }
 
 void SetListOrder(HWND list, ListOrder order)
 {
-    if (order.column < 0 || order.column >= kOrderedColumns) {
+    if (!IsOrderedColumn(order.column)) {
         return;
     }
     INT_PTR stored = 1 + order.column * 2 + (order.descending ? 1 : 0);
@@ -149,39 +165,48 @@ ListOrder OrderAfterHeaderClick(ListOrder current, int column)
     return order;
 }
 
-int SortedInsertIndex(HWND list, const wchar_t* const cells[5])
+int SortedInsertIndex(HWND list, const wchar_t* const* cells)
 {
     ListOrder order = GetListOrder(list);
-    int low = 0;
-    int high = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
-    // Binary search for the first row that sorts after the new one.
-    while (low < high) {
-        int middle = low + (high - low) / 2;
-        wchar_t key[kCellChars], address[kCellChars];
-        ReadCellText(list, middle, order.column, key);
-        ReadCellText(list, middle, 0, address);
-        if (CompareCells(order, cells[order.column], cells[0], key, address) < 0) {
-            high = middle;
-        } else {
-            low = middle + 1;
-        }
+    return FirstRowAfter(list, order, cells[order.column], cells[kColumnIp], 0, RowCount(list));
+}
+
+int OrderedPlaceOf(HWND list, int row)
+{
+    ListOrder order = GetListOrder(list);
+    int count = RowCount(list);
+    if (row < 0 || row >= count) {
+        return row;
     }
-    return low;
+    wchar_t key[kCellChars], address[kCellChars];
+    ReadCellText(list, row, order.column, key);
+    ReadCellText(list, row, kColumnIp, address);
+    // Every other row is still in order, so a search among those on the
+    // side the row must go finds its place. Rows it ties with keep it.
+    if (row > 0 && CompareWithRow(list, order, key, address, row - 1) < 0) {
+        return FirstRowAfter(list, order, key, address, 0, row - 1);
+    }
+    if (row + 1 < count && CompareWithRow(list, order, key, address, row + 1) > 0) {
+        // Once the row is out, every row after it is one index lower.
+        return FirstRowAfter(list, order, key, address, row + 2, count) - 1;
+    }
+    return row;
 }
 
 bool RowOutOfOrder(HWND list, int row)
 {
-    ListOrder order = GetListOrder(list);
-    int count = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
-    if (row > 0 && CompareRows(list, order, row - 1, row) > 0) {
-        return true;
-    }
-    return row + 1 < count && CompareRows(list, order, row, row + 1) > 0;
+    return OrderedPlaceOf(list, row) != row;
+}
+
+int MoveRowIntoOrder(HWND list, int row)
+{
+    int place = OrderedPlaceOf(list, row);
+    return place == row ? row : MoveRow(list, row, place);
 }
 
 void SortDeviceList(HWND list)
 {
-    int count = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
+    int count = RowCount(list);
     if (count < 2) {
         return;
     }
@@ -197,7 +222,7 @@ void SortDeviceList(HWND list)
         SendMessageW(list, LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item));
         call.keys[row].param = item.lParam;
         ReadCellText(list, row, call.order.column, call.keys[row].key);
-        ReadCellText(list, row, 0, call.keys[row].address);
+        ReadCellText(list, row, kColumnIp, call.keys[row].address);
     }
     qsort(call.keys, static_cast<size_t>(count), sizeof(SortKey), CompareParams);
     SendMessageW(list, LVM_SORTITEMS, reinterpret_cast<WPARAM>(&call), reinterpret_cast<LPARAM>(CompareForSort));

@@ -8,7 +8,7 @@
 #include <windows.h>
 
 struct ListOrder {
-    int column;       // 0..4; 0 is the address, always compared by number
+    int column;       // an ordered column (device_columns.h); the address compares by number
     bool descending;
 };
 
@@ -25,14 +25,23 @@ ListOrder OrderAfterHeaderClick(ListOrder current, int column);
 // value; a text that is not one sorts after every address, by its text.
 int CompareAddressTexts(const wchar_t* a, const wchar_t* b);
 
-// The row index at which a new row with these column texts (index 0..4:
-// address, name, MAC, description, ARP) keeps the list in order; the new
-// row goes after the rows it ties with.
-int SortedInsertIndex(HWND list, const wchar_t* const cells[5]);
+// The row index at which a new row with these texts (indexed by column;
+// only the ordered columns are read) keeps the list in order; the new row
+// goes after the rows it ties with.
+int SortedInsertIndex(HWND list, const wchar_t* const* cells);
 
-// True when row is not in its place among its neighbours (after one of its
-// texts changed); the caller then re-sorts.
+// The index row should have, once moved, after one of its texts changed;
+// its own index while it is in its place among its neighbours. The other
+// rows are still in order, so this reads O(log rows) cells.
+int OrderedPlaceOf(HWND list, int row);
+
+// True when row is not in its place among its neighbours.
 bool RowOutOfOrder(HWND list, int row);
+
+// Moves row to its OrderedPlaceOf, as MoveRow (row_move.h) does: returns its
+// index afterwards, or -1 when the row is gone and its item data is the
+// caller's to release.
+int MoveRowIntoOrder(HWND list, int row);
 
 // Sorts every row by the list's order.
 void SortDeviceList(HWND list);

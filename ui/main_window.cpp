@@ -1,6 +1,7 @@
 // The main window: a dialog template whose class procedure is MainWindowProc.
-// It dispatches each message to one small handler; the device list's rows,
-// and their clearing, are kept by device_list.cpp.
+// It dispatches each message to one small handler; the device list's
+// columns are made by device_columns.cpp, its rows kept by the files behind
+// device_list.h.
 #include "ui/main_window.h"
 
 #include <winsock2.h>
@@ -14,6 +15,7 @@
 #include "core/platform.h"
 #include "net/address_class.h"
 #include "net/interface_table.h"
+#include "ui/device_columns.h"
 #include "ui/device_list.h"
 #include "ui/list_commands.h"
 #include "ui/list_order.h"
@@ -21,22 +23,6 @@
 #include "ui/window_layout.h"
 
 namespace {
-
-const wchar_t* const kColumnHeaders[] = {L"IP Address", L"Name", L"MAC Address", L"Description", L"ARP", L""};
-
-// Widths come from each column's share of the list's width (window_layout).
-void CreateDeviceColumns(HWND list)
-{
-    for (int i = 0; i < static_cast<int>(sizeof(kColumnHeaders) / sizeof(kColumnHeaders[0])); ++i) {
-        LVCOLUMNW column = {};
-        column.mask = LVCF_WIDTH | LVCF_TEXT | LVCF_SUBITEM;
-        column.cx = 0;
-        column.pszText = const_cast<wchar_t*>(kColumnHeaders[i]);
-        column.iSubItem = i;
-        SendMessageW(list, LVM_INSERTCOLUMNW, i, reinterpret_cast<LPARAM>(&column));
-    }
-    FitDeviceColumns(list);
-}
 
 LRESULT OnInitDialog(HWND window)
 {
@@ -48,7 +34,7 @@ LRESULT OnInitDialog(HWND window)
     HWND list = GetDlgItem(window, IDC_DEVICE_LIST);
     CreateDeviceColumns(list);
     SendMessageW(list, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_FULLROWSELECT, LVS_EX_FULLROWSELECT);
-    ListOrder byAddress = {0, false};
+    ListOrder byAddress = {kColumnIp, false};
     SetListOrder(list, byAddress);
     UpdateDeviceCount(window);
     InitWindowLayout(window);

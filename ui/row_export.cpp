@@ -4,13 +4,10 @@
 
 #include <commctrl.h>
 
+#include "ui/device_columns.h"
 #include "ui/list_cells.h"
 
 namespace {
-
-constexpr int kExportedColumns = 5;
-const wchar_t* const kHeaders[kExportedColumns] = {L"IP Address", L"Name", L"MAC Address",
-                                                   L"Description", L"ARP"};
 
 bool Reserve(TextBuffer* buffer, size_t extra)
 {
@@ -55,12 +52,29 @@ void AppendTabField(TextBuffer* buffer, const wchar_t* text)
     }
 }
 
+// A spreadsheet runs a cell that starts with one of these as a formula, or
+// drops a leading tab or carriage return and runs what follows; a device
+// could name itself so.
+bool StartsLikeFormula(const wchar_t* text)
+{
+    switch (text[0]) {
+    case L'=':
+    case L'+':
+    case L'-':
+    case L'@':
+    case L'\t':
+    case L'\r':
+        return true;
+    default:
+        return false;
+    }
+}
+
 void AppendCsvField(TextBuffer* buffer, const wchar_t* text)
 {
     AppendChar(buffer, L'"');
-    // A spreadsheet runs a cell that starts with one of these as a formula;
-    // a device could name itself so. The apostrophe keeps it text.
-    if (text[0] == L'=' || text[0] == L'+' || text[0] == L'-' || text[0] == L'@') {
+    // The apostrophe keeps the cell text.
+    if (StartsLikeFormula(text)) {
         AppendChar(buffer, L'\'');
     }
     for (const wchar_t* p = text; *p != L'\0'; ++p) {
@@ -99,16 +113,21 @@ void AppendText(TextBuffer* buffer, const wchar_t* text)
 
 void AppendRow(TextBuffer* buffer, HWND list, int row, ExportFormat format)
 {
-    for (int column = 0; column < kExportedColumns; ++column) {
+    bool first = true;
+    for (int column = 0; column < kDeviceColumnCount; ++column) {
+        if (!IsExportedColumn(column)) {
+            continue;
+        }
         wchar_t cell[kCellChars];
         if (row < 0) {
-            lstrcpynW(cell, kHeaders[column], kCellChars);
+            lstrcpynW(cell, DeviceColumnHeader(column), kCellChars);
         } else {
             ReadCellText(list, row, column, cell);
         }
-        if (column > 0) {
+        if (!first) {
             AppendChar(buffer, format == kTabSeparated ? L'\t' : L',');
         }
+        first = false;
         if (format == kTabSeparated) {
             AppendTabField(buffer, cell);
         } else {

@@ -23,8 +23,8 @@ enum ExportFormat {
     kCommaSeparated // RFC 4180 quoting; fields a spreadsheet would run as a formula are defused
 };
 
-// Appends the visible columns (address, name, MAC, description, ARP) of one
-// row, or of the header when row is -1, ended by CR LF.
+// Appends the exported columns (device_columns.h) of one row, or their
+// headers when row is -1, ended by CR LF.
 void AppendRow(TextBuffer* buffer, HWND list, int row, ExportFormat format);
 
 // The selected rows (selectedOnly) or all rows, in list order; the header

@@ -4,6 +4,7 @@
 
 #include <commctrl.h>
 
+#include "ui/device_columns.h"
 #include "ui/resource.h"
 
 namespace {
@@ -34,9 +35,6 @@ struct WindowLayout {
     int count;
     ControlPlace places[kMaxControls];
 };
-
-// The column shares of the list, in fortieths; the description takes the rest.
-const int kColumnShares[] = {6, 11, 7, -1, 2, 0};
 
 WindowLayout* LayoutOf(HWND window)
 {
@@ -102,24 +100,6 @@ int ScaleBy(int value, UINT to, UINT from)
 }
 
 }  // namespace
-
-void FitDeviceColumns(HWND list)
-{
-    RECT client = {};
-    GetClientRect(list, &client);
-    int width = client.right - client.left;
-    int used = 0;
-    for (int column = 0; column < static_cast<int>(sizeof(kColumnShares) / sizeof(kColumnShares[0])); ++column) {
-        if (kColumnShares[column] > 0) {
-            used += kColumnShares[column];
-        }
-    }
-    for (int column = 0; column < static_cast<int>(sizeof(kColumnShares) / sizeof(kColumnShares[0])); ++column) {
-        int share = kColumnShares[column];
-        int columnWidth = share < 0 ? width - used * width / 40 : share * width / 40;
-        SendMessageW(list, LVM_SETCOLUMNWIDTH, column, MAKELPARAM(columnWidth, 0));
-    }
-}
 
 void InitWindowLayout(HWND window)
 {

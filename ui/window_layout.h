@@ -20,6 +20,3 @@ void LimitWindowSize(HWND window, MINMAXINFO* limits);
 // WM_DPICHANGED: scales the font and the remembered places, then takes the
 // rectangle the system suggests.
 void OnWindowDpiChanged(HWND window, UINT dpi, const RECT* suggested);
-
-// Sets the list's column widths from their shares of its client width.
-void FitDeviceColumns(HWND list);

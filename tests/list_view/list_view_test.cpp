@@ -3,12 +3,16 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <stdio.h>
+
+#include <algorithm>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "core/platform.h"
+#include "ui/device_columns.h"
 #include "ui/list_commands.h"
 #include "ui/list_order.h"
 #include "ui/resource.h"
@@ -87,6 +91,16 @@ protected:
     LPARAM added = 0;
 };
 
+// Counts the cell texts the list hands out.
+WNDPROC g_listProc = nullptr;
+int g_cellReads = 0;
+
+LRESULT CALLBACK CountCellReads(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    g_cellReads += message == LVM_GETITEMTEXTW ? 1 : 0;
+    return CallWindowProcW(g_listProc, window, message, wParam, lParam);
+}
+
 TEST(AddressOrder, DottedQuadsCompareByValueAndOtherTextsComeLast)
 {
     struct Case {
@@ -157,6 +171,86 @@ TEST_F(ListViewTest, CsvQuotesEveryFieldAndDefusesFormulas)
     EXPECT_EQ(L"\"IP Address\",\"Name\",\"MAC Address\",\"Description\",\"ARP\"\r\n"
               L"\"10.0.0.1\",\"say \"\"hi\"\", then\",\"00-11-22-33-44-55\",\"'=HYPERLINK(\"\"x\"\")\",\"Y\"\r\n",
               Format(false, true, kCommaSeparated));
+}
+
+TEST_F(ListViewTest, CsvDefusesEveryLeadingCharacterThatWouldRunTheField)
+{
+    const struct {
+        const wchar_t* description;
+        const wchar_t* field;
+    } cases[] = {
+        {L"=1+2", L"\"'=1+2\""},         {L"+1", L"\"'+1\""},
+        {L"-1", L"\"'-1\""},             {L"@SUM(A1)", L"\"'@SUM(A1)\""},
+        {L"\t=1+2", L"\"'\t=1+2\""},     {L"\r=1+2", L"\"'\r=1+2\""},
+        {L"Orvel -1", L"\"Orvel -1\""},
+    };
+    for (const auto& c : cases) {
+        SendMessageW(list, LVM_DELETEALLITEMS, 0, 0);
+        Add(L"10.0.0.1", L"n", L"00-11-22-33-44-55", c.description);
+        EXPECT_EQ(std::wstring(L"\"10.0.0.1\",\"n\",\"00-11-22-33-44-55\",") + c.field + L",\"Y\"\r\n",
+                  Format(false, false, kCommaSeparated))
+            << testing::PrintToString(std::wstring(c.description));
+    }
+}
+
+TEST_F(ListViewTest, ARenamedRowMovesToItsPlaceWithItsDataReadingFewCells)
+{
+    constexpr int kRows = 256;
+    for (int i = 0; i < kRows; ++i) {
+        wchar_t ip[32], name[32];
+        _snwprintf(ip, 32, L"10.0.%d.%d", i / 256, i % 256);
+        _snwprintf(name, 32, L"m%03d", i);
+        Add(ip, name);
+    }
+    const struct {
+        bool descending;
+        const wchar_t* from;
+        const wchar_t* to;
+    } cases[] = {
+        {false, L"m150", L"a"},      {false, L"a", L"z"},     {false, L"m010", L"m200x"},
+        {false, L"m201", L"m201"},   {true, L"m100", L"m0"},  {true, L"m0", L"n"},
+    };
+    g_listProc = reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrW(list, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(CountCellReads)));
+    for (const auto& c : cases) {
+        ListOrder byName = {kColumnName, c.descending};
+        SetListOrder(list, byName);
+        std::vector<std::wstring> names = Column(kColumnName);
+        int row = static_cast<int>(std::find(names.begin(), names.end(), c.from) - names.begin());
+        ASSERT_LT(row, kRows) << c.from;
+        LVITEMW item = {};
+        item.mask = LVIF_PARAM;
+        item.iItem = row;
+        SendMessageW(list, LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item));
+        LPARAM param = item.lParam;
+        item.stateMask = item.state = LVIS_SELECTED | LVIS_FOCUSED;
+        SendMessageW(list, LVM_SETITEMSTATE, row, reinterpret_cast<LPARAM>(&item));
+        item.iSubItem = kColumnName;
+        item.pszText = const_cast<wchar_t*>(c.to);
+        SendMessageW(list, LVM_SETITEMTEXTW, row, reinterpret_cast<LPARAM>(&item));
+
+        g_cellReads = 0;
+        int moved = MoveRowIntoOrder(list, row);
+        // Sorting again would read two cells of every row.
+        EXPECT_LE(g_cellReads, 40) << c.to;
+        names = Column(kColumnName);
+        auto before = [&](const std::wstring& a, const std::wstring& b) {
+            int result = lstrcmpiW(a.c_str(), b.c_str());
+            return c.descending ? result > 0 : result < 0;
+        };
+        EXPECT_TRUE(std::is_sorted(names.begin(), names.end(), before)) << c.to;
+        ASSERT_GE(moved, 0) << c.to;
+        EXPECT_EQ(c.to, names[moved]);
+        item.mask = LVIF_PARAM | LVIF_STATE;
+        item.iItem = moved;
+        item.iSubItem = 0;
+        SendMessageW(list, LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item));
+        EXPECT_EQ(param, item.lParam) << c.to;
+        EXPECT_EQ(static_cast<UINT>(LVIS_SELECTED | LVIS_FOCUSED), item.state) << c.to;
+        item.state = 0;
+        SendMessageW(list, LVM_SETITEMSTATE, moved, reinterpret_cast<LPARAM>(&item));
+    }
+    SetWindowLongPtrW(list, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(g_listProc));
 }
 
 wchar_t g_savePath[MAX_PATH];

@@ -1,0 +1,262 @@
+// Merging each device answer into the device list: the vendor filter,
+// address conflicts, the bounds on rows, the row's place in the list's
+// order, and the drawing held during a burst of answers. Window thread only.
+#include "ui/device_list.h"
+
+#include <commctrl.h>
+#include <wchar.h>
+
+#include "core/app_messages.h"
+#include "core/device_record.h"
+#include "ui/device_columns.h"
+#include "ui/device_list_internal.h"
+#include "ui/device_rows.h"
+#include "ui/drawing_hold.h"
+#include "ui/list_cells.h"
+#include "ui/list_order.h"
+
+namespace {
+
+// Broadcast answers of other makers share the port; only these are listed.
+const wchar_t kVendorPrefix[] = L"Orvel ";
+constexpr size_t kVendorPrefixChars = (sizeof(kVendorPrefix) / sizeof(wchar_t)) - 1;
+
+constexpr int kMacBufferChars = 128;
+
+// Producers terminate every field; the window does not rely on it.
+void TerminateTextFields(DeviceRecord* record)
+{
+    record->ipText[kIpTextChars - 1] = L'\0';
+    record->name[kNameChars - 1] = L'\0';
+    record->macText[kMacTextChars - 1] = L'\0';
+    record->description[kDescriptionChars - 1] = L'\0';
+    record->portText[kPortTextChars - 1] = L'\0';
+}
+
+bool HasVendorPrefix(const DeviceRecord* record)
+{
+    return wcsncmp(record->description, kVendorPrefix, kVendorPrefixChars) == 0;
+}
+
+void SetCellText(HWND list, int row, int column, const wchar_t* text)
+{
+    LVITEMW item = {};
+    item.mask = LVIF_TEXT;
+    item.iItem = row;
+    item.iSubItem = column;
+    item.pszText = const_cast<wchar_t*>(text);
+    SendMessageW(list, LVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&item));
+}
+
+// "Y": ARP agrees with the reported MAC; "*": ARP knows another MAC.
+const wchar_t* ArpText(const DeviceRecord* record)
+{
+    if (record->arpConfirmed != 0) {
+        return L"Y";
+    }
+    if (record->arpMismatch != 0) {
+        return L"*";
+    }
+    return L" ";
+}
+
+// The texts of every column as the answer shows them.
+void AnswerCells(const DeviceRecord* answer, const wchar_t* cells[kDeviceColumnCount])
+{
+    cells[kColumnIp] = answer->ipText;
+    cells[kColumnName] = answer->name;
+    cells[kColumnMac] = answer->macText;
+    cells[kColumnDescription] = answer->description;
+    cells[kColumnArp] = ArpText(answer);
+    cells[kColumnPort] = answer->portText;
+}
+
+// Every column but the address, the row's key, shows the latest answer.
+void WriteAnswerColumns(HWND list, int row, const DeviceRecord* answer)
+{
+    const wchar_t* cells[kDeviceColumnCount];
+    AnswerCells(answer, cells);
+    for (int column = 0; column < kDeviceColumnCount; ++column) {
+        if (column != kColumnIp) {
+            SetCellText(list, row, column, cells[column]);
+        }
+    }
+}
+
+// Refreshes row from a later answer, which is then freed. The stored record
+// keeps the creator's texts; only its lastSeen and state follow the answer.
+void UpdateRow(HWND list, int row, DeviceRecord* answer, bool conflict)
+{
+    DeviceRecord* stored = StoredRecord(list, row);
+    if (stored != nullptr) {
+        stored->lastSeen = answer->lastSeen;
+        stored->state = conflict ? DeviceStateConflict : answer->state;
+
+        LVITEMW item = {};
+        item.mask = LVIF_PARAM;
+        item.iItem = row;
+        item.lParam = reinterpret_cast<LPARAM>(stored);
+        SendMessageW(list, LVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&item));
+    }
+    WriteAnswerColumns(list, row, answer);
+    FreeDeviceRecord(answer);
+    // Ordered by a column the answer may have changed: the row moves to its
+    // place, and only when the control would not take it back is it gone.
+    if (GetListOrder(list).column != kColumnIp && MoveRowIntoOrder(list, row) < 0) {
+        FreeDeviceRecord(stored);
+    }
+}
+
+// Whether the list may take another row for the answer's address, whose
+// first row is addressRow (-1: none yet). The bounds are far above any real
+// network; they stop answers that invent ever new MAC texts or addresses.
+bool RoomForRow(HWND list, int addressRow, const wchar_t* ipText)
+{
+    if (RowCount(list) >= kMaxDeviceRows) {
+        return false;
+    }
+    LVFINDINFOW find = {};
+    find.flags = LVFI_STRING;
+    find.psz = ipText;
+    int rows = 0;
+    int row = addressRow;
+    while (row >= 0 && rows < kMaxRowsPerAddress) {
+        ++rows;
+        // The next row with the address, searching after row without wrapping.
+        row = static_cast<int>(SendMessageW(list, LVM_FINDITEMW, static_cast<WPARAM>(row),
+                                            reinterpret_cast<LPARAM>(&find)));
+    }
+    return rows < kMaxRowsPerAddress;
+}
+
+// Adds a row whose stored record is the answer itself, when there is room.
+void InsertRow(HWND list, int addressRow, DeviceRecord* answer, bool conflict)
+{
+    if (!RoomForRow(list, addressRow, answer->ipText)) {
+        FreeDeviceRecord(answer);
+        return;
+    }
+    if (conflict) {
+        answer->state = DeviceStateConflict;
+    }
+    const wchar_t* cells[kDeviceColumnCount];
+    AnswerCells(answer, cells);
+    LVITEMW item = {};
+    item.mask = LVIF_TEXT | LVIF_PARAM;
+    item.iItem = SortedInsertIndex(list, cells);
+    item.pszText = answer->ipText;
+    item.lParam = reinterpret_cast<LPARAM>(answer);
+    int row = static_cast<int>(SendMessageW(list, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item)));
+    if (row < 0) {
+        // No row holds it, so nobody else would ever free it.
+        FreeDeviceRecord(answer);
+        return;
+    }
+    WriteAnswerColumns(list, row, answer);
+}
+
+// Whether row's MAC column shows macText; a column that cannot be read
+// counts as showing it.
+bool RowShowsMac(HWND list, int row, const wchar_t* macText)
+{
+    wchar_t listed[kMacBufferChars] = L"";
+    LVITEMW item = {};
+    item.mask = LVIF_TEXT;
+    item.iItem = row;
+    item.iSubItem = kColumnMac;
+    item.pszText = listed;
+    item.cchTextMax = kMacBufferChars;
+    if (!SendMessageW(list, LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item))) {
+        return true;
+    }
+    // The control may answer with a pointer to its own copy of the text
+    // instead of filling the buffer; the bounded copy reads at most that much.
+    if (item.pszText != listed) {
+        CopyText(listed, kMacBufferChars, item.pszText);
+    }
+    listed[kMacBufferChars - 1] = L'\0';
+    return lstrcmpW(listed, macText) == 0;
+}
+
+// The first row whose stored record carries macText, or -1.
+int FindRowByMac(HWND list, const wchar_t* macText)
+{
+    int count = RowCount(list);
+    for (int row = 0; row < count; ++row) {
+        const DeviceRecord* stored = StoredRecord(list, row);
+        if (stored != nullptr && lstrcmpW(stored->macText, macText) == 0) {
+            return row;
+        }
+    }
+    return -1;
+}
+
+}  // namespace
+
+LRESULT MergeDeviceRecord(HWND window, WPARAM, LPARAM lParam)
+{
+    DeviceRecord* answer = reinterpret_cast<DeviceRecord*>(lParam);
+    if (answer == nullptr) {
+        return 0;
+    }
+    HWND list = DeviceListOf(window);
+    if (list == nullptr) {
+        FreeDeviceRecord(answer);
+        return 0;
+    }
+    TerminateTextFields(answer);
+
+    // Multicast DNS answers were already checked for the vendor.
+    if (answer->fromMdns == 0 && !HasVendorPrefix(answer)) {
+        FreeDeviceRecord(answer);
+        return 0;
+    }
+
+    LVFINDINFOW find = {};
+    find.flags = LVFI_STRING;
+    find.psz = answer->ipText;
+    int row = static_cast<int>(SendMessageW(list, LVM_FINDITEMW, static_cast<WPARAM>(-1),
+                                            reinterpret_cast<LPARAM>(&find)));
+    if (row < 0) {
+        InsertRow(list, -1, answer, false);
+        return 0;
+    }
+    if (RowShowsMac(list, row, answer->macText)) {
+        UpdateRow(list, row, answer, false);
+        return 0;
+    }
+
+    // A second MAC claims this address: mark the device that sent the answer
+    // red, in its own row if it has one (possibly under another address).
+    int macRow = FindRowByMac(list, answer->macText);
+    if (macRow >= 0) {
+        UpdateRow(list, macRow, answer, true);
+    } else {
+        InsertRow(list, row, answer, true);
+    }
+    return 0;
+}
+
+LRESULT MergeBurstRecordAt(HWND window, WPARAM wParam, LPARAM lParam, bool morePending, DWORD now)
+{
+    HWND list = DeviceListOf(window);
+    if (list != nullptr && morePending && !BurstHolds(list)) {
+        HoldDrawingForBurst(list, now);
+    }
+    LRESULT result = MergeDeviceRecord(window, wParam, lParam);
+    if (list != nullptr && BurstHolds(list)) {
+        if (!morePending) {
+            ReleaseDrawing(list);
+        } else {
+            DrawBurstIfDue(list, now);
+        }
+    }
+    return result;
+}
+
+LRESULT MergeQueuedDeviceRecord(HWND window, WPARAM wParam, LPARAM lParam)
+{
+    MSG next;
+    bool morePending = PeekMessageW(&next, window, WM_APP_DEVICE, WM_APP_DEVICE, PM_NOREMOVE) != FALSE;
+    return MergeBurstRecordAt(window, wParam, lParam, morePending, GetTickCount());
+}
