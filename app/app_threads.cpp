@@ -10,6 +10,7 @@
 #include "core/app_messages.h"
 #include "core/globals.h"
 #include "core/platform.h"
+#include "core/wait.h"
 #include "net/interface_table.h"
 
 namespace {
@@ -21,8 +22,7 @@ const DWORD kEchoWindowMs = 5000;
 
 bool StopRequested(DWORD timeoutMs)
 {
-    DWORD wait = WaitForSingleObject(g_stopEvent, timeoutMs);
-    return wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED;
+    return Signalled(g_stopEvent, timeoutMs);
 }
 
 void RebuildAndNotify()

@@ -7,8 +7,11 @@
 #include <string.h>
 #include <wchar.h>
 
+#include <utility>
+
 #include "core/globals.h"
 #include "core/text_copy.h"
+#include "core/wait.h"
 #include "mdns/service_found.h"
 
 namespace {
@@ -30,20 +33,23 @@ constexpr uint32_t kBrowseRestartMs = 1000;
 
 enum PassEnd { PassSilent, PassAborted };
 
-// One instance resolved by its own queries.
+// One instance resolved by its own queries. The queries come after the
+// instance, so that they are stopped before it is freed.
 struct Lookup {
-    ServiceInstance* instance;  // null: the slot is free
+    InstancePtr instance;  // null: the slot is free
     mDNSQuery srvQuery;
     mDNSQuery txtQuery;
 };
 
 // A resolved instance whose device's hardware address is being learnt.
 struct AwaitingMac {
-    ServiceInstance* instance;  // null: free
+    InstancePtr instance;  // null: free
     uint32_t since;
 };
 
-// The working state of one call; lives on the calling thread's stack.
+// The working state of one call; lives on the calling thread's stack. Its
+// members end in reverse order: every query stops before the instances and
+// the queue that its answers write are freed.
 struct Browse {
     BrowseOptions options;
     BrowseContext context;
@@ -63,7 +69,7 @@ bool PollAbort(Browse* browse)
 {
     if (HasAbortEvent(browse)) {
         browse->lastAbortWait = WaitForSingleObject(browse->options.abortEvent, 0);
-        if (browse->lastAbortWait == WAIT_OBJECT_0 || browse->lastAbortWait == WAIT_ABANDONED) {
+        if (IsSignalled(browse->lastAbortWait)) {
             return true;
         }
     }
@@ -132,8 +138,7 @@ void EndLookup(Lookup* lookup)
 {
     StopIfActive(&lookup->srvQuery);
     StopIfActive(&lookup->txtQuery);
-    FreeServiceInstance(lookup->instance);
-    lookup->instance = nullptr;
+    lookup->instance.reset();
 }
 
 bool NeedsSrv(const Browse* browse, const ServiceInstance* instance)
@@ -148,8 +153,7 @@ bool NeedsTxt(const Browse* browse, const ServiceInstance* instance)
 
 // Hands a resolved instance (no query writes it any more) to the
 // found-callback, or parks it while the device's hardware address is learnt.
-// Takes ownership of the instance.
-void Report(Browse* browse, ServiceInstance* instance)
+void Report(Browse* browse, InstancePtr instance)
 {
     if (browse->options.resolveSrv == 0 && instance->hintOwner[0] != L'\0' &&
         instance->service.hostName[0] == L'\0') {
@@ -161,7 +165,6 @@ void Report(Browse* browse, ServiceInstance* instance)
     int32_t result = context.foundCallback(&instance->service, context.window,
                                            browse->options.abortEvent, browse->options.reportedHosts, 0);
     if (result != kServiceAwaitingMac) {
-        FreeServiceInstance(instance);
         return;
     }
     AwaitingMac* slot = &browse->awaiting[0];
@@ -174,8 +177,7 @@ void Report(Browse* browse, ServiceInstance* instance)
             slot = &entry;  // full: the oldest gives way
         }
     }
-    FreeServiceInstance(slot->instance);
-    slot->instance = instance;
+    slot->instance = std::move(instance);
     slot->since = GetTickCount();
 }
 
@@ -194,17 +196,17 @@ void RetryAwaitingMac(Browse* browse)
         if (now - entry.since > kMacWaitLimitMs ||
             context.foundCallback(&entry.instance->service, context.window, browse->options.abortEvent,
                                   browse->options.reportedHosts, 0) != kServiceAwaitingMac) {
-            FreeServiceInstance(entry.instance);
-            entry.instance = nullptr;
+            entry.instance.reset();
         }
     }
 }
 
 // Starts the queries that the instance still needs in a free slot. False
 // when a start failed: the instance is then discarded.
-bool StartLookups(Browse* browse, Lookup* lookup, ServiceInstance* instance)
+bool StartLookups(Browse* browse, Lookup* lookup, InstancePtr taken)
 {
-    lookup->instance = instance;
+    lookup->instance = std::move(taken);
+    ServiceInstance* instance = lookup->instance.get();
     const wchar_t* name = instance->service.instanceName;
     uint32_t interfaceIndex = browse->options.interfaceIndex;
     if ((NeedsSrv(browse, instance) &&
@@ -221,7 +223,7 @@ bool StartLookups(Browse* browse, Lookup* lookup, ServiceInstance* instance)
 // first seen after the limit do not count.
 void CheckLookup(Browse* browse, Lookup* lookup)
 {
-    ServiceInstance* instance = lookup->instance;
+    ServiceInstance* instance = lookup->instance.get();
     if ((lookup->srvQuery.IsActive() != 0 && lookup->srvQuery.TimeSinceStart() > kLookupLimitMs) ||
         (lookup->txtQuery.IsActive() != 0 && lookup->txtQuery.TimeSinceStart() > kLookupLimitMs)) {
         EndLookup(lookup);
@@ -233,8 +235,7 @@ void CheckLookup(Browse* browse, Lookup* lookup)
     // Both queries stopped: nothing writes the instance any more.
     StopIfActive(&lookup->srvQuery);
     StopIfActive(&lookup->txtQuery);
-    lookup->instance = nullptr;
-    Report(browse, instance);
+    Report(browse, std::move(lookup->instance));
 }
 
 Lookup* FreeLookup(Browse* browse)
@@ -268,22 +269,21 @@ bool AnyLookupBusy(const Browse* browse)
 void TakePending(Browse* browse, bool* emptied)
 {
     *emptied = false;
-    ServiceInstance* taken[kMaxParallelLookups + kMaxInstancesPerAnswer];
+    InstancePtr taken[kMaxParallelLookups + kMaxInstancesPerAnswer];
     int count = 0;
     int freeSlots = 0;
     for (const Lookup& lookup : browse->lookups) {
         freeSlots += lookup.instance == nullptr ? 1 : 0;
     }
-    DWORD locked = WaitForSingleObject(browse->context.lock, kLockWaitMs);
-    if (locked != WAIT_OBJECT_0 && locked != WAIT_ABANDONED) {
+    if (!Signalled(browse->context.lock, kLockWaitMs)) {
         return;
     }
     // Complete instances need no slot, but their number per cycle is
     // capped too, so that a flood of them cannot starve the abort poll.
     while (count < int(sizeof(taken) / sizeof(taken[0])) && browse->context.pendingCount > 0) {
-        ServiceInstance* newest =
+        const ServiceInstance* newest =
             browse->context.pending[(browse->context.pendingOldest + browse->context.pendingCount - 1) %
-                                    kMaxPendingInstances];
+                                    kMaxPendingInstances].get();
         bool complete = !NeedsSrv(browse, newest) && !NeedsTxt(browse, newest);
         if (!complete && freeSlots == 0) {
             break;
@@ -295,10 +295,10 @@ void TakePending(Browse* browse, bool* emptied)
     ReleaseMutex(browse->context.lock);
 
     for (int i = 0; i < count; ++i) {
-        if (!NeedsSrv(browse, taken[i]) && !NeedsTxt(browse, taken[i])) {
-            Report(browse, taken[i]);
+        if (!NeedsSrv(browse, taken[i].get()) && !NeedsTxt(browse, taken[i].get())) {
+            Report(browse, std::move(taken[i]));
         } else {
-            StartLookups(browse, FreeLookup(browse), taken[i]);
+            StartLookups(browse, FreeLookup(browse), std::move(taken[i]));
         }
     }
 }
@@ -337,8 +337,7 @@ void EndPass(Browse* browse)
         EndLookup(&lookup);
     }
     for (AwaitingMac& entry : browse->awaiting) {
-        FreeServiceInstance(entry.instance);
-        entry.instance = nullptr;
+        entry.instance.reset();
     }
     StopIfActive(&browse->ptrQuery);
 }
@@ -364,10 +363,9 @@ int32_t BrowseServices(const BrowseOptions* options)
 {
     Browse browse;
     browse.options = options != nullptr ? *options : DefaultBrowseOptions();
-    for (Lookup& lookup : browse.lookups) {
-        lookup.instance = nullptr;
+    for (AwaitingMac& entry : browse.awaiting) {
+        entry.since = 0;
     }
-    memset(browse.awaiting, 0, sizeof(browse.awaiting));
     browse.lastMacRetry = GetTickCount();
 
     BrowseContext& context = browse.context;
@@ -406,10 +404,8 @@ int32_t BrowseServices(const BrowseOptions* options)
         }
     }
 
-    // Every query is stopped: nothing queues or wakes any more.
-    while (context.pendingCount > 0) {
-        FreeServiceInstance(PopNewestPendingInstance(&context));
-    }
+    // Every query is stopped: nothing queues or wakes any more. What is still
+    // queued goes with the context.
     CloseHandle(context.lock);
     context.lock = INVALID_HANDLE_VALUE;
     CloseHandle(context.wake);

@@ -70,15 +70,15 @@ struct BrowseContext {
     HANDLE wake;  // auto-reset event: an answer arrived
     // Instances found and not yet taken, a ring in arrival order; the newest
     // is taken first, the oldest gives way when it is full.
-    ServiceInstance* pending[kMaxPendingInstances];
+    InstancePtr pending[kMaxPendingInstances];
     unsigned pendingOldest;
     unsigned pendingCount;
 };
 
 // Under the context's lock: queues an instance (the oldest is freed when the
 // ring is full), and takes the newest, or null.
-void PushPendingInstance(BrowseContext* context, ServiceInstance* instance);
-ServiceInstance* PopNewestPendingInstance(BrowseContext* context);
+void PushPendingInstance(BrowseContext* context, InstancePtr instance);
+InstancePtr PopNewestPendingInstance(BrowseContext* context);
 
 // Runs the browse on the calling thread until it is aborted or, with
 // singlePass, until a pass ends in silence. options null: the defaults.

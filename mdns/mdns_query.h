@@ -14,6 +14,7 @@
 #include <stdint.h>
 
 #include <atomic>
+#include <memory>
 
 #include "mdns/dns_client_choice.h"
 #include "mdns/host_name.h"
@@ -45,9 +46,14 @@ struct ResolvedService {
 const wchar_t* NextTxtString(const ResolvedService* service, const wchar_t* text, uint32_t* index);
 
 // One instance found by the browse, resolved from the browse answer's own
-// records where it carries them and otherwise by SRV and TXT queries.
-// Allocated zero-filled (calloc); freed with FreeServiceInstance.
+// records where it carries them and otherwise by SRV and TXT queries. Made
+// zero-filled by MakeServiceInstance; its owner holds it in an InstancePtr.
 struct ServiceInstance {
+    ServiceInstance() = default;
+    ServiceInstance(const ServiceInstance&) = delete;
+    ServiceInstance& operator=(const ServiceInstance&) = delete;
+    ~ServiceInstance();  // frees the TXT strings
+
     // Written by the DNS client's thread, read by the browse as flags only.
     // srvAnswered: the SRV record is known and so is the address of its
     // target, from an A record of that very name.
@@ -131,6 +137,7 @@ VOID WINAPI OnTxtAnswer(PVOID instance, PMDNS_QUERY_HANDLE handle, PDNS_QUERY_RE
 // kTxtTextChars each and kMaxTxtUnits in all.
 void SetTxtStrings(ResolvedService* service, const DNS_RECORD* txt);
 
-// Frees the instance and its TXT strings; null is allowed.
-void FreeServiceInstance(ServiceInstance* instance);
+using InstancePtr = std::unique_ptr<ServiceInstance>;
+// A new zero-filled instance; null when memory runs out.
+InstancePtr MakeServiceInstance();
 

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include "core/globals.h"
+#include "core/wait.h"
 #include "mdns/browse.h"
 #include "mdns/reported_hosts.h"
 #include "net/interface_table.h"
@@ -13,11 +14,6 @@
 namespace {
 
 constexpr DWORD kTriggerWaitMs = 500;
-
-bool Signalled(DWORD wait)
-{
-    return wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED;
-}
 
 bool SelectedBySubnetChoice(const InterfaceEntry* entry)
 {
@@ -49,7 +45,7 @@ unsigned __stdcall MdnsWorker(void* parameter)
     InitReportedHosts(&reported);
 
     for (;;) {
-        if (Signalled(WaitForSingleObject(entry->abortEvent, 0))) {
+        if (Signalled(entry->abortEvent)) {
             break;
         }
         // The abort event ends the wait too: shutdown need not sit it out.

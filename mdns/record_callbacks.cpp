@@ -7,7 +7,11 @@
 #include <string.h>
 #include <wchar.h>
 
+#include <new>
+#include <utility>
+
 #include "core/text_copy.h"
+#include "core/wait.h"
 #include "mdns/browse.h"
 #include "mdns/mdns_query.h"
 
@@ -109,7 +113,7 @@ void Wake(const ServiceInstance* instance)
 // The instances of one browse answer: one per PTR target of ours, each with
 // what the answer itself says of it. Returns how many were made.
 int MakeInstances(const BrowseContext* context, const DNS_RECORD* records,
-                  ServiceInstance* made[kMaxInstancesPerAnswer])
+                  InstancePtr made[kMaxInstancesPerAnswer])
 {
     const DNS_RECORD* onlyA = nullptr;
     int aCount = 0;
@@ -133,7 +137,7 @@ int MakeInstances(const BrowseContext* context, const DNS_RECORD* records,
         if (repeat) {
             continue;
         }
-        ServiceInstance* instance = static_cast<ServiceInstance*>(calloc(1, sizeof(ServiceInstance)));
+        InstancePtr instance = MakeServiceInstance();
         if (instance == nullptr) {
             break;
         }
@@ -143,13 +147,13 @@ int MakeInstances(const BrowseContext* context, const DNS_RECORD* records,
             CopyText(instance->hintOwner, kDnsNameChars, onlyA->pName);
             instance->hintAddress = onlyA->Data.A.IpAddress;
         }
-        if (TakeSrvAndAddress(instance, records)) {
+        if (TakeSrvAndAddress(instance.get(), records)) {
             instance->srvAnswered = 1;
         }
-        if (TakeTxt(instance, records)) {
+        if (TakeTxt(instance.get(), records)) {
             instance->txtAnswered = 1;
         }
-        made[count++] = instance;
+        made[count++] = std::move(instance);
     }
     return count;
 }
@@ -203,33 +207,35 @@ void SetTxtStrings(ResolvedService* service, const DNS_RECORD* txt)
     service->txtCount = kept;
 }
 
-void FreeServiceInstance(ServiceInstance* instance)
+ServiceInstance::~ServiceInstance()
 {
-    if (instance == nullptr) {
-        return;
-    }
-    free(instance->service.txtText);
-    free(instance);
+    free(service.txtText);
 }
 
-void PushPendingInstance(BrowseContext* context, ServiceInstance* instance)
+InstancePtr MakeServiceInstance()
+{
+    return InstancePtr(new (std::nothrow) ServiceInstance());
+}
+
+void PushPendingInstance(BrowseContext* context, InstancePtr instance)
 {
     if (context->pendingCount == kMaxPendingInstances) {
-        FreeServiceInstance(context->pending[context->pendingOldest]);
+        // The oldest gives way; replacing it below frees it.
         context->pendingOldest = (context->pendingOldest + 1) % kMaxPendingInstances;
         --context->pendingCount;
     }
-    context->pending[(context->pendingOldest + context->pendingCount) % kMaxPendingInstances] = instance;
+    context->pending[(context->pendingOldest + context->pendingCount) % kMaxPendingInstances] =
+        std::move(instance);
     ++context->pendingCount;
 }
 
-ServiceInstance* PopNewestPendingInstance(BrowseContext* context)
+InstancePtr PopNewestPendingInstance(BrowseContext* context)
 {
     if (context->pendingCount == 0) {
         return nullptr;
     }
     --context->pendingCount;
-    return context->pending[(context->pendingOldest + context->pendingCount) % kMaxPendingInstances];
+    return std::move(context->pending[(context->pendingOldest + context->pendingCount) % kMaxPendingInstances]);
 }
 
 VOID WINAPI OnBrowseAnswer(PVOID contextPointer, PMDNS_QUERY_HANDLE, PDNS_QUERY_RESULT result)
@@ -243,17 +249,13 @@ VOID WINAPI OnBrowseAnswer(PVOID contextPointer, PMDNS_QUERY_HANDLE, PDNS_QUERY_
     if (records == nullptr || !CountsForBrowse(records, context->domain)) {
         return;
     }
-    ServiceInstance* made[kMaxInstancesPerAnswer];
+    InstancePtr made[kMaxInstancesPerAnswer];
     int count = MakeInstances(context, records, made);
 
-    DWORD locked = count > 0 ? WaitForSingleObject(context->lock, kPendingLockWaitMs) : WAIT_FAILED;
-    bool queued = locked == WAIT_OBJECT_0 || locked == WAIT_ABANDONED;
-    for (int i = 0; i < count; ++i) {
-        if (queued) {
-            PushPendingInstance(context, made[i]);
-        } else {
-            FreeServiceInstance(made[i]);
-        }
+    // Without the lock the instances are lost (freed with `made`).
+    bool queued = count > 0 && Signalled(context->lock, kPendingLockWaitMs);
+    for (int i = 0; i < count && queued; ++i) {
+        PushPendingInstance(context, std::move(made[i]));
     }
     if (queued) {
         ReleaseMutex(context->lock);

@@ -6,6 +6,8 @@
 #include <string.h>
 #include <wchar.h>
 
+#include <new>
+
 #include "mdns/host_name.h"
 
 namespace {
@@ -14,7 +16,7 @@ namespace {
 ReportedHost* FindHost(ReportedHosts* table, const wchar_t* hostName, uint32_t address)
 {
     int32_t slot = FindName(&table->names, hostName, address);
-    return slot != -1 ? table->hosts[slot] : nullptr;
+    return slot != -1 ? table->hosts[slot].get() : nullptr;
 }
 
 // Caller holds the lock.
@@ -23,8 +25,7 @@ void DropSlot(ReportedHosts* table, int32_t slot)
     if (slot == -1) {
         return;
     }
-    free(table->hosts[slot]);
-    table->hosts[slot] = nullptr;
+    table->hosts[slot].reset();
     RemoveName(&table->names, slot);
 }
 
@@ -35,7 +36,7 @@ void DropForgottenHosts(ReportedHosts* table, uint32_t now)
 {
     for (int i = 0; i < 4 && table->names.oldest != -1; ++i) {
         int32_t slot = table->names.oldest;
-        ReportedHost* host = table->hosts[slot];
+        const ReportedHost* host = table->hosts[slot].get();
         if (host != nullptr && now - host->reportedTick <= kForgetReportedAfterMs) {
             return;
         }
@@ -48,22 +49,17 @@ void DropForgottenHosts(ReportedHosts* table, uint32_t now)
 void InitReportedHosts(ReportedHosts* table)
 {
     InitializeCriticalSection(&table->lock);
-    table->hosts = static_cast<ReportedHost**>(calloc(kMaxReportedHosts, sizeof(ReportedHost*)));
+    table->hosts.reset(new (std::nothrow) std::unique_ptr<ReportedHost>[kMaxReportedHosts]);
     if (table->hosts == nullptr || !InitNameIndex(&table->names, kMaxReportedHosts, kDnsNameChars - 1)) {
         // Out of memory: a table that remembers nothing.
-        free(table->hosts);
-        table->hosts = nullptr;
+        table->hosts.reset();
         InitNameIndex(&table->names, 0, 0);
     }
 }
 
 void ReleaseReportedHosts(ReportedHosts* table)
 {
-    for (uint32_t i = 0; table->hosts != nullptr && i < table->names.capacity; ++i) {
-        free(table->hosts[i]);
-    }
-    free(table->hosts);
-    table->hosts = nullptr;
+    table->hosts.reset();
     ReleaseNameIndex(&table->names);
     DeleteCriticalSection(&table->lock);
 }
@@ -76,18 +72,17 @@ void RememberReportedHost(ReportedHosts* table, const DeviceRecord* record, uint
     int32_t evicted = -1;
     int32_t slot = AddName(&table->names, record->name, address, &evicted);
     if (evicted != -1) {
-        free(table->hosts[evicted]);
-        table->hosts[evicted] = nullptr;
+        table->hosts[evicted].reset();
     }
     if (slot != -1 && table->hosts[slot] == nullptr) {
-        table->hosts[slot] = static_cast<ReportedHost*>(calloc(1, sizeof(ReportedHost)));
+        table->hosts[slot].reset(new (std::nothrow) ReportedHost());
         if (table->hosts[slot] == nullptr) {
             RemoveName(&table->names, slot);
             slot = -1;
         }
     }
     if (slot != -1) {
-        ReportedHost* host = table->hosts[slot];
+        ReportedHost* host = table->hosts[slot].get();
         memcpy(&host->record, record, sizeof(DeviceRecord));
         host->address = address;
         host->reportedTick = now;

@@ -15,6 +15,8 @@
 #include <windows.h>
 #include <stdint.h>
 
+#include <memory>
+
 #include "core/device_record.h"
 #include "mdns/name_index.h"
 
@@ -38,8 +40,8 @@ struct ReportedHost {
 
 struct ReportedHosts {
     CRITICAL_SECTION lock;
-    NameIndex names;       // host name, with the address as its tag
-    ReportedHost** hosts;  // one per slot of names, calloc'd; null where free
+    NameIndex names;  // host name, with the address as its tag
+    std::unique_ptr<std::unique_ptr<ReportedHost>[]> hosts;  // one per slot of names; null where free
 };
 
 void InitReportedHosts(ReportedHosts* table);

@@ -6,6 +6,7 @@
 #include <wchar.h>
 
 #include "core/device_record.h"
+#include "core/maker.h"
 #include "core/text_copy.h"
 #include "mdns/reported_hosts.h"
 
@@ -13,7 +14,6 @@ namespace {
 
 constexpr wchar_t kReverseSuffix[] = L".in-addr.arpa";
 constexpr size_t kReverseSuffixChars = 13;
-constexpr wchar_t kMakerWord[] = L"Orvel";
 
 struct TxtValues {
     wchar_t vendor[kTxtValueChars];

@@ -8,6 +8,7 @@
 
 #include "core/app_messages.h"
 #include "core/device_record.h"
+#include "core/maker.h"
 #include "ui/device_columns.h"
 #include "ui/device_list_internal.h"
 #include "ui/device_rows.h"
@@ -18,8 +19,7 @@
 namespace {
 
 // Broadcast answers of other makers share the port; only these are listed.
-const wchar_t kVendorPrefix[] = L"Orvel ";
-constexpr size_t kVendorPrefixChars = (sizeof(kVendorPrefix) / sizeof(wchar_t)) - 1;
+constexpr size_t kVendorPrefixChars = (sizeof(kMakerDescriptionPrefix) / sizeof(wchar_t)) - 1;
 
 constexpr int kMacBufferChars = 128;
 
@@ -35,7 +35,7 @@ void TerminateTextFields(DeviceRecord* record)
 
 bool HasVendorPrefix(const DeviceRecord* record)
 {
-    return wcsncmp(record->description, kVendorPrefix, kVendorPrefixChars) == 0;
+    return wcsncmp(record->description, kMakerDescriptionPrefix, kVendorPrefixChars) == 0;
 }
 
 void SetCellText(HWND list, int row, int column, const wchar_t* text)

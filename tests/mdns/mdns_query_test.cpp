@@ -207,7 +207,7 @@ TEST(MdnsQuery, BrowseAnswerPairsEachInstanceWithItsOwnRecords)
         OnBrowseAnswer(&context, nullptr, &result);
         FreeList(result.pQueryRecords);
         std::vector<std::wstring> queued;
-        while (ServiceInstance* instance = PopNewestPendingInstance(&context)) {
+        while (InstancePtr instance = PopNewestPendingInstance(&context)) {
             const ResolvedService& s = instance->service;
             std::wstring line = std::wstring(s.instanceName) + L":";
             line += instance->srvAnswered ? std::wstring(s.hostName) + L":" + std::to_wstring(s.address) : L"-";
@@ -215,7 +215,6 @@ TEST(MdnsQuery, BrowseAnswerPairsEachInstanceWithItsOwnRecords)
                 line += L":" + text;
             }
             queued.push_back(line);
-            FreeServiceInstance(instance);
         }
         EXPECT_EQ(queued, c.queued);
         EXPECT_EQ(WaitForSingleObject(context.wake, 0), c.queued.empty() ? DWORD(WAIT_TIMEOUT) : WAIT_OBJECT_0);
@@ -229,15 +228,14 @@ TEST(MdnsQuery, PendingInstancesAreBounded)
 {
     BrowseContext context = {};
     for (int i = 0; i < kMaxPendingInstances + 5; ++i) {
-        ServiceInstance* instance = static_cast<ServiceInstance*>(calloc(1, sizeof(ServiceInstance)));
+        InstancePtr instance = MakeServiceInstance();
         instance->service.address = uint32_t(i);
-        PushPendingInstance(&context, instance);
+        PushPendingInstance(&context, std::move(instance));
     }
     EXPECT_EQ(context.pendingCount, unsigned(kMaxPendingInstances));
     uint32_t expected = kMaxPendingInstances + 4;
-    while (ServiceInstance* instance = PopNewestPendingInstance(&context)) {
+    while (InstancePtr instance = PopNewestPendingInstance(&context)) {
         EXPECT_EQ(instance->service.address, expected--);
-        FreeServiceInstance(instance);
     }
     EXPECT_EQ(expected, 4u);
 }
@@ -245,7 +243,8 @@ TEST(MdnsQuery, PendingInstancesAreBounded)
 TEST(MdnsQuery, SrvPairsItsTargetAndTxtReplacesBounded)
 {
     FakeDnsClient fake;
-    ServiceInstance* instance = static_cast<ServiceInstance*>(calloc(1, sizeof(ServiceInstance)));
+    InstancePtr owner = MakeServiceInstance();
+    ServiceInstance* instance = owner.get();
     wcscpy(instance->service.instanceName, InstanceName(L"S").c_str());
     const std::wstring longText(300, L'm');
     DNS_QUERY_RESULT failed = Result(fake.MakeList({Txt(L"S", {L"a=1"})}), DNS_ERROR_RCODE_SERVER_FAILURE);
@@ -284,7 +283,7 @@ TEST(MdnsQuery, SrvPairsItsTargetAndTxtReplacesBounded)
     EXPECT_EQ(instance->service.port, 8080);
     EXPECT_STREQ(instance->service.hostName, L"b");
     EXPECT_EQ(instance->service.address, 2u);
-    FreeServiceInstance(instance);
+    owner.reset();
     for (DNS_QUERY_RESULT* result : {&other, &first, &second, &cut, &bomb, &unpaired, &srv}) {
         FreeList(result->pQueryRecords);
     }

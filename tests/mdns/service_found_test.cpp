@@ -60,9 +60,9 @@ int FakeSolicit(IPAddr)
     return 0;
 }
 
-ServiceInstance* MakeService(const wchar_t* host, const std::vector<std::wstring>& txt)
+InstancePtr MakeService(const wchar_t* host, const std::vector<std::wstring>& txt)
 {
-    ServiceInstance* instance = static_cast<ServiceInstance*>(calloc(1, sizeof(ServiceInstance)));
+    InstancePtr instance = MakeServiceInstance();
     wcscpy(instance->service.hostName, host);
     instance->service.address = kDevice;
     instance->service.port = 8080;
@@ -125,11 +125,11 @@ TEST_F(ServiceFound, ConversionCases)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.txt.back() + L" " + c.host);
         UseArp(c.arp);
-        ServiceInstance* instance = MakeService(c.host, c.txt);
+        InstancePtr instance = MakeService(c.host, c.txt);
         DWORD before = GetTickCount();
         int32_t posted = OnServiceFound(&instance->service, nullptr, INVALID_HANDLE_VALUE, nullptr, kMacWaitMs);
         DWORD took = GetTickCount() - before;
-        FreeServiceInstance(instance);
+        instance.reset();
         std::vector<DeviceRecord> records = posted_.Collect();
         EXPECT_EQ(posted, c.description.empty() ? 0 : 1);
         ASSERT_EQ(records.size(), size_t(posted));
@@ -140,7 +140,6 @@ TEST_F(ServiceFound, ConversionCases)
             instance = MakeService(c.host, c.txt);
             EXPECT_EQ(OnServiceFound(&instance->service, nullptr, INVALID_HANDLE_VALUE, nullptr, 0),
                       kServiceAwaitingMac);
-            FreeServiceInstance(instance);
         }
         if (posted == 1) {
             const DeviceRecord& r = records[0];
@@ -163,7 +162,7 @@ TEST_F(ServiceFound, ReportedHostRefreshes)
     UseArp(Arp::Answers);
     ReportedHosts table;
     InitReportedHosts(&table);
-    ServiceInstance* instance = MakeService(L"speaker1", {L"vendor=Orvel", L"model=X200"});
+    InstancePtr instance = MakeService(L"speaker1", {L"vendor=Orvel", L"model=X200"});
     ASSERT_EQ(OnServiceFound(&instance->service, nullptr, INVALID_HANDLE_VALUE, &table, kMacWaitMs), 1);
     const uint32_t t0 = posted_.Collect().at(0).lastSeen;
     Sleep(200);  // a fresh lastSeen differs from the report's
@@ -192,7 +191,6 @@ TEST_F(ServiceFound, ReportedHostRefreshes)
     SetTxt(&instance->service, {L"vendor=Other"});
     EXPECT_EQ(OnServiceFound(&instance->service, nullptr, INVALID_HANDLE_VALUE, &table, kMacWaitMs), 0);
     EXPECT_FALSE(RefreshReportedHost(&table, L"speaker1.local", kDevice, t0 + 5000));
-    FreeServiceInstance(instance);
     ReleaseReportedHosts(&table);
 }
 
