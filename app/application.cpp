@@ -83,13 +83,31 @@ int RunMessageLoop(HACCEL accelerators)
 
 }  // namespace
 
-int RunApplication(HINSTANCE instance, int showCommand)
+void PrepareProcess()
 {
     SetProcessDPIAware();
     // Multibyte conversions (reply texts, subnet texts) follow the user's code page.
     setlocale(LC_ALL, "");
     SetAppUserModelId();
     InitCommonControls();
+}
+
+// Ends discovery and the threads and services start-up began, in order.
+void StopDiscovery(HANDLE watcher, HANDLE ticker, HRESULT com)
+{
+    TeardownInterfaceTable();
+    MdnsClientCloseIdleSession();  // its browses have ended: no need to linger
+    JoinThread(ticker);
+    JoinThread(watcher);
+    if (SUCCEEDED(com)) {
+        CoUninitialize();
+    }
+    WSACleanup();
+}
+
+int RunApplication(HINSTANCE instance, int showCommand)
+{
+    PrepareProcess();
 
     wchar_t className[100] = {};
     LoadStringW(instance, IDS_WINDOW_CLASS, className, 100);
@@ -110,7 +128,7 @@ int RunApplication(HINSTANCE instance, int showCommand)
 
     WSADATA winsock;
     WSAStartup(MAKEWORD(2, 2), &winsock);
-    // Where the system has no multicast DNS client, ours takes its place.
+    // Ours stands by where the system has no multicast DNS client or it refuses.
     InstallMulticastDnsClient();
 
     if (!BuildInterfaceTable()) {
@@ -129,12 +147,7 @@ int RunApplication(HINSTANCE instance, int showCommand)
     if (window == nullptr) {
         // Without a window the loop would never see WM_QUIT: stop everything instead.
         SetEvent(g_stopEvent);
-        TeardownInterfaceTable();
-        JoinThread(watcher);
-        if (SUCCEEDED(com)) {
-            CoUninitialize();
-        }
-        WSACleanup();
+        StopDiscovery(watcher, nullptr, com);
         return 1;
     }
     g_mainWindow = window;
@@ -147,13 +160,6 @@ int RunApplication(HINSTANCE instance, int showCommand)
     int exitCode = RunMessageLoop(accelerators);
 
     SaveSettings();
-    TeardownInterfaceTable();
-    MdnsClientCloseIdleSession();  // its browses have ended: no need to linger
-    JoinThread(ticker);
-    JoinThread(watcher);
-    if (SUCCEEDED(com)) {
-        CoUninitialize();
-    }
-    WSACleanup();
+    StopDiscovery(watcher, ticker, com);
     return exitCode;
 }

@@ -96,6 +96,42 @@ char FoldAscii(char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c
 }  // namespace
 
 
+namespace {
+
+// Where the walk along one name stands. A pointer must lead below the start
+// of the stretch being read: a name can only refer to what came before it,
+// and since every jump goes lower than the last, no chain of pointers can
+// come round again.
+struct NameWalk {
+    size_t position;
+    size_t lowest;
+    size_t afterName;  // just past the name's bytes where it was first met
+    bool jumped;
+    unsigned hops;
+};
+
+// Follows the compression pointer at the walk's position. False for one cut
+// short, one not leading back, or too long a chain.
+bool FollowPointer(const uint8_t* packet, size_t length, NameWalk* walk)
+{
+    size_t position = walk->position;
+    if (length - position < 2) {
+        return false;
+    }
+    size_t target = (size_t(packet[position] & 0x3F) << 8) | packet[position + 1];
+    if (!walk->jumped) {
+        walk->afterName = position + 2;
+        walk->jumped = true;
+    }
+    if (target >= walk->lowest || ++walk->hops > kDnsMaxPointerHops) {
+        return false;
+    }
+    walk->position = walk->lowest = target;
+    return true;
+}
+
+}  // namespace
+
 bool DnsReadName(const uint8_t* packet, size_t length, size_t offset, char* text, size_t capacity,
                  size_t* end)
 {
@@ -104,69 +140,48 @@ bool DnsReadName(const uint8_t* packet, size_t length, size_t offset, char* text
     }
     text[0] = '\0';
     TextOut out = {text, capacity, 0, true};
-    size_t position = offset;
-    // A pointer must lead below the start of the stretch being read: a
-    // name can only refer to what came before it, and since every jump
-    // goes lower than the last, no chain of pointers can come round again.
-    size_t lowest = offset;
-    size_t afterName = 0;
-    bool jumped = false;
-    unsigned hops = 0;
+    NameWalk walk = {offset, offset, 0, false, 0};
     size_t wireBytes = 1;  // the root octet
     for (;;) {
-        if (position >= length) {
+        if (walk.position >= length) {
             return false;
         }
-        uint8_t labelLength = packet[position];
+        uint8_t labelLength = packet[walk.position];
         if ((labelLength & 0xC0) == 0xC0) {
-            if (length - position < 2) {
+            if (!FollowPointer(packet, length, &walk)) {
                 return false;
             }
-            size_t target = (size_t(labelLength & 0x3F) << 8) | packet[position + 1];
-            if (!jumped) {
-                afterName = position + 2;
-                jumped = true;
-            }
-            if (target >= lowest || ++hops > kDnsMaxPointerHops) {
-                return false;
-            }
-            position = lowest = target;
             continue;
         }
         if ((labelLength & 0xC0) != 0) {
             return false;
         }
         if (labelLength == 0) {
-            if (!jumped) {
-                afterName = position + 1;
-            }
+            walk.afterName = walk.jumped ? walk.afterName : walk.position + 1;
             break;
         }
-        if (length - position - 1 < labelLength) {
-            return false;
-        }
         wireBytes += 1 + size_t(labelLength);
-        if (wireBytes > kDnsMaxNameWireBytes) {
+        if (length - walk.position - 1 < labelLength || wireBytes > kDnsMaxNameWireBytes) {
             return false;
         }
         if (out.used > 0) {
             Put(&out, '.');
         }
-        PutLabel(&out, packet + position + 1, labelLength);
+        PutLabel(&out, packet + walk.position + 1, labelLength);
         if (!out.ok) {
             return false;
         }
-        position += 1 + size_t(labelLength);
+        walk.position += 1 + size_t(labelLength);
     }
     if (out.used == 0) {
         Put(&out, '.');
-        if (!out.ok) {
-            return false;
-        }
+    }
+    if (!out.ok) {
+        return false;
     }
     text[out.used] = '\0';
     if (end != nullptr) {
-        *end = afterName;
+        *end = walk.afterName;
     }
     return true;
 }

@@ -115,6 +115,65 @@ bool DnsOpenMessage(const uint8_t* packet, size_t length, DnsMessage* message)
     return true;
 }
 
+namespace {
+
+DnsSectionKind SectionOf(const DnsMessage& message, unsigned index)
+{
+    if (index < message.answerCount) {
+        return kDnsSectionAnswer;
+    }
+    if (index < unsigned(message.answerCount) + message.authorityCount) {
+        return kDnsSectionAuthority;
+    }
+    return kDnsSectionAdditional;
+}
+
+// The parsed fields of the record's data. Names inside the data are read
+// with the data's end as the packet's end: their own labels must stay inside
+// the record, and pointers can only lead further back.
+bool ReadRecordData(const DnsMessage& message, DnsRecord* record)
+{
+    const uint8_t* packet = message.packet;
+    size_t dataOffset = record->dataOffset;
+    size_t dataEnd = dataOffset + record->dataLength;
+    const uint8_t* data = packet + dataOffset;
+    switch (record->type) {
+    case kDnsTypeA:
+    case kDnsTypeAaaa: {
+        size_t size = record->type == kDnsTypeA ? 4 : 16;
+        if (record->dataLength != size) {
+            return false;
+        }
+        memcpy(record->address, data, size);
+        return true;
+    }
+    case kDnsTypePtr:
+        return DnsReadName(packet, dataEnd, dataOffset, record->target, sizeof(record->target), nullptr);
+    case kDnsTypeSrv:
+        if (record->dataLength < 7) {
+            return false;
+        }
+        record->priority = Read16(data);
+        record->weight = Read16(data + 2);
+        record->port = Read16(data + 4);
+        return DnsReadName(packet, dataEnd, dataOffset + 6, record->target, sizeof(record->target), nullptr);
+    case kDnsTypeTxt:
+        for (size_t position = dataOffset; position < dataEnd;) {
+            size_t stringLength = packet[position];
+            if (dataEnd - position - 1 < stringLength) {
+                return false;
+            }
+            position += 1 + stringLength;
+            ++record->txtCount;
+        }
+        return true;
+    default:
+        return true;
+    }
+}
+
+}  // namespace
+
 DnsReadResult DnsReadNextRecord(const DnsMessage& message, DnsRecordCursor* cursor, DnsRecord* record)
 {
     unsigned total = DnsRecordTotal(message);
@@ -135,13 +194,7 @@ DnsReadResult DnsReadNextRecord(const DnsMessage& message, DnsRecordCursor* curs
     cursor->index = index + 1;
 
     memset(record, 0, sizeof(*record));
-    if (index < message.answerCount) {
-        record->section = kDnsSectionAnswer;
-    } else if (index < unsigned(message.answerCount) + message.authorityCount) {
-        record->section = kDnsSectionAuthority;
-    } else {
-        record->section = kDnsSectionAdditional;
-    }
+    record->section = SectionOf(message, index);
     const uint8_t* fixed = packet + dataOffset - kRecordFixedBytes;
     record->type = Read16(fixed);
     uint16_t rrClass = Read16(fixed + 2);
@@ -150,54 +203,9 @@ DnsReadResult DnsReadNextRecord(const DnsMessage& message, DnsRecordCursor* curs
     record->ttl = Read32(fixed + 4);
     record->dataOffset = dataOffset;
     record->dataLength = dataLength;
-    if (!DnsReadName(packet, message.length, start, record->owner, sizeof(record->owner), nullptr)) {
+    if (!DnsReadName(packet, message.length, start, record->owner, sizeof(record->owner), nullptr) ||
+        !ReadRecordData(message, record)) {
         return kDnsRecordDropped;
-    }
-
-    // Names inside the data are read with the data's end as the packet's
-    // end: their own labels must stay inside the record, and pointers can
-    // only lead further back.
-    size_t dataEnd = dataOffset + dataLength;
-    const uint8_t* data = packet + dataOffset;
-    switch (record->type) {
-    case kDnsTypeA:
-    case kDnsTypeAaaa: {
-        size_t size = record->type == kDnsTypeA ? 4 : 16;
-        if (dataLength != size) {
-            return kDnsRecordDropped;
-        }
-        memcpy(record->address, data, size);
-        break;
-    }
-    case kDnsTypePtr:
-        if (!DnsReadName(packet, dataEnd, dataOffset, record->target, sizeof(record->target), nullptr)) {
-            return kDnsRecordDropped;
-        }
-        break;
-    case kDnsTypeSrv:
-        if (dataLength < 7) {
-            return kDnsRecordDropped;
-        }
-        record->priority = Read16(data);
-        record->weight = Read16(data + 2);
-        record->port = Read16(data + 4);
-        if (!DnsReadName(packet, dataEnd, dataOffset + 6, record->target, sizeof(record->target),
-                         nullptr)) {
-            return kDnsRecordDropped;
-        }
-        break;
-    case kDnsTypeTxt:
-        for (size_t position = dataOffset; position < dataEnd;) {
-            size_t stringLength = packet[position];
-            if (dataEnd - position - 1 < stringLength) {
-                return kDnsRecordDropped;
-            }
-            position += 1 + stringLength;
-            ++record->txtCount;
-        }
-        break;
-    default:
-        break;
     }
     return kDnsRecordRead;
 }

@@ -46,19 +46,17 @@ size_t TxtDataBytes(size_t count)
     return offsetof(DNS_TXT_DATAW, pStringArray) + count * sizeof(PWSTR);
 }
 
-PDNS_RECORD MakeRecord(const DnsMessage& message, const DnsRecord& record)
+// Bytes of the block that holds the record: the structure (with room for
+// every TXT string pointer), then its UTF-16 texts.
+size_t RecordBlockBytes(const DnsMessage& message, const DnsRecord& record, size_t* fixedBytes)
 {
-    const char* owner = record.owner;
-    size_t ownerLength = strlen(owner);
-    size_t units = Utf16Units(owner, ownerLength);
-    size_t fixedBytes = sizeof(DNS_RECORDW);
-    size_t targetLength = 0;
+    size_t units = Utf16Units(record.owner, strlen(record.owner));
+    size_t fixed = sizeof(DNS_RECORDW);
     if (record.type == kDnsTypePtr || record.type == kDnsTypeSrv) {
-        targetLength = strlen(record.target);
-        units += Utf16Units(record.target, targetLength);
+        units += Utf16Units(record.target, strlen(record.target));
     } else if (record.type == kDnsTypeTxt) {
         size_t txtBytes = offsetof(DNS_RECORDW, Data) + TxtDataBytes(record.txtCount);
-        fixedBytes = txtBytes > fixedBytes ? txtBytes : fixedBytes;
+        fixed = txtBytes > fixed ? txtBytes : fixed;
         size_t position = 0;
         const uint8_t* text;
         size_t length;
@@ -66,19 +64,18 @@ PDNS_RECORD MakeRecord(const DnsMessage& message, const DnsRecord& record)
             units += Utf16Units(reinterpret_cast<const char*>(text), length);
         }
     }
-    fixedBytes = (fixedBytes + alignof(PWSTR) - 1) / alignof(PWSTR) * alignof(PWSTR);
+    *fixedBytes = (fixed + alignof(PWSTR) - 1) / alignof(PWSTR) * alignof(PWSTR);
+    return *fixedBytes + units * sizeof(WCHAR);
+}
 
-    char* block = static_cast<char*>(calloc(1, fixedBytes + units * sizeof(WCHAR)));
-    if (block == nullptr) {
-        return nullptr;
-    }
-    PDNS_RECORD result = reinterpret_cast<PDNS_RECORD>(block);
-    WCHAR* cursor = reinterpret_cast<WCHAR*>(block + fixedBytes);
-    result->pName = PutUtf16(&cursor, owner, ownerLength, Utf16Units(owner, ownerLength));
-    result->wType = record.type;
-    result->Flags.S.Section = record.section == kDnsSectionAnswer ? DNSREC_ANSWER : DNSREC_ADDITIONAL;
-    result->Flags.S.CharSet = DnsCharSetUnicode;
-    result->dwTtl = record.ttl;
+PWSTR PutText(WCHAR** cursor, const char* text)
+{
+    size_t length = strlen(text);
+    return PutUtf16(cursor, text, length, Utf16Units(text, length));
+}
+
+void FillRecordData(const DnsMessage& message, const DnsRecord& record, PDNS_RECORD result, WCHAR** cursor)
+{
     switch (record.type) {
     case kDnsTypeA:
         memcpy(&result->Data.A.IpAddress, record.address, 4);
@@ -89,13 +86,11 @@ PDNS_RECORD MakeRecord(const DnsMessage& message, const DnsRecord& record)
         result->wDataLength = sizeof(DNS_AAAA_DATA);
         break;
     case kDnsTypePtr:
-        result->Data.PTR.pNameHost =
-            PutUtf16(&cursor, record.target, targetLength, Utf16Units(record.target, targetLength));
+        result->Data.PTR.pNameHost = PutText(cursor, record.target);
         result->wDataLength = sizeof(DNS_PTR_DATAW);
         break;
     case kDnsTypeSrv:
-        result->Data.SRV.pNameTarget =
-            PutUtf16(&cursor, record.target, targetLength, Utf16Units(record.target, targetLength));
+        result->Data.SRV.pNameTarget = PutText(cursor, record.target);
         result->Data.SRV.wPriority = record.priority;
         result->Data.SRV.wWeight = record.weight;
         result->Data.SRV.wPort = record.port;
@@ -107,11 +102,11 @@ PDNS_RECORD MakeRecord(const DnsMessage& message, const DnsRecord& record)
         size_t length;
         DWORD count = 0;
         // The array runs on past its declared single element, into the room
-        // allocated for it above.
+        // allocated for it.
         PWSTR* strings = result->Data.TXT.pStringArray;
         while (count < record.txtCount && DnsNextTxtString(message, record, &position, &text, &length)) {
             const char* bytes = reinterpret_cast<const char*>(text);
-            strings[count++] = PutUtf16(&cursor, bytes, length, Utf16Units(bytes, length));
+            strings[count++] = PutUtf16(cursor, bytes, length, Utf16Units(bytes, length));
         }
         result->Data.TXT.dwStringCount = count;
         result->wDataLength = WORD(TxtDataBytes(count));
@@ -120,6 +115,23 @@ PDNS_RECORD MakeRecord(const DnsMessage& message, const DnsRecord& record)
     default:
         break;
     }
+}
+
+PDNS_RECORD MakeRecord(const DnsMessage& message, const DnsRecord& record)
+{
+    size_t fixedBytes = 0;
+    char* block = static_cast<char*>(calloc(1, RecordBlockBytes(message, record, &fixedBytes)));
+    if (block == nullptr) {
+        return nullptr;
+    }
+    PDNS_RECORD result = reinterpret_cast<PDNS_RECORD>(block);
+    WCHAR* cursor = reinterpret_cast<WCHAR*>(block + fixedBytes);
+    result->pName = PutText(&cursor, record.owner);
+    result->wType = record.type;
+    result->Flags.S.Section = record.section == kDnsSectionAnswer ? DNSREC_ANSWER : DNSREC_ADDITIONAL;
+    result->Flags.S.CharSet = DnsCharSetUnicode;
+    result->dwTtl = record.ttl;
+    FillRecordData(message, record, result, &cursor);
     return result;
 }
 
