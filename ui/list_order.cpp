@@ -193,11 +193,6 @@ int OrderedPlaceOf(HWND list, int row)
     return row;
 }
 
-bool RowOutOfOrder(HWND list, int row)
-{
-    return OrderedPlaceOf(list, row) != row;
-}
-
 int MoveRowIntoOrder(HWND list, int row)
 {
     int place = OrderedPlaceOf(list, row);

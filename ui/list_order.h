@@ -35,9 +35,6 @@ int SortedInsertIndex(HWND list, const wchar_t* const* cells);
 // rows are still in order, so this reads O(log rows) cells.
 int OrderedPlaceOf(HWND list, int row);
 
-// True when row is not in its place among its neighbours.
-bool RowOutOfOrder(HWND list, int row);
-
 // Moves row to its OrderedPlaceOf, as MoveRow (row_move.h) does: returns its
 // index afterwards, or -1 when the row is gone and its item data is the
 // caller's to release.

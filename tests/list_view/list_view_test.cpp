@@ -146,7 +146,7 @@ TEST_F(ListViewTest, HeaderClicksOrderByThatColumnThenReverseAndNewRowsFollow)
     // Back to the address column: by number again.
     SetListOrder(list, OrderAfterHeaderClick(GetListOrder(list), 0));
     EXPECT_EQ((std::vector<std::wstring>{L"10.0.0.1", L"10.0.0.2", L"10.0.0.3", L"10.0.0.4"}), Column(0));
-    EXPECT_FALSE(RowOutOfOrder(list, 2));
+    EXPECT_EQ(OrderedPlaceOf(list, 2), 2);
 }
 
 TEST_F(ListViewTest, RowsAsTabSeparatedTextKeepTheirColumnsWhateverTheDeviceSaid)
