@@ -360,7 +360,7 @@ TEST_F(BroadcastArp, ATableThatGrowsIsReadAgainAFewTimes)
         int growths;
         int arpConfirmed;
     };
-    const Growth cases[] = {{1, 1}, {kArpReadAttempts - 1, 1}, {kArpReadAttempts, 0}};
+    const Growth cases[] = {{1, 1}, {kTableReadAttempts - 1, 1}, {kTableReadAttempts, 0}};
     for (const Growth& c : cases) {
         SCOPED_TRACE(c.growths);
         ReleaseArpGate(&gate_);
