@@ -1,48 +1,33 @@
 // The MAC address of a device found by multicast DNS. SendARP first; where
 // the platform says it is not supported (Wine), the neighbour table, after
 // one harmless datagram has made the system resolve the address.
-#include <stddef.h>
-#include <stdlib.h>
 #include <string.h>
 
 #include "core/platform.h"
+#include "core/platform_tables.h"
 #include "mdns/service_found.h"
 
 namespace {
 
-constexpr DWORD kNeighbourTypeDynamic = 3;
-constexpr DWORD kNeighbourTypeStatic = 4;
 constexpr DWORD kResolvePollMs = 100;
 
 // One read of the neighbour table; true when it holds a counting row for the
 // address (reachable, stale or permanent, with a six-byte address).
 bool FindNeighbour(uint32_t address, unsigned char mac[6])
 {
-    ULONG size = 0;
-    if (g_platform.getIpNetTable(nullptr, &size, FALSE) != ERROR_INSUFFICIENT_BUFFER ||
-        size < offsetof(MIB_IPNETTABLE, table)) {
-        return false;
-    }
-    MIB_IPNETTABLE* table = static_cast<MIB_IPNETTABLE*>(calloc(1, size));
-    if (table == nullptr) {
+    NeighbourRow* rows = nullptr;
+    uint32_t count = 0;
+    if (ReadNeighbourRows(&rows, &count) != NO_ERROR) {
         return false;
     }
     bool found = false;
-    ULONG readSize = size;
-    if (g_platform.getIpNetTable(table, &readSize, FALSE) == NO_ERROR) {
-        // Never trust the row count beyond what the buffer holds.
-        DWORD fits = static_cast<DWORD>((size - offsetof(MIB_IPNETTABLE, table)) / sizeof(MIB_IPNETROW));
-        DWORD rows = table->dwNumEntries < fits ? table->dwNumEntries : fits;
-        for (DWORD i = 0; i < rows && !found; ++i) {
-            const MIB_IPNETROW& row = table->table[i];
-            if ((row.dwType == kNeighbourTypeDynamic || row.dwType == kNeighbourTypeStatic) &&
-                row.dwPhysAddrLen == 6 && row.dwAddr == address) {
-                memcpy(mac, row.bPhysAddr, 6);
-                found = true;
-            }
+    for (uint32_t i = 0; i < count && !found; ++i) {
+        if (rows[i].address == address) {
+            memcpy(mac, rows[i].mac, kNeighbourMacLength);
+            found = true;
         }
     }
-    free(table);
+    FreeTableRows(rows);
     return found;
 }
 

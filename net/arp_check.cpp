@@ -7,18 +7,8 @@
 #include <stdio.h>
 
 #include "core/device_record.h"
-#include "core/platform.h"
 
 namespace {
-
-constexpr DWORD kArpTypeDynamic = 3;
-constexpr DWORD kArpTypeStatic = 4;
-
-bool RowCounts(const MIB_IPNETROW& row, uint32_t sender)
-{
-    return (row.dwType == kArpTypeDynamic || row.dwType == kArpTypeStatic) &&
-           row.dwPhysAddrLen == 6 && row.dwAddr == sender;
-}
 
 wchar_t AsciiUpper(wchar_t c)
 {
@@ -54,58 +44,20 @@ void InitArpSnapshot(ArpSnapshot* snapshot)
 
 void ReleaseArpSnapshot(ArpSnapshot* snapshot)
 {
-    if (snapshot->table != nullptr) {
-        LocalFree(snapshot->table);
-    }
+    FreeTableRows(snapshot->table);
     InitArpSnapshot(snapshot);
 }
 
 DWORD RefreshArpSnapshot(ArpSnapshot* snapshot)
 {
     ReleaseArpSnapshot(snapshot);
-    ULONG size = 0;
-    DWORD status = g_platform.getIpNetTable(nullptr, &size, FALSE);
-    if (status != ERROR_INSUFFICIENT_BUFFER) {
-        return status == NO_ERROR ? ERROR_NO_DATA : status;
-    }
-    MIB_IPNETTABLE* table = nullptr;
-    for (int attempt = 0; attempt < kArpReadAttempts; ++attempt) {
-        table = static_cast<MIB_IPNETTABLE*>(LocalAlloc(LPTR, size));
-        if (table == nullptr) {
-            return ERROR_NOT_ENOUGH_MEMORY;
-        }
-        ULONG readSize = size;
-        status = g_platform.getIpNetTable(table, &readSize, FALSE);
-        if (status == NO_ERROR) {
-            break;
-        }
-        LocalFree(table);
-        table = nullptr;
-        // Neighbours came in after the probe: the read says how much it needs.
-        if (status != ERROR_INSUFFICIENT_BUFFER) {
-            return status;
-        }
-        size = readSize;
-    }
-    if (table == nullptr) {
-        return status;
-    }
-
-    // Never trust the row count beyond what the allocation can hold.
-    const size_t header = offsetof(MIB_IPNETTABLE, table);
-    DWORD fits = size > header ? static_cast<DWORD>((size - header) / sizeof(MIB_IPNETROW)) : 0;
-    snapshot->table = table;
-    snapshot->rowCount = table->dwNumEntries < fits ? table->dwNumEntries : fits;
-    return NO_ERROR;
+    return ReadNeighbourRows(&snapshot->table, &snapshot->rowCount);
 }
 
 bool ArpSnapshotHasSender(const ArpSnapshot* snapshot, uint32_t sender)
 {
-    if (snapshot->table == nullptr) {
-        return false;
-    }
-    for (DWORD i = 0; i < snapshot->rowCount; ++i) {
-        if (RowCounts(snapshot->table->table[i], sender)) {
+    for (uint32_t i = 0; i < snapshot->rowCount; ++i) {
+        if (snapshot->table[i].address == sender) {
             return true;
         }
     }
@@ -114,16 +66,13 @@ bool ArpSnapshotHasSender(const ArpSnapshot* snapshot, uint32_t sender)
 
 void JudgeAgainstSnapshot(const ArpSnapshot* snapshot, uint32_t sender, DeviceRecord* record)
 {
-    if (snapshot->table == nullptr) {
-        return;
-    }
-    // Every counting row, all interfaces, without stopping at the first.
-    for (DWORD i = 0; i < snapshot->rowCount; ++i) {
-        const MIB_IPNETROW& row = snapshot->table->table[i];
-        if (!RowCounts(row, sender)) {
+    // Every row of the sender, all interfaces, without stopping at the first.
+    for (uint32_t i = 0; i < snapshot->rowCount; ++i) {
+        const NeighbourRow& row = snapshot->table[i];
+        if (row.address != sender) {
             continue;
         }
-        if (MacTextEquals(record->macText, row.bPhysAddr)) {
+        if (MacTextEquals(record->macText, row.mac)) {
             record->arpConfirmed = 1;
         } else {
             record->arpMismatch = 1;

@@ -1,5 +1,5 @@
 // Cross-check of the MAC address a device reports against this computer's
-// ARP (IPv4 neighbour) table, read through the g_platform seam.
+// ARP (IPv4 neighbour) table, read by the platform table reader.
 //
 // Reading the whole table is slow (under Wine about 86 ms with 254
 // neighbours), so a receive worker keeps one snapshot of it in an ArpGate and
@@ -14,11 +14,11 @@
 
 #include <winsock2.h>
 #include <windows.h>
-#include <iphlpapi.h>
 #include <stddef.h>
 #include <stdint.h>
 
 #include "core/device_record.h"
+#include "core/platform_tables.h"
 
 // Reads of the table are at least this far apart, and at least this many
 // times as far as the last read took.
@@ -27,13 +27,11 @@ constexpr DWORD kArpReadCostFactor = 3;
 // Answers waiting for a read; beyond this the oldest is dropped. More than a
 // burst of 250 real devices within one interval needs.
 constexpr size_t kArpWaitingCapacity = 512;
-// Reads of the table after it grew between the size probe and the read.
-constexpr int kArpReadAttempts = 3;
 
 // One copy of the ARP table, owned by one receive worker (not shared).
 struct ArpSnapshot {
-    MIB_IPNETTABLE* table;  // LocalAlloc'd, or null when none is held
-    DWORD rowCount;         // rows that lie inside the allocation
+    NeighbourRow* table;  // the counting rows (ReadNeighbourRows), or null when none is held
+    uint32_t rowCount;
 };
 
 void InitArpSnapshot(ArpSnapshot* snapshot);
@@ -41,17 +39,14 @@ void InitArpSnapshot(ArpSnapshot* snapshot);
 // Frees the table, if any, and leaves the snapshot empty.
 void ReleaseArpSnapshot(ArpSnapshot* snapshot);
 
-// Replaces the snapshot with a fresh copy of the table. A table that grows
-// between the size probe and the read is read again with the new size, up
-// to kArpReadAttempts reads in all.
+// Replaces the snapshot with a fresh copy of the table's counting rows.
 // Returns NO_ERROR, or the failing status with the snapshot left empty.
 DWORD RefreshArpSnapshot(ArpSnapshot* snapshot);
 
-// True when the snapshot holds a row that counts for this sender: dynamic or
-// static type, a 6-byte hardware address and the sender's IPv4 address.
+// True when the snapshot holds a row for the sender's IPv4 address.
 bool ArpSnapshotHasSender(const ArpSnapshot* snapshot, uint32_t sender);
 
-// Sets record->arpMismatch when a counting row for sender has a hardware
+// Sets record->arpMismatch when a row for sender has a hardware
 // address other than record->macText (compared ignoring case) and
 // record->arpConfirmed when one has the same. Flags already set stay set;
 // an empty snapshot sets none.

@@ -6,6 +6,9 @@
 #include <windows.h>
 #include <stdint.h>
 
+// The interface index of an address that no adapter carries.
+constexpr uint32_t kNoInterfaceIndex = 0xFFFFFFFFu;
+
 struct InterfaceEntry {
     SOCKET socket;           // UDP, SO_BROADCAST, never bound explicitly
     HANDLE socketMutex;      // serialises send and wait-and-read on socket
@@ -19,7 +22,7 @@ struct InterfaceEntry {
     uint32_t mask;
     uint32_t broadcast;
     uint32_t network;
-    uint32_t interfaceIndex;  // 0xFFFFFFFF when no adapter carries the address
+    uint32_t interfaceIndex;  // kNoInterfaceIndex when no adapter carries the address
 };
 
 struct InterfaceTable {

@@ -10,6 +10,7 @@
 
 #include "core/device_record.h"
 #include "core/platform.h"
+#include "broadcast/heap_bytes.h"
 #include "broadcast/test_addresses.h"
 #include "net/arp_check.h"
 
@@ -354,13 +355,29 @@ TEST_F(BroadcastArp, AFullQueueDropsTheOldestWaiting)
     EXPECT_STREQ(g_posted.back().name, L"611");
 }
 
+TEST_F(BroadcastArp, DroppedAndReleasedAnswersGoBackToTheHeap)
+{
+    fake_.rows = {Row(kDevice, kMac)};
+    Check(L"00-11-22-AA-BB-CC", kDevice, 1000);
+    const SIZE_T before = HeapBytesInUse();
+    ASSERT_GT(before, 0u) << "the process heap cannot be walked";
+    for (size_t i = 0; i < kArpWaitingCapacity + 100; ++i) {
+        Submit(L"00-11-22-AA-BB-CC", Ipv4(10, 0, i / 256, i % 256), 1010);
+    }
+    // The full queue holds its capacity; the hundred it dropped are freed.
+    const SIZE_T slack = 25 * sizeof(DeviceRecord);
+    EXPECT_LT(HeapBytesInUse(), before + kArpWaitingCapacity * sizeof(DeviceRecord) + slack);
+    ReleaseArpGate(&gate_);
+    EXPECT_LT(HeapBytesInUse(), before + slack);
+}
+
 TEST_F(BroadcastArp, ATableThatGrowsIsReadAgainAFewTimes)
 {
     struct Growth {
         int growths;
         int arpConfirmed;
     };
-    const Growth cases[] = {{1, 1}, {kArpReadAttempts - 1, 1}, {kArpReadAttempts, 0}};
+    const Growth cases[] = {{1, 1}, {kTableReadAttempts - 1, 1}, {kTableReadAttempts, 0}};
     for (const Growth& c : cases) {
         SCOPED_TRACE(c.growths);
         ReleaseArpGate(&gate_);

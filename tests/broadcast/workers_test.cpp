@@ -19,6 +19,7 @@
 #include "core/device_record.h"
 #include "core/globals.h"
 #include "core/platform.h"
+#include "broadcast/heap_bytes.h"
 #include "broadcast/test_addresses.h"
 #include "net/discovery_request.h"
 #include "net/interface_table.h"
@@ -100,25 +101,6 @@ DWORD WINAPI FakeArpTable(PMIB_IPNETTABLE table, PULONG size, BOOL)
         row.dwType = 3;
     }
     return NO_ERROR;
-}
-
-// Bytes in use in the process heap, where GlobalAlloc takes records from.
-SIZE_T HeapBytesInUse()
-{
-    HANDLE heap = GetProcessHeap();
-    SIZE_T total = 0;
-    if (!HeapLock(heap)) {
-        return 0;
-    }
-    PROCESS_HEAP_ENTRY entry;
-    memset(&entry, 0, sizeof(entry));
-    while (HeapWalk(heap, &entry)) {
-        if (entry.wFlags & PROCESS_HEAP_ENTRY_BUSY) {
-            total += entry.cbData;
-        }
-    }
-    HeapUnlock(heap);
-    return total;
 }
 
 // ---- loopback sockets ----

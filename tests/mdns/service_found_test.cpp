@@ -16,11 +16,12 @@ const unsigned char kMac[6] = {0x00, 0x11, 0x22, 0xAA, 0xBB, 0xCC};
 const uint32_t kDevice = Ipv4(192, 168, 1, 20);
 
 // How this computer learns the device's MAC address.
-enum class Arp { Answers, Fails, InTable, AfterSolicit, Never };
+enum class Arp { Answers, Fails, InTable, AfterProbe, AfterSolicit, Never };
 
 struct Neighbours {
     DWORD sendArpStatus;
     std::vector<MIB_IPNETROW> rows;
+    std::vector<MIB_IPNETROW> afterProbe;  // come in between a size probe and its read
     std::vector<MIB_IPNETROW> afterSolicit;
     int solicits;
 } g_net;
@@ -43,6 +44,10 @@ DWORD WINAPI FakeSendArp(IPAddr, IPAddr, PVOID mac, PULONG)
 
 DWORD WINAPI FakeGetIpNetTable(PMIB_IPNETTABLE table, PULONG size, BOOL)
 {
+    if (table != nullptr) {
+        g_net.rows.insert(g_net.rows.end(), g_net.afterProbe.begin(), g_net.afterProbe.end());
+        g_net.afterProbe.clear();
+    }
     ULONG needed = ULONG(offsetof(MIB_IPNETTABLE, table) + g_net.rows.size() * sizeof(MIB_IPNETROW));
     if (table == nullptr || *size < needed) {
         *size = needed;
@@ -85,9 +90,11 @@ protected:
         // rows), another neighbour.
         g_net = {arp == Arp::Answers ? DWORD(NO_ERROR) : arp == Arp::Fails ? DWORD(ERROR_BAD_NET_NAME)
                                                                            : DWORD(ERROR_NOT_SUPPORTED),
-                 {Row(kDevice, 2, 6), Row(kDevice, 4, 0), Row(Ipv4(192, 168, 1, 21), 3, 6)}, {}, 0};
+                 {Row(kDevice, 2, 6), Row(kDevice, 4, 0), Row(Ipv4(192, 168, 1, 21), 3, 6)}, {}, {}, 0};
         if (arp == Arp::InTable) {
             g_net.rows.push_back(Row(kDevice, 4, 6));
+        } else if (arp == Arp::AfterProbe) {
+            g_net.afterProbe = {Row(kDevice, 3, 6)};
         } else if (arp == Arp::AfterSolicit) {
             g_net.afterSolicit = {Row(kDevice, 3, 6)};
         }
@@ -119,6 +126,7 @@ TEST_F(ServiceFound, ConversionCases)
         {{L"vendor=Orvel"}, L"box.in-addr.arpa.lan", Arp::Answers, L"Orvel"},
         {{L"vendor=Orvel"}, L"speaker1", Arp::Fails, L""},
         {{L"vendor=Orvel"}, L"speaker1", Arp::InTable, L"Orvel"},
+        {{L"vendor=Orvel"}, L"speaker1", Arp::AfterProbe, L"Orvel"},
         {{L"vendor=Orvel"}, L"speaker1", Arp::AfterSolicit, L"Orvel"},
         {{L"vendor=Orvel"}, L"speaker1", Arp::Never, L""},
     };
