@@ -23,8 +23,9 @@ constexpr uint32_t kSilenceMs = 2000;
 constexpr uint32_t kLookupLimitMs = 2000;
 // How long a resolved device may wait for its hardware address to be learnt.
 constexpr uint32_t kMacWaitLimitMs = 1000;
-constexpr int kMaxAwaitingMac = 8;
-// Each retry reads the neighbour table: not on every wake-up in a burst.
+// Devices found together whose hardware address is still being learnt.
+constexpr int kMaxAwaitingMac = 64;
+// A retry round may read the neighbour table: not on every wake-up in a burst.
 constexpr uint32_t kMacRetryMs = 100;
 // With auto-refresh the browse query is asked afresh this often: a running
 // query is re-sent only at doubling intervals, and listed devices must answer

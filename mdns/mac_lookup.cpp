@@ -5,29 +5,53 @@
 
 #include "core/platform.h"
 #include "core/platform_tables.h"
+#include "core/wait.h"
 #include "mdns/service_found.h"
 
 namespace {
 
 constexpr DWORD kResolvePollMs = 100;
+// A lookup that may not wait takes a read of the table this recent: a burst
+// of devices found together costs one read, not one each (under Wine a read
+// takes up to ~90 ms).
+constexpr DWORD kSharedReadMaxAgeMs = 100;
 
-// One read of the neighbour table; true when it holds a counting row for the
-// address (reachable, stale or permanent, with a six-byte address).
-bool FindNeighbour(uint32_t address, unsigned char mac[6])
-{
-    NeighbourRow* rows = nullptr;
+// The last read of the neighbour table, shared by every worker's lookups.
+struct NeighbourSnapshot {
+    SRWLOCK lock = SRWLOCK_INIT;
+    NeighbourRow* rows = nullptr;  // FreeTableRows; kept for the process's life
     uint32_t count = 0;
-    if (ReadNeighbourRows(&rows, &count) != NO_ERROR) {
-        return false;
+    DWORD readTick = 0;
+    bool read = false;
+};
+
+NeighbourSnapshot g_neighbours;
+
+// True when the neighbour table holds a counting row for the address
+// (reachable, stale or permanent, with a six-byte address), as read at most
+// maxAgeMs ago (0: read now).
+bool FindNeighbour(uint32_t address, unsigned char mac[6], DWORD maxAgeMs)
+{
+    AcquireSRWLockExclusive(&g_neighbours.lock);
+    DWORD now = GetTickCount();
+    if (!g_neighbours.read || maxAgeMs == 0 || now - g_neighbours.readTick > maxAgeMs) {
+        NeighbourRow* rows = nullptr;
+        uint32_t count = 0;
+        bool read = ReadNeighbourRows(&rows, &count) == NO_ERROR;
+        FreeTableRows(g_neighbours.rows);
+        g_neighbours.rows = read ? rows : nullptr;
+        g_neighbours.count = read ? count : 0;
+        g_neighbours.readTick = now;
+        g_neighbours.read = read;
     }
     bool found = false;
-    for (uint32_t i = 0; i < count && !found; ++i) {
-        if (rows[i].address == address) {
-            memcpy(mac, rows[i].mac, kNeighbourMacLength);
+    for (uint32_t i = 0; i < g_neighbours.count && !found; ++i) {
+        if (g_neighbours.rows[i].address == address) {
+            memcpy(mac, g_neighbours.rows[i].mac, kNeighbourMacLength);
             found = true;
         }
     }
-    FreeTableRows(rows);
+    ReleaseSRWLockExclusive(&g_neighbours.lock);
     return found;
 }
 
@@ -42,7 +66,7 @@ bool WaitOnePoll(HANDLE abortEvent)
     if (wait == WAIT_FAILED) {
         Sleep(kResolvePollMs);
     }
-    return wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED;
+    return IsSignalled(wait);
 }
 
 }  // namespace
@@ -59,7 +83,7 @@ MacLookup LookUpMacAddress(uint32_t address, unsigned char mac[6], HANDLE abortE
     if (status != ERROR_NOT_SUPPORTED) {
         return kMacUnknown;
     }
-    if (FindNeighbour(address, mac)) {
+    if (FindNeighbour(address, mac, waitMs == 0 ? kSharedReadMaxAgeMs : 0)) {
         return kMacFound;
     }
     if (g_platform.solicitNeighbour(address) != 0) {
@@ -70,7 +94,7 @@ MacLookup LookUpMacAddress(uint32_t address, unsigned char mac[6], HANDLE abortE
         if (WaitOnePoll(abortEvent)) {
             return kMacUnknown;
         }
-        if (FindNeighbour(address, mac)) {
+        if (FindNeighbour(address, mac, 0)) {
             return kMacFound;
         }
     }

@@ -7,40 +7,12 @@
 #include <string.h>
 
 #include "core/platform.h"
+#include "core/platform_tables.h"
 #include "core/text_copy.h"
 #include "mdns/mdns_client_internal.h"
 #include "mdns/mdns_client_records.h"
 
 namespace {
-
-DWORD FindInterfaceAddress(ULONG interfaceIndex, uint32_t* address, uint32_t* mask)
-{
-    ULONG size = 0;
-    MIB_IPADDRTABLE* table = nullptr;
-    DWORD status = ERROR_INSUFFICIENT_BUFFER;
-    for (int attempt = 0; attempt < 3 && status == ERROR_INSUFFICIENT_BUFFER; ++attempt) {
-        free(table);
-        table = nullptr;
-        if (size > 0 && (table = static_cast<MIB_IPADDRTABLE*>(malloc(size))) == nullptr) {
-            return ERROR_NOT_ENOUGH_MEMORY;
-        }
-        status = g_platform.getIpAddrTable(table, &size, FALSE);
-    }
-    bool found = false;
-    for (DWORD i = 0; status == NO_ERROR && table != nullptr && i < table->dwNumEntries && !found; ++i) {
-        const MIB_IPADDRROW& row = table->table[i];
-        if (row.dwIndex == interfaceIndex && row.dwAddr != 0) {
-            *address = row.dwAddr;
-            *mask = row.dwMask;
-            found = true;
-        }
-    }
-    free(table);
-    if (status != NO_ERROR) {
-        return status;
-    }
-    return found ? NO_ERROR : ERROR_INVALID_PARAMETER;
-}
 
 bool PrepareQuery(const MDNS_QUERY_REQUEST& request, PMDNS_QUERY_HANDLE handle, Query* query)
 {
@@ -75,7 +47,7 @@ DNS_STATUS WINAPI MdnsClientStartQuery(PMDNS_QUERY_REQUEST request, PMDNS_QUERY_
     uint32_t address = 0;
     uint32_t mask = 0;
     DWORD status = PrepareQuery(*request, handle, query)
-                       ? FindInterfaceAddress(request->InterfaceIndex, &address, &mask)
+                       ? ReadInterfaceAddress(request->InterfaceIndex, &address, &mask)
                        : DWORD(ERROR_INVALID_PARAMETER);
     if (status != NO_ERROR) {
         free(query);

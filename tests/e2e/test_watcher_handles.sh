@@ -31,15 +31,23 @@ read_counts() {
   [[ $HANDLES =~ ^[0-9]+$ && $THREADS =~ ^[0-9]+$ ]] || fail "unreadable counts: $(tr '\n' ' ' <"$out")"
 }
 
-# settle_counts LABEL: waits until three readings a second apart agree (the
-# workers' discovery pass after a start or a change has ended), at most 30 s.
+# settle_counts LABEL: waits until the thread count has held for nine
+# readings a second apart and then three readings agree on both counts, at
+# most 45 s: the workers' discovery pass after a start or a change has ended
+# (about 2 s), and the multicast DNS client's session, kept for 5 s after its
+# last query, has closed too. Handles alone may move by one or two at rest.
 settle_counts() {
-  local previous="" same=0 seen=() deadline=$((SECONDS + 30))
+  local previous="" same=0 threads_same=0 previous_threads="" seen=() deadline=$((SECONDS + 45))
   while ((SECONDS < deadline)); do
     read_counts
     seen+=("$HANDLES/$THREADS")
+    if [[ "$THREADS" == "$previous_threads" ]]; then
+      ((++threads_same))
+    else
+      threads_same=0
+    fi
     if [[ "$HANDLES/$THREADS" == "$previous" ]]; then
-      ((++same >= 2)) && {
+      ((++same >= 2 && threads_same >= 9)) && {
         note "$1: $HANDLES handles, $THREADS threads (readings: ${seen[*]})"
         return 0
       }
@@ -47,9 +55,10 @@ settle_counts() {
       same=0
     fi
     previous="$HANDLES/$THREADS"
+    previous_threads=$THREADS
     sleep 1
   done
-  fail "$1: handle/thread counts did not settle within 30 s (readings: ${seen[*]})"
+  fail "$1: handle/thread counts did not settle within 45 s (readings: ${seen[*]})"
 }
 
 reset_settings
