@@ -5,10 +5,9 @@
 #include <string.h>
 #include <wchar.h>
 
-namespace {
+#include "core/maker.h"
 
-// Other makers' devices answer on the same port; theirs are not listed.
-const wchar_t kMakersPrefix[] = L"Orvel ";
+namespace {
 
 // Substituted for each byte that the code page cannot convert; the rest of
 // the line is still converted, so one bad byte costs one character only.
@@ -103,8 +102,9 @@ bool IsMakersReply(const DeviceRecord* record)
 {
     // By hand rather than wcsncmp: native builds use a 2-byte wchar_t, which
     // the C library's wide functions do not know.
-    for (size_t i = 0; kMakersPrefix[i] != L'\0'; ++i) {
-        if (record->description[i] != kMakersPrefix[i]) {
+    // Other makers' devices answer on the same port; theirs are not listed.
+    for (size_t i = 0; kMakerDescriptionPrefix[i] != L'\0'; ++i) {
+        if (record->description[i] != kMakerDescriptionPrefix[i]) {
             return false;
         }
     }

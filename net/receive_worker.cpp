@@ -7,6 +7,7 @@
 
 #include "core/device_record.h"
 #include "core/globals.h"
+#include "core/wait.h"
 #include "net/address_class.h"
 #include "net/arp_check.h"
 #include "net/discovery_reply.h"
@@ -86,8 +87,7 @@ unsigned __stdcall ReceiveWorker(void* parameter)
         // Every pass, so that answers waiting for an ARP read go out even
         // when nothing more arrives; passes are at most one slice apart.
         FlushArpGate(&gate, GetTickCount());
-        DWORD locked = WaitForSingleObject(entry->socketMutex, INFINITE);
-        if (locked != WAIT_OBJECT_0 && locked != WAIT_ABANDONED) {
+        if (!Signalled(entry->socketMutex, INFINITE)) {
             WaitOutSlice(GetTickCount(), entry->abortEvent);
             continue;
         }

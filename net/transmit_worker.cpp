@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include "core/globals.h"
+#include "core/wait.h"
 #include "net/discovery_request.h"
 #include "net/interface_table.h"
 #include "net/workers.h"
@@ -24,8 +25,7 @@ bool SendDiscoveryRequest(InterfaceEntry* entry)
     destination.sin_port = htons(kDiscoveryPort);
     destination.sin_addr.s_addr = entry->broadcast;
 
-    DWORD locked = WaitForSingleObject(entry->socketMutex, INFINITE);
-    if (locked != WAIT_OBJECT_0 && locked != WAIT_ABANDONED) {
+    if (!Signalled(entry->socketMutex, INFINITE)) {
         return false;
     }
     int sent = sendto(entry->socket, kDiscoveryRequest, kDiscoveryRequestLength, 0,
