@@ -80,10 +80,20 @@ uint32_t RowsInBuffer(DWORD claimed, ULONG size, size_t header, size_t rowSize)
     return claimed < fits ? static_cast<uint32_t>(claimed) : static_cast<uint32_t>(fits);
 }
 
+// An address being resolved, or that failed to resolve, may come back as
+// dynamic with a hardware address of zeros (Wine): that is no address.
 bool NeighbourCounts(const MIB_IPNETROW& row)
 {
-    return (row.dwType == kNeighbourTypeDynamic || row.dwType == kNeighbourTypeStatic) &&
-           row.dwPhysAddrLen == kNeighbourMacLength;
+    if ((row.dwType != kNeighbourTypeDynamic && row.dwType != kNeighbourTypeStatic) ||
+        row.dwPhysAddrLen != kNeighbourMacLength) {
+        return false;
+    }
+    for (DWORD i = 0; i < kNeighbourMacLength; ++i) {
+        if (row.bPhysAddr[i] != 0) {
+            return true;
+        }
+    }
+    return false;
 }
 
 // Room for count rows of rowSize bytes, and never a null array for none.

@@ -15,8 +15,9 @@
 constexpr int kTableReadAttempts = 4;
 
 // Neighbour rows that count: resolved (dynamic) or permanent (static), with
-// a six-byte hardware address. Wine adds static rows for some multicast
-// groups with no hardware address at all; those never count.
+// a six-byte hardware address other than zeros. Wine adds static rows for
+// some multicast groups with no hardware address at all, and may show an
+// address still being resolved with zeros; those never count.
 constexpr DWORD kNeighbourTypeDynamic = 3;
 constexpr DWORD kNeighbourTypeStatic = 4;
 constexpr DWORD kNeighbourMacLength = 6;

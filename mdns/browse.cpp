@@ -135,11 +135,19 @@ void StopIfActive(mDNSQuery* query)
     }
 }
 
-void EndLookup(Lookup* lookup)
+// Discards the lookup's instance unreported.
+void EndLookup(Browse* browse, Lookup* lookup)
 {
     StopIfActive(&lookup->srvQuery);
     StopIfActive(&lookup->txtQuery);
+    ForgetInstanceHost(&browse->context, lookup->instance.get());
     lookup->instance.reset();
+}
+
+void EndAwaitingMac(Browse* browse, AwaitingMac* entry)
+{
+    ForgetInstanceHost(&browse->context, entry->instance.get());
+    entry->instance.reset();
 }
 
 bool NeedsSrv(const Browse* browse, const ServiceInstance* instance)
@@ -178,6 +186,7 @@ void Report(Browse* browse, InstancePtr instance)
             slot = &entry;  // full: the oldest gives way
         }
     }
+    EndAwaitingMac(browse, slot);
     slot->instance = std::move(instance);
     slot->since = GetTickCount();
 }
@@ -194,9 +203,10 @@ void RetryAwaitingMac(Browse* browse)
         if (entry.instance == nullptr) {
             continue;
         }
-        if (now - entry.since > kMacWaitLimitMs ||
-            context.foundCallback(&entry.instance->service, context.window, browse->options.abortEvent,
-                                  browse->options.reportedHosts, 0) != kServiceAwaitingMac) {
+        if (now - entry.since > kMacWaitLimitMs) {
+            EndAwaitingMac(browse, &entry);
+        } else if (context.foundCallback(&entry.instance->service, context.window, browse->options.abortEvent,
+                                         browse->options.reportedHosts, 0) != kServiceAwaitingMac) {
             entry.instance.reset();
         }
     }
@@ -214,7 +224,7 @@ bool StartLookups(Browse* browse, Lookup* lookup, InstancePtr taken)
          lookup->srvQuery.Start(name, DNS_TYPE_SRV, OnSrvAnswer, instance, interfaceIndex) != 0) ||
         (NeedsTxt(browse, instance) &&
          lookup->txtQuery.Start(name, DNS_TYPE_TEXT, OnTxtAnswer, instance, interfaceIndex) != 0)) {
-        EndLookup(lookup);
+        EndLookup(browse, lookup);
         return false;
     }
     return true;
@@ -227,7 +237,7 @@ void CheckLookup(Browse* browse, Lookup* lookup)
     ServiceInstance* instance = lookup->instance.get();
     if ((lookup->srvQuery.IsActive() != 0 && lookup->srvQuery.TimeSinceStart() > kLookupLimitMs) ||
         (lookup->txtQuery.IsActive() != 0 && lookup->txtQuery.TimeSinceStart() > kLookupLimitMs)) {
-        EndLookup(lookup);
+        EndLookup(browse, lookup);
         return;
     }
     if (NeedsSrv(browse, instance) || NeedsTxt(browse, instance)) {
@@ -266,8 +276,9 @@ bool AnyLookupBusy(const Browse* browse)
 
 // Takes queued instances, newest first: the complete ones are reported, the
 // others fill the free lookup slots. *emptied tells whether the queue was
-// seen empty; false when the lock could not be had.
-void TakePending(Browse* browse, bool* emptied)
+// seen empty; false when the lock could not be had. Returns true when it
+// stopped at its cap for one cycle with more ready to take.
+bool TakePending(Browse* browse, bool* emptied)
 {
     *emptied = false;
     InstancePtr taken[kMaxParallelLookups + kMaxInstancesPerAnswer];
@@ -277,7 +288,7 @@ void TakePending(Browse* browse, bool* emptied)
         freeSlots += lookup.instance == nullptr ? 1 : 0;
     }
     if (!Signalled(browse->context.lock, kLockWaitMs)) {
-        return;
+        return false;
     }
     // Complete instances need no slot, but their number per cycle is
     // capped too, so that a flood of them cannot starve the abort poll.
@@ -302,6 +313,7 @@ void TakePending(Browse* browse, bool* emptied)
             StartLookups(browse, FreeLookup(browse), std::move(taken[i]));
         }
     }
+    return count == int(sizeof(taken) / sizeof(taken[0])) && !*emptied;
 }
 
 PassEnd RunPass(Browse* browse)
@@ -322,23 +334,25 @@ PassEnd RunPass(Browse* browse)
         }
         RetryAwaitingMac(browse);
         bool emptied = false;
-        TakePending(browse, &emptied);
+        bool more = TakePending(browse, &emptied);
         // Silence ends the pass only with nothing queued or in progress:
         // within this call those hosts would never be reported again.
         if (silent && emptied && !AnyLookupBusy(browse)) {
             return PassSilent;
         }
-        WaitOneCycle(browse);
+        if (!more) {
+            WaitOneCycle(browse);  // a burst bigger than one cycle's share goes on at once
+        }
     }
 }
 
 void EndPass(Browse* browse)
 {
     for (Lookup& lookup : browse->lookups) {
-        EndLookup(&lookup);
+        EndLookup(browse, &lookup);
     }
     for (AwaitingMac& entry : browse->awaiting) {
-        entry.instance.reset();
+        EndAwaitingMac(browse, &entry);
     }
     StopIfActive(&browse->ptrQuery);
 }
@@ -391,6 +405,7 @@ int32_t BrowseServices(const BrowseOptions* options)
     CopyText(context.browseName + typeLength, kDnsNameChars - typeLength, context.domain);
     context.pendingOldest = 0;
     context.pendingCount = 0;
+    context.browseQuery = &browse.ptrQuery;
 
     browse.ptrQuery.reportedHosts = browse.options.reportedHosts;
     browse.lastAbortWait = WAIT_TIMEOUT;

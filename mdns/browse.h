@@ -36,8 +36,9 @@ typedef bool (*KeepBrowsingCallback)(void* context);
 enum : int {
     // Instances resolved by their own queries at the same time, per browse.
     kMaxParallelLookups = 8,
-    // Instances waiting for a lookup; beyond that the oldest give way.
-    kMaxPendingInstances = 64,
+    // Instances waiting for a lookup; beyond that the oldest give way (and
+    // are found again by their next answer).
+    kMaxPendingInstances = 1024,
     // Instances taken from one browse answer that names several.
     kMaxInstancesPerAnswer = 16,
 };
@@ -68,6 +69,7 @@ struct BrowseContext {
     wchar_t domain[kDnsNameChars];
     wchar_t browseName[kDnsNameChars];
     HANDLE wake;  // auto-reset event: an answer arrived
+    mDNSPTRQuery* browseQuery;  // forgets the hosts of lost instances; may be null
     // Instances found and not yet taken, a ring in arrival order; the newest
     // is taken first, the oldest gives way when it is full.
     InstancePtr pending[kMaxPendingInstances];
@@ -78,6 +80,9 @@ struct BrowseContext {
 // Under the context's lock: queues an instance (the oldest is freed when the
 // ring is full), and takes the newest, or null.
 void PushPendingInstance(BrowseContext* context, InstancePtr instance);
+// An instance lost before it was reported: its host's next answer counts
+// again.
+void ForgetInstanceHost(BrowseContext* context, const ServiceInstance* instance);
 InstancePtr PopNewestPendingInstance(BrowseContext* context);
 
 // Runs the browse on the calling thread until it is aborted or, with

@@ -134,6 +134,7 @@ VOID WINAPI QueryCompletion(PVOID object, PMDNS_QUERY_HANDLE handle, PDNS_QUERY_
 
 mDNSPTRQuery::mDNSPTRQuery() : reportedHosts(nullptr)
 {
+    InitializeSRWLock(&seenLock);
     // Out of memory: an empty index, so that every host counts as seen.
     InitNameIndex(&seenNames, kMaxSeenNames, kDnsNameChars - 1);
 }
@@ -160,6 +161,7 @@ int32_t mDNSPTRQuery::FilterResults(void*, PMDNS_QUERY_HANDLE, PDNS_QUERY_RESULT
     // Every new name is remembered, so that a repeat of an answer naming
     // several hosts is dropped as a whole.
     bool anyNew = false;
+    AcquireSRWLockExclusive(&seenLock);
     for (PDNS_RECORD record = result->pQueryRecords; record != nullptr; record = record->pNext) {
         if (record->wType != DNS_TYPE_A || record->pName == nullptr ||
             FindName(&seenNames, record->pName, 0) != -1) {
@@ -170,5 +172,16 @@ int32_t mDNSPTRQuery::FilterResults(void*, PMDNS_QUERY_HANDLE, PDNS_QUERY_RESULT
             anyNew = true;  // out of memory: treated as already seen
         }
     }
+    ReleaseSRWLockExclusive(&seenLock);
     return anyNew ? 0 : 1;
+}
+
+void mDNSPTRQuery::ForgetSeenName(const wchar_t* ownerName)
+{
+    if (ownerName == nullptr || ownerName[0] == L'\0') {
+        return;
+    }
+    AcquireSRWLockExclusive(&seenLock);
+    RemoveName(&seenNames, FindName(&seenNames, ownerName, 0));
+    ReleaseSRWLockExclusive(&seenLock);
 }

@@ -27,7 +27,7 @@ enum : int {
     // than one 9000-byte packet can carry.
     kMaxTxtUnits = 9000,
     // Hosts one browse query remembers; beyond that the oldest give way.
-    kMaxSeenNames = 1024,
+    kMaxSeenNames = 4096,
 };
 
 // What is known of one service instance; handed to the found-callback.
@@ -64,6 +64,9 @@ struct ServiceInstance {
     // host, taken only if the SRV answer names it as the target.
     wchar_t hintOwner[kDnsNameChars];
     uint32_t hintAddress;
+    // The A record owner paired with the instance: the host to forget when
+    // the instance is lost before it is reported.
+    wchar_t seenOwner[kDnsNameChars];
     HANDLE wake;  // set after each answer, so the browse looks at once; or null
 };
 
@@ -114,6 +117,12 @@ public:
     int32_t FilterResults(void* context, PMDNS_QUERY_HANDLE handle,
                           PDNS_QUERY_RESULT result) override;
 
+    // Forgets a host that was let through but then lost before it was
+    // reported (a lookup that timed out, a queue that overflowed), so that
+    // its next answer counts again.
+    void ForgetSeenName(const wchar_t* ownerName);
+
+    SRWLOCK seenLock;     // guards seenNames: the browse thread forgets
     NameIndex seenNames;  // owner names let through, the oldest giving way when full
     // When set (auto-refresh), every A record of every answer, repeat or
     // not, keeps the listed row of a host already reported fresh.

@@ -68,6 +68,7 @@ const DNS_RECORD* FindRecord(const DNS_RECORD* records, WORD type, const wchar_t
 
 void PairAddress(ServiceInstance* instance, const wchar_t* owner, uint32_t address)
 {
+    CopyText(instance->seenOwner, kDnsNameChars, owner);
     CopyHostName(instance->service.hostName, kDnsNameChars, owner);
     instance->service.address = address;
 }
@@ -147,11 +148,13 @@ int MakeInstances(const BrowseContext* context, const DNS_RECORD* records,
             CopyText(instance->hintOwner, kDnsNameChars, onlyA->pName);
             instance->hintAddress = onlyA->Data.A.IpAddress;
         }
+        // The texts are kept only for an instance whose host is known too: one
+        // that must wait in the queue for its SRV lookup holds no texts there.
         if (TakeSrvAndAddress(instance.get(), records)) {
             instance->srvAnswered = 1;
-        }
-        if (TakeTxt(instance.get(), records)) {
-            instance->txtAnswered = 1;
+            if (TakeTxt(instance.get(), records)) {
+                instance->txtAnswered = 1;
+            }
         }
         made[count++] = std::move(instance);
     }
@@ -217,10 +220,19 @@ InstancePtr MakeServiceInstance()
     return InstancePtr(new (std::nothrow) ServiceInstance());
 }
 
+void ForgetInstanceHost(BrowseContext* context, const ServiceInstance* instance)
+{
+    if (context->browseQuery != nullptr && instance != nullptr) {
+        context->browseQuery->ForgetSeenName(instance->seenOwner[0] != L'\0' ? instance->seenOwner
+                                                                              : instance->hintOwner);
+    }
+}
+
 void PushPendingInstance(BrowseContext* context, InstancePtr instance)
 {
     if (context->pendingCount == kMaxPendingInstances) {
         // The oldest gives way; replacing it below frees it.
+        ForgetInstanceHost(context, context->pending[context->pendingOldest].get());
         context->pendingOldest = (context->pendingOldest + 1) % kMaxPendingInstances;
         --context->pendingCount;
     }

@@ -190,8 +190,9 @@ TEST(MdnsQuery, BrowseAnswerPairsEachInstanceWithItsOwnRecords)
         {{Srv(L"Speaker", L"a", 80), ptr, A(L"a.local", 1)}, {}},
         {{A(L"device.localnet.local", 1), ptr, A(L"a.local", 1)}, {}},
         {FullAnswer(L"Speaker", L"speaker1", 7, {L"model=X"}), {speaker + L":speaker1:7:model=X"}},
-        // The SRV names a host whose address the answer does not carry.
-        {{ptr, Srv(L"Speaker", L"b", 80), Txt(L"Speaker", {L"model=X"}), A(L"a.local", 1)}, {speaker + L":-:model=X"}},
+        // The SRV names a host whose address the answer does not carry: the
+        // instance waits for its lookups, holding no texts meanwhile.
+        {{ptr, Srv(L"Speaker", L"b", 80), Txt(L"Speaker", {L"model=X"}), A(L"a.local", 1)}, {speaker + L":-"}},
         {three,
          {InstanceName(L"d3") + L":h3:3:model=d3", InstanceName(L"d2") + L":h2:2:model=d2",
           InstanceName(L"d1") + L":h1:1:model=d1"}},

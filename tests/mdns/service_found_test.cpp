@@ -26,13 +26,15 @@ struct Neighbours {
     int solicits;
 } g_net;
 
-MIB_IPNETROW Row(uint32_t address, DWORD type, DWORD length)
+MIB_IPNETROW Row(uint32_t address, DWORD type, DWORD length, bool zeros = false)
 {
     MIB_IPNETROW row = {};
     row.dwAddr = address;
     row.dwType = type;
     row.dwPhysAddrLen = length;
-    memcpy(row.bPhysAddr, kMac, 6);
+    if (!zeros) {
+        memcpy(row.bPhysAddr, kMac, 6);
+    }
     return row;
 }
 
@@ -87,10 +89,10 @@ protected:
     void UseArp(Arp arp)
     {
         // Rows that never count: wrong type, no address (as Wine's invented
-        // rows), another neighbour.
+        // rows), an address of zeros (one being resolved), another neighbour.
         g_net = {arp == Arp::Answers ? DWORD(NO_ERROR) : arp == Arp::Fails ? DWORD(ERROR_BAD_NET_NAME)
                                                                            : DWORD(ERROR_NOT_SUPPORTED),
-                 {Row(kDevice, 2, 6), Row(kDevice, 4, 0), Row(Ipv4(192, 168, 1, 21), 3, 6)}, {}, {}, 0};
+                 {Row(kDevice, 2, 6), Row(kDevice, 4, 0), Row(kDevice, 3, 6, true), Row(Ipv4(192, 168, 1, 21), 3, 6)}, {}, {}, 0};
         if (arp == Arp::InTable) {
             g_net.rows.push_back(Row(kDevice, 4, 6));
         } else if (arp == Arp::AfterProbe) {
