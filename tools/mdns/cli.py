@@ -13,6 +13,16 @@
   mdns-devices browse [--seconds S] [--expect N] [--json]
       browse and resolve with python3-zeroconf (run it in the lab's PC
       namespace: tools/lab exec LAB -- tools/mdns-devices browse)
+  mdns-devices hostile LAB --pc ADDR/LEN --trio IP,IP,IP --ghost IP
+                       [--unowned FIRST-LAST] [--seconds 30] [--rates K=N,...]
+                       [--seed 1] [--wait 30]
+      hostile multicast DNS traffic on the lab's LAN (tools/mdns/hostile.py):
+      learn the PC from its next query, then send TXT bombs, new host names,
+      multi-instance packets (naming the trio: silent devices of the running
+      scenario), off-subnet answers (naming the ghost) and malformed packets
+      for that long; prints a JSON summary (inside ndt-LAB-dev: run it with
+      tools/lab dev LAB -- tools/mdns-devices hostile LAB ...). Rates per
+      second, defaults txt=30,names=500,multi=5,offsubnet=20,malformed=100
   mdns-devices clean           remove device namespaces left by killed runs
 
 Device namespaces are ndt-LAB-m1, ndt-LAB-m2, ...; state and logs live in
@@ -21,6 +31,7 @@ outside the lab's namespaces. Needs root.
 """
 
 import argparse
+import ipaddress
 import json
 import os
 import subprocess
@@ -161,6 +172,37 @@ def command_browse(options):
     return 0 if options.expect is None or len(resolved) >= options.expect else 1
 
 
+def command_hostile(options):
+    from . import hostile
+    if not netns.same_namespace("/run/netns/ndt-%s-dev" % options.lab):
+        fail("hostile runs only inside the lab's devices namespace (tools/lab dev %s -- ...)" % options.lab)
+    state = read_state(options.lab)
+    macs = {d["ip"]: d["mac"] for d in (state or {}).get("devices", [])}
+    trio = []
+    for address in options.trio.split(","):
+        if address not in macs:
+            fail("hostile: %s is no running device of lab %s" % (address, options.lab))
+        trio.append((address, bytes.fromhex(macs[address].replace("-", ""))))
+    if options.ghost not in macs:
+        fail("hostile: the ghost %s is no running device of lab %s" % (options.ghost, options.lab))
+    pc = ipaddress.IPv4Interface(options.pc)
+    first, _, last = options.unowned.partition("-")
+    first, last = ipaddress.IPv4Address(first), ipaddress.IPv4Address(last or first)
+    unowned = [ipaddress.IPv4Address(a) for a in range(int(first), int(last) + 1)]
+    if any(a not in pc.network or str(a) in macs or a == pc.ip for a in unowned):
+        fail("hostile: --unowned must hold only free addresses of %s" % pc.network)
+    try:
+        plan = hostile.HostilePlan(pc.network, unowned, trio, options.ghost, options.seed)
+        sender = hostile.HostileSender(options.iface, plan, hostile.parse_rates(options.rates), options.seconds,
+                                       str(pc.ip), lambda text: print("hostile: " + text, file=sys.stderr,
+                                                                      flush=True))
+        result = sender.run(options.wait)
+    except (ValueError, RuntimeError) as error:
+        fail("hostile: %s" % error)
+    print(hostile.summary_line(result), flush=True)
+    return 0
+
+
 def command_clean(_options):
     netns.clean(log=lambda text: print("mdns-devices: " + text, file=sys.stderr))
     return 0
@@ -198,6 +240,19 @@ def main(argv=None):
     p.add_argument("--bind", action="append", help="PC address to browse from (default: all)")
     p.add_argument("--json", action="store_true")
     p.set_defaults(handler=command_browse)
+    p = sub.add_parser("hostile")
+    p.add_argument("lab")
+    p.add_argument("--pc", required=True, help="the PC's address and prefix length")
+    p.add_argument("--trio", required=True, help="three silent devices the multi-instance packet names")
+    p.add_argument("--ghost", required=True, help="a silent device named only from off the subnet")
+    p.add_argument("--unowned", default="192.168.77.130-192.168.77.199",
+                   help="on-subnet addresses no host owns (the hostile senders' own)")
+    p.add_argument("--seconds", type=float, default=30.0)
+    p.add_argument("--rates", default="")
+    p.add_argument("--seed", type=int, default=1)
+    p.add_argument("--wait", type=float, default=30.0, help="seconds to wait for the PC's first query")
+    p.add_argument("--iface", default="dev0")
+    p.set_defaults(handler=command_hostile)
     p = sub.add_parser("clean")
     p.set_defaults(handler=command_clean)
     p = sub.add_parser("run")

@@ -7,19 +7,31 @@ process answers for all devices, each from its own address and MAC.
 
   zeroconf   a python3-zeroconf instance bound to the device's address with
              the device's service registered (it probes, announces, answers
-             multicast and unicast queries as that library does)
+             multicast and unicast queries as that library does; a reply
+             delay is added to its unicast answers)
   multicast  a responder of our own that answers every query for the
              device's names by multicast to 224.0.0.251:5353 only, whatever
              the QU bit and source port (tools/mdns/wire.py)
+  standard   the same responder answering as ordinary ones do: one-shot
+             queries (source port not 5353) by unicast to the asker's port,
+             QU questions by unicast to its port 5353, the rest by multicast
+  silent     no responder: the namespace alone, whose kernel answers ARP (a
+             device that only others speak for, e.g. in tools/flood-mdns)
   broadcast  the broadcast discovery simulator (tools/simulate, unchanged)
              on the device's eth0, for a device that answers both ways
+
+Our responders send each answer after the device's reply delay (a random
+time in its delay_ms range); one thread serves all of them, with a queue of
+answers waiting for their time.
 
 Ends on SIGTERM or SIGINT: stops the simulators it started by PID, removes
 its namespaces and puts the lab's switch back as it found it.
 """
 
 import asyncio
+import heapq
 import os
+import random
 import selectors
 import signal
 import socket
@@ -40,14 +52,17 @@ MDNS_PORT = 5353
 QUERY_LOG_LIMIT = 200
 
 
-class MulticastResponder:
-    """Answers queries for one device's names, by multicast only."""
+class OwnResponder:
+    """Answers queries for one device's names (responder "multicast" or "standard")."""
 
-    def __init__(self, device, log):
+    def __init__(self, device, log, send_later):
         self.device = device
         self.log = log
+        self.send_later = send_later
         self.records = wire.DeviceRecords(SERVICE_TYPE, device.instance_name, device.server,
-                                          device.port, device.txt_bytes(), device.interface.ip.packed)
+                                          device.port, device.txt_bytes(), device.interface.ip.packed,
+                                          device.additionals)
+        self.standard = device.responder == "standard"
         self.sock = None
         self.queries = 0
         self.answers = 0
@@ -65,6 +80,23 @@ class MulticastResponder:
         sock.setblocking(False)
         self.sock = sock
 
+    def replies(self, ident, questions, source, port):
+        """[(packet, destination, how)] for a query."""
+        if not self.standard:
+            reply = self.records.answer(questions)
+            return [(reply, (MDNS_GROUP, MDNS_PORT), "by multicast")] if reply else []
+        if port != MDNS_PORT:
+            reply = self.records.answer(questions, ident, legacy=True)
+            return [(reply, (source, port), "by unicast to %s:%d" % (source, port))] if reply else []
+        out = []
+        unicast = self.records.answer([q for q in questions if q[2]])
+        if unicast:
+            out.append((unicast, (source, MDNS_PORT), "by unicast to %s:%d" % (source, MDNS_PORT)))
+        shared = self.records.answer([q for q in questions if not q[2]])
+        if shared:
+            out.append((shared, (MDNS_GROUP, MDNS_PORT), "by multicast"))
+        return out
+
     def readable(self):
         try:
             packet, (source, port) = self.sock.recvfrom(9000)
@@ -76,15 +108,39 @@ class MulticastResponder:
         if parsed is None:
             return
         self.queries += 1
-        reply = self.records.answer(parsed[1])
-        if reply is not None:
-            self.sock.sendto(reply, (MDNS_GROUP, MDNS_PORT))
-            self.answers += 1
+        replies = self.replies(parsed[0], parsed[1], source, port)
+        low, high = self.device.delay_ms
+        for reply, destination, _ in replies:
+            self.send_later(random.uniform(low, high) / 1000.0, self, reply, destination)
         if self.queries <= QUERY_LOG_LIMIT:
             asked = ", ".join("%s %s%s" % (name, qtype, " QU" if qu else "") for name, qtype, qu in parsed[1])
             self.log("%s: query from %s:%d [%s] -> %s%s" % (
-                self.device.id, source, port, asked, "answered by multicast" if reply else "not ours",
+                self.device.id, source, port, asked,
+                "answered " + " and ".join(how for _, _, how in replies) if replies else "not ours",
                 " (further queries not logged)" if self.queries == QUERY_LOG_LIMIT else ""))
+
+    def send(self, reply, destination):
+        try:
+            self.sock.sendto(reply, destination)
+            self.answers += 1
+        except OSError as error:
+            self.log("%s: answer to %s:%d failed: %s" % (self.device.id, destination[0], destination[1], error))
+
+
+def delay_unicast_answers(zc, delay_ms):
+    """Makes a python3-zeroconf instance send its unicast answers after a
+    random delay. Its multicast answers to shared records already wait
+    20-120 ms in its own queue; probes and announcements are left alone."""
+    low, high = delay_ms
+    send = zc.async_send
+
+    def delayed(out, addr=None, port=MDNS_PORT, *rest):
+        if addr is None:
+            send(out, addr, port, *rest)
+        else:
+            zc.loop.call_later(random.uniform(low, high) / 1000.0, send, out, addr, port, *rest)
+
+    zc.async_send = delayed
 
 
 class Fleet:
@@ -116,7 +172,7 @@ class Fleet:
             fd = os.open(os.path.join(netns.NETNS_DIR, name), os.O_RDONLY)
             self.namespaces.append((device, name, fd))
         self.start_zeroconf()
-        self.start_multicast_responders()
+        self.start_own_responders()
         self.start_simulators()
 
     def start_zeroconf(self):
@@ -128,6 +184,8 @@ class Fleet:
         for device, fd in wanted:
             with netns.Inside(fd):
                 zc = Zeroconf(interfaces=[device.ip], ip_version=IPVersion.V4Only)
+            if device.delay_ms[1] > 0:
+                delay_unicast_answers(zc, device.delay_ms)
             self.zeroconfs.append(zc)
             info = ServiceInfo(SERVICE_TYPE, device.instance_name, port=device.port,
                                properties=device.txt_bytes(), server=device.server,
@@ -138,17 +196,30 @@ class Fleet:
             future.result(30)
             self.log("%s: zeroconf responder for %s at %s" % (device.id, device.instance_name, device.ip))
 
-    def start_multicast_responders(self):
+    def start_own_responders(self):
         selector = selectors.DefaultSelector()
+        waiting = []  # (due, sequence, responder, packet, destination)
+        sequence = [0]
+
+        def send_later(delay, responder, packet, destination):
+            if delay <= 0:
+                responder.send(packet, destination)
+                return
+            sequence[0] += 1
+            heapq.heappush(waiting, (time.monotonic() + delay, sequence[0], responder, packet, destination))
+
         for device, _, fd in self.namespaces:
-            if device.responder != "multicast":
+            if device.responder not in ("multicast", "standard"):
                 continue
-            responder = MulticastResponder(device, self.log)
+            responder = OwnResponder(device, self.log, send_later)
             with netns.Inside(fd):
                 responder.open()
             selector.register(responder.sock, selectors.EVENT_READ, responder)
             self.responders.append(responder)
-            self.log("%s: multicast-only responder for %s at %s" % (device.id, device.instance_name, device.ip))
+            self.log("%s: %s responder for %s at %s (PTR answers carry %s; reply delay %g..%g ms)" % (
+                device.id, device.responder, device.instance_name, device.ip,
+                "SRV, TXT and A" if device.additionals == "full" else "only A",
+                device.delay_ms[0], device.delay_ms[1]))
         if not self.responders:
             selector.close()
             return
@@ -156,11 +227,18 @@ class Fleet:
 
         def serve():
             while True:
-                for key, _ in selector.select():
+                timeout = None
+                if waiting:
+                    timeout = max(0.0, waiting[0][0] - time.monotonic())
+                for key, _ in selector.select(timeout):
                     if key.data is None:
                         selector.close()
                         return
                     key.data.readable()
+                now = time.monotonic()
+                while waiting and waiting[0][0] <= now:
+                    _, _, responder, packet, destination = heapq.heappop(waiting)
+                    responder.send(packet, destination)
 
         self.thread = threading.Thread(target=serve, daemon=True)
         self.thread.start()

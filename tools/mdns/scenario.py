@@ -9,6 +9,7 @@ file may also carry broadcast devices for tools/simulate under "devices":
     "split_lans": false,               true: every PC interface gets a LAN of its
                                        own and each device joins the LAN of the
                                        PC interface whose subnet holds its address
+    "delay_ms": [20, 120],             default reply delay of every device (below)
     "mdns": [ { device fields }, ...]
   }
 
@@ -22,9 +23,25 @@ may use {n} (index in the range) and {octet} (last octet of the address)):
   port       SRV port (default 80)
   txt        TXT strings in order (default vendor=Orvel, model=X200,
              firmware_version=1.4)
-  responder  "zeroconf" (python3-zeroconf, the default) or "multicast" (a
+  responder  "zeroconf" (python3-zeroconf, the default), "multicast" (a
              responder of our own that answers only by multicast to
-             224.0.0.251:5353, whatever the query's QU bit and source port)
+             224.0.0.251:5353, whatever the query's QU bit and source port),
+             "standard" (ours, answering as ordinary responders do: a
+             one-shot query, from a port other than 5353, by unicast to the
+             asker's address and port with its ID and questions repeated; a
+             QU question by unicast to the asker's port 5353; others by
+             multicast) or "silent" (no responder: the namespace only, whose
+             kernel answers ARP, for a device that others speak for)
+  additionals  "full" (default): a PTR answer carries SRV, TXT and A as
+             additional records; "a-only": only the A record of the SRV
+             target, so the asker must query SRV and TXT itself (our own
+             responders only)
+  delay_ms   [low, high] or one number: each answer waits a random time in
+             that range (milliseconds) before it is sent, as real responders
+             do (default [0, 0]: at once; a top-level "delay_ms" is the
+             default for every device). python3-zeroconf already delays its
+             multicast answers to shared records by 20-120 ms; the delay is
+             added to its unicast answers.
   broadcast  true or an object of tools/simulate device fields: the broadcast
              simulator also runs for this device, with its address and MAC,
              name = host name, description "<vendor> <model> - v<firmware>"
@@ -36,8 +53,10 @@ import json
 
 SERVICE_TYPE = "_lumarisnet._tcp.local."
 DEFAULT_TXT = ["vendor=Orvel", "model=X200", "firmware_version=1.4"]
-RESPONDERS = ("zeroconf", "multicast")
-FIELDS = {"id", "ip", "mac", "host", "instance", "port", "txt", "responder", "broadcast"}
+RESPONDERS = ("zeroconf", "multicast", "standard", "silent")
+ADDITIONALS = ("full", "a-only")
+FIELDS = {"id", "ip", "mac", "host", "instance", "port", "txt", "responder", "broadcast", "additionals",
+          "delay_ms"}
 RANGE_FIELDS = {"prefix", "from", "count"}
 
 
@@ -62,6 +81,20 @@ def format_mac(mac, separator="-"):
     return separator.join("%02X" % b for b in mac)
 
 
+def parse_delay(value, where):
+    """(low, high) milliseconds from [low, high] or one number."""
+    try:
+        low, high = (value, value) if isinstance(value, (int, float)) else (value[0], value[1])
+        low, high = float(low), float(high)
+        if isinstance(value, (list, tuple)) and len(value) != 2:
+            raise ValueError
+    except (TypeError, ValueError, IndexError, KeyError):
+        raise ScenarioError("%s: delay_ms must be [low, high] or a number" % where) from None
+    if not 0 <= low <= high <= 10000:
+        raise ScenarioError("%s: delay_ms must hold 0 <= low <= high <= 10000" % where)
+    return low, high
+
+
 def txt_values(strings):
     """The key values the program reads, last one winning (keys are case-sensitive)."""
     values = {}
@@ -74,7 +107,7 @@ def txt_values(strings):
 
 
 class Device:
-    def __init__(self, fields, index):
+    def __init__(self, fields, index, delay_ms=(0.0, 0.0)):
         unknown = set(fields) - FIELDS
         if unknown:
             raise ScenarioError("unknown mdns device field(s): %s" % ", ".join(sorted(unknown)))
@@ -97,6 +130,12 @@ class Device:
         self.responder = str(fields.get("responder", "zeroconf"))
         if self.responder not in RESPONDERS:
             raise ScenarioError("%s: responder must be one of %s" % (self.host, ", ".join(RESPONDERS)))
+        self.additionals = str(fields.get("additionals", "full"))
+        if self.additionals not in ADDITIONALS:
+            raise ScenarioError("%s: additionals must be one of %s" % (self.host, ", ".join(ADDITIONALS)))
+        if self.additionals != "full" and self.responder not in ("multicast", "standard"):
+            raise ScenarioError("%s: additionals %s needs a responder of our own" % (self.host, self.additionals))
+        self.delay_ms = parse_delay(fields["delay_ms"], self.host) if "delay_ms" in fields else delay_ms
         broadcast = fields.get("broadcast", False)
         self.broadcast = dict(broadcast) if isinstance(broadcast, dict) else ({} if broadcast else None)
         self.id = str(fields.get("id", self.host))
@@ -119,6 +158,8 @@ class Device:
 
     def description(self):
         """What the program shows for this device, or None when it must not list it."""
+        if self.responder == "silent":
+            return None
         values = txt_values(self.txt)
         vendor = values.get("vendor")
         if vendor is None or vendor.lower() != "orvel":
@@ -143,6 +184,7 @@ class Device:
         return {"id": self.id, "ip": self.ip, "mac": format_mac(self.mac), "host": self.host,
                 "instance": self.instance, "port": self.port, "txt": self.txt,
                 "responder": self.responder, "broadcast": self.broadcast is not None,
+                "additionals": self.additionals, "delay_ms": list(self.delay_ms),
                 "listed_as": self.description()}
 
 
@@ -177,10 +219,11 @@ class Scenario:
         self.source = source
         self.pc = [ipaddress.IPv4Interface(a) for a in data.get("pc", [])]
         self.split_lans = bool(data.get("split_lans", False))
+        delay_ms = parse_delay(data["delay_ms"], source) if "delay_ms" in data else (0.0, 0.0)
         entries = []
         for entry in data.get("mdns", []):
             entries.extend(_expand(entry) if "prefix" in entry else [entry])
-        self.devices = [Device(entry, i + 1) for i, entry in enumerate(entries)]
+        self.devices = [Device(entry, i + 1, delay_ms) for i, entry in enumerate(entries)]
         seen = {}
         for device in self.devices:
             for key, value in (("address", device.ip), ("MAC", device.mac),

@@ -1,4 +1,4 @@
-"""Multicast DNS messages by hand, for the responder of our own.
+"""Multicast DNS messages by hand, for the responders of our own.
 
 Just enough of the DNS wire format to read the questions of a query and to
 write a response with answer and additional records. Names are written
@@ -16,6 +16,10 @@ QU_BIT = 0x8000
 FLAGS_RESPONSE = 0x8400  # QR and AA
 HOST_TTL = 120
 OTHER_TTL = 4500
+# Records in an answer to a one-shot query (source port not 5353) carry at
+# most this TTL and no cache-flush bit (RFC 6762 6.7).
+LEGACY_TTL = 10
+ADDITIONALS = ("full", "a-only")
 
 
 class WireError(ValueError):
@@ -84,31 +88,52 @@ def record(name, rtype, ttl, rdata, unique=True):
     return encode_name(name) + struct.pack("!HHIH", rtype, rclass, ttl, len(rdata)) + rdata
 
 
-def ptr_record(service_type, instance_name):
-    return record(service_type, TYPE_PTR, OTHER_TTL, encode_name(instance_name), unique=False)
+def ptr_record(service_type, instance_name, ttl=OTHER_TTL):
+    return record(service_type, TYPE_PTR, ttl, encode_name(instance_name), unique=False)
 
 
-def srv_record(instance_name, port, server):
-    return record(instance_name, TYPE_SRV, HOST_TTL, struct.pack("!HHH", 0, 0, port) + encode_name(server))
+def srv_record(instance_name, port, server, ttl=HOST_TTL, unique=True):
+    return record(instance_name, TYPE_SRV, ttl, struct.pack("!HHH", 0, 0, port) + encode_name(server), unique)
 
 
-def txt_record(instance_name, txt_bytes):
-    return record(instance_name, TYPE_TXT, OTHER_TTL, txt_bytes or b"\0")
+def txt_record(instance_name, txt_bytes, ttl=OTHER_TTL, unique=True):
+    return record(instance_name, TYPE_TXT, ttl, txt_bytes or b"\0", unique)
 
 
-def a_record(server, address_bytes):
-    return record(server, TYPE_A, HOST_TTL, address_bytes)
+def a_record(server, address_bytes, ttl=HOST_TTL, unique=True):
+    return record(server, TYPE_A, ttl, address_bytes, unique)
 
 
-def response(answers, additionals):
-    header = struct.pack("!HHHHHH", 0, FLAGS_RESPONSE, 0, len(answers), 0, len(additionals))
-    return header + b"".join(answers) + b"".join(additionals)
+def question(name, qtype):
+    return encode_name(name) + struct.pack("!HH", qtype, CLASS_IN)
+
+
+def query(questions, ident=0):
+    """A query packet for [(name, type)]."""
+    header = struct.pack("!HHHHHH", ident, 0, len(questions), 0, 0, 0)
+    return header + b"".join(question(name, qtype) for name, qtype in questions)
+
+
+def response(answers, additionals, ident=0, questions=()):
+    """A response; questions (already encoded) are repeated only in a one-shot answer."""
+    header = struct.pack("!HHHHHH", ident, FLAGS_RESPONSE, len(questions), len(answers), 0,
+                         len(additionals))
+    return header + b"".join(questions) + b"".join(answers) + b"".join(additionals)
 
 
 class DeviceRecords:
-    """The records one device answers with, and the response to a query."""
+    """The records one device answers with, and the response to a query.
 
-    def __init__(self, service_type, instance_name, server, port, txt_bytes, address_bytes):
+    additionals "full": a PTR answer brings SRV, TXT and A along (RFC 6763
+    12.1), so one packet is enough to list the device; "a-only": it brings
+    only the A record of the SRV target, and the asker must query SRV and
+    TXT itself (answered directly, like every question for our names).
+    """
+
+    def __init__(self, service_type, instance_name, server, port, txt_bytes, address_bytes,
+                 additionals="full"):
+        if additionals not in ADDITIONALS:
+            raise ValueError("additionals must be one of %s" % ", ".join(ADDITIONALS))
         self.names = {"type": service_type.lower(), "instance": instance_name.lower(),
                       "server": server.lower()}
         self.records = {
@@ -117,8 +142,15 @@ class DeviceRecords:
             "txt": txt_record(instance_name, txt_bytes),
             "a": a_record(server, address_bytes),
         }
-        # What each answer brings along as additional records (RFC 6763 12).
-        self.extras = {"ptr": ["srv", "txt", "a"], "srv": ["a"], "txt": [], "a": []}
+        self.legacy_records = {
+            "ptr": ptr_record(service_type, instance_name, LEGACY_TTL),
+            "srv": srv_record(instance_name, port, server, LEGACY_TTL, unique=False),
+            "txt": txt_record(instance_name, txt_bytes, LEGACY_TTL, unique=False),
+            "a": a_record(server, address_bytes, LEGACY_TTL, unique=False),
+        }
+        # What each answer brings along as additional records.
+        self.extras = {"ptr": ["srv", "txt", "a"] if additionals == "full" else ["a"],
+                       "srv": ["a"], "txt": [], "a": []}
 
     def wanted(self, name, qtype):
         """The records a question asks for."""
@@ -135,8 +167,12 @@ class DeviceRecords:
             out.append("a")
         return out
 
-    def answer(self, questions):
-        """The response packet for a query's questions, or None when none is ours."""
+    def answer(self, questions, ident=0, legacy=False):
+        """The response packet for a query's questions, or None when none is ours.
+
+        legacy: the answer to a one-shot query (source port not 5353), sent
+        back by unicast: the query's ID and questions repeated, short TTLs.
+        """
         answers = []
         for name, qtype, _ in questions:
             for key in self.wanted(name, qtype):
@@ -149,4 +185,8 @@ class DeviceRecords:
             for extra in self.extras[key]:
                 if extra not in answers and extra not in additionals:
                     additionals.append(extra)
-        return response([self.records[k] for k in answers], [self.records[k] for k in additionals])
+        if not legacy:
+            return response([self.records[k] for k in answers], [self.records[k] for k in additionals])
+        return response([self.legacy_records[k] for k in answers],
+                        [self.legacy_records[k] for k in additionals], ident,
+                        [question(name, qtype) for name, qtype, _ in questions])
