@@ -292,18 +292,21 @@ bool TakePending(Browse* browse, bool* emptied)
     }
     // Complete instances need no slot, but their number per cycle is
     // capped too, so that a flood of them cannot starve the abort poll.
-    while (count < int(sizeof(taken) / sizeof(taken[0])) && browse->context.pendingCount > 0) {
-        const ServiceInstance* newest =
-            browse->context.pending[(browse->context.pendingOldest + browse->context.pendingCount - 1) %
-                                    kMaxPendingInstances].get();
+    const int cap = int(sizeof(taken) / sizeof(taken[0]));
+    BrowseContext& context = browse->context;
+    while (count < cap && context.ready.count > 0) {
+        taken[count++] = PopNewestInstance(&context.ready);
+    }
+    while (count < cap && context.pending.count > 0) {
+        const ServiceInstance* newest = NewestInstance(&context.pending);
         bool complete = !NeedsSrv(browse, newest) && !NeedsTxt(browse, newest);
         if (!complete && freeSlots == 0) {
             break;
         }
         freeSlots -= complete ? 0 : 1;
-        taken[count++] = PopNewestPendingInstance(&browse->context);
+        taken[count++] = PopNewestInstance(&context.pending);
     }
-    *emptied = browse->context.pendingCount == 0;
+    *emptied = context.ready.count == 0 && context.pending.count == 0;
     ReleaseMutex(browse->context.lock);
 
     for (int i = 0; i < count; ++i) {
@@ -313,7 +316,7 @@ bool TakePending(Browse* browse, bool* emptied)
             StartLookups(browse, FreeLookup(browse), std::move(taken[i]));
         }
     }
-    return count == int(sizeof(taken) / sizeof(taken[0])) && !*emptied;
+    return count == cap && !*emptied;
 }
 
 PassEnd RunPass(Browse* browse)
@@ -403,8 +406,8 @@ int32_t BrowseServices(const BrowseOptions* options)
     CopyText(context.browseName, kDnsNameChars, context.serviceType);
     size_t typeLength = wcslen(context.browseName);
     CopyText(context.browseName + typeLength, kDnsNameChars - typeLength, context.domain);
-    context.pendingOldest = 0;
-    context.pendingCount = 0;
+    context.ready.oldest = context.ready.count = 0;
+    context.pending.oldest = context.pending.count = 0;
     context.browseQuery = &browse.ptrQuery;
 
     browse.ptrQuery.reportedHosts = browse.options.reportedHosts;

@@ -60,9 +60,17 @@ struct BrowseOptions {
 // abortEvent none, singlePass 0, resolveSrv 1, resolveTxt 1, interface 0.
 BrowseOptions DefaultBrowseOptions();
 
+// Instances found and not yet taken, in arrival order; the newest is taken
+// first, the oldest gives way when the ring is full.
+struct InstanceRing {
+    InstancePtr items[kMaxPendingInstances];
+    unsigned oldest;
+    unsigned count;
+};
+
 // Shared by one call of BrowseServices and its record callbacks.
 struct BrowseContext {
-    HANDLE lock;  // mutex guarding pending; INVALID_HANDLE_VALUE once closed
+    HANDLE lock;  // mutex guarding the two rings; INVALID_HANDLE_VALUE once closed
     FoundCallback foundCallback;
     HWND window;  // g_mainWindow when the call began
     wchar_t serviceType[kDnsNameChars];
@@ -70,20 +78,22 @@ struct BrowseContext {
     wchar_t browseName[kDnsNameChars];
     HANDLE wake;  // auto-reset event: an answer arrived
     mDNSPTRQuery* browseQuery;  // forgets the hosts of lost instances; may be null
-    // Instances found and not yet taken, a ring in arrival order; the newest
-    // is taken first, the oldest gives way when it is full.
-    InstancePtr pending[kMaxPendingInstances];
-    unsigned pendingOldest;
-    unsigned pendingCount;
+    // Apart, so that instances the browse answer describes in full are never
+    // held up behind ones that wait for a lookup slot.
+    InstanceRing ready;    // complete as the browse answer gave them
+    InstanceRing pending;  // waiting for their lookups
 };
 
-// Under the context's lock: queues an instance (the oldest is freed when the
-// ring is full), and takes the newest, or null.
-void PushPendingInstance(BrowseContext* context, InstancePtr instance);
+// Under the context's lock: queues an instance (the oldest is freed, and its
+// host forgotten, when the ring is full); takes the newest, or null; looks
+// at the newest.
+void PushInstance(BrowseContext* context, InstanceRing* ring, InstancePtr instance);
+InstancePtr PopNewestInstance(InstanceRing* ring);
+const ServiceInstance* NewestInstance(const InstanceRing* ring);
+
 // An instance lost before it was reported: its host's next answer counts
 // again.
 void ForgetInstanceHost(BrowseContext* context, const ServiceInstance* instance);
-InstancePtr PopNewestPendingInstance(BrowseContext* context);
 
 // Runs the browse on the calling thread until it is aborted or, with
 // singlePass, until a pass ends in silence. options null: the defaults.

@@ -228,26 +228,30 @@ void ForgetInstanceHost(BrowseContext* context, const ServiceInstance* instance)
     }
 }
 
-void PushPendingInstance(BrowseContext* context, InstancePtr instance)
+void PushInstance(BrowseContext* context, InstanceRing* ring, InstancePtr instance)
 {
-    if (context->pendingCount == kMaxPendingInstances) {
+    if (ring->count == kMaxPendingInstances) {
         // The oldest gives way; replacing it below frees it.
-        ForgetInstanceHost(context, context->pending[context->pendingOldest].get());
-        context->pendingOldest = (context->pendingOldest + 1) % kMaxPendingInstances;
-        --context->pendingCount;
+        ForgetInstanceHost(context, ring->items[ring->oldest].get());
+        ring->oldest = (ring->oldest + 1) % kMaxPendingInstances;
+        --ring->count;
     }
-    context->pending[(context->pendingOldest + context->pendingCount) % kMaxPendingInstances] =
-        std::move(instance);
-    ++context->pendingCount;
+    ring->items[(ring->oldest + ring->count) % kMaxPendingInstances] = std::move(instance);
+    ++ring->count;
 }
 
-InstancePtr PopNewestPendingInstance(BrowseContext* context)
+InstancePtr PopNewestInstance(InstanceRing* ring)
 {
-    if (context->pendingCount == 0) {
+    if (ring->count == 0) {
         return nullptr;
     }
-    --context->pendingCount;
-    return std::move(context->pending[(context->pendingOldest + context->pendingCount) % kMaxPendingInstances]);
+    --ring->count;
+    return std::move(ring->items[(ring->oldest + ring->count) % kMaxPendingInstances]);
+}
+
+const ServiceInstance* NewestInstance(const InstanceRing* ring)
+{
+    return ring->count > 0 ? ring->items[(ring->oldest + ring->count - 1) % kMaxPendingInstances].get() : nullptr;
 }
 
 VOID WINAPI OnBrowseAnswer(PVOID contextPointer, PMDNS_QUERY_HANDLE, PDNS_QUERY_RESULT result)
@@ -267,7 +271,8 @@ VOID WINAPI OnBrowseAnswer(PVOID contextPointer, PMDNS_QUERY_HANDLE, PDNS_QUERY_
     // Without the lock the instances are lost (freed with `made`).
     bool queued = count > 0 && Signalled(context->lock, kPendingLockWaitMs);
     for (int i = 0; i < count && queued; ++i) {
-        PushPendingInstance(context, std::move(made[i]));
+        bool complete = made[i]->srvAnswered != 0 && made[i]->txtAnswered != 0;
+        PushInstance(context, complete ? &context->ready : &context->pending, std::move(made[i]));
     }
     if (queued) {
         ReleaseMutex(context->lock);

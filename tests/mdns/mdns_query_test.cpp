@@ -208,7 +208,10 @@ TEST(MdnsQuery, BrowseAnswerPairsEachInstanceWithItsOwnRecords)
         OnBrowseAnswer(&context, nullptr, &result);
         FreeList(result.pQueryRecords);
         std::vector<std::wstring> queued;
-        while (InstancePtr instance = PopNewestPendingInstance(&context)) {
+        auto pop = [&context] {
+            return PopNewestInstance(context.ready.count > 0 ? &context.ready : &context.pending);
+        };
+        while (InstancePtr instance = pop()) {
             const ResolvedService& s = instance->service;
             std::wstring line = std::wstring(s.instanceName) + L":";
             line += instance->srvAnswered ? std::wstring(s.hostName) + L":" + std::to_wstring(s.address) : L"-";
@@ -231,11 +234,11 @@ TEST(MdnsQuery, PendingInstancesAreBounded)
     for (int i = 0; i < kMaxPendingInstances + 5; ++i) {
         InstancePtr instance = MakeServiceInstance();
         instance->service.address = uint32_t(i);
-        PushPendingInstance(&context, std::move(instance));
+        PushInstance(&context, &context.pending, std::move(instance));
     }
-    EXPECT_EQ(context.pendingCount, unsigned(kMaxPendingInstances));
+    EXPECT_EQ(context.pending.count, unsigned(kMaxPendingInstances));
     uint32_t expected = kMaxPendingInstances + 4;
-    while (InstancePtr instance = PopNewestPendingInstance(&context)) {
+    while (InstancePtr instance = PopNewestInstance(&context.pending)) {
         EXPECT_EQ(instance->service.address, expected--);
     }
     EXPECT_EQ(expected, 4u);
