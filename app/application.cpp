@@ -17,6 +17,7 @@
 #include "net/interface_table.h"
 #include "ui/main_window.h"
 #include "ui/resource.h"
+#include "ui/window_memory.h"
 
 namespace {
 
@@ -123,7 +124,10 @@ int RunApplication(HINSTANCE instance, int showCommand)
         return 1;
     }
 
-    LoadSettings();
+    // What the window remembers: taken when it is shown, filled when it is
+    // destroyed, saved after the loop.
+    WindowMemory windowMemory = {};
+    LoadSettings(&windowMemory);
     EnsureFirewallRule();
 
     WSADATA winsock;
@@ -143,7 +147,8 @@ int RunApplication(HINSTANCE instance, int showCommand)
     HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
 
     HWND window = CreateDialogParamW(instance, MAKEINTRESOURCEW(IDD_MAIN), nullptr,
-                                     reinterpret_cast<DLGPROC>(MainWindowProc), 0);
+                                     reinterpret_cast<DLGPROC>(MainWindowProc),
+                                     reinterpret_cast<LPARAM>(&windowMemory));
     if (window == nullptr) {
         // Without a window the loop would never see WM_QUIT: stop everything instead.
         SetEvent(g_stopEvent);
@@ -151,7 +156,7 @@ int RunApplication(HINSTANCE instance, int showCommand)
         return 1;
     }
     g_mainWindow = window;
-    ShowWindow(window, showCommand);
+    ShowRememberedWindow(window, &windowMemory, showCommand);
     UpdateWindow(window);
 
     HACCEL accelerators = LoadAcceleratorsW(instance, MAKEINTRESOURCEW(IDR_ACCEL));
@@ -159,7 +164,7 @@ int RunApplication(HINSTANCE instance, int showCommand)
 
     int exitCode = RunMessageLoop(accelerators);
 
-    SaveSettings();
+    SaveSettings(&windowMemory);
     StopDiscovery(watcher, ticker, com);
     return exitCode;
 }

@@ -185,14 +185,19 @@ void OnColumnClick(HWND window, int column)
     SetListOrder(list, OrderAfterHeaderClick(GetListOrder(list), column));
 }
 
-void UpdateDeviceCount(HWND window)
+void UpdateDeviceCount(HWND window, int matches)
 {
     int rows = RowCount(DeviceListOf(window));
-    wchar_t text[32];
-    _snwprintf(text, 32, rows == 1 ? L"%d device" : L"%d devices", rows);
-    text[31] = L'\0';
-    wchar_t shown[32] = L"";
-    GetDlgItemTextW(window, IDC_DEVICE_COUNT, shown, 32);
+    const wchar_t* devices = rows == 1 ? L"device" : L"devices";
+    wchar_t text[64];
+    if (matches >= 0) {
+        _snwprintf(text, 64, L"%d %ls, %d match", rows, devices, matches);
+    } else {
+        _snwprintf(text, 64, L"%d %ls", rows, devices);
+    }
+    text[63] = L'\0';
+    wchar_t shown[64] = L"";
+    GetDlgItemTextW(window, IDC_DEVICE_COUNT, shown, 64);
     if (lstrcmpW(shown, text) != 0) {
         SetDlgItemTextW(window, IDC_DEVICE_COUNT, text);
     }

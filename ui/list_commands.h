@@ -16,5 +16,6 @@ bool RunListCommand(HWND window, int id);
 // LVN_COLUMNCLICK: order by that column, or reverse the order.
 void OnColumnClick(HWND window, int column);
 
-// Shows "N devices" ("1 device") beside the Refresh button.
-void UpdateDeviceCount(HWND window);
+// Shows "N devices" ("1 device") beside the Refresh button, and after it
+// ", M match" when matches is not -1 (the find box is open with a text).
+void UpdateDeviceCount(HWND window, int matches = -1);

@@ -17,14 +17,24 @@
 #include "net/interface_table.h"
 #include "ui/device_columns.h"
 #include "ui/device_list.h"
+#include "ui/find_box.h"
 #include "ui/list_commands.h"
 #include "ui/list_order.h"
 #include "ui/resource.h"
 #include "ui/window_layout.h"
+#include "ui/window_memory.h"
 
 namespace {
 
-LRESULT OnInitDialog(HWND window)
+// The count beside Refresh after rows came, changed or went; an open find
+// box matches them again.
+void ShowCounts(HWND window)
+{
+    UpdateDeviceCount(window, ApplyFindMatches(window));
+}
+
+// The parameter is the memory the window fills when it is destroyed, or null.
+LRESULT OnInitDialog(HWND window, LPARAM parameter)
 {
     // Set first, so that answers posted by the workers resumed below arrive.
     g_mainWindow = window;
@@ -38,6 +48,7 @@ LRESULT OnInitDialog(HWND window)
     SetListOrder(list, byAddress);
     UpdateDeviceCount(window);
     InitWindowLayout(window);
+    AttachWindowMemory(window, reinterpret_cast<WindowMemory*>(parameter));
     ResumeInterfaceWorkers();
     return 1;
 }
@@ -68,7 +79,7 @@ uint32_t SelectedSubnet(HWND combo)
 void RestartDiscovery(HWND window)
 {
     ClearDeviceList(window);
-    UpdateDeviceCount(window);
+    ShowCounts(window);
     if (g_autoRefresh == 0) {
         TriggerRefresh();
     }
@@ -76,6 +87,9 @@ void RestartDiscovery(HWND window)
 
 LRESULT OnCommand(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
+    if (RunFindCommand(window, LOWORD(wParam), HIWORD(wParam))) {
+        return 0;
+    }
     switch (LOWORD(wParam)) {
     case IDM_ABOUT:
         DialogBoxParamW(g_instance, MAKEINTRESOURCEW(IDD_ABOUT), window, AboutDialogProc, 0);
@@ -127,7 +141,7 @@ LRESULT OnNotify(HWND window, WPARAM wParam, LPARAM lParam)
     }
     switch (header->code) {
     case NM_CUSTOMDRAW:
-        return ColourDeviceRow(window, wParam, lParam);
+        return HighlightFoundRow(window, lParam, ColourDeviceRow(window, wParam, lParam));
     case NM_DBLCLK:
         return OpenDevicePage(window, wParam, lParam);
     case LVN_COLUMNCLICK:
@@ -147,7 +161,7 @@ LRESULT OnAddressChange()
     HWND window = g_mainWindow;
     if (window != nullptr && IsWindow(window)) {
         ClearDeviceList(window);
-        UpdateDeviceCount(window);
+        ShowCounts(window);
         FillSubnetCombo(window);
     }
     ResumeInterfaceWorkers();
@@ -161,7 +175,7 @@ LRESULT OnDeviceRecord(HWND window, WPARAM wParam, LPARAM lParam)
     LRESULT result = MergeQueuedDeviceRecord(window, wParam, lParam);
     MSG next;
     if (!PeekMessageW(&next, window, WM_APP_DEVICE, WM_APP_DEVICE, PM_NOREMOVE)) {
-        UpdateDeviceCount(window);
+        ShowCounts(window);
     }
     return result;
 }
@@ -169,7 +183,7 @@ LRESULT OnDeviceRecord(HWND window, WPARAM wParam, LPARAM lParam)
 LRESULT OnTick(HWND window, WPARAM wParam, LPARAM lParam)
 {
     LRESULT result = ExpireStaleRows(window, wParam, lParam);
-    UpdateDeviceCount(window);
+    ShowCounts(window);
     return result;
 }
 
@@ -195,6 +209,7 @@ LRESULT OnContextMenu(HWND window, WPARAM wParam, LPARAM lParam)
 
 LRESULT OnDestroy(HWND window)
 {
+    RememberWindow(window);
     SetEvent(g_stopEvent);
     ClearDeviceList(window);
     ReleaseWindowLayout(window);
@@ -208,7 +223,7 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
 {
     switch (message) {
     case WM_INITDIALOG:
-        return OnInitDialog(window);
+        return OnInitDialog(window, lParam);
     case WM_COMMAND:
         return OnCommand(window, message, wParam, lParam);
     case WM_NOTIFY:

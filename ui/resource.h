@@ -1,6 +1,18 @@
 // Resource and control identifiers, shared by the resource script and the code.
 #pragma once
 
+// The program's version: the version resource is made from these, and the
+// About box reads it back from the executable.
+#define NDT_VERSION_MAJOR 1
+#define NDT_VERSION_MINOR 7
+#define NDT_VERSION_PATCH 0
+#define NDT_VERSION_BUILD 0
+#define NDT_TEXT_OF(value) #value
+#define NDT_TEXT(value) NDT_TEXT_OF(value)
+#define NDT_VERSION_TEXT \
+    NDT_TEXT(NDT_VERSION_MAJOR) "." NDT_TEXT(NDT_VERSION_MINOR) "." \
+    NDT_TEXT(NDT_VERSION_PATCH) "." NDT_TEXT(NDT_VERSION_BUILD)
+
 #define IDD_ABOUT 103
 #define IDM_ABOUT 104
 #define IDM_EXIT 105
@@ -15,6 +27,9 @@
 #define IDC_AUTO_REFRESH 1002
 #define IDC_SUBNET 1003
 #define IDC_DEVICE_COUNT 1004
+#define IDC_FIND_LABEL 1005
+#define IDC_FIND_TEXT 1006
+#define IDC_ABOUT_VERSION 1010
 
 // The row context menu and the commands for getting rows out of the window.
 #define IDR_ROW_MENU 111
@@ -25,6 +40,11 @@
 #define IDM_COPY_IP 2005
 #define IDM_COPY_MAC 2006
 #define IDM_COPY_ROW 2007
+
+// Finding rows by their text.
+#define IDM_FIND 2010
+#define IDM_FIND_NEXT 2011
+#define IDM_FIND_PREVIOUS 2012
 
 #ifndef IDC_STATIC
 #define IDC_STATIC (-1)

@@ -4,7 +4,7 @@
 
 #include <commctrl.h>
 
-#include "ui/device_columns.h"
+#include "ui/column_shares.h"
 #include "ui/resource.h"
 
 namespace {
@@ -41,23 +41,6 @@ WindowLayout* LayoutOf(HWND window)
     return static_cast<WindowLayout*>(GetPropW(window, kLayoutProperty));
 }
 
-UINT WindowDpi(HWND window)
-{
-    typedef UINT(WINAPI * GetDpiForWindowFunction)(HWND);
-    static GetDpiForWindowFunction getDpi = reinterpret_cast<GetDpiForWindowFunction>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetDpiForWindow")));
-    if (getDpi != nullptr) {
-        UINT dpi = getDpi(window);
-        if (dpi != 0) {
-            return dpi;
-        }
-    }
-    HDC screen = GetDC(nullptr);
-    UINT dpi = static_cast<UINT>(GetDeviceCaps(screen, LOGPIXELSY));
-    ReleaseDC(nullptr, screen);
-    return dpi != 0 ? dpi : 96;
-}
-
 Anchor AnchorFor(HWND control, const RECT& rect, LONG clientWidth)
 {
     switch (GetDlgCtrlID(control)) {
@@ -69,6 +52,8 @@ Anchor AnchorFor(HWND control, const RECT& rect, LONG clientWidth)
     case IDC_SUBNET:
         return kFollowRight;
     case IDC_AUTO_REFRESH:
+    case IDC_FIND_LABEL:
+    case IDC_FIND_TEXT:
         return kKeepTopLeft;
     default:
         // Texts: the one right of centre labels the subnet choice.
@@ -101,6 +86,23 @@ int ScaleBy(int value, UINT to, UINT from)
 
 }  // namespace
 
+UINT WindowDpi(HWND window)
+{
+    typedef UINT(WINAPI * GetDpiForWindowFunction)(HWND);
+    static GetDpiForWindowFunction getDpi = reinterpret_cast<GetDpiForWindowFunction>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetDpiForWindow")));
+    if (getDpi != nullptr) {
+        UINT dpi = getDpi(window);
+        if (dpi != 0) {
+            return dpi;
+        }
+    }
+    HDC screen = GetDC(nullptr);
+    UINT dpi = static_cast<UINT>(GetDeviceCaps(screen, LOGPIXELSY));
+    ReleaseDC(nullptr, screen);
+    return dpi != 0 ? dpi : 96;
+}
+
 void InitWindowLayout(HWND window)
 {
     WindowLayout* layout = static_cast<WindowLayout*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof(WindowLayout)));
@@ -124,6 +126,7 @@ void InitWindowLayout(HWND window)
 
 void ReleaseWindowLayout(HWND window)
 {
+    ReleaseColumnShares(GetDlgItem(window, IDC_DEVICE_LIST));
     WindowLayout* layout = static_cast<WindowLayout*>(RemovePropW(window, kLayoutProperty));
     if (layout == nullptr) {
         return;
@@ -183,7 +186,7 @@ void LayOutControls(HWND window)
     if (batch != nullptr) {
         EndDeferWindowPos(batch);
     }
-    FitDeviceColumns(GetDlgItem(window, IDC_DEVICE_LIST));
+    FitColumnsToList(GetDlgItem(window, IDC_DEVICE_LIST));
     InvalidateRect(window, nullptr, TRUE);
 }
 

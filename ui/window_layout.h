@@ -8,12 +8,16 @@
 
 #include <windows.h>
 
+// The window's DPI: its monitor's where the system tells, else the system's.
+UINT WindowDpi(HWND window);
+
 // Remembers every control's place in the window as the template made it.
 void InitWindowLayout(HWND window);
-// Frees the layout state, and a font made for another DPI.
+// Frees the layout state, the columns' shares, and a font made for another DPI.
 void ReleaseWindowLayout(HWND window);
 
-// WM_SIZE: moves and sizes the controls for the new client size.
+// WM_SIZE: moves and sizes the controls for the new client size, and fits
+// the list's columns (column_shares.h).
 void LayOutControls(HWND window);
 // WM_GETMINMAXINFO: the template's size is the smallest track size.
 void LimitWindowSize(HWND window, MINMAXINFO* limits);

@@ -177,7 +177,7 @@ TEST_F(MainWindowTest, ControlsExistWithTheirIdsClassesAndTexts)
             ++statics;
         }
     }
-    EXPECT_EQ(7, statics);  // five texts, the subnet label and the count
+    EXPECT_EQ(8, statics);  // five texts, the subnet and find labels, and the count
 }
 
 TEST_F(MainWindowTest, ColumnHeadersAndWidthsFollowTheClientWidth)

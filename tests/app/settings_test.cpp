@@ -1,5 +1,7 @@
-// The two settings against the real registry of the test's Wine prefix.
+// The settings against the real registry of the test's Wine prefix.
 #include <windows.h>
+
+#include <string.h>
 
 #include <gtest/gtest.h>
 
@@ -146,6 +148,78 @@ TEST_F(SettingsTest, RefreshOfWrongTypeKeepsOff)
     Put(L"Refresh", REG_SZ, L"1", sizeof(L"1"));
     LoadSettings();
     EXPECT_EQ(0, g_autoRefresh);
+}
+
+// What the window remembers goes through the registry whole; a damaged
+// value takes only its own part back to the default, and a place on no
+// monitor today is moved onto one.
+TEST_F(SettingsTest, WindowMemoryRoundTripsAndDamagedValuesFallBack)
+{
+    WindowMemory saved = {};
+    saved.hasPlace = true;
+    saved.place = {-1500, 40, -700, 640};  // on a monitor left of the main one
+    saved.maximised = true;
+    saved.dpi = 144;
+    saved.hasColumnShares = true;
+    for (int column = 0; column < kDeviceColumnCount; ++column) {
+        saved.columnShares.share[column] = 1000 * (column + 1);
+    }
+    saved.hasOrder = true;
+    saved.order = {kColumnName, true};
+    SaveSettings(&saved);
+    WindowMemory read = {};
+    LoadSettings(&read);
+    ASSERT_TRUE(read.hasPlace && read.hasColumnShares && read.hasOrder);
+    EXPECT_TRUE(EqualRect(&saved.place, &read.place));
+    EXPECT_TRUE(read.maximised);
+    EXPECT_EQ(144u, read.dpi);
+    EXPECT_EQ(0, memcmp(&saved.columnShares, &read.columnShares, sizeof(ColumnShares)));
+    EXPECT_EQ(kColumnName, read.order.column);
+    EXPECT_TRUE(read.order.descending);
+
+    const DWORD zero = 0, minusOne = 0xFFFFFFFF, port = kColumnPort, left = static_cast<DWORD>(-1500);
+    const unsigned long long wide = 1;
+    ColumnShares negative = saved.columnShares;
+    negative.share[1] = -1;
+    struct Damage {
+        const wchar_t* name;
+        DWORD type;
+        const void* data;
+        DWORD size;
+        bool place, shares, order;
+    } damages[] = {
+        {L"WindowDpi", REG_DWORD, &zero, 4, false, true, true},
+        {L"WindowRight", REG_DWORD, &left, 4, false, true, true},  // no width
+        {L"WindowTop", REG_SZ, L"40", sizeof(L"40"), false, true, true},
+        {L"WindowMaximised", REG_QWORD, &wide, 8, false, true, true},
+        {L"ColumnShares", REG_BINARY, &saved.columnShares, sizeof(ColumnShares) - 4, true, false, true},
+        {L"ColumnShares", REG_BINARY, &negative, sizeof(ColumnShares), true, false, true},
+        {L"SortColumn", REG_DWORD, &port, 4, true, true, false},  // orders nothing
+        {L"SortColumn", REG_DWORD, &minusOne, 4, true, true, false},
+        {L"SortDescending", REG_SZ, L"1", sizeof(L"1"), true, true, false},
+    };
+    for (const Damage& damage : damages) {
+        SaveSettings(&saved);
+        Put(damage.name, damage.type, damage.data, damage.size);
+        read = {};
+        LoadSettings(&read);
+        EXPECT_EQ(damage.place, read.hasPlace) << damage.name;
+        EXPECT_EQ(damage.shares, read.hasColumnShares) << damage.name;
+        EXPECT_EQ(damage.order, read.hasOrder) << damage.name;
+    }
+
+    HMONITOR primary = MonitorFromPoint({0, 0}, MONITOR_DEFAULTTOPRIMARY);
+    MONITORINFO info = {};
+    info.cbSize = sizeof(info);
+    ASSERT_TRUE(GetMonitorInfoW(primary, &info));
+    RECT onScreen = {info.rcWork.left + 10, info.rcWork.top + 10, info.rcWork.left + 410, info.rcWork.top + 310};
+    EXPECT_FALSE(MoveOntoMonitor(&onScreen));
+    RECT farAway = {-30000, -30000, -29600, -29700};
+    EXPECT_TRUE(MoveOntoMonitor(&farAway));
+    EXPECT_EQ(400, farAway.right - farAway.left);
+    EXPECT_EQ(300, farAway.bottom - farAway.top);
+    RECT inside = {};
+    EXPECT_TRUE(IntersectRect(&inside, &farAway, &info.rcWork) && EqualRect(&inside, &farAway));
 }
 
 }  // namespace

@@ -5,7 +5,7 @@
 set -u -o pipefail
 objdump=$1
 exe=$2
-allowed='^(advapi32|comctl32|iphlpapi|kernel32|msvcrt|ole32|oleaut32|shell32|user32|ws2_32|gdi32|comdlg32|dnsapi|ntdll)\.dll$'
+allowed='^(advapi32|comctl32|iphlpapi|kernel32|msvcrt|ole32|oleaut32|shell32|user32|ws2_32|gdi32|comdlg32|dnsapi|ntdll|version)\.dll$'
 imports=$("$objdump" -p "$exe" | awk '/DLL Name:/ { print tolower($3) }')
 [[ -n $imports ]] || { echo "FAIL: no imports read from $exe"; exit 1; }
 status=0

@@ -1,5 +1,6 @@
-# The subnet choice and the auto-refresh flag survive a restart through the
-# registry; the subnet is stored as the network's bytes in memory order.
+# The subnet choice, the auto-refresh flag and the window's place, size and
+# maximised state survive a restart through the registry; the subnet is
+# stored as the network's bytes in memory order.
 # Usage: test_settings.sh PROGRAM_EXE WINPROBE_EXE
 source "$(dirname "$0")/lib.sh"
 e2e_init "$@"
@@ -15,6 +16,9 @@ winprobe auto-refresh 1 || fail "auto-refresh 1 failed"
 dump_app
 expect_eq "$(combo_selected_text)" "10.77.0.0" "selected subnet after choosing it"
 expect_eq "$(control_field 1002 6)" "1" "Auto-refresh after checking it"
+winprobe resize 800 600 >/dev/null
+dump_app
+placed=$(dump_lines rect)
 close_app_expect_exit 0
 
 # 10.77.0.0 in network byte order, read as a little-endian DWORD.
@@ -27,7 +31,21 @@ dump_app
 cat "$DUMP"
 expect_eq "$(combo_selected_text)" "10.77.0.0" "selected subnet after a restart"
 expect_eq "$(control_field 1002 6)" "1" "Auto-refresh after a restart"
+expect_eq "$(dump_lines rect)" "$placed" "window's place after a restart"
+winprobe maximize >/dev/null
+for _ in $(seq 50); do
+  dump_app
+  [[ $(dump_value zoomed) == 1 ]] && break
+  sleep 0.2
+done
 close_app_expect_exit 0
 expect_dword Subnet 0x00004d0a
 expect_dword Refresh 1
+expect_dword WindowMaximised 1
+
+start_app
+wait_main_window
+dump_app
+expect_eq "$(dump_value zoomed)" "1" "maximised after a restart"
+close_app_expect_exit 0
 note "PASS"

@@ -142,3 +142,11 @@ void PrintControls(HWND parent) {
                    Number(rect.right), Number(rect.bottom)});
     }
 }
+
+void PrintFocus(HWND window) {
+    GUITHREADINFO input = {};
+    input.cbSize = sizeof(input);
+    if (GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &input) && input.hwndFocus != nullptr) {
+        PrintLine({L"focus", Number(GetDlgCtrlID(input.hwndFocus))});
+    }
+}

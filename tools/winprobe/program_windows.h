@@ -32,3 +32,7 @@ std::wstring HexHandle(HWND window);
 // control<TAB>id<TAB>class<TAB>text<TAB>enabled<TAB>visible<TAB>checked for
 // every direct child, in z order (the template order for dialogs).
 void PrintControls(HWND parent);
+
+// focus<TAB>id of the control that has the keyboard focus in window's
+// thread; nothing when no window of that thread has it.
+void PrintFocus(HWND window);

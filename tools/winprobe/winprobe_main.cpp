@@ -115,8 +115,9 @@ bool PrintList(HWND list, HANDLE process) {
             continue;
         }
         record.portText[kPortTextChars - 1] = L'\0';
-        PrintLine({L"rowstate", Number(row), Number(record.state), Number(record.lastSeen),
-                   record.portText});
+        LRESULT shown = SendMessageW(list, LVM_GETITEMSTATE, row, LVIS_SELECTED | LVIS_FOCUSED);
+        PrintLine({L"rowstate", Number(row), Number(record.state), Number(record.lastSeen), record.portText,
+                   Number((shown & LVIS_SELECTED) ? 1 : 0), Number((shown & LVIS_FOCUSED) ? 1 : 0)});
         RECT rect = {};
         if (ReadItemRect(view, row, &rect)) {
             MapWindowPoints(list, nullptr, reinterpret_cast<POINT*>(&rect), 2);
@@ -146,6 +147,7 @@ int Dump(HWND main) {
     PrintLine(RectLine(L"screen", screen));
     PrintLine({L"zoomed", Number(IsZoomed(main) ? 1 : 0)});
     PrintLine({L"enabled", Number(IsWindowEnabled(main) ? 1 : 0)});
+    PrintFocus(main);
     PrintControls(main);
     PrintCombo(GetDlgItem(main, kSubnetId));
     bool ok = PrintList(GetDlgItem(main, kDeviceListId), process.Handle());
