@@ -9,25 +9,8 @@
 #include <windows.h>
 #include <stdint.h>
 
+#include "mdns/found_callback.h"
 #include "mdns/mdns_query.h"
-
-struct ReportedHosts;
-
-// What a found-callback did with a service.
-enum FoundResult : int32_t {
-    kServiceIgnored = 0,
-    kServicePosted = 1,
-    // The device's hardware address is being learnt: ask again shortly.
-    kServiceAwaitingMac = 2,
-};
-
-// The found-callback: the resolved service and the browse's window; also the
-// browse's abort event (which cuts waits short), with auto-refresh the table
-// where a posted record is remembered (null otherwise), and how long it may
-// wait for the device's hardware address (0: not at all; it then answers
-// kServiceAwaitingMac and the browse asks again each cycle for up to 1 s).
-typedef int32_t (*FoundCallback)(const ResolvedService* service, HWND window, HANDLE abortEvent,
-                                 ReportedHosts* reportedHosts, uint32_t macWaitMs);
 
 // Asked every cycle: false ends the browse as an abort does (the subnet
 // choice or the auto-refresh setting no longer asks for it).

@@ -7,7 +7,7 @@
 #include <windows.h>
 #include <stdint.h>
 
-#include "mdns/browse.h"
+#include "mdns/found_callback.h"
 #include "mdns/mdns_query.h"
 
 struct ReportedHosts;
@@ -17,7 +17,7 @@ enum : int { kTxtValueChars = 64 };
 // How long a direct caller lets OnServiceFound wait for a MAC address.
 constexpr uint32_t kMacWaitMs = 1000;
 
-// The found-callback of the browse (see FoundCallback in browse.h). Posts one
+// The found-callback of the browse (see found_callback.h). Posts one
 // record with WM_APP_DEVICE to g_mainWindow, or ignores the service, or, when
 // the MAC address is not known yet and macWaitMs has run out, returns
 // kServiceAwaitingMac. abortEvent cuts the MAC address wait short;

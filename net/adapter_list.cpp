@@ -2,7 +2,7 @@
 #include "net/adapter_list.h"
 
 #include "core/platform.h"
-#include "net/interface_table.h"
+#include "net/interface_entry.h"
 
 IP_ADAPTER_ADDRESSES* ReadAdapterList()
 {

@@ -2,7 +2,37 @@
 // threads, created in a fixed order and released in one place.
 #pragma once
 
-#include "net/interface_table.h"
+#include <winsock2.h>
+#include <windows.h>
+#include <stdint.h>
+
+// The interface index of an address that no adapter carries.
+constexpr uint32_t kNoInterfaceIndex = 0xFFFFFFFFu;
+
+struct InterfaceEntry {
+    SOCKET socket;           // UDP, SO_BROADCAST, never bound explicitly
+    HANDLE socketMutex;      // serialises send and wait-and-read on socket
+    HANDLE transmitTrigger;  // auto-reset: one broadcast request
+    HANDLE mdnsTrigger;      // auto-reset: one browse
+    HANDLE abortEvent;       // manual-reset: all three workers end
+    HANDLE transmitThread;
+    HANDLE receiveThread;
+    HANDLE mdnsThread;
+    uint32_t address;  // all addresses in network byte order
+    uint32_t mask;
+    uint32_t broadcast;
+    uint32_t network;
+    uint32_t interfaceIndex;  // kNoInterfaceIndex when no adapter carries the address
+};
+
+// The thread procedures the build starts for every entry; tests may replace
+// them before a build (each takes its InterfaceEntry*).
+struct InterfaceWorkers {
+    unsigned(__stdcall* receive)(void* entry);
+    unsigned(__stdcall* transmit)(void* entry);
+    unsigned(__stdcall* mdns)(void* entry);
+};
+extern InterfaceWorkers g_interfaceWorkers;
 
 // Gives every handle and the socket its empty value, and the entry no
 // address and no interface index.

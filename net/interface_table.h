@@ -6,24 +6,7 @@
 #include <windows.h>
 #include <stdint.h>
 
-// The interface index of an address that no adapter carries.
-constexpr uint32_t kNoInterfaceIndex = 0xFFFFFFFFu;
-
-struct InterfaceEntry {
-    SOCKET socket;           // UDP, SO_BROADCAST, never bound explicitly
-    HANDLE socketMutex;      // serialises send and wait-and-read on socket
-    HANDLE transmitTrigger;  // auto-reset: one broadcast request
-    HANDLE mdnsTrigger;      // auto-reset: one browse
-    HANDLE abortEvent;       // manual-reset: all three workers end
-    HANDLE transmitThread;
-    HANDLE receiveThread;
-    HANDLE mdnsThread;
-    uint32_t address;  // all addresses in network byte order
-    uint32_t mask;
-    uint32_t broadcast;
-    uint32_t network;
-    uint32_t interfaceIndex;  // kNoInterfaceIndex when no adapter carries the address
-};
+#include "net/interface_entry.h"
 
 struct InterfaceTable {
     InterfaceEntry* entries;  // GlobalAlloc'd array of count entries, or null
@@ -31,15 +14,6 @@ struct InterfaceTable {
 };
 
 extern InterfaceTable g_interfaceTable;
-
-// The thread procedures the build starts for every entry; tests may replace
-// them before a build (each takes its InterfaceEntry*).
-struct InterfaceWorkers {
-    unsigned(__stdcall* receive)(void* entry);
-    unsigned(__stdcall* transmit)(void* entry);
-    unsigned(__stdcall* mdns)(void* entry);
-};
-extern InterfaceWorkers g_interfaceWorkers;
 
 // Builds the table from the system's address table; the workers are created
 // suspended. Returns 1, or 0 after showing an error box and tearing down.
