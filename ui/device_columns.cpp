@@ -26,6 +26,9 @@ constexpr DeviceColumn kColumns[] = {
     {kColumnDescription, L"Description", kRestOfWidth, true, true},
     {kColumnArp, L"ARP", 2, true, true},
     {kColumnPort, L"", 0, false, false},
+    // A row's state changes without an answer of its own (when a rival's
+    // row appears or goes), so the list is not ordered by it.
+    {kColumnStatus, L"Status", 5, true, false},
 };
 
 constexpr bool EveryColumnInItsPlace()

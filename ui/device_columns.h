@@ -12,7 +12,8 @@ enum DeviceColumnIndex : int {
     kColumnMac,
     kColumnDescription,
     kColumnArp,
-    kColumnPort,  // the latest answer's port: no header, no width
+    kColumnPort,    // the latest answer's port: no header, no width
+    kColumnStatus,  // the row's state in words, empty for a device in the PC's subnet
     kDeviceColumnCount
 };
 

@@ -1,6 +1,7 @@
 // Upkeep of the device list: merging answers (device_merge.cpp), expiry and
-// clearing (row_expiry.cpp), row colours (row_colours.cpp) and opening a
-// device's web page (device_page.cpp). Window thread only.
+// clearing (row_expiry.cpp), row colours (row_colours.cpp), the state rows
+// show (row_state.cpp) and opening a device's web page (device_page.cpp).
+// Window thread only.
 #pragma once
 
 #include <windows.h>
@@ -9,6 +10,10 @@ LRESULT MergeDeviceRecord(HWND window, WPARAM wParam, LPARAM lParam);
 LRESULT ExpireStaleRows(HWND window, WPARAM wParam, LPARAM lParam);
 LRESULT ColourDeviceRow(HWND window, WPARAM wParam, LPARAM lParam);
 LRESULT OpenDevicePage(HWND window, WPARAM wParam, LPARAM lParam);
+
+// WM_SETTINGCHANGE and WM_SYSCOLORCHANGE: reads again whether a
+// high-contrast theme is on, and repaints the list in the new colours.
+void OnColourSchemeChange(HWND window, UINT message);
 
 // Opens the web page of the device whose record row of list owns, if its
 // address makes a valid page address.

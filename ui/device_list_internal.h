@@ -1,9 +1,11 @@
 // Pieces of the device list upkeep that take their inputs explicitly, so the
 // expiry and the drawing during a burst can be exercised at chosen tick
-// counts (including the counter's wrap), and the list's bounds.
+// counts (including the counter's wrap), the colours under either colour
+// scheme, and the list's bounds.
 #pragma once
 
 #include <windows.h>
+#include <commctrl.h>
 
 // Rows whose stored record was last seen more than this many milliseconds ago
 // are removed while auto-refresh is on.
@@ -23,3 +25,7 @@ void ExpireStaleRowsAt(HWND list, DWORD now);
 
 // MergeQueuedDeviceRecord with the queue's state and the tick count given.
 LRESULT MergeBurstRecordAt(HWND window, WPARAM wParam, LPARAM lParam, bool morePending, DWORD now);
+
+// ColourDeviceRow's answer to one custom-draw notification, with or without
+// a high-contrast theme (then no colour of our own: the system's).
+LRESULT ColourRowForScheme(NMLVCUSTOMDRAW* draw, bool highContrast);

@@ -15,6 +15,7 @@
 #include "ui/drawing_hold.h"
 #include "ui/list_cells.h"
 #include "ui/list_order.h"
+#include "ui/row_state.h"
 
 namespace {
 
@@ -69,41 +70,47 @@ void AnswerCells(const DeviceRecord* answer, const wchar_t* cells[kDeviceColumnC
     cells[kColumnDescription] = answer->description;
     cells[kColumnArp] = ArpText(answer);
     cells[kColumnPort] = answer->portText;
+    cells[kColumnStatus] = L"";  // the row's, not the answer's (row_state.h)
 }
 
-// Every column but the address, the row's key, shows the latest answer.
+// Every column but the address, the row's key, and the status shows the
+// latest answer.
 void WriteAnswerColumns(HWND list, int row, const DeviceRecord* answer)
 {
     const wchar_t* cells[kDeviceColumnCount];
     AnswerCells(answer, cells);
     for (int column = 0; column < kDeviceColumnCount; ++column) {
-        if (column != kColumnIp) {
+        if (column != kColumnIp && column != kColumnStatus) {
             SetCellText(list, row, column, cells[column]);
         }
     }
 }
 
 // Refreshes row from a later answer, which is then freed. The stored record
-// keeps the creator's texts; only its lastSeen and state follow the answer.
+// keeps the creator's texts; only its lastSeen and state follow the answer,
+// the state shown as a conflict when conflict is set.
 void UpdateRow(HWND list, int row, DeviceRecord* answer, bool conflict)
 {
     DeviceRecord* stored = StoredRecord(list, row);
     if (stored != nullptr) {
         stored->lastSeen = answer->lastSeen;
-        stored->state = conflict ? DeviceStateConflict : answer->state;
 
         LVITEMW item = {};
         item.mask = LVIF_PARAM;
         item.iItem = row;
         item.lParam = reinterpret_cast<LPARAM>(stored);
         SendMessageW(list, LVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&item));
+        ShowRowState(list, row, stored, answer->state, conflict);
     }
     WriteAnswerColumns(list, row, answer);
     FreeDeviceRecord(answer);
     // Ordered by a column the answer may have changed: the row moves to its
     // place, and only when the control would not take it back is it gone.
-    if (GetListOrder(list).column != kColumnIp && MoveRowIntoOrder(list, row) < 0) {
+    if (GetListOrder(list).column != kColumnIp && MoveRowIntoOrder(list, row) < 0 && stored != nullptr) {
+        wchar_t ip[kIpTextChars];
+        CopyText(ip, kIpTextChars, stored->ipText);
         FreeDeviceRecord(stored);
+        SettleAddress(list, ip);
     }
 }
 
@@ -115,29 +122,20 @@ bool RoomForRow(HWND list, int addressRow, const wchar_t* ipText)
     if (RowCount(list) >= kMaxDeviceRows) {
         return false;
     }
-    LVFINDINFOW find = {};
-    find.flags = LVFI_STRING;
-    find.psz = ipText;
     int rows = 0;
-    int row = addressRow;
-    while (row >= 0 && rows < kMaxRowsPerAddress) {
+    for (int row = addressRow; row >= 0 && rows < kMaxRowsPerAddress; row = NextRowWithAddress(list, row, ipText)) {
         ++rows;
-        // The next row with the address, searching after row without wrapping.
-        row = static_cast<int>(SendMessageW(list, LVM_FINDITEMW, static_cast<WPARAM>(row),
-                                            reinterpret_cast<LPARAM>(&find)));
     }
     return rows < kMaxRowsPerAddress;
 }
 
 // Adds a row whose stored record is the answer itself, when there is room.
+// A conflict marks the new row and every row already under its address.
 void InsertRow(HWND list, int addressRow, DeviceRecord* answer, bool conflict)
 {
     if (!RoomForRow(list, addressRow, answer->ipText)) {
         FreeDeviceRecord(answer);
         return;
-    }
-    if (conflict) {
-        answer->state = DeviceStateConflict;
     }
     const wchar_t* cells[kDeviceColumnCount];
     AnswerCells(answer, cells);
@@ -153,6 +151,10 @@ void InsertRow(HWND list, int addressRow, DeviceRecord* answer, bool conflict)
         return;
     }
     WriteAnswerColumns(list, row, answer);
+    ShowRowState(list, row, answer, answer->state, conflict);
+    if (conflict) {
+        MarkAddressConflict(list, answer->ipText);
+    }
 }
 
 // Whether row's MAC column shows macText; a column that cannot be read
@@ -212,22 +214,21 @@ LRESULT MergeDeviceRecord(HWND window, WPARAM, LPARAM lParam)
         return 0;
     }
 
-    LVFINDINFOW find = {};
-    find.flags = LVFI_STRING;
-    find.psz = answer->ipText;
-    int row = static_cast<int>(SendMessageW(list, LVM_FINDITEMW, static_cast<WPARAM>(-1),
-                                            reinterpret_cast<LPARAM>(&find)));
+    int row = NextRowWithAddress(list, -1, answer->ipText);
     if (row < 0) {
         InsertRow(list, -1, answer, false);
         return 0;
     }
     if (RowShowsMac(list, row, answer->macText)) {
-        UpdateRow(list, row, answer, false);
+        // Its own answer: the row stays red while another row shares its
+        // address, so both sides of a conflict stay marked.
+        UpdateRow(list, row, answer, NextRowWithAddress(list, row, answer->ipText) >= 0);
         return 0;
     }
 
     // A second MAC claims this address: mark the device that sent the answer
-    // red, in its own row if it has one (possibly under another address).
+    // red, in its own row if it has one (possibly under another address);
+    // a new row also marks the rows it shares the address with.
     int macRow = FindRowByMac(list, answer->macText);
     if (macRow >= 0) {
         UpdateRow(list, macRow, answer, true);

@@ -250,6 +250,10 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_DPICHANGED:
         OnWindowDpiChanged(window, HIWORD(wParam), reinterpret_cast<const RECT*>(lParam));
         return 0;
+    case WM_SETTINGCHANGE:
+    case WM_SYSCOLORCHANGE:
+        OnColourSchemeChange(window, message);
+        break;  // and the default handling
     }
     return DefWindowProcW(window, message, wParam, lParam);
 }

@@ -46,6 +46,11 @@
 #define IDM_FIND_NEXT 2011
 #define IDM_FIND_PREVIOUS 2012
 
+// A device row's state in words (the Status column).
+#define IDS_STATE_LINK_LOCAL 120
+#define IDS_STATE_OTHER_SUBNET 121
+#define IDS_STATE_CONFLICT 122
+
 #ifndef IDC_STATIC
 #define IDC_STATIC (-1)
 #endif

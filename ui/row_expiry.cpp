@@ -1,6 +1,7 @@
 // Rows leaving the device list: those that stopped answering while
-// auto-refresh is on, and all of them when the list is cleared; and the fresh
-// start that switching auto-refresh on gives the rows. Window thread only.
+// auto-refresh is on (a conflict they leave behind ends), and all of them
+// when the list is cleared; and the fresh start that switching auto-refresh
+// on gives the rows. Window thread only.
 #include "ui/device_list.h"
 
 #include "core/device_record.h"
@@ -9,6 +10,27 @@
 #include "ui/device_rows.h"
 #include "ui/drawing_hold.h"
 #include "ui/list_cells.h"
+#include "ui/row_state.h"
+
+namespace {
+
+// Deletes the row; a rival it leaves alone under its address returns to its
+// own state. Settling moves no row, so the scan's indices stay right.
+bool DeleteStaleRow(HWND list, int row, const DeviceRecord* stored)
+{
+    bool inConflict = stored->state == DeviceStateConflict;
+    wchar_t ip[kIpTextChars];
+    CopyText(ip, kIpTextChars, stored->ipText);
+    if (!DeleteRow(list, row)) {
+        return false;
+    }
+    if (inConflict) {
+        SettleAddress(list, ip);
+    }
+    return true;
+}
+
+}  // namespace
 
 void ClearDeviceList(HWND window)
 {
@@ -44,7 +66,7 @@ void ExpireStaleRowsAt(HWND list, DWORD now)
             HoldDrawing(list);
             held = true;
         }
-        if (stale && DeleteRow(list, row)) {
+        if (stale && DeleteStaleRow(list, row, stored)) {
             --count;  // the next row moved into this index
         } else {
             ++row;

@@ -10,7 +10,8 @@
 
 namespace {
 
-constexpr UINT kKeptStates = LVIS_SELECTED | LVIS_FOCUSED;
+// Selection, focus and the row's own device state (row_state.cpp).
+constexpr UINT kKeptStates = LVIS_SELECTED | LVIS_FOCUSED | LVIS_STATEIMAGEMASK;
 
 struct RowCopy {
     LPARAM param;

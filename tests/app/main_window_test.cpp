@@ -187,9 +187,9 @@ TEST_F(MainWindowTest, ColumnHeadersAndWidthsFollowTheClientWidth)
     GetClientRect(list, &client);
     int w = client.right - client.left;
     ASSERT_GT(w, 0);
-    const wchar_t* headers[] = {L"IP Address", L"Name", L"MAC Address", L"Description", L"ARP", L""};
-    const int widths[] = {6 * w / 40, 11 * w / 40, 7 * w / 40, w - 26 * w / 40, 2 * w / 40, 0};
-    for (int i = 0; i < 6; ++i) {
+    const wchar_t* headers[] = {L"IP Address", L"Name", L"MAC Address", L"Description", L"ARP", L"", L"Status"};
+    const int widths[] = {6 * w / 40, 11 * w / 40, 7 * w / 40, w - 31 * w / 40, 2 * w / 40, 0, 5 * w / 40};
+    for (int i = 0; i < 7; ++i) {
         wchar_t text[64] = {L'?'};
         LVCOLUMNW column = {};
         column.mask = LVCF_TEXT | LVCF_WIDTH;
@@ -199,9 +199,9 @@ TEST_F(MainWindowTest, ColumnHeadersAndWidthsFollowTheClientWidth)
         EXPECT_EQ(std::wstring(headers[i]), text) << i;
         EXPECT_EQ(widths[i], column.cx) << i;
     }
-    LVCOLUMNW seventh = {};
-    seventh.mask = LVCF_WIDTH;
-    EXPECT_FALSE(SendMessageW(list, LVM_GETCOLUMNW, 6, reinterpret_cast<LPARAM>(&seventh)));
+    LVCOLUMNW eighth = {};
+    eighth.mask = LVCF_WIDTH;
+    EXPECT_FALSE(SendMessageW(list, LVM_GETCOLUMNW, 7, reinterpret_cast<LPARAM>(&eighth)));
 }
 
 TEST_F(MainWindowTest, SubnetChoiceListsEveryNetworkAndIsEnabledWithTwoInterfaces)

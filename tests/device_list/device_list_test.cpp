@@ -1,7 +1,7 @@
 // The device list upkeep against a real list view control, set up like the
 // main window's: merging answers, conflicts, row bounds, expiry, clearing,
-// drawing during bulk changes, row colours and the double-click that opens a
-// device's page (captured at the shell seam).
+// drawing during bulk changes, row colours and states in words, and the
+// double-click that opens a device's page (captured at the shell seam).
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -15,9 +15,11 @@
 #include "core/device_record.h"
 #include "core/globals.h"
 #include "core/platform.h"
+#include "ui/device_columns.h"
 #include "ui/device_list.h"
 #include "ui/device_list_internal.h"
 #include "ui/resource.h"
+#include "ui/row_export.h"
 
 namespace {
 
@@ -205,24 +207,7 @@ protected:
                                 reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_DEVICE_LIST)), instance, nullptr);
         ASSERT_NE(nullptr, list_);
 
-        RECT client = {};
-        GetClientRect(list_, &client);
-        int w = client.right - client.left;
-        const struct {
-            const wchar_t* header;
-            int width;
-        } columns[] = {
-            {L"IP Address", 6 * w / 40}, {L"Name", 11 * w / 40}, {L"MAC Address", 7 * w / 40},
-            {L"Description", w - 26 * w / 40}, {L"ARP", 2 * w / 40}, {L"", 0},
-        };
-        for (int i = 0; i < 6; ++i) {
-            LVCOLUMNW column = {};
-            column.mask = LVCF_WIDTH | LVCF_TEXT | LVCF_SUBITEM;
-            column.cx = columns[i].width;
-            column.pszText = const_cast<wchar_t*>(columns[i].header);
-            column.iSubItem = i;
-            ASSERT_EQ(i, SendMessageW(list_, LVM_INSERTCOLUMNW, i, reinterpret_cast<LPARAM>(&column)));
-        }
+        CreateDeviceColumns(list_);
         SendMessageW(list_, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_FULLROWSELECT, LVS_EX_FULLROWSELECT);
 
         g_mainWindow = parent_;
@@ -339,6 +324,17 @@ protected:
         find.lParam = reinterpret_cast<LPARAM>(record);
         return static_cast<int>(SendMessageW(list_, LVM_FINDITEMW, static_cast<WPARAM>(-1),
                                              reinterpret_cast<LPARAM>(&find)));
+    }
+
+    // One row (-1: the header line) as a copy or the saved list has it.
+    std::wstring Exported(int row, ExportFormat format) const
+    {
+        TextBuffer text;
+        InitTextBuffer(&text);
+        AppendRow(&text, list_, row, format);
+        std::wstring result = text.text != nullptr && !text.failed ? text.text : L"<failed>";
+        FreeTextBuffer(&text);
+        return result;
     }
 
     // Record blocks allocated since the test's set-up.
@@ -486,7 +482,7 @@ TEST_F(DeviceListMerge, LaterAnswerOfSameDeviceChangesOnlyColumnsTimeAndState)
     EXPECT_EQ(1, NewLiveRecords());
 }
 
-TEST_F(DeviceListMerge, SecondMacForListedAddressAddsRedRow)
+TEST_F(DeviceListMerge, SecondMacForListedAddressAddsRedRowAndTurnsTheFirstRed)
 {
     Answer first;
     first.state = DeviceStateLinkLocal;
@@ -506,7 +502,7 @@ TEST_F(DeviceListMerge, SecondMacForListedAddressAddsRedRow)
     EXPECT_EQ(L"intruder", Cell(intruderRow, 1));
     EXPECT_EQ(L"00-11-22-AA-BB-02", Cell(intruderRow, 2));
     EXPECT_EQ(DeviceStateConflict, intruderRecord->state);
-    EXPECT_EQ(DeviceStateLinkLocal, firstRecord->state);
+    EXPECT_EQ(DeviceStateConflict, firstRecord->state);
     EXPECT_EQ(L"speaker", Cell(firstRow, 1));
     EXPECT_EQ(2, NewLiveRecords());
 }
@@ -549,30 +545,91 @@ TEST_F(DeviceListMerge, SecondMacHeldUnderAnotherAddressTurnsThatRowRed)
     EXPECT_EQ(2, NewLiveRecords());
 }
 
-TEST_F(DeviceListMerge, ConflictRowTakesItsOwnStateOnceFoundByAddress)
+TEST_F(DeviceListMerge, BothSidesStayRedUntilOneIsLeftWhichTakesItsOwnStateBack)
 {
+    DWORD now = GetTickCount();
     Answer first;
-    first.lastSeen = 1000;
+    first.state = DeviceStateLinkLocal;
+    first.lastSeen = now - 10000;
     DeviceRecord* firstRecord = Merge(first);
     Answer second;
     second.mac = L"00-11-22-AA-BB-02";
-    second.lastSeen = 1500;
+    second.state = DeviceStateOtherSubnet;
+    second.lastSeen = now - 10000;
     DeviceRecord* secondRecord = Merge(second);
-    ASSERT_EQ(DeviceStateConflict, secondRecord->state);
 
-    // The first device stops answering and its row expires.
-    ExpireStaleRowsAt(list_, 4200);
-    ASSERT_EQ(1, RowCount());
-    EXPECT_EQ(-1, RowOf(firstRecord));
+    // Both devices answer again, each answer finding its own row: with
+    // auto-refresh off the old rows stay, with it on the answers are fresh.
+    for (int32_t autoRefresh : {0, 1}) {
+        g_autoRefresh = autoRefresh;
+        first.lastSeen = second.lastSeen = autoRefresh != 0 ? now : now - 10000;
+        Merge(first);
+        Merge(second);
+        ExpireStaleRows(parent_, 0, 0);
+        ASSERT_EQ(2, RowCount()) << "auto-refresh " << autoRefresh;
+        for (const DeviceRecord* record : {firstRecord, secondRecord}) {
+            EXPECT_EQ(DeviceStateConflict, record->state) << "auto-refresh " << autoRefresh;
+            EXPECT_EQ(L"Conflict", Cell(RowOf(record), kColumnStatus)) << "auto-refresh " << autoRefresh;
+        }
+    }
 
-    Answer again;
-    again.mac = L"00-11-22-AA-BB-02";
-    again.state = DeviceStateOtherSubnet;
-    again.lastSeen = 4300;
-    Merge(again);
+    // The first device stops answering. Once its row has expired, the
+    // second's row shows the state its own latest answer gave it, before it
+    // answers again.
+    second.lastSeen = now + 2000;
+    Merge(second);
+    ExpireStaleRowsAt(list_, now + 3500);
     ASSERT_EQ(1, RowCount());
     EXPECT_EQ(secondRecord, Stored(0));
     EXPECT_EQ(DeviceStateOtherSubnet, secondRecord->state);
+    EXPECT_EQ(L"Other subnet", Cell(0, kColumnStatus));
+
+    second.state = DeviceStateNormal;
+    Merge(second);
+    EXPECT_EQ(DeviceStateNormal, secondRecord->state);
+    EXPECT_EQ(L"", Cell(0, kColumnStatus));
+}
+
+TEST_F(DeviceListMerge, StatusColumnNamesTheStateInCopiesAndTheSavedList)
+{
+    const struct {
+        const wchar_t* ip;
+        DeviceState state;
+        bool rival;  // a second MAC claims the address
+        const wchar_t* status;
+    } cases[] = {
+        {L"10.0.0.1", DeviceStateNormal, false, L""},
+        {L"10.0.0.2", DeviceStateLinkLocal, false, L"Link-local"},
+        {L"10.0.0.3", DeviceStateOtherSubnet, false, L"Other subnet"},
+        {L"10.0.0.4", DeviceStateOtherSubnet, true, L"Conflict"},
+    };
+    for (const auto& c : cases) {
+        Answer answer;
+        answer.ip = c.ip;
+        answer.mac = c.ip;
+        answer.state = c.state;
+        DeviceRecord* records[2] = {Merge(answer), nullptr};
+        if (c.rival) {
+            answer.mac = L"rival";
+            records[1] = Merge(answer);
+        }
+        for (const DeviceRecord* record : records) {
+            if (record == nullptr) {
+                continue;
+            }
+            int row = RowOf(record);
+            ASSERT_NE(-1, row) << c.ip;
+            EXPECT_EQ(c.status, Cell(row, kColumnStatus)) << c.ip;
+            const std::wstring mac = Cell(row, kColumnMac);
+            const std::wstring tab =
+                std::wstring(c.ip) + L"\tspeaker\t" + mac + L"\tOrvel Speaker 2\t \t" + c.status + L"\r\n";
+            const std::wstring csv = L"\"" + std::wstring(c.ip) + L"\",\"speaker\",\"" + mac +
+                                     L"\",\"Orvel Speaker 2\",\" \",\"" + c.status + L"\"\r\n";
+            EXPECT_EQ(tab, Exported(row, kTabSeparated)) << c.ip;
+            EXPECT_EQ(csv, Exported(row, kCommaSeparated)) << c.ip;
+        }
+    }
+    EXPECT_EQ(L"IP Address\tName\tMAC Address\tDescription\tARP\tStatus\r\n", Exported(-1, kTabSeparated));
 }
 
 TEST_F(DeviceListMerge, ArpColumnShowsConfirmedMismatchOrNothing)
@@ -912,29 +969,36 @@ TEST_F(DeviceListColour, ResultDependsOnDrawStage)
     FreeDeviceRecord(record);
 }
 
-TEST_F(DeviceListColour, ItemTextColourFollowsStoredState)
+TEST_F(DeviceListColour, ItemTextColourFollowsStoredStateOutsideHighContrast)
 {
     const struct {
         int32_t state;
+        bool highContrast;
         COLORREF colour;
     } cases[] = {
-        {DeviceStateNormal, GetSysColor(COLOR_WINDOWTEXT)},
-        {DeviceStateLinkLocal, RGB(0, 192, 0)},
-        {DeviceStateOtherSubnet, RGB(128, 128, 128)},
-        {DeviceStateConflict, RGB(255, 0, 0)},
-        {4, RGB(1, 2, 3)},
-        {-1, RGB(1, 2, 3)},
-        {0x7FFFFFFF, RGB(1, 2, 3)},
+        {DeviceStateNormal, false, GetSysColor(COLOR_WINDOWTEXT)},
+        {DeviceStateLinkLocal, false, RGB(0, 192, 0)},
+        {DeviceStateOtherSubnet, false, RGB(128, 128, 128)},
+        {DeviceStateConflict, false, RGB(255, 0, 0)},
+        {4, false, RGB(1, 2, 3)},
+        {-1, false, RGB(1, 2, 3)},
+        {0x7FFFFFFF, false, RGB(1, 2, 3)},
+        // The system's colours: the control's own, left as they are.
+        {DeviceStateLinkLocal, true, RGB(1, 2, 3)},
+        {DeviceStateConflict, true, RGB(1, 2, 3)},
     };
     DeviceRecord* record = MakeRecord(Answer());
     ASSERT_NE(nullptr, record);
     for (const auto& c : cases) {
         record->state = c.state;
         NMLVCUSTOMDRAW draw = DrawNotification(CDDS_ITEMPREPAINT, record);
-        EXPECT_EQ(CDRF_NEWFONT, ColourDeviceRow(parent_, IDC_DEVICE_LIST, reinterpret_cast<LPARAM>(&draw)));
-        EXPECT_EQ(c.colour, draw.clrText) << "state " << c.state;
+        EXPECT_EQ(c.highContrast ? CDRF_DODEFAULT : CDRF_NEWFONT, ColourRowForScheme(&draw, c.highContrast));
+        EXPECT_EQ(c.colour, draw.clrText) << "state " << c.state << ", high contrast " << c.highContrast;
         EXPECT_EQ(RGB(4, 5, 6), draw.clrTextBk) << "state " << c.state;
     }
+    // Nor are the rows' notifications asked for.
+    NMLVCUSTOMDRAW draw = DrawNotification(CDDS_PREPAINT, record);
+    EXPECT_EQ(CDRF_DODEFAULT, ColourRowForScheme(&draw, true));
     FreeDeviceRecord(record);
 }
 
@@ -948,11 +1012,15 @@ TEST_F(DeviceListColour, PaintingTheControlColoursEachRowByItsRecord)
     grey.mac = L"00-11-22-AA-BB-02";
     grey.state = DeviceStateOtherSubnet;
     DeviceRecord* greyRecord = Merge(grey);
+    Answer rival;
+    rival.ip = L"10.0.0.3";
+    rival.mac = L"00-11-22-AA-BB-04";
+    Merge(rival);
     Answer red;
-    red.ip = L"10.0.0.1";
+    red.ip = L"10.0.0.3";
     red.mac = L"00-11-22-AA-BB-03";
     DeviceRecord* redRecord = Merge(red);
-    ASSERT_EQ(3, RowCount());
+    ASSERT_EQ(4, RowCount());
 
     ShowWindow(parent_, SW_SHOWNORMAL);
     RedrawWindow(list_, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW | RDW_ALLCHILDREN);

@@ -1,8 +1,9 @@
 # Each device row is drawn in its state's colour, in every column: red for an
-# address conflict, grey for another subnet, green for link-local, and the
-# system window-text colour for a device in the PC's own subnet. Simulated
-# devices of the "demo" scenario provide one row of each state; the colours
-# are read from a screenshot of the virtual desktop.
+# address conflict (both rows of the address the demo's two devices claim),
+# grey for another subnet, green for link-local, and the system window-text
+# colour for a device in the PC's own subnet; its Status column names the
+# state. Simulated devices of the "demo" scenario provide rows of each state;
+# the colours are read from a screenshot of the virtual desktop.
 # Usage: test_colours.sh PROGRAM_EXE WINPROBE_EXE
 # Set NDT_E2E_KEEP_DIR to keep the screenshot and the dump it was judged by.
 #
@@ -53,6 +54,7 @@ window_text=$(wine reg query 'HKCU\Control Panel\Colors' /v WindowText 2>/dev/nu
 note "window-text colour: rgb($window_text)"
 state_names=(Normal LinkLocal OtherSubnet Conflict)
 state_colours=("$window_text" "$green" "$grey" "$red")
+state_words=("" "Link-local" "Other subnet" "Conflict")
 # Pixels of exactly the row's colour that each checked column must contain;
 # a character's stem alone gives more than this.
 min_pixels=4
@@ -129,7 +131,7 @@ dump_lines rowrect
 
 read -r _ list_top list_right list_bottom <<<"$(dump_lines listscreen | tr '\t' ' ')"
 mapfile -t column_widths < <(dump_lines column | cut -f 2)
-((${#column_widths[@]} == 6)) || fail "expected 6 columns, the dump has ${#column_widths[@]}"
+((${#column_widths[@]} == 7)) || fail "expected 7 columns, the dump has ${#column_widths[@]}"
 
 checked=0
 while IFS=$'\t' read -r row state _; do
@@ -139,11 +141,14 @@ while IFS=$'\t' read -r row state _; do
   # Only the part inside the list's client area is on the screen.
   ((top >= list_top && bottom <= list_bottom)) || fail "row $row ($top..$bottom) is outside the list ($list_top..$list_bottom)"
   ip_text=$(dump_lines row | awk -F'\t' -v r="$row" '$1 == r { print $2 }')
+  status=$(dump_lines row | awk -F'\t' -v r="$row" '$1 == r { print $8 }')
   name=${state_names[$state]}
+  expect_eq "$status" "${state_words[$state]}" "Status column of row $row ($ip_text, state $state $name)"
   expected=${state_colours[$state]}
   height=$((bottom - top))
   # Columns 0 to 3 (address, name, MAC, description) always hold text; the
-  # ARP mark may be a space and the last column is hidden.
+  # ARP mark may be a space, the port column is hidden and the Status column
+  # is empty for a device in the PC's subnet.
   x=$left
   for column in 0 1 2 3; do
     width=${column_widths[$column]}
@@ -166,6 +171,9 @@ while IFS=$'\t' read -r row state _; do
   checked=$((checked + 1))
 done < <(dump_lines rowstate)
 ((checked >= 4)) || fail "only $checked rows checked"
+claimed_rows=$(dump_lines row | awk -F'\t' '$2 == "192.168.77.30" { print $1 }' | tr '\n' ' ')
+claimed_states=$(dump_lines rowstate | awk -F'\t' -v rows=" $claimed_rows" 'index(rows, " " $1 " ") { print $2 }')
+expect_eq "$(tr '\n' ' ' <<<"$claimed_states")" "3 3 " "states of the two rows of 192.168.77.30, which two devices claim"
 
 close_app_expect_exit 0
 note "PASS"

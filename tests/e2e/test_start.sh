@@ -46,9 +46,10 @@ expected_columns=$(printf '%s\n' \
   "0	$((6 * w / 40))	IP Address" \
   "1	$((11 * w / 40))	Name" \
   "2	$((7 * w / 40))	MAC Address" \
-  "3	$((w - 26 * w / 40))	Description" \
+  "3	$((w - 31 * w / 40))	Description" \
   "4	$((2 * w / 40))	ARP" \
-  "5	0	")
+  "5	0	" \
+  "6	$((5 * w / 40))	Status")
 expect_eq "$(dump_lines column)" "$expected_columns" "columns (index, width, header) for client width $w"
 
 # Subnet choice: All Interfaces first and selected, then the lab's two

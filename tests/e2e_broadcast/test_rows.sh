@@ -28,9 +28,9 @@ check_same_subnet_rows() {
   expect_row 10.20.30.40 02-4F-56-00-20-01 "IO-8 Tower" "Orvel IO-8" Y 80 2
   expect_row 192.168.78.21 02-4F-56-00-20-02 "IO-8 Annex" "Orvel IO-8" Y 8081 2
   expect_row 169.254.30.4 02-4F-56-00-20-03 "IO-8 Fresh" "Orvel IO-8" Y 80 2
-  # One address, two MAC addresses: the first answer keeps its row and
-  # state, the second gets a row of its own in the Conflict state.
-  expect_row 192.168.77.30 02-4F-56-00-40-01 "IO-8 Left" "Orvel IO-8" - 80 0
+  # One address, two MAC addresses: each has a row, and both rows are in the
+  # Conflict state.
+  expect_row 192.168.77.30 02-4F-56-00-40-01 "IO-8 Left" "Orvel IO-8" - 80 3
   expect_row 192.168.77.30 02-4F-56-00-40-02 "IO-8 Right" "Orvel IO-8" - 80 3
   # Other vendors, and descriptions that only resemble the maker's prefix.
   expect_not_listed 192.168.77.42 192.168.77.43 192.168.77.44 192.168.77.45

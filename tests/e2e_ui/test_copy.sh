@@ -6,8 +6,9 @@ source "$(dirname "$0")/ui_lib.sh"
 ui_begin "$@"
 ui_start
 tab=$'\t' crlf=$'\r\n'
-nine="192.168.77.9${tab}Alpha${tab}02-4F-56-00-30-09${tab}Orvel IO-8${tab}Y${crlf}"
-ten="192.168.77.10${tab}Charlie${tab}02-4F-56-00-30-10${tab}Orvel IO-8${tab}Y${crlf}"
+# The last field, Status, is empty for a device in the PC's subnet.
+nine="192.168.77.9${tab}Alpha${tab}02-4F-56-00-30-09${tab}Orvel IO-8${tab}Y${tab}${crlf}"
+ten="192.168.77.10${tab}Charlie${tab}02-4F-56-00-30-10${tab}Orvel IO-8${tab}Y${tab}${crlf}"
 
 click_row 2
 keys ctrl+c
@@ -26,7 +27,8 @@ clipboard_is "02-4F-56-00-30-10" "Copy MAC address"
 winprobe command 2001 >/dev/null || fail "could not send Copy all rows"
 sleep 0.4
 all=$(winprobe clipboard)
-expect_eq "$(head -n 1 <<<"$all")" "IP Address${tab}Name${tab}MAC Address${tab}Description${tab}ARP" "header line"
+expect_eq "$(head -n 1 <<<"$all")" "IP Address${tab}Name${tab}MAC Address${tab}Description${tab}ARP${tab}Status" "header line"
 expect_eq "$(wc -l <<<"$all")" 6 "lines of Copy all rows"
+expect_eq "$(grep -c "${tab}Conflict\$" <<<"$all")" 2 "lines of the address claimed twice ending in Conflict"
 close_app_expect_exit 0
 note PASS

@@ -28,11 +28,10 @@ protected:
         list = CreateWindowExW(0, WC_LISTVIEWW, L"", WS_POPUP | LVS_REPORT, 0, 0, 600, 300, nullptr,
                                nullptr, GetModuleHandleW(nullptr), nullptr);
         ASSERT_NE(nullptr, list);
-        const wchar_t* headers[] = {L"IP Address", L"Name", L"MAC Address", L"Description", L"ARP", L""};
-        for (int i = 0; i < 6; ++i) {
+        for (int i = 0; i < kDeviceColumnCount; ++i) {
             LVCOLUMNW column = {};
             column.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_SUBITEM;
-            column.pszText = const_cast<wchar_t*>(headers[i]);
+            column.pszText = const_cast<wchar_t*>(DeviceColumnHeader(i));
             column.cx = 80;
             column.iSubItem = i;
             SendMessageW(list, LVM_INSERTCOLUMNW, i, reinterpret_cast<LPARAM>(&column));
@@ -158,18 +157,18 @@ TEST_F(ListViewTest, RowsAsTabSeparatedTextKeepTheirColumnsWhateverTheDeviceSaid
     state.stateMask = LVIS_SELECTED;
     SendMessageW(list, LVM_SETITEMSTATE, 1, reinterpret_cast<LPARAM>(&state));
 
-    EXPECT_EQ(L"10.0.0.2\tsecond\t00-11-22-33-44-55\tOrvel X200\tY\r\n", Format(true, false, kTabSeparated));
-    EXPECT_EQ(L"IP Address\tName\tMAC Address\tDescription\tARP\r\n"
-              L"10.0.0.1\tname with tab\t00-11-22-33-44-55\tline  break\tY\r\n"
-              L"10.0.0.2\tsecond\t00-11-22-33-44-55\tOrvel X200\tY\r\n",
+    EXPECT_EQ(L"10.0.0.2\tsecond\t00-11-22-33-44-55\tOrvel X200\tY\t\r\n", Format(true, false, kTabSeparated));
+    EXPECT_EQ(L"IP Address\tName\tMAC Address\tDescription\tARP\tStatus\r\n"
+              L"10.0.0.1\tname with tab\t00-11-22-33-44-55\tline  break\tY\t\r\n"
+              L"10.0.0.2\tsecond\t00-11-22-33-44-55\tOrvel X200\tY\t\r\n",
               Format(false, true, kTabSeparated));
 }
 
 TEST_F(ListViewTest, CsvQuotesEveryFieldAndDefusesFormulas)
 {
     Add(L"10.0.0.1", L"say \"hi\", then", L"00-11-22-33-44-55", L"=HYPERLINK(\"x\")");
-    EXPECT_EQ(L"\"IP Address\",\"Name\",\"MAC Address\",\"Description\",\"ARP\"\r\n"
-              L"\"10.0.0.1\",\"say \"\"hi\"\", then\",\"00-11-22-33-44-55\",\"'=HYPERLINK(\"\"x\"\")\",\"Y\"\r\n",
+    EXPECT_EQ(L"\"IP Address\",\"Name\",\"MAC Address\",\"Description\",\"ARP\",\"Status\"\r\n"
+              L"\"10.0.0.1\",\"say \"\"hi\"\", then\",\"00-11-22-33-44-55\",\"'=HYPERLINK(\"\"x\"\")\",\"Y\",\"\"\r\n",
               Format(false, true, kCommaSeparated));
 }
 
@@ -187,7 +186,7 @@ TEST_F(ListViewTest, CsvDefusesEveryLeadingCharacterThatWouldRunTheField)
     for (const auto& c : cases) {
         SendMessageW(list, LVM_DELETEALLITEMS, 0, 0);
         Add(L"10.0.0.1", L"n", L"00-11-22-33-44-55", c.description);
-        EXPECT_EQ(std::wstring(L"\"10.0.0.1\",\"n\",\"00-11-22-33-44-55\",") + c.field + L",\"Y\"\r\n",
+        EXPECT_EQ(std::wstring(L"\"10.0.0.1\",\"n\",\"00-11-22-33-44-55\",") + c.field + L",\"Y\",\"\"\r\n",
                   Format(false, false, kCommaSeparated))
             << testing::PrintToString(std::wstring(c.description));
     }
@@ -284,8 +283,8 @@ TEST_F(ListViewTest, SaveListWritesEveryRowAsCsvToTheChosenFile)
     ReadFile(file, bytes, sizeof(bytes) - 1, &read, nullptr);
     CloseHandle(file);
     DeleteFileW(g_savePath);
-    EXPECT_STREQ("\xEF\xBB\xBF\"IP Address\",\"Name\",\"MAC Address\",\"Description\",\"ARP\"\r\n"
-                 "\"10.0.0.1\",\"one\",\"00-11-22-33-44-55\",\"Orvel X200\",\"Y\"\r\n",
+    EXPECT_STREQ("\xEF\xBB\xBF\"IP Address\",\"Name\",\"MAC Address\",\"Description\",\"ARP\",\"Status\"\r\n"
+                 "\"10.0.0.1\",\"one\",\"00-11-22-33-44-55\",\"Orvel X200\",\"Y\",\"\"\r\n",
                  bytes);
     SetParent(list, nullptr);
     DestroyWindow(window);

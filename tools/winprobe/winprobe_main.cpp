@@ -24,7 +24,6 @@ const int kDeviceListId = 1000;
 const int kRefreshId = 1001;
 const int kAutoRefreshId = 1002;
 const int kSubnetId = 1003;
-const int kColumnCount = 6;
 
 enum ExitCode { kOk = 0, kNoWindow = 1, kUsage = 2, kFailed = 3 };
 
@@ -86,8 +85,11 @@ bool PrintList(HWND list, HANDLE process) {
     MapWindowPoints(list, nullptr, reinterpret_cast<POINT*>(&client), 2);
     PrintLine(RectLine(L"listscreen", client));
 
-    bool ok = true;
-    for (int column = 0; column < kColumnCount; ++column) {
+    // Every column the list has, however many that is.
+    HWND header = reinterpret_cast<HWND>(SendMessageW(list, LVM_GETHEADER, 0, 0));
+    int columnCount = header != nullptr ? static_cast<int>(SendMessageW(header, HDM_GETITEMCOUNT, 0, 0)) : 0;
+    bool ok = columnCount > 0;
+    for (int column = 0; column < columnCount; ++column) {
         int width = 0;
         std::wstring header;
         if (!ReadColumn(view, column, &width, &header)) {
@@ -99,7 +101,7 @@ bool PrintList(HWND list, HANDLE process) {
     LRESULT rows = SendMessageW(list, LVM_GETITEMCOUNT, 0, 0);
     for (int row = 0; row < rows; ++row) {
         std::vector<std::wstring> fields = {L"row", Number(row)};
-        for (int column = 0; column < kColumnCount; ++column) {
+        for (int column = 0; column < columnCount; ++column) {
             std::wstring text;
             ok = ReadItemText(view, row, column, &text) && ok;
             fields.push_back(text);
