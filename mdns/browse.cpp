@@ -80,12 +80,18 @@ bool PollAbort(Browse* browse)
 
 // Until the next answer, at most one cycle. The abort event ends it early
 // too, so the next poll sees the abort at once.
+// Devices waiting for their MAC address are looked at again sooner: nothing
+// signals when the system has learnt one.
 void WaitOneCycle(const Browse* browse)
 {
+    DWORD timeoutMs = kCycleMs;
+    for (const AwaitingMac& entry : browse->awaiting) {
+        timeoutMs = entry.instance != nullptr ? kMacRetryMs : timeoutMs;
+    }
     HANDLE events[2] = {browse->context.wake, browse->options.abortEvent};
     DWORD count = HasAbortEvent(browse) ? 2 : 1;
-    if (WaitForMultipleObjects(count, events, FALSE, kCycleMs) == WAIT_FAILED) {
-        Sleep(kCycleMs);
+    if (WaitForMultipleObjects(count, events, FALSE, timeoutMs) == WAIT_FAILED) {
+        Sleep(timeoutMs);
     }
 }
 
