@@ -18,7 +18,6 @@
 
 #include "mdns/dns_client_choice.h"
 #include "mdns/host_name.h"
-
 #include "mdns/name_index.h"
 
 enum : int {
