@@ -773,6 +773,21 @@ TEST_F(DeviceListExpiry, AutoRefreshOnRemovesRowsOfTheMainWindowList)
     EXPECT_EQ(1, NewLiveRecords());
 }
 
+// Switching auto-refresh on: rows that were current until then count as
+// seen at that moment and expire only 3 s after it, as any other row.
+TEST_F(DeviceListExpiry, RowsMarkedSeenWhenAutoRefreshIsSwitchedOnGetTheirFullTime)
+{
+    Answer old;
+    old.lastSeen = 1000;
+    DeviceRecord* record = Merge(old);
+    MarkAllRowsSeen(parent_, 60000);
+    EXPECT_EQ(60000u, record->lastSeen);
+    ExpireStaleRowsAt(list_, 60000 + kDeviceExpiryMs);
+    EXPECT_EQ(1, RowCount());
+    ExpireStaleRowsAt(list_, 60000 + kDeviceExpiryMs + 1);
+    EXPECT_EQ(0, RowCount());
+}
+
 TEST_F(DeviceListExpiry, WithoutMainWindowNothingHappens)
 {
     Answer old;

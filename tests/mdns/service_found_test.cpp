@@ -204,4 +204,25 @@ TEST_F(ServiceFound, ReportedHostRefreshes)
     ReleaseReportedHosts(&table);
 }
 
+// However many hosts are reported, the table keeps the newest
+// kMaxReportedHosts: the oldest are no longer refreshed, the newest are.
+TEST_F(ServiceFound, ReportedHostsAreBoundedOldestFirst)
+{
+    ReportedHosts table;
+    InitReportedHosts(&table);
+    DeviceRecord record = {};
+    const uint32_t hosts = kMaxReportedHosts + 10;
+    for (uint32_t i = 0; i < hosts; ++i) {
+        wsprintfW(record.name, L"host%u", i);
+        RememberReportedHost(&table, &record, i, 0);
+    }
+    EXPECT_EQ(table.names.count, kMaxReportedHosts);
+    EXPECT_FALSE(RefreshReportedHost(&table, L"host0.local", 0, kRefreshIntervalMs));
+    EXPECT_FALSE(RefreshReportedHost(&table, L"host9.local", 9, kRefreshIntervalMs));
+    EXPECT_TRUE(RefreshReportedHost(&table, L"host10.local", 10, kRefreshIntervalMs));
+    EXPECT_TRUE(RefreshReportedHost(&table, L"host1033.local", hosts - 1, kRefreshIntervalMs));
+    EXPECT_EQ(posted_.Collect().size(), 2u);
+    ReleaseReportedHosts(&table);
+}
+
 }  // namespace
