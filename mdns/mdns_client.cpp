@@ -32,6 +32,18 @@ bool PrepareQuery(const MDNS_QUERY_REQUEST& request, PMDNS_QUERY_HANDLE handle, 
     return query->packetLength != 0;
 }
 
+// Under g_lock: the running query this handle was given, or null.
+Query* FindRunningQuery(PMDNS_QUERY_HANDLE handle)
+{
+    for (RegisteredQuery* entry = g_registry.queries; entry != nullptr; entry = entry->next) {
+        Query* query = QueryOf(entry);
+        if (query == handle->pSubscription && query->handle == handle) {
+            return query;
+        }
+    }
+    return nullptr;
+}
+
 }  // namespace
 
 DNS_STATUS WINAPI MdnsClientStartQuery(PMDNS_QUERY_REQUEST request, PMDNS_QUERY_HANDLE handle)
@@ -54,7 +66,7 @@ DNS_STATUS WINAPI MdnsClientStartQuery(PMDNS_QUERY_REQUEST request, PMDNS_QUERY_
         return status;
     }
 
-    AcquireSRWLockExclusive(&g_lock);
+    g_lock.Acquire();
     Session* session = g_session;
     if (session == nullptr) {
         session = g_session = OpenSession(&status);
@@ -72,19 +84,15 @@ DNS_STATUS WINAPI MdnsClientStartQuery(PMDNS_QUERY_REQUEST request, PMDNS_QUERY_
         handle->pSubscription = query;
         query->link = link;
         ++link->queries;
-        query->serial = ++session->lastSerial;
-        Query** tail = &session->queries;
-        while (*tail != nullptr) {
-            tail = &(*tail)->next;
-        }
-        *tail = query;
+        query->entry.interfaceIndex = request->InterfaceIndex;
+        RegisterQuery(&g_registry, &query->entry);
         ++session->queryCount;
         SendQuery(query, GetTickCount());
         SetEvent(session->wake);
     } else if (session != nullptr && session->queryCount == 0) {
         session->idleSince = GetTickCount();  // lingers as after a Stop
     }
-    ReleaseSRWLockExclusive(&g_lock);
+    g_lock.Release();
     if (status != NO_ERROR) {
         free(query);
     }
@@ -96,38 +104,22 @@ DNS_STATUS WINAPI MdnsClientStopQuery(PMDNS_QUERY_HANDLE handle)
     if (handle == nullptr) {
         return ERROR_INVALID_PARAMETER;
     }
-    AcquireSRWLockExclusive(&g_lock);
-    Session* session = g_session;
-    Query* query = nullptr;
-    for (Query** at = session != nullptr ? &session->queries : nullptr; at != nullptr && *at != nullptr;
-         at = &(*at)->next) {
-        if (*at == handle->pSubscription && (*at)->handle == handle) {
-            query = *at;
-            *at = query->next;
-            break;
-        }
-    }
-    if (query == nullptr) {
-        ReleaseSRWLockExclusive(&g_lock);
+    g_lock.Acquire();
+    Query* query = FindRunningQuery(handle);
+    Session* session = g_session;  // holds every running query, so this one too
+    if (query == nullptr || !UnregisterQuery(&g_registry, &query->entry)) {
+        g_lock.Release();
         return ERROR_INVALID_PARAMETER;
     }
-    query->stopped = true;
-    DWORD self = GetCurrentThreadId();
-    while (query->inCallback && query->callbackThread != self) {
-        SleepConditionVariableSRW(&g_callbackEnded, &g_lock, INFINITE, 0);
-    }
+    // Still ours through the stop's hold, however the callback ended.
     handle->pSubscription = nullptr;
     --query->link->queries;
-    --session->queryCount;
-    bool freeNow = query->pins == 0;
-    if (session->queryCount == 0) {
+    if (--session->queryCount == 0) {
         session->idleSince = GetTickCount();
     }
     SetEvent(session->wake);  // the thread closes the link if nothing uses it now
-    ReleaseSRWLockExclusive(&g_lock);
-    if (freeNow) {
-        free(query);
-    }
+    g_lock.Release();
+    DropQuery(&g_registry, &query->entry);
     return ERROR_SUCCESS;
 }
 
@@ -142,9 +134,9 @@ VOID WINAPI MdnsClientFree(PVOID data, DNS_FREE_TYPE freeType)
 
 void MdnsClientCloseIdleSession()
 {
-    AcquireSRWLockExclusive(&g_lock);
+    g_lock.Acquire();
     Session* ended = g_session != nullptr ? RetireIfIdle(g_session, false) : nullptr;
-    ReleaseSRWLockExclusive(&g_lock);
+    g_lock.Release();
     WaitForSessionEnd(ended);
 }
 

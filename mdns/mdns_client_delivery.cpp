@@ -9,42 +9,11 @@
 
 namespace {
 
-// Pins the first running query after serial `after` on that interface.
-Query* PinNextQuery(Session* session, uint64_t after, ULONG interfaceIndex)
-{
-    AcquireSRWLockExclusive(&g_lock);
-    Query* found = nullptr;
-    for (Query* query = session->queries; query != nullptr && found == nullptr; query = query->next) {
-        if (query->serial > after && query->link->interfaceIndex == interfaceIndex) {
-            found = query;
-            ++found->pins;
-        }
-    }
-    ReleaseSRWLockExclusive(&g_lock);
-    return found;
-}
-
-void Unpin(Query* query)
-{
-    AcquireSRWLockExclusive(&g_lock);
-    bool release = --query->pins == 0 && query->stopped;
-    ReleaseSRWLockExclusive(&g_lock);
-    if (release) {
-        free(query);
-    }
-}
-
-// Hands the records to the query's callback unless it has been stopped.
+// Hands the records to the query's callback unless it has been stopped;
+// the caller's pin keeps the query alive throughout.
 void Complete(Query* query, PDNS_RECORD records)
 {
-    AcquireSRWLockExclusive(&g_lock);
-    bool running = !query->stopped;
-    if (running) {
-        query->inCallback = true;
-        query->callbackThread = GetCurrentThreadId();
-    }
-    ReleaseSRWLockExclusive(&g_lock);
-    if (!running) {
+    if (!BeginCallback(&g_registry, &query->entry)) {
         FreeRecordList(records);
         return;
     }
@@ -55,22 +24,18 @@ void Complete(Query* query, PDNS_RECORD records)
     result.QueryOptions = query->options;
     result.pQueryRecords = records;
     query->callback(query->context, query->handle, &result);
-    AcquireSRWLockExclusive(&g_lock);
-    query->inCallback = false;
-    ReleaseSRWLockExclusive(&g_lock);
-    WakeAllConditionVariable(&g_callbackEnded);
+    EndCallback(&g_registry, &query->entry);
 }
 
 // True when the source lies on the subnet of an address of that interface.
 bool SourceOnLink(Session* session, ULONG interfaceIndex, uint32_t source)
 {
-    AcquireSRWLockExclusive(&g_lock);
+    SyncGuard guard(g_lock);
     bool onLink = false;
     for (Link* link = session->links; link != nullptr && !onLink; link = link->next) {
         onLink = link->interfaceIndex == interfaceIndex && link->mask != 0 &&
                  (source & link->mask) == (link->address & link->mask);
     }
-    ReleaseSRWLockExclusive(&g_lock);
     return onLink;
 }
 
@@ -86,16 +51,17 @@ void Deliver(Session* session, const uint8_t* packet, int length, ULONG interfac
         return;
     }
     uint64_t after = 0;
-    Query* query;
-    while ((query = PinNextQuery(session, after, interfaceIndex)) != nullptr) {
-        after = query->serial;
+    RegisteredQuery* entry;
+    while ((entry = PinNextQuery(&g_registry, after, interfaceIndex)) != nullptr) {
+        after = entry->serial;
+        Query* query = QueryOf(entry);
         if (PacketAnswersQuery(message, query->name, query->type)) {
             PDNS_RECORD records = BuildRecordList(message);
             if (records != nullptr) {
                 Complete(query, records);
             }
         }
-        Unpin(query);
+        DropQuery(&g_registry, entry);
     }
 }
 

@@ -11,8 +11,10 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "core/sync.h"
 #include "mdns/dns_wire.h"
 #include "mdns/mdns_client_sockets.h"
+#include "mdns/query_registry.h"
 
 constexpr DWORD kFirstResendMs = 1000;
 constexpr DWORD kLongestResendMs = 60 * 60 * 1000;
@@ -41,6 +43,7 @@ struct Link {
 };
 
 struct Query {
+    RegisteredQuery entry;  // first: the registry's entry is the query
     // Fixed from Start on: read by the thread without the lock.
     PMDNS_QUERY_HANDLE handle;
     PMDNS_QUERY_CALLBACK callback;
@@ -51,16 +54,17 @@ struct Query {
     uint8_t packet[kDnsMaxQueryBytes];
     size_t packetLength;
     Link* link;
-    uint64_t serial;
     // Guarded by g_lock.
     DWORD nextSendTick;
     DWORD nextInterval;
-    bool stopped;
-    bool inCallback;
-    DWORD callbackThread;
-    unsigned pins;  // deliveries holding it; the last one out frees it once stopped
-    Query* next;
 };
+
+static_assert(offsetof(Query, entry) == 0, "a registry entry converts back to its query");
+
+inline Query* QueryOf(RegisteredQuery* entry)
+{
+    return reinterpret_cast<Query*>(entry);
+}
 
 struct Session {
     HANDLE thread;
@@ -70,16 +74,16 @@ struct Session {
     bool listening;  // the listener is open; fixed once the session exists
     SharedListener listener;
     Link* links;
-    Query* queries;  // in start order, so serials ascend
-    unsigned queryCount;
-    uint64_t lastSerial;
+    unsigned queryCount;  // its running queries: every query in g_registry
     DWORD idleSince;  // when queryCount last fell to 0
     bool closing;
     unsigned refs;  // the thread, and a caller waiting for it to end
 };
 
-extern SRWLOCK g_lock;
-extern CONDITION_VARIABLE g_callbackEnded;
+extern SyncLock g_lock;
+// Every running query; they all belong to g_session. Frees a query when its
+// last hold goes.
+extern QueryRegistry g_registry;
 extern Session* g_session;  // takes new queries; every running query is in it
 
 // Under g_lock: sends the query and schedules its next send.

@@ -37,19 +37,29 @@
 // it open and loses no answers in between; then the thread retires it.
 // MdnsClientCloseIdleSession ends an idle session at once and waits for it.
 // One lock, g_lock, guards every list and flag. The thread never holds it
-// while a callback runs: it pins the query, marks it inCallback under the
-// lock only if it has not been stopped, calls, then clears the mark and
-// wakes Stop, which waits on g_callbackEnded for that mark to clear (but
-// not for its own caller, when a callback stops its own query). Only the
-// thread closes sockets and events, since it is the one waiting on them.
+// while a callback runs: it pins the query in the registry (query_registry.h),
+// which starts the callback only if the query has not been stopped; a Stop
+// waits for a callback running on another thread (not for its own caller,
+// when a callback stops its own query), and whichever of the stop and the
+// pins lets go last frees the query. Only the thread closes sockets and
+// events, since it is the one waiting on them.
 #include <process.h>
 #include <stdlib.h>
 #include <string.h>
 
 #include "mdns/mdns_client_internal.h"
 
-SRWLOCK g_lock = SRWLOCK_INIT;
-CONDITION_VARIABLE g_callbackEnded = CONDITION_VARIABLE_INIT;
+namespace {
+
+void FreeQuery(RegisteredQuery* entry)
+{
+    free(QueryOf(entry));
+}
+
+}  // namespace
+
+SyncLock g_lock;
+QueryRegistry g_registry = {&g_lock, FreeQuery, {}, nullptr, 0};
 Session* g_session = nullptr;
 
 namespace {
@@ -73,9 +83,9 @@ void FreeSessionParts(Session* session)
 // Drops one reference; the last frees the session.
 void ReleaseSession(Session* session)
 {
-    AcquireSRWLockExclusive(&g_lock);
+    g_lock.Acquire();
     bool last = --session->refs == 0;
-    ReleaseSRWLockExclusive(&g_lock);
+    g_lock.Release();
     if (last) {
         CloseHandle(session->thread);
         free(session);
@@ -117,11 +127,12 @@ void CloseUnusedLinks(Session* session)
     }
 }
 
-DWORD SendDueQueries(Session* session)
+DWORD SendDueQueries()
 {
     DWORD now = GetTickCount();
     DWORD wait = INFINITE;
-    for (Query* query = session->queries; query != nullptr; query = query->next) {
+    for (RegisteredQuery* entry = g_registry.queries; entry != nullptr; entry = entry->next) {
+        Query* query = QueryOf(entry);
         LONG remaining = LONG(query->nextSendTick - now);
         if (remaining <= 0) {
             SendQuery(query, now);
@@ -146,14 +157,14 @@ unsigned __stdcall ClientThread(void* parameter)
         LinkSocket links[MAXIMUM_WAIT_OBJECTS];
         ULONG interfaces[MAXIMUM_WAIT_OBJECTS];
         DWORD count = 0;
-        AcquireSRWLockExclusive(&g_lock);
+        g_lock.Acquire();
         RetireIfIdle(session, true);  // on this thread: nobody waits for it
         if (session->closing) {
-            ReleaseSRWLockExclusive(&g_lock);
+            g_lock.Release();
             break;
         }
         CloseUnusedLinks(session);
-        DWORD timeout = SendDueQueries(session);
+        DWORD timeout = SendDueQueries();
         if (session->queryCount == 0) {
             DWORD idle = GetTickCount() - session->idleSince;
             DWORD left = idle < kSessionLingerMs ? kSessionLingerMs - idle : 0;
@@ -169,7 +180,7 @@ unsigned __stdcall ClientThread(void* parameter)
             interfaces[count] = link->interfaceIndex;
             events[count++] = link->socket.readable;
         }
-        ReleaseSRWLockExclusive(&g_lock);
+        g_lock.Release();
 
         if (WaitForMultipleObjects(count, events, FALSE, timeout) == WAIT_FAILED) {
             Sleep(100);  // never spin
@@ -182,9 +193,9 @@ unsigned __stdcall ClientThread(void* parameter)
         }
     }
     // Closing: no query is left and no new one can join this session.
-    AcquireSRWLockExclusive(&g_lock);
+    g_lock.Acquire();
     CloseUnusedLinks(session);
-    ReleaseSRWLockExclusive(&g_lock);
+    g_lock.Release();
     FreeSessionParts(session);
     ReleaseSession(session);
     return 0;

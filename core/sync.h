@@ -1,0 +1,88 @@
+// Locks, conditions and thread identities for code that threads share and
+// that also builds natively, without windows.h, so that it can run under
+// ThreadSanitizer and AddressSanitizer: slim reader/writer locks and
+// condition variables on Windows, the standard library elsewhere.
+#pragma once
+
+#include <stdint.h>
+
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <condition_variable>
+#include <mutex>
+#endif
+
+class SyncLock {
+public:
+    SyncLock() = default;
+    SyncLock(const SyncLock&) = delete;
+    SyncLock& operator=(const SyncLock&) = delete;
+
+#if defined(_WIN32)
+    void Acquire() { AcquireSRWLockExclusive(&lock_); }
+    void Release() { ReleaseSRWLockExclusive(&lock_); }
+#else
+    void Acquire() { mutex_.lock(); }
+    void Release() { mutex_.unlock(); }
+#endif
+
+private:
+    friend class SyncCondition;
+#if defined(_WIN32)
+    SRWLOCK lock_ = SRWLOCK_INIT;
+#else
+    std::mutex mutex_;
+#endif
+};
+
+// Holds a lock for one scope.
+class SyncGuard {
+public:
+    explicit SyncGuard(SyncLock& lock) : lock_(lock) { lock_.Acquire(); }
+    ~SyncGuard() { lock_.Release(); }
+    SyncGuard(const SyncGuard&) = delete;
+    SyncGuard& operator=(const SyncGuard&) = delete;
+
+private:
+    SyncLock& lock_;
+};
+
+class SyncCondition {
+public:
+    SyncCondition() = default;
+    SyncCondition(const SyncCondition&) = delete;
+    SyncCondition& operator=(const SyncCondition&) = delete;
+
+#if defined(_WIN32)
+    // Lets the held lock go while it waits and holds it again on return.
+    void Wait(SyncLock& lock) { SleepConditionVariableSRW(&condition_, &lock.lock_, INFINITE, 0); }
+    void WakeAll() { WakeAllConditionVariable(&condition_); }
+#else
+    void Wait(SyncLock& lock)
+    {
+        std::unique_lock<std::mutex> held(lock.mutex_, std::adopt_lock);
+        condition_.wait(held);
+        held.release();
+    }
+    void WakeAll() { condition_.notify_all(); }
+#endif
+
+private:
+#if defined(_WIN32)
+    CONDITION_VARIABLE condition_ = CONDITION_VARIABLE_INIT;
+#else
+    std::condition_variable condition_;
+#endif
+};
+
+// Tells the calling thread apart from every other thread alive.
+inline uint64_t CurrentThreadKey()
+{
+#if defined(_WIN32)
+    return GetCurrentThreadId();
+#else
+    static thread_local char marker;
+    return reinterpret_cast<uintptr_t>(&marker);
+#endif
+}
