@@ -27,22 +27,13 @@ void Complete(Query* query, PDNS_RECORD records)
     EndCallback(&g_registry, &query->entry);
 }
 
-// True when the source lies on the subnet of an address of that interface.
-bool SourceOnLink(Session* session, ULONG interfaceIndex, uint32_t source)
-{
-    SyncGuard guard(g_lock);
-    bool onLink = false;
-    for (Link* link = session->links; link != nullptr && !onLink; link = link->next) {
-        onLink = link->interfaceIndex == interfaceIndex && link->mask != 0 &&
-                 (source & link->mask) == (link->address & link->mask);
-    }
-    return onLink;
-}
-
 void Deliver(Session* session, const uint8_t* packet, int length, ULONG interfaceIndex,
              uint32_t source)
 {
-    if (!SourceOnLink(session, interfaceIndex, source)) {
+    g_lock.Acquire();
+    bool onLink = SourceOnLink(session->links, interfaceIndex, source);
+    g_lock.Release();
+    if (!onLink) {
         return;
     }
     DnsMessage message;
@@ -66,6 +57,17 @@ void Deliver(Session* session, const uint8_t* packet, int length, ULONG interfac
 }
 
 }  // namespace
+
+bool SourceOnLink(const Link* links, ULONG interfaceIndex, uint32_t source)
+{
+    for (const Link* link = links; link != nullptr; link = link->next) {
+        if (link->interfaceIndex == interfaceIndex && link->mask != 0 &&
+            (source & link->mask) == (link->address & link->mask)) {
+            return true;
+        }
+    }
+    return false;
+}
 
 void DrainListener(Session* session, uint8_t* buffer)
 {

@@ -101,6 +101,10 @@ void WaitForSessionEnd(Session* session);
 DWORD AttachLink(Session* session, ULONG interfaceIndex, uint32_t address, uint32_t mask,
                  Link** attached);
 
+// Under g_lock: true when the source lies on the subnet of an address of
+// that interface (a link of it, with its mask).
+bool SourceOnLink(const Link* links, ULONG interfaceIndex, uint32_t source);
+
 // On the session's thread: reads what waits on the listener or a link
 // socket and hands every answering packet to the queries it answers.
 void DrainListener(Session* session, uint8_t* buffer);

@@ -15,6 +15,7 @@
 
 #include "mdns/dns_wire.h"
 #include "mdns/mdns_client.h"
+#include "mdns/mdns_client_internal.h"
 #include "mdns_client/packet_builder.h"
 #include "tools/winprobe/process_counts.h"
 
@@ -86,6 +87,7 @@ struct Seen {
     HANDLE arrived = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     DWORD holdMs = 0;  // how long each callback takes
     std::atomic<bool> inside{false};
+    std::atomic<DWORD> thread{0};  // the one the last callback ran on
     PMDNS_QUERY_HANDLE stopInCallback[2] = {nullptr, nullptr};
     DNS_STATUS stopStatus[2] = {1, 1};
     ~Seen() { CloseHandle(arrived); }
@@ -100,6 +102,7 @@ VOID WINAPI Collect(PVOID context, PMDNS_QUERY_HANDLE, PDNS_QUERY_RESULT result)
 {
     Seen* seen = static_cast<Seen*>(context);
     seen->inside = true;
+    seen->thread = GetCurrentThreadId();
     std::vector<std::string> lines;
     for (PDNS_RECORD r = result->pQueryRecords; r != nullptr; r = r->pNext) {
         lines.push_back(Describe(*r));
@@ -381,6 +384,63 @@ TEST_F(MdnsClientTest, ReleasesEverythingWhenTheLastQueryStops)
     sockaddr_in local = Responder::Address("0.0.0.0", 5353);
     EXPECT_EQ(0, bind(probe, reinterpret_cast<const sockaddr*>(&local), sizeof(local)));
     closesocket(probe);
+}
+
+// A browse restarts its query every second: the restart must find the
+// session (thread and sockets) the last stop left, and the session must end
+// by itself once it has been idle for its linger.
+TEST_F(MdnsClientTest, SessionLingersForARestartThenEnds)
+{
+    MdnsClientCloseIdleSession();
+    Responder responder;
+    ASSERT_TRUE(responder.ok());
+    DWORD threads[2] = {0, 0};
+    for (DWORD& thread : threads) {
+        Seen seen;
+        Query query;
+        ASSERT_EQ(0, query.Start(kServiceW, DNS_TYPE_PTR, pc0_, &seen));
+        ASSERT_TRUE(responder.AwaitQuery(kService, 3000));
+        responder.Multicast(Answer());
+        ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(seen.arrived, 3000));
+        thread = seen.thread;
+        EXPECT_EQ(0, query.Stop());
+        Sleep(300);  // long enough for a session that does not linger to end
+    }
+    EXPECT_EQ(threads[0], threads[1]);
+    HANDLE session = OpenThread(SYNCHRONIZE, FALSE, threads[1]);
+    ASSERT_NE(nullptr, session);
+    EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(session, kSessionLingerMs - 1500));
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(session, 3000));
+    CloseHandle(session);
+}
+
+// Only a source on the subnet of an address of the arrival interface counts.
+TEST(MdnsClientSource, CountsOnlyTheArrivalInterfacesSubnets)
+{
+    Link second = {};
+    second.interfaceIndex = 7;
+    second.address = inet_addr("169.254.10.1");
+    second.mask = inet_addr("255.255.0.0");
+    Link first = {};
+    first.interfaceIndex = 7;
+    first.address = inet_addr("192.168.77.10");
+    first.mask = inet_addr("255.255.255.0");
+    first.next = &second;
+    struct Case {
+        const char* source;
+        ULONG interfaceIndex;
+        bool counts;
+    } cases[] = {
+        {"192.168.77.20", 7, true},   {"169.254.3.4", 7, true},    {"192.168.78.20", 7, false},
+        {"10.77.0.5", 7, false},      {"192.168.77.20", 8, false}, {"0.0.0.0", 7, false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(c.counts, SourceOnLink(&first, c.interfaceIndex, inet_addr(c.source))) << c.source;
+    }
+    Link unknownMask = first;
+    unknownMask.mask = 0;
+    unknownMask.next = nullptr;
+    EXPECT_FALSE(SourceOnLink(&unknownMask, 7, inet_addr("192.168.77.20")));
 }
 
 }  // namespace
