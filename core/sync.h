@@ -9,6 +9,7 @@
 #if defined(_WIN32)
 #include <windows.h>
 #else
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 #endif
@@ -73,6 +74,66 @@ private:
     CONDITION_VARIABLE condition_ = CONDITION_VARIABLE_INIT;
 #else
     std::condition_variable condition_;
+#endif
+};
+
+// An auto-reset wake-up: Set lets one wait return, at once if none waits
+// yet. On Windows it is an event, so that a thread can wait on it beside
+// other handles (Handle()).
+class SyncSignal {
+public:
+#if defined(_WIN32)
+    SyncSignal() : event_(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {}
+    ~SyncSignal()
+    {
+        if (event_ != nullptr) {
+            CloseHandle(event_);
+        }
+    }
+    bool Ready() const { return event_ != nullptr; }
+    HANDLE Handle() const { return event_; }
+    void Set()
+    {
+        if (event_ != nullptr) {
+            SetEvent(event_);
+        }
+    }
+    // True when set within timeoutMs (0: a poll).
+    bool WaitFor(uint32_t timeoutMs)
+    {
+        if (event_ == nullptr) {
+            Sleep(timeoutMs);
+            return false;
+        }
+        return WaitForSingleObject(event_, timeoutMs) == WAIT_OBJECT_0;
+    }
+#else
+    SyncSignal() = default;
+    bool Ready() const { return true; }
+    void Set()
+    {
+        std::lock_guard<std::mutex> guard(mutex_);
+        set_ = true;
+        condition_.notify_one();
+    }
+    bool WaitFor(uint32_t timeoutMs)
+    {
+        std::unique_lock<std::mutex> held(mutex_);
+        bool set = condition_.wait_for(held, std::chrono::milliseconds(timeoutMs), [this] { return set_; });
+        set_ = false;
+        return set;
+    }
+#endif
+    SyncSignal(const SyncSignal&) = delete;
+    SyncSignal& operator=(const SyncSignal&) = delete;
+
+private:
+#if defined(_WIN32)
+    HANDLE event_;
+#else
+    std::mutex mutex_;
+    std::condition_variable condition_;
+    bool set_ = false;
 #endif
 };
 

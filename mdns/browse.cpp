@@ -17,7 +17,6 @@
 namespace {
 
 constexpr DWORD kCycleMs = 250;
-constexpr DWORD kLockWaitMs = 250;
 // Limits are exceeded only when the elapsed time is strictly greater.
 constexpr uint32_t kSilenceMs = 2000;
 constexpr uint32_t kLookupLimitMs = 2000;
@@ -34,12 +33,22 @@ constexpr uint32_t kBrowseRestartMs = 1000;
 
 enum PassEnd { PassSilent, PassAborted };
 
-// One instance resolved by its own queries. The queries come after the
-// instance, so that they are stopped before it is freed.
-struct Lookup {
-    InstancePtr instance;  // null: the slot is free
-    mDNSQuery srvQuery;
-    mDNSQuery txtQuery;
+// A lookup slot's query over the DNS client; the record callbacks write
+// the instance it was started for.
+class DnsLookupQuery : public LookupQuery {
+public:
+    uint32_t Start(const wchar_t* name, uint16_t type, ServiceInstance* instance,
+                   uint32_t interfaceIndex) override
+    {
+        return query_.Start(name, type, type == kLookupSrv ? OnSrvAnswer : OnTxtAnswer, instance,
+                            interfaceIndex);
+    }
+    void Stop() override { query_.Stop(); }
+    bool IsActive() override { return query_.IsActive() != 0; }
+    uint32_t TimeSinceStart() override { return query_.TimeSinceStart(); }
+
+private:
+    mDNSQuery query_;
 };
 
 // A resolved instance whose device's hardware address is being learnt.
@@ -55,10 +64,13 @@ struct Browse {
     BrowseOptions options;
     BrowseContext context;
     mDNSPTRQuery ptrQuery;
-    Lookup lookups[kMaxParallelLookups];
+    LookupSlots lookups;
     AwaitingMac awaiting[kMaxAwaitingMac];
     uint32_t lastMacRetry;
     DWORD lastAbortWait;
+    // After the slots, so that they end (and stop) before the instances
+    // that their answers write.
+    DnsLookupQuery lookupQueries[kMaxParallelLookups][2];
 };
 
 bool HasAbortEvent(const Browse* browse)
@@ -88,7 +100,7 @@ void WaitOneCycle(const Browse* browse)
     for (const AwaitingMac& entry : browse->awaiting) {
         timeoutMs = entry.instance != nullptr ? kMacRetryMs : timeoutMs;
     }
-    HANDLE events[2] = {browse->context.wake, browse->options.abortEvent};
+    HANDLE events[2] = {browse->context.queue.wake.Handle(), browse->options.abortEvent};
     DWORD count = HasAbortEvent(browse) ? 2 : 1;
     if (WaitForMultipleObjects(count, events, FALSE, timeoutMs) == WAIT_FAILED) {
         Sleep(timeoutMs);
@@ -141,29 +153,10 @@ void StopIfActive(mDNSQuery* query)
     }
 }
 
-// Discards the lookup's instance unreported.
-void EndLookup(Browse* browse, Lookup* lookup)
-{
-    StopIfActive(&lookup->srvQuery);
-    StopIfActive(&lookup->txtQuery);
-    ForgetInstanceHost(&browse->context, lookup->instance.get());
-    lookup->instance.reset();
-}
-
 void EndAwaitingMac(Browse* browse, AwaitingMac* entry)
 {
     ForgetInstanceHost(&browse->context, entry->instance.get());
     entry->instance.reset();
-}
-
-bool NeedsSrv(const Browse* browse, const ServiceInstance* instance)
-{
-    return browse->options.resolveSrv != 0 && instance->srvAnswered == 0;
-}
-
-bool NeedsTxt(const Browse* browse, const ServiceInstance* instance)
-{
-    return browse->options.resolveTxt != 0 && instance->txtAnswered == 0;
 }
 
 // Hands a resolved instance (no query writes it any more) to the
@@ -218,66 +211,28 @@ void RetryAwaitingMac(Browse* browse)
     }
 }
 
-// Starts the queries that the instance still needs in a free slot. False
-// when a start failed: the instance is then discarded.
-bool StartLookups(Browse* browse, Lookup* lookup, InstancePtr taken)
+// Reports each resolved lookup; a lookup past its limit loses its instance.
+void CheckLookups(Browse* browse)
 {
-    lookup->instance = std::move(taken);
-    ServiceInstance* instance = lookup->instance.get();
-    const wchar_t* name = instance->service.instanceName;
-    uint32_t interfaceIndex = browse->options.interfaceIndex;
-    if ((NeedsSrv(browse, instance) &&
-         lookup->srvQuery.Start(name, DNS_TYPE_SRV, OnSrvAnswer, instance, interfaceIndex) != 0) ||
-        (NeedsTxt(browse, instance) &&
-         lookup->txtQuery.Start(name, DNS_TYPE_TEXT, OnTxtAnswer, instance, interfaceIndex) != 0)) {
-        EndLookup(browse, lookup);
-        return false;
-    }
-    return true;
-}
-
-// Looks at one lookup's answers; the time limits come first, so answers
-// first seen after the limit do not count.
-void CheckLookup(Browse* browse, Lookup* lookup)
-{
-    ServiceInstance* instance = lookup->instance.get();
-    if ((lookup->srvQuery.IsActive() != 0 && lookup->srvQuery.TimeSinceStart() > kLookupLimitMs) ||
-        (lookup->txtQuery.IsActive() != 0 && lookup->txtQuery.TimeSinceStart() > kLookupLimitMs)) {
-        EndLookup(browse, lookup);
-        return;
-    }
-    if (NeedsSrv(browse, instance) || NeedsTxt(browse, instance)) {
-        return;
-    }
-    // Both queries stopped: nothing writes the instance any more.
-    StopIfActive(&lookup->srvQuery);
-    StopIfActive(&lookup->txtQuery);
-    Report(browse, std::move(lookup->instance));
-}
-
-Lookup* FreeLookup(Browse* browse)
-{
-    for (Lookup& lookup : browse->lookups) {
-        if (lookup.instance == nullptr) {
-            return &lookup;
+    for (LookupSlot& slot : browse->lookups.slots) {
+        InstancePtr instance;
+        LookupState state = CheckLookup(&browse->lookups, &slot, &instance);
+        if (state == LookupState::Resolved) {
+            Report(browse, std::move(instance));
+        } else if (state == LookupState::Expired) {
+            ForgetInstanceHost(&browse->context, instance.get());
         }
     }
-    return nullptr;
 }
 
-bool AnyLookupBusy(const Browse* browse)
+bool AnyDeviceBusy(const Browse* browse)
 {
-    for (const Lookup& lookup : browse->lookups) {
-        if (lookup.instance != nullptr) {
-            return true;
-        }
-    }
     for (const AwaitingMac& entry : browse->awaiting) {
         if (entry.instance != nullptr) {
             return true;
         }
     }
-    return false;
+    return AnyLookupBusy(&browse->lookups);
 }
 
 // Takes queued instances, newest first: the complete ones are reported, the
@@ -286,41 +241,20 @@ bool AnyLookupBusy(const Browse* browse)
 // stopped at its cap for one cycle with more ready to take.
 bool TakePending(Browse* browse, bool* emptied)
 {
-    *emptied = false;
-    InstancePtr taken[kMaxParallelLookups + kMaxInstancesPerAnswer];
-    int count = 0;
-    int freeSlots = 0;
-    for (const Lookup& lookup : browse->lookups) {
-        freeSlots += lookup.instance == nullptr ? 1 : 0;
-    }
-    if (!Signalled(browse->context.lock, kLockWaitMs)) {
-        return false;
-    }
     // Complete instances need no slot, but their number per cycle is
     // capped too, so that a flood of them cannot starve the abort poll.
+    InstancePtr taken[kMaxParallelLookups + kMaxInstancesPerAnswer];
     const int cap = int(sizeof(taken) / sizeof(taken[0]));
-    BrowseContext& context = browse->context;
-    while (count < cap && context.ready.count > 0) {
-        taken[count++] = PopNewestInstance(&context.ready);
-    }
-    while (count < cap && context.pending.count > 0) {
-        const ServiceInstance* newest = NewestInstance(&context.pending);
-        bool complete = !NeedsSrv(browse, newest) && !NeedsTxt(browse, newest);
-        if (!complete && freeSlots == 0) {
-            break;
-        }
-        freeSlots -= complete ? 0 : 1;
-        taken[count++] = PopNewestInstance(&context.pending);
-    }
-    *emptied = context.ready.count == 0 && context.pending.count == 0;
-    ReleaseMutex(browse->context.lock);
-
+    LookupSlots& lookups = browse->lookups;
+    int count = TakeInstances(&browse->context.queue, lookups.resolveSrv, lookups.resolveTxt,
+                              FreeLookupSlots(&lookups), taken, cap, emptied);
     for (int i = 0; i < count; ++i) {
-        if (!NeedsSrv(browse, taken[i].get()) && !NeedsTxt(browse, taken[i].get())) {
+        if (!NeedsLookup(taken[i].get(), lookups.resolveSrv, lookups.resolveTxt)) {
             Report(browse, std::move(taken[i]));
-        } else {
-            StartLookups(browse, FreeLookup(browse), std::move(taken[i]));
+            continue;
         }
+        InstancePtr unstarted = StartLookup(&lookups, std::move(taken[i]));
+        ForgetInstanceHost(&browse->context, unstarted.get());
     }
     return count == cap && !*emptied;
 }
@@ -336,17 +270,13 @@ PassEnd RunPass(Browse* browse)
         }
         bool silent = browse->ptrQuery.TimeSinceLastAnswer() > kSilenceMs;
         KeepDevicesAnswering(browse);
-        for (Lookup& lookup : browse->lookups) {
-            if (lookup.instance != nullptr) {
-                CheckLookup(browse, &lookup);
-            }
-        }
+        CheckLookups(browse);
         RetryAwaitingMac(browse);
         bool emptied = false;
         bool more = TakePending(browse, &emptied);
         // Silence ends the pass only with nothing queued or in progress:
         // within this call those hosts would never be reported again.
-        if (silent && emptied && !AnyLookupBusy(browse)) {
+        if (silent && emptied && !AnyDeviceBusy(browse)) {
             return PassSilent;
         }
         if (!more) {
@@ -357,8 +287,8 @@ PassEnd RunPass(Browse* browse)
 
 void EndPass(Browse* browse)
 {
-    for (Lookup& lookup : browse->lookups) {
-        EndLookup(browse, &lookup);
+    for (LookupSlot& slot : browse->lookups.slots) {
+        ForgetInstanceHost(&browse->context, EndLookup(&slot).get());
     }
     for (AwaitingMac& entry : browse->awaiting) {
         EndAwaitingMac(browse, &entry);
@@ -393,16 +323,17 @@ int32_t BrowseServices(const BrowseOptions* options)
     browse.lastMacRetry = GetTickCount();
 
     BrowseContext& context = browse.context;
-    context.lock = CreateMutexW(nullptr, FALSE, nullptr);
-    context.wake = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-    if (context.lock == nullptr || context.wake == nullptr) {
-        if (context.lock != nullptr) {
-            CloseHandle(context.lock);
-        }
-        if (context.wake != nullptr) {
-            CloseHandle(context.wake);
-        }
+    if (!context.queue.wake.Ready()) {
         return 1;
+    }
+    LookupSlots& lookups = browse.lookups;
+    lookups.resolveSrv = browse.options.resolveSrv != 0;
+    lookups.resolveTxt = browse.options.resolveTxt != 0;
+    lookups.interfaceIndex = browse.options.interfaceIndex;
+    lookups.limitMs = kLookupLimitMs;
+    for (int i = 0; i < kMaxParallelLookups; ++i) {
+        lookups.slots[i].srv = &browse.lookupQueries[i][0];
+        lookups.slots[i].txt = &browse.lookupQueries[i][1];
     }
     context.foundCallback = browse.options.foundCallback != nullptr ? browse.options.foundCallback
                                                                      : OnServiceFound;
@@ -412,8 +343,10 @@ int32_t BrowseServices(const BrowseOptions* options)
     CopyText(context.browseName, kDnsNameChars, context.serviceType);
     size_t typeLength = wcslen(context.browseName);
     CopyText(context.browseName + typeLength, kDnsNameChars - typeLength, context.domain);
-    context.ready.oldest = context.ready.count = 0;
-    context.pending.oldest = context.pending.count = 0;
+    context.queue.ready.oldest = context.queue.ready.count = 0;
+    context.queue.pending.oldest = context.queue.pending.count = 0;
+    context.queue.lost = ForgetInstanceHost;
+    context.queue.lostContext = &context;
     context.browseQuery = &browse.ptrQuery;
 
     browse.ptrQuery.reportedHosts = browse.options.reportedHosts;
@@ -430,11 +363,7 @@ int32_t BrowseServices(const BrowseOptions* options)
     }
 
     // Every query is stopped: nothing queues or wakes any more. What is still
-    // queued goes with the context.
-    CloseHandle(context.lock);
-    context.lock = INVALID_HANDLE_VALUE;
-    CloseHandle(context.wake);
-    context.wake = nullptr;
-    // The queries are stopped; the browse query's destructor frees the seen names.
+    // queued goes with the context; the browse query's destructor frees the
+    // seen names.
     return 1;
 }

@@ -19,54 +19,11 @@
 #include "mdns/dns_client_choice.h"
 #include "mdns/host_name.h"
 #include "mdns/name_index.h"
+#include "mdns/service_instance.h"
 
 enum : int {
-    kTxtTextChars = 256,  // one TXT string, cut to fit
-    // All TXT strings of one instance, each with its terminator: no more
-    // than one 9000-byte packet can carry.
-    kMaxTxtUnits = 9000,
     // Hosts one browse query remembers; beyond that the oldest give way.
     kMaxSeenNames = 4096,
-};
-
-// What is known of one service instance; handed to the found-callback.
-struct ResolvedService {
-    wchar_t hostName[kDnsNameChars];      // A record owner, cut at its last "."
-    wchar_t instanceName[kDnsNameChars];  // PTR target
-    uint32_t address;                     // IPv4, network byte order
-    uint16_t port;                        // from SRV; used by nothing downstream
-    // The TXT strings in answer order, back to back, each zero-terminated
-    // (malloc'd; null when there are none).
-    wchar_t* txtText;
-    uint32_t txtCount;
-};
-
-// The TXT string after `text` (start with null), or null after the last.
-const wchar_t* NextTxtString(const ResolvedService* service, const wchar_t* text, uint32_t* index);
-
-// One instance found by the browse, resolved from the browse answer's own
-// records where it carries them and otherwise by SRV and TXT queries. Made
-// zero-filled by MakeServiceInstance; its owner holds it in an InstancePtr.
-struct ServiceInstance {
-    ServiceInstance() = default;
-    ServiceInstance(const ServiceInstance&) = delete;
-    ServiceInstance& operator=(const ServiceInstance&) = delete;
-    ~ServiceInstance();  // frees the TXT strings
-
-    // Written by the DNS client's thread, read by the browse as flags only.
-    // srvAnswered: the SRV record is known and so is the address of its
-    // target, from an A record of that very name.
-    volatile LONG srvAnswered;
-    volatile LONG txtAnswered;
-    ResolvedService service;
-    // A browse answer without SRV record but with exactly one A record: that
-    // host, taken only if the SRV answer names it as the target.
-    wchar_t hintOwner[kDnsNameChars];
-    uint32_t hintAddress;
-    // The A record owner paired with the instance: the host to forget when
-    // the instance is lost before it is reported.
-    wchar_t seenOwner[kDnsNameChars];
-    HANDLE wake;  // set after each answer, so the browse looks at once; or null
 };
 
 struct BrowseContext;
@@ -145,7 +102,4 @@ VOID WINAPI OnTxtAnswer(PVOID instance, PMDNS_QUERY_HANDLE handle, PDNS_QUERY_RE
 // kTxtTextChars each and kMaxTxtUnits in all.
 void SetTxtStrings(ResolvedService* service, const DNS_RECORD* txt);
 
-using InstancePtr = std::unique_ptr<ServiceInstance>;
-// A new zero-filled instance; null when memory runs out.
-InstancePtr MakeServiceInstance();
 

@@ -11,13 +11,10 @@
 #include <utility>
 
 #include "core/text_copy.h"
-#include "core/wait.h"
 #include "mdns/browse.h"
 #include "mdns/mdns_query.h"
 
 namespace {
-
-constexpr DWORD kPendingLockWaitMs = 500;
 
 // The owner name ends in domain: the first occurrence of domain runs exactly
 // to the end, so device.localnet.local does not end in ".local".
@@ -107,13 +104,13 @@ bool TakeTxt(ServiceInstance* instance, const DNS_RECORD* records)
 void Wake(const ServiceInstance* instance)
 {
     if (instance->wake != nullptr) {
-        SetEvent(instance->wake);
+        instance->wake->Set();
     }
 }
 
 // The instances of one browse answer: one per PTR target of ours, each with
 // what the answer itself says of it. Returns how many were made.
-int MakeInstances(const BrowseContext* context, const DNS_RECORD* records,
+int MakeInstances(BrowseContext* context, const DNS_RECORD* records,
                   InstancePtr made[kMaxInstancesPerAnswer])
 {
     const DNS_RECORD* onlyA = nullptr;
@@ -143,7 +140,7 @@ int MakeInstances(const BrowseContext* context, const DNS_RECORD* records,
             break;
         }
         CopyText(instance->service.instanceName, kDnsNameChars, record->Data.PTR.pNameHost);
-        instance->wake = context->wake;
+        instance->wake = &context->queue.wake;
         if (aCount == 1) {
             CopyText(instance->hintOwner, kDnsNameChars, onlyA->pName);
             instance->hintAddress = onlyA->Data.A.IpAddress;
@@ -162,18 +159,6 @@ int MakeInstances(const BrowseContext* context, const DNS_RECORD* records,
 }
 
 }  // namespace
-
-const wchar_t* NextTxtString(const ResolvedService* service, const wchar_t* text, uint32_t* index)
-{
-    if (text == nullptr) {
-        *index = 0;
-        return service->txtCount > 0 ? service->txtText : nullptr;
-    }
-    if (++*index >= service->txtCount) {
-        return nullptr;
-    }
-    return text + wcslen(text) + 1;
-}
 
 void SetTxtStrings(ResolvedService* service, const DNS_RECORD* txt)
 {
@@ -210,48 +195,13 @@ void SetTxtStrings(ResolvedService* service, const DNS_RECORD* txt)
     service->txtCount = kept;
 }
 
-ServiceInstance::~ServiceInstance()
+void ForgetInstanceHost(void* contextPointer, const ServiceInstance* instance)
 {
-    free(service.txtText);
-}
-
-InstancePtr MakeServiceInstance()
-{
-    return InstancePtr(new (std::nothrow) ServiceInstance());
-}
-
-void ForgetInstanceHost(BrowseContext* context, const ServiceInstance* instance)
-{
+    BrowseContext* context = static_cast<BrowseContext*>(contextPointer);
     if (context->browseQuery != nullptr && instance != nullptr) {
         context->browseQuery->ForgetSeenName(instance->seenOwner[0] != L'\0' ? instance->seenOwner
-                                                                              : instance->hintOwner);
+                                                                               : instance->hintOwner);
     }
-}
-
-void PushInstance(BrowseContext* context, InstanceRing* ring, InstancePtr instance)
-{
-    if (ring->count == kMaxPendingInstances) {
-        // The oldest gives way; replacing it below frees it.
-        ForgetInstanceHost(context, ring->items[ring->oldest].get());
-        ring->oldest = (ring->oldest + 1) % kMaxPendingInstances;
-        --ring->count;
-    }
-    ring->items[(ring->oldest + ring->count) % kMaxPendingInstances] = std::move(instance);
-    ++ring->count;
-}
-
-InstancePtr PopNewestInstance(InstanceRing* ring)
-{
-    if (ring->count == 0) {
-        return nullptr;
-    }
-    --ring->count;
-    return std::move(ring->items[(ring->oldest + ring->count) % kMaxPendingInstances]);
-}
-
-const ServiceInstance* NewestInstance(const InstanceRing* ring)
-{
-    return ring->count > 0 ? ring->items[(ring->oldest + ring->count - 1) % kMaxPendingInstances].get() : nullptr;
 }
 
 VOID WINAPI OnBrowseAnswer(PVOID contextPointer, PMDNS_QUERY_HANDLE, PDNS_QUERY_RESULT result)
@@ -266,18 +216,7 @@ VOID WINAPI OnBrowseAnswer(PVOID contextPointer, PMDNS_QUERY_HANDLE, PDNS_QUERY_
         return;
     }
     InstancePtr made[kMaxInstancesPerAnswer];
-    int count = MakeInstances(context, records, made);
-
-    // Without the lock the instances are lost (freed with `made`).
-    bool queued = count > 0 && Signalled(context->lock, kPendingLockWaitMs);
-    for (int i = 0; i < count && queued; ++i) {
-        bool complete = made[i]->srvAnswered != 0 && made[i]->txtAnswered != 0;
-        PushInstance(context, complete ? &context->ready : &context->pending, std::move(made[i]));
-    }
-    if (queued) {
-        ReleaseMutex(context->lock);
-        SetEvent(context->wake);
-    }
+    QueueInstances(&context->queue, made, MakeInstances(context, records, made));
 }
 
 VOID WINAPI OnSrvAnswer(PVOID instancePointer, PMDNS_QUERY_HANDLE, PDNS_QUERY_RESULT result)
@@ -288,7 +227,7 @@ VOID WINAPI OnSrvAnswer(PVOID instancePointer, PMDNS_QUERY_HANDLE, PDNS_QUERY_RE
     ServiceInstance* instance = static_cast<ServiceInstance*>(instancePointer);
     // A repeat after the instance was paired changes nothing.
     if (instance->srvAnswered == 0 && TakeSrvAndAddress(instance, result->pQueryRecords)) {
-        InterlockedExchange(&instance->srvAnswered, 1);
+        instance->srvAnswered = 1;
         Wake(instance);
     }
 }
@@ -300,7 +239,7 @@ VOID WINAPI OnTxtAnswer(PVOID instancePointer, PMDNS_QUERY_HANDLE, PDNS_QUERY_RE
     }
     ServiceInstance* instance = static_cast<ServiceInstance*>(instancePointer);
     if (TakeTxt(instance, result->pQueryRecords)) {
-        InterlockedExchange(&instance->txtAnswered, 1);
+        instance->txtAnswered = 1;
         Wake(instance);
     }
 }

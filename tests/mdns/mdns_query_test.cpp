@@ -201,15 +201,14 @@ TEST(MdnsQuery, BrowseAnswerPairsEachInstanceWithItsOwnRecords)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.queued.empty() ? L"not queued" : c.queued[0]);
         BrowseContext context = {};
-        context.lock = CreateMutexW(nullptr, FALSE, nullptr);
-        context.wake = CreateEventW(nullptr, FALSE, FALSE, nullptr);
         wcscpy(context.domain, L".local");
         DNS_QUERY_RESULT result = Result(fake.MakeList(c.records));
         OnBrowseAnswer(&context, nullptr, &result);
         FreeList(result.pQueryRecords);
         std::vector<std::wstring> queued;
         auto pop = [&context] {
-            return PopNewestInstance(context.ready.count > 0 ? &context.ready : &context.pending);
+            InstanceQueue& queue = context.queue;
+            return PopNewestInstance(queue.ready.count > 0 ? &queue.ready : &queue.pending);
         };
         while (InstancePtr instance = pop()) {
             const ResolvedService& s = instance->service;
@@ -221,24 +220,22 @@ TEST(MdnsQuery, BrowseAnswerPairsEachInstanceWithItsOwnRecords)
             queued.push_back(line);
         }
         EXPECT_EQ(queued, c.queued);
-        EXPECT_EQ(WaitForSingleObject(context.wake, 0), c.queued.empty() ? DWORD(WAIT_TIMEOUT) : WAIT_OBJECT_0);
-        CloseHandle(context.lock);
-        CloseHandle(context.wake);
+        EXPECT_EQ(context.queue.wake.WaitFor(0), !c.queued.empty());
     }
 }
 
 // The queue of instances keeps the newest; the oldest give way.
 TEST(MdnsQuery, PendingInstancesAreBounded)
 {
-    BrowseContext context = {};
+    InstanceQueue queue = {};
     for (int i = 0; i < kMaxPendingInstances + 5; ++i) {
         InstancePtr instance = MakeServiceInstance();
         instance->service.address = uint32_t(i);
-        PushInstance(&context, &context.pending, std::move(instance));
+        PushInstance(&queue, &queue.pending, std::move(instance));
     }
-    EXPECT_EQ(context.pending.count, unsigned(kMaxPendingInstances));
+    EXPECT_EQ(queue.pending.count, unsigned(kMaxPendingInstances));
     uint32_t expected = kMaxPendingInstances + 4;
-    while (InstancePtr instance = PopNewestInstance(&context.pending)) {
+    while (InstancePtr instance = PopNewestInstance(&queue.pending)) {
         EXPECT_EQ(instance->service.address, expected--);
     }
     EXPECT_EQ(expected, 4u);

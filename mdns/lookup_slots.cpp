@@ -1,0 +1,85 @@
+// The browse's lookup slots: start, check and end, each query stopped
+// before its instance leaves the slot.
+#include "mdns/lookup_slots.h"
+
+#include <utility>
+
+#include "mdns/instance_queue.h"
+
+namespace {
+
+void StopIfActive(LookupQuery* query)
+{
+    if (query->IsActive()) {
+        query->Stop();
+    }
+}
+
+bool PastLimit(LookupQuery* query, uint32_t limitMs)
+{
+    return query->IsActive() && query->TimeSinceStart() > limitMs;
+}
+
+}  // namespace
+
+int FreeLookupSlots(const LookupSlots* lookups)
+{
+    int count = 0;
+    for (const LookupSlot& slot : lookups->slots) {
+        count += slot.instance == nullptr ? 1 : 0;
+    }
+    return count;
+}
+
+bool AnyLookupBusy(const LookupSlots* lookups)
+{
+    return FreeLookupSlots(lookups) < kMaxParallelLookups;
+}
+
+InstancePtr StartLookup(LookupSlots* lookups, InstancePtr instance)
+{
+    LookupSlot* slot = nullptr;
+    for (LookupSlot& candidate : lookups->slots) {
+        if (candidate.instance == nullptr) {
+            slot = &candidate;
+            break;
+        }
+    }
+    if (slot == nullptr) {
+        return instance;
+    }
+    ServiceInstance* target = instance.get();
+    slot->instance = std::move(instance);
+    const wchar_t* name = target->service.instanceName;
+    if ((lookups->resolveSrv && target->srvAnswered == 0 &&
+         slot->srv->Start(name, kLookupSrv, target, lookups->interfaceIndex) != 0) ||
+        (lookups->resolveTxt && target->txtAnswered == 0 &&
+         slot->txt->Start(name, kLookupTxt, target, lookups->interfaceIndex) != 0)) {
+        return EndLookup(slot);
+    }
+    return nullptr;
+}
+
+LookupState CheckLookup(LookupSlots* lookups, LookupSlot* slot, InstancePtr* out)
+{
+    if (slot->instance == nullptr) {
+        return LookupState::Free;
+    }
+    if (PastLimit(slot->srv, lookups->limitMs) || PastLimit(slot->txt, lookups->limitMs)) {
+        *out = EndLookup(slot);
+        return LookupState::Expired;
+    }
+    if (NeedsLookup(slot->instance.get(), lookups->resolveSrv, lookups->resolveTxt)) {
+        return LookupState::Waiting;
+    }
+    // Both queries stopped: nothing writes the instance any more.
+    *out = EndLookup(slot);
+    return LookupState::Resolved;
+}
+
+InstancePtr EndLookup(LookupSlot* slot)
+{
+    StopIfActive(slot->srv);
+    StopIfActive(slot->txt);
+    return std::move(slot->instance);
+}
