@@ -248,8 +248,8 @@ TEST_F(InterfaceTableTest, TeardownDoesNotWaitForABlockingSendArp)
     ASSERT_EQ(1, BuildInterfaceTable());
     ResumeInterfaceWorkers();
     EXPECT_TRUE(dns.WaitForStarts(kBrowseName, DNS_TYPE_PTR, 3, 2000));
-    EXPECT_TRUE(dns.Deliver(kBrowseName, DNS_TYPE_PTR,
-                            FullAnswer(L"dev", L"dev", Ipv4(192, 168, 1, 20), {L"vendor=Orvel"})));
+    const uint32_t device = Ipv4(192, 168, 1, 20);
+    EXPECT_TRUE(dns.Deliver(kBrowseName, DNS_TYPE_PTR, FullAnswer(L"dev", L"dev", device, {L"vendor=Orvel"})));
     for (DWORD begin = GetTickCount(); g_arpCalls == 0 && GetTickCount() - begin < 2000; Sleep(10)) {
     }
     EXPECT_EQ(1, g_arpCalls);
@@ -262,6 +262,11 @@ TEST_F(InterfaceTableTest, TeardownDoesNotWaitForABlockingSendArp)
     for (DWORD begin = GetTickCount(); RunningArpLookups() > 0 && GetTickCount() - begin < 2000; Sleep(10)) {
     }
     EXPECT_EQ(0, RunningArpLookups());
+    // Its late answer was kept intact, for whoever asks next.
+    unsigned char mac[6] = {};
+    DWORD status = NO_ERROR;
+    EXPECT_TRUE(AskArp(device, mac, &status));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_BAD_NET_NAME), status);
     CloseHandle(g_arpRelease);
 }
 

@@ -231,6 +231,8 @@ TEST_F(ServiceFound, NeighbourReadsAreNotSerialised)
         ResetEvent(g_slow.joined);
         MacLookup results[2] = {kMacUnknown, kMacUnknown};
         unsigned char macs[2][6] = {};
+        // The second lookup is asked at once when the first one's read has
+        // begun: well within the 100 ms that a shared read may be old.
         std::thread other([&] { results[0] = LookUpMacAddress(kDevice, macs[0], INVALID_HANDLE_VALUE, c.waitMs); });
         EXPECT_EQ(WaitForSingleObject(g_slow.entered, 2000), WAIT_OBJECT_0);
         results[1] = LookUpMacAddress(kDevice, macs[1], INVALID_HANDLE_VALUE, c.waitMs);
