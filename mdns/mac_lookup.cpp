@@ -1,11 +1,14 @@
 // The MAC address of a device found by multicast DNS. SendARP first; where
 // the platform says it is not supported (Wine), the neighbour table, after
-// one harmless datagram has made the system resolve the address.
+// one harmless datagram has made the system resolve the address. A caller
+// that may not wait (the browse) never blocks in SendARP: it runs on a
+// lookup thread (arp_requests.h) and the caller asks again.
 #include <string.h>
 
 #include "core/platform.h"
 #include "core/platform_tables.h"
 #include "core/wait.h"
+#include "mdns/arp_requests.h"
 #include "mdns/service_found.h"
 
 namespace {
@@ -15,43 +18,104 @@ constexpr DWORD kResolvePollMs = 100;
 // of devices found together costs one read, not one each (under Wine a read
 // takes up to ~90 ms).
 constexpr DWORD kSharedReadMaxAgeMs = 100;
+// How long a lookup waits for another's read under way before it reads for
+// itself: only a read that hangs takes this long.
+constexpr DWORD kSharedReadWaitMs = 1000;
 
 // The last read of the neighbour table, shared by every worker's lookups.
+// The table is read outside the lock; rows, count and readTick change
+// together under it.
 struct NeighbourSnapshot {
     SRWLOCK lock = SRWLOCK_INIT;
+    CONDITION_VARIABLE readEnded = CONDITION_VARIABLE_INIT;
     NeighbourRow* rows = nullptr;  // FreeTableRows; kept for the process's life
     uint32_t count = 0;
-    DWORD readTick = 0;
+    DWORD readTick = 0;  // when the kept read began
     bool read = false;
+    // A read under way that lookups asked meanwhile may wait for.
+    bool reading = false;
+    DWORD readingSince = 0;
 };
 
 NeighbourSnapshot g_neighbours;
 
-// True when the neighbour table holds a counting row for the address
-// (reachable, stale or permanent, with a six-byte address), as read at most
-// maxAgeMs ago (0: read now).
-bool FindNeighbour(uint32_t address, unsigned char mac[6], DWORD maxAgeMs)
+// True when a read that began at began is recent enough for a lookup asked
+// at asked (a read that began after it always is).
+bool RecentEnough(DWORD began, DWORD asked, DWORD maxAgeMs)
 {
-    AcquireSRWLockExclusive(&g_neighbours.lock);
-    DWORD now = GetTickCount();
-    if (!g_neighbours.read || maxAgeMs == 0 || now - g_neighbours.readTick > maxAgeMs) {
-        NeighbourRow* rows = nullptr;
-        uint32_t count = 0;
-        bool read = ReadNeighbourRows(&rows, &count) == NO_ERROR;
-        FreeTableRows(g_neighbours.rows);
-        g_neighbours.rows = read ? rows : nullptr;
-        g_neighbours.count = read ? count : 0;
-        g_neighbours.readTick = now;
-        g_neighbours.read = read;
-    }
-    bool found = false;
-    for (uint32_t i = 0; i < g_neighbours.count && !found; ++i) {
-        if (g_neighbours.rows[i].address == address) {
-            memcpy(mac, g_neighbours.rows[i].mac, kNeighbourMacLength);
-            found = true;
+    return LONG(asked - began) <= LONG(maxAgeMs);
+}
+
+bool SearchRows(const NeighbourRow* rows, uint32_t count, uint32_t address, unsigned char mac[6])
+{
+    for (uint32_t i = 0; i < count; ++i) {
+        if (rows[i].address == address) {
+            memcpy(mac, rows[i].mac, kNeighbourMacLength);
+            return true;
         }
     }
+    return false;
+}
+
+// Under the lock: takes the rows (null after a failed read, which counts as
+// a read that found nothing). Whichever of the two reads began later is
+// kept, the other freed.
+void KeepNewerRead(NeighbourRow* rows, uint32_t count, DWORD readTick)
+{
+    if (g_neighbours.read && LONG(readTick - g_neighbours.readTick) < 0) {
+        FreeTableRows(rows);
+        return;
+    }
+    FreeTableRows(g_neighbours.rows);
+    g_neighbours.rows = rows;
+    g_neighbours.count = count;
+    g_neighbours.readTick = readTick;
+    g_neighbours.read = true;
+}
+
+// True when the neighbour table holds a counting row for the address
+// (reachable, stale or permanent, with a six-byte address), as read at most
+// maxAgeMs before this call (0: read now). A lookup never waits for another's
+// read except one that serves it too, and then only until that read ends.
+bool FindNeighbour(uint32_t address, unsigned char mac[6], DWORD maxAgeMs)
+{
+    const DWORD asked = GetTickCount();
+    AcquireSRWLockExclusive(&g_neighbours.lock);
+    while (maxAgeMs != 0) {
+        if (g_neighbours.read && RecentEnough(g_neighbours.readTick, asked, maxAgeMs)) {
+            bool found = SearchRows(g_neighbours.rows, g_neighbours.count, address, mac);
+            ReleaseSRWLockExclusive(&g_neighbours.lock);
+            return found;
+        }
+        DWORD waited = GetTickCount() - asked;
+        if (!g_neighbours.reading || !RecentEnough(g_neighbours.readingSince, asked, maxAgeMs) ||
+            waited >= kSharedReadWaitMs) {
+            break;
+        }
+        SleepConditionVariableSRW(&g_neighbours.readEnded, &g_neighbours.lock, kSharedReadWaitMs - waited, 0);
+    }
+    // This lookup reads; while it does, others that its read serves wait
+    // for it instead of reading too.
+    const DWORD began = GetTickCount();
+    const bool announced = !g_neighbours.reading;
+    if (announced) {
+        g_neighbours.reading = true;
+        g_neighbours.readingSince = began;
+    }
     ReleaseSRWLockExclusive(&g_neighbours.lock);
+
+    NeighbourRow* rows = nullptr;
+    uint32_t count = 0;
+    ReadNeighbourRows(&rows, &count);  // on failure: null and 0
+    bool found = SearchRows(rows, count, address, mac);
+
+    AcquireSRWLockExclusive(&g_neighbours.lock);
+    KeepNewerRead(rows, count, began);
+    if (announced) {
+        g_neighbours.reading = false;
+    }
+    ReleaseSRWLockExclusive(&g_neighbours.lock);
+    WakeAllConditionVariable(&g_neighbours.readEnded);
     return found;
 }
 
@@ -74,8 +138,15 @@ bool WaitOnePoll(HANDLE abortEvent)
 MacLookup LookUpMacAddress(uint32_t address, unsigned char mac[6], HANDLE abortEvent, uint32_t waitMs)
 {
     unsigned char buffer[8] = {};
-    ULONG length = sizeof(buffer);
-    DWORD status = g_platform.sendArp(address, 0, buffer, &length);
+    DWORD status = NO_ERROR;
+    if (waitMs == 0) {
+        if (!AskArp(address, buffer, &status)) {
+            return kMacPending;
+        }
+    } else {
+        ULONG length = sizeof(buffer);
+        status = g_platform.sendArp(address, 0, buffer, &length);
+    }
     if (status == NO_ERROR) {
         memcpy(mac, buffer, 6);
         return kMacFound;

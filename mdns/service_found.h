@@ -30,7 +30,9 @@ enum MacLookup { kMacFound, kMacUnknown, kMacPending };
 
 // The hardware address of a neighbour: SendARP, or where the platform does
 // not support it, the neighbour table, after provoking resolution with one
-// harmless datagram and looking again for up to waitMs. With waitMs 0,
-// kMacPending: not known yet, resolution under way. kMacUnknown: none came
-// or will come, or abortEvent (INVALID_HANDLE_VALUE: none) was set meanwhile.
+// harmless datagram and looking again for up to waitMs. With waitMs 0 it
+// never blocks (SendARP runs on a lookup thread, see arp_requests.h), and
+// kMacPending says: not known yet, SendARP or resolution under way, ask
+// again. kMacUnknown: none came or will come, or abortEvent
+// (INVALID_HANDLE_VALUE: none) was set meanwhile.
 MacLookup LookUpMacAddress(uint32_t address, unsigned char mac[6], HANDLE abortEvent, uint32_t waitMs);

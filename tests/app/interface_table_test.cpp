@@ -6,6 +6,8 @@
 
 #include "app/fake_platform.h"
 #include "core/globals.h"
+#include "mdns/arp_requests.h"
+#include "mdns/fake_dns_client.h"
 #include "net/interface_table.h"
 
 namespace {
@@ -216,6 +218,56 @@ TEST_F(InterfaceTableTest, TeardownStopsAllInterfacesInParallel)
     DWORD took = GetTickCount() - started;
     EXPECT_GE(took, 450u);
     EXPECT_LT(took, 1000u);  // one after another would take 1.5 s
+}
+
+// SendARP for an address that does not answer, as on Windows: blocks for
+// 3 s, or until the test lets it go.
+HANDLE g_arpRelease = nullptr;
+LONG g_arpCalls = 0;
+
+DWORD WINAPI BlockingSendArp(IPAddr, IPAddr, PVOID, PULONG)
+{
+    InterlockedIncrement(&g_arpCalls);
+    WaitForSingleObject(g_arpRelease, 3000);
+    return ERROR_BAD_NET_NAME;
+}
+
+// The real multicast DNS workers on three interfaces, one of them looking up
+// a device's MAC address: the teardown does not wait for that SendARP, and
+// the lookup, once it returns, leaves nothing running.
+TEST_F(InterfaceTableTest, TeardownDoesNotWaitForABlockingSendArp)
+{
+    FakeDnsClient dns;  // restores g_platform before the fixture's fake does
+    g_arpRelease = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    g_arpCalls = 0;
+    g_platform.sendArp = BlockingSendArp;
+    fake.addresses = {{"192.168.1.5", "255.255.255.0", 7},
+                      {"10.0.0.5", "255.0.0.0", 8},
+                      {"172.16.0.5", "255.255.0.0", 9}};
+    fake.adapters = {{7, {"192.168.1.5"}}, {8, {"10.0.0.5"}}, {9, {"172.16.0.5"}}};
+    ASSERT_EQ(1, BuildInterfaceTable());
+    ResumeInterfaceWorkers();
+    EXPECT_TRUE(dns.WaitForStarts(kBrowseName, DNS_TYPE_PTR, 3, 2000));
+    const uint32_t device = Ipv4(192, 168, 1, 20);
+    EXPECT_TRUE(dns.Deliver(kBrowseName, DNS_TYPE_PTR, FullAnswer(L"dev", L"dev", device, {L"vendor=Orvel"})));
+    for (DWORD begin = GetTickCount(); g_arpCalls == 0 && GetTickCount() - begin < 2000; Sleep(10)) {
+    }
+    EXPECT_EQ(1, g_arpCalls);
+
+    DWORD started = GetTickCount();
+    TeardownInterfaceTable();
+    EXPECT_LT(GetTickCount() - started, 500u);
+
+    SetEvent(g_arpRelease);
+    for (DWORD begin = GetTickCount(); RunningArpLookups() > 0 && GetTickCount() - begin < 2000; Sleep(10)) {
+    }
+    EXPECT_EQ(0, RunningArpLookups());
+    // Its late answer was kept intact, for whoever asks next.
+    unsigned char mac[6] = {};
+    DWORD status = NO_ERROR;
+    EXPECT_TRUE(AskArp(device, mac, &status));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_BAD_NET_NAME), status);
+    CloseHandle(g_arpRelease);
 }
 
 TEST_F(InterfaceTableTest, TableThatGrowsBetweenProbeAndReadIsReadAgain)

@@ -6,6 +6,11 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <algorithm>
+#include <atomic>
+#include <thread>
+
+#include "mdns/arp_requests.h"
 #include "mdns/fake_dns_client.h"
 #include "mdns/reported_hosts.h"
 #include "mdns/service_found.h"
@@ -160,6 +165,83 @@ TEST_F(ServiceFound, ConversionCases)
             EXPECT_STREQ(r.portText, L"80");  // not the SRV's 8080
             EXPECT_TRUE(r.fromMdns == 1 && r.arpConfirmed == 1 && r.arpMismatch == 0 && r.state == 0);
             EXPECT_LE(r.lastSeen - before, took);
+        }
+    }
+}
+
+// A neighbour table read that lasts until a second read joins it (at most
+// 400 ms): reads side by side end at once, one after another take 400 ms.
+struct SlowTable {
+    std::atomic<int> reads{0};
+    std::atomic<int> inside{0};
+    std::atomic<int> mostInside{0};
+    HANDLE entered = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    HANDLE joined = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+} g_slow;
+
+DWORD WINAPI SlowNeighbourTable(PMIB_IPNETTABLE table, PULONG size, BOOL)
+{
+    ULONG needed = ULONG(offsetof(MIB_IPNETTABLE, table) + sizeof(MIB_IPNETROW));
+    if (table == nullptr || *size < needed) {
+        *size = needed;
+        return ERROR_INSUFFICIENT_BUFFER;
+    }
+    ++g_slow.reads;
+    int inside = ++g_slow.inside;
+    g_slow.mostInside = std::max(g_slow.mostInside.load(), inside);
+    SetEvent(g_slow.entered);
+    if (inside == 1) {
+        WaitForSingleObject(g_slow.joined, 400);
+    } else {
+        SetEvent(g_slow.joined);
+    }
+    table->dwNumEntries = 1;
+    table->table[0] = Row(kDevice, 3, 6);
+    --g_slow.inside;
+    return NO_ERROR;
+}
+
+// Two lookups at once: one never waits behind the other's read of the
+// neighbour table. Those that may wait read side by side; those that may
+// not (the browse's) share the first one's read.
+TEST_F(ServiceFound, NeighbourReadsAreNotSerialised)
+{
+    // The browse's lookups learn on a lookup thread that SendARP is not
+    // supported; until then they are pending.
+    UseArp(Arp::InTable);
+    unsigned char mac[6] = {};
+    MacLookup first = kMacPending;
+    for (DWORD begin = GetTickCount(); first == kMacPending && GetTickCount() - begin < 2000; Sleep(10)) {
+        first = LookUpMacAddress(kDevice, mac, INVALID_HANDLE_VALUE, 0);
+    }
+    ASSERT_EQ(first, kMacFound);
+
+    g_platform.getIpNetTable = SlowNeighbourTable;
+    struct Case {
+        uint32_t waitMs;
+        int reads;
+        int mostInside;
+    };
+    for (const Case& c : {Case{kMacWaitMs, 2, 2}, Case{0, 1, 1}}) {
+        SCOPED_TRACE(c.waitMs);
+        Sleep(200);  // the last read is too old to share
+        g_slow.reads = 0;
+        g_slow.mostInside = 0;
+        ResetEvent(g_slow.entered);
+        ResetEvent(g_slow.joined);
+        MacLookup results[2] = {kMacUnknown, kMacUnknown};
+        unsigned char macs[2][6] = {};
+        // The second lookup is asked at once when the first one's read has
+        // begun: well within the 100 ms that a shared read may be old.
+        std::thread other([&] { results[0] = LookUpMacAddress(kDevice, macs[0], INVALID_HANDLE_VALUE, c.waitMs); });
+        EXPECT_EQ(WaitForSingleObject(g_slow.entered, 2000), WAIT_OBJECT_0);
+        results[1] = LookUpMacAddress(kDevice, macs[1], INVALID_HANDLE_VALUE, c.waitMs);
+        other.join();
+        EXPECT_EQ(g_slow.reads, c.reads);
+        EXPECT_EQ(g_slow.mostInside, c.mostInside);
+        for (int i = 0; i < 2; ++i) {
+            EXPECT_EQ(results[i], kMacFound);
+            EXPECT_EQ(memcmp(macs[i], kMac, 6), 0);
         }
     }
 }

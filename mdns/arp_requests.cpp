@@ -1,0 +1,136 @@
+// SendARP on lookup threads of their own, with the answers kept in a fixed
+// table of plain data until the asker comes back for them.
+//
+// Ownership: a slot belongs to its lookup thread from the start of the
+// lookup until the thread has written the answer into it, and to the table
+// after that; a running slot is never handed to another address. The table
+// is a static that is never freed (it has no destructor), so a thread whose
+// SendARP returns late, even while the process is ending, writes into live
+// memory. Nobody joins a lookup thread: its handle is closed at once and it
+// ends on its own; at process exit one still blocked is simply ended.
+#include "mdns/arp_requests.h"
+
+#include <process.h>
+#include <string.h>
+
+#include "core/platform.h"
+
+namespace {
+
+// The browse asks again every 100 ms: an answer left this long is no longer
+// wanted (or too old to trust) and its slot may serve another address.
+constexpr DWORD kUncollectedMs = 500;
+
+enum SlotState { kSlotFree, kSlotRunning, kSlotAnswered };
+
+struct ArpSlot {
+    SlotState state;
+    uint32_t address;
+    DWORD status;
+    unsigned char mac[6];
+    DWORD answeredTick;
+};
+
+typedef DWORD(WINAPI* SendArpFunction)(IPAddr dest, IPAddr source, PVOID macAddress, PULONG length);
+
+struct ArpTable {
+    SRWLOCK lock;
+    ArpSlot slots[kMaxArpLookups];
+    // The SendARP that said it is not supported (Wine): it is not asked again,
+    // so a burst of devices costs no thread each. Kept with the function, as
+    // a test may install another.
+    SendArpFunction unsupported;
+};
+
+ArpTable g_arp = {SRWLOCK_INIT, {}, nullptr};
+
+bool Forgotten(const ArpSlot& slot, DWORD now)
+{
+    return slot.state == kSlotAnswered && now - slot.answeredTick > kUncollectedMs;
+}
+
+unsigned __stdcall ArpLookupThread(void* parameter)
+{
+    ArpSlot* slot = static_cast<ArpSlot*>(parameter);
+    // Written before the thread started; nobody changes it while it runs.
+    const uint32_t address = slot->address;
+    SendArpFunction sendArp = g_platform.sendArp;
+    unsigned char buffer[8] = {};
+    ULONG length = sizeof(buffer);
+    DWORD status = sendArp(address, 0, buffer, &length);
+
+    AcquireSRWLockExclusive(&g_arp.lock);
+    if (status == ERROR_NOT_SUPPORTED) {
+        g_arp.unsupported = sendArp;
+    }
+    slot->status = status;
+    memcpy(slot->mac, buffer, sizeof(slot->mac));
+    slot->answeredTick = GetTickCount();
+    slot->state = kSlotAnswered;
+    ReleaseSRWLockExclusive(&g_arp.lock);
+    return 0;
+}
+
+bool StartLookupThread(ArpSlot* slot)
+{
+    uintptr_t thread = _beginthreadex(nullptr, 0, ArpLookupThread, slot, 0, nullptr);
+    if (thread == 0) {
+        return false;
+    }
+    CloseHandle(reinterpret_cast<HANDLE>(thread));
+    return true;
+}
+
+}  // namespace
+
+bool AskArp(uint32_t address, unsigned char mac[6], DWORD* status)
+{
+    AcquireSRWLockExclusive(&g_arp.lock);
+    if (g_arp.unsupported != nullptr && g_arp.unsupported == g_platform.sendArp) {
+        ReleaseSRWLockExclusive(&g_arp.lock);
+        *status = ERROR_NOT_SUPPORTED;
+        return true;
+    }
+    const DWORD now = GetTickCount();
+    ArpSlot* freeSlot = nullptr;
+    for (ArpSlot& slot : g_arp.slots) {
+        bool available = slot.state == kSlotFree || Forgotten(slot, now);
+        if (!available && slot.address == address) {
+            bool answered = slot.state == kSlotAnswered;
+            if (answered) {
+                *status = slot.status;
+                memcpy(mac, slot.mac, sizeof(slot.mac));
+                slot.state = kSlotFree;
+            }
+            ReleaseSRWLockExclusive(&g_arp.lock);
+            return answered;
+        }
+        if (available && freeSlot == nullptr) {
+            freeSlot = &slot;
+        }
+    }
+    if (freeSlot != nullptr) {
+        freeSlot->state = kSlotRunning;
+        freeSlot->address = address;
+    }
+    ReleaseSRWLockExclusive(&g_arp.lock);
+    if (freeSlot == nullptr || StartLookupThread(freeSlot)) {
+        return false;
+    }
+    AcquireSRWLockExclusive(&g_arp.lock);
+    freeSlot->state = kSlotFree;
+    ReleaseSRWLockExclusive(&g_arp.lock);
+    *status = ERROR_NOT_ENOUGH_MEMORY;
+    return true;
+}
+
+int RunningArpLookups()
+{
+    int running = 0;
+    AcquireSRWLockExclusive(&g_arp.lock);
+    for (const ArpSlot& slot : g_arp.slots) {
+        running += slot.state == kSlotRunning ? 1 : 0;
+    }
+    ReleaseSRWLockExclusive(&g_arp.lock);
+    return running;
+}
