@@ -176,6 +176,9 @@ TEST(MdnsQuery, CallbacksAroundStopReachOnlyARunningQuery)
         EXPECT_EQ(query->Stop(), 0u);
         // The running answer was counted before Stop returned: it waited.
         EXPECT_EQ(first->answers, c.runningWhenStopped ? 2 : 1);
+        if (running.joinable()) {
+            running.join();
+        }
 
         // The system client refuses until the interface moves to our own,
         // where the same object runs again; a late system answer comes now.
@@ -202,9 +205,6 @@ TEST(MdnsQuery, CallbacksAroundStopReachOnlyARunningQuery)
         std::fill(reused.get(), reused.get() + sizeof(mDNSQuery), 0xA5);
         EXPECT_EQ(system.DeliverLate(name, DNS_TYPE_TEXT, answer, c.status), late);
         EXPECT_EQ(std::count(reused.get(), reused.get() + sizeof(mDNSQuery), 0xA5), ptrdiff_t(sizeof(mDNSQuery)));
-        if (running.joinable()) {
-            running.join();
-        }
         EXPECT_EQ(system.ListsNotFreed(), 0);
         EXPECT_EQ(system.badFrees, 0);
         EXPECT_EQ(own.ListsNotFreed(), 0);
