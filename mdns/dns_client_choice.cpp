@@ -81,12 +81,13 @@ bool NoteSystemStatus(uint32_t interfaceIndex, DNS_STATUS status)
 }  // namespace
 
 DNS_STATUS StartOnChosenClient(PMDNS_QUERY_REQUEST request, PMDNS_QUERY_HANDLE handle,
-                               DnsClientKind* client)
+                               const ClientCompletions& completions, DnsClientKind* client)
 {
     *client = kNoDnsClient;
     bool ownPresent = OwnClientPresent();
     if (SystemClientPresent() && !(ownPresent && UsesOwnClient(request->InterfaceIndex))) {
         *client = kSystemDnsClient;
+        request->pQueryCallback = completions.system;
         DNS_STATUS status = g_platform.dnsStartMulticastQuery(request, handle);
         if (status == 0 || !ownPresent || !NoteSystemStatus(request->InterfaceIndex, status)) {
             return status;
@@ -96,6 +97,7 @@ DNS_STATUS StartOnChosenClient(PMDNS_QUERY_REQUEST request, PMDNS_QUERY_HANDLE h
         return ERROR_NOT_SUPPORTED;
     }
     *client = kOwnDnsClient;
+    request->pQueryCallback = completions.own;
     return g_platform.ownDnsStartMulticastQuery(request, handle);
 }
 

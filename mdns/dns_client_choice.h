@@ -2,8 +2,8 @@
 // and accepts queries, else the program's own. An interface whose queries
 // the system client refuses several times in a row (multicast DNS switched
 // off by policy or service, say) moves to the own client for good; the
-// others stay where they are. A query's stop and the freeing of its answers
-// go to the client that started it.
+// others stay where they are. A query's stop goes to the client that
+// started it, and an answer's records to the client that made them.
 #pragma once
 
 #include <winsock2.h>
@@ -22,11 +22,19 @@ enum DnsClientKind : int32_t {
 // Refusals in a row after which an interface moves to the own client.
 constexpr int kSystemRefusalsBeforeOwnClient = 3;
 
-// Starts the request on the client chosen for its interface; *client tells
-// which one took it (kNoDnsClient when none could be asked). Returns that
-// client's status, or ERROR_NOT_SUPPORTED when there is no client at all.
+// The completion function each client is handed: which one an answer
+// arrives at tells whose records it carries, whatever became of its query.
+struct ClientCompletions {
+    PMDNS_QUERY_CALLBACK system;
+    PMDNS_QUERY_CALLBACK own;
+};
+
+// Starts the request on the client chosen for its interface, with that
+// client's completion as the request's callback; *client tells which one
+// took it (kNoDnsClient when none could be asked). Returns that client's
+// status, or ERROR_NOT_SUPPORTED when there is no client at all.
 DNS_STATUS StartOnChosenClient(PMDNS_QUERY_REQUEST request, PMDNS_QUERY_HANDLE handle,
-                               DnsClientKind* client);
+                               const ClientCompletions& completions, DnsClientKind* client);
 DNS_STATUS StopOnClient(DnsClientKind client, PMDNS_QUERY_HANDLE handle);
 // Frees a record list that this client handed out; null is allowed.
 void FreeRecordsOfClient(DnsClientKind client, PDNS_RECORD records);

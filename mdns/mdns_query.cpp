@@ -1,5 +1,5 @@
 // The query objects: start, stop and timing of one multicast DNS query, the
-// completion trampoline, and the browse query's filter of repeated hosts.
+// completion trampolines, and the browse query's filter of repeated hosts.
 #include "mdns/mdns_query.h"
 
 #include <stdlib.h>
@@ -9,9 +9,52 @@
 #include "core/text_copy.h"
 #include "mdns/reported_hosts.h"
 
+namespace {
+
+const ClientCompletions kCompletions = {SystemClientCompletion, OwnClientCompletion};
+
+// Runs with the query's slot entered, so a Stop on another thread waits for
+// it. Nothing of the query is read after the user callback: it may stop,
+// restart or even free its own query.
+void Deliver(mDNSQuery* query, PMDNS_QUERY_HANDLE handle, PDNS_QUERY_RESULT result)
+{
+    if (result->QueryStatus == 0 && query->FilterResults(query->context, handle, result) == 1) {
+        return;
+    }
+    PMDNS_QUERY_CALLBACK callback = query->callback;
+    void* context = query->context;
+    if (result->QueryStatus == 0) {
+        query->lastAnswerTick = GetTickCount();
+    }
+    if (callback != nullptr) {
+        callback(context, handle, result);
+    }
+}
+
+// `maker` is known from the function the client called, never from the
+// query: the query may be gone, or restarted on the other client.
+void Complete(DnsClientKind maker, PVOID slot, PMDNS_QUERY_HANDLE handle, PDNS_QUERY_RESULT result)
+{
+    if (result == nullptr) {
+        return;
+    }
+    // The answer's records are ours to free, whatever its status; the
+    // callback only borrows them.
+    AnswerRecords records(result->pQueryRecords, AnswerRecordsDeleter{maker});
+    CallbackToken token = reinterpret_cast<CallbackToken>(slot);
+    mDNSQuery* query = static_cast<mDNSQuery*>(EnterCallbackSlot(token));
+    if (query == nullptr) {
+        return;  // stopped: nothing but the records to free
+    }
+    Deliver(query, handle, result);
+    LeaveCallbackSlot(token);
+}
+
+}  // namespace
+
 mDNSQuery::mDNSQuery()
     : active(0), queryName(nullptr), callback(nullptr), context(nullptr), lastAnswerTick(0),
-      startTick(0), client(kNoDnsClient)
+      startTick(0), client(kNoDnsClient), slot(0)
 {
     memset(&request, 0, sizeof(request));
     memset(&handle, 0, sizeof(handle));
@@ -53,6 +96,11 @@ DWORD mDNSQuery::Start(const wchar_t* name, WORD type, PMDNS_QUERY_CALLBACK user
         return ERROR_NOT_ENOUGH_MEMORY;
     }
     memcpy(copy, name, (length + 1) * sizeof(wchar_t));
+    CallbackToken token;
+    if (!AttachCallbackSlot(this, &token)) {
+        free(copy);
+        return ERROR_NO_SYSTEM_RESOURCES;
+    }
     free(queryName);
     queryName = copy;
     memset(&handle, 0, sizeof(handle));
@@ -66,18 +114,20 @@ DWORD mDNSQuery::Start(const wchar_t* name, WORD type, PMDNS_QUERY_CALLBACK user
     request.QueryType = type;
     request.QueryOptions = 0;
     request.InterfaceIndex = interfaceIndex;
-    request.pQueryCallback = QueryCompletion;
-    request.pQueryContext = this;
+    request.pQueryCallback = nullptr;  // the chosen client's completion
+    request.pQueryContext = reinterpret_cast<PVOID>(token);
     request.fAnswerReceived = FALSE;
     request.ulResendCount = 0;
 
     startTick = GetTickCount();
     lastAnswerTick = startTick;
-    DWORD status = static_cast<DWORD>(StartOnChosenClient(&request, &handle, &client));
+    DWORD status = static_cast<DWORD>(StartOnChosenClient(&request, &handle, kCompletions, &client));
     if (status == 0) {
+        slot = token;
         active = 1;
         return 0;
     }
+    DetachCallbackSlot(token);
     free(queryName);
     queryName = nullptr;
     callback = nullptr;
@@ -91,8 +141,11 @@ DWORD mDNSQuery::Stop()
         return ERROR_INVALID_HANDLE;
     }
     active = 0;
-    // Returns only when no completion of this query runs, and none follows:
-    // from here on nothing the completions write is touched by them.
+    // Untied first: whatever the client calls back from here on, inside its
+    // stop, on another thread or long after, finds a stale slot. A callback
+    // already running on another thread ends before the client is told.
+    DetachCallbackSlot(slot);
+    slot = 0;
     DWORD status = static_cast<DWORD>(StopOnClient(client, &handle));
     memset(&handle, 0, sizeof(handle));
     free(queryName);
@@ -112,24 +165,14 @@ uint32_t mDNSQuery::TimeSinceStart()
     return GetTickCount() - startTick;
 }
 
-VOID WINAPI QueryCompletion(PVOID object, PMDNS_QUERY_HANDLE handle, PDNS_QUERY_RESULT result)
+VOID WINAPI SystemClientCompletion(PVOID slot, PMDNS_QUERY_HANDLE handle, PDNS_QUERY_RESULT result)
 {
-    mDNSQuery* query = static_cast<mDNSQuery*>(object);
-    if (query == nullptr || result == nullptr) {
-        return;
-    }
-    // The answer's records are ours to free, whatever its status; the
-    // callback only borrows them.
-    AnswerRecords records(result->pQueryRecords, AnswerRecordsDeleter{query->client});
-    if (result->QueryStatus == 0 && query->FilterResults(query->context, handle, result) == 1) {
-        return;
-    }
-    if (query->callback != nullptr) {
-        query->callback(query->context, handle, result);
-    }
-    if (result->QueryStatus == 0) {
-        query->lastAnswerTick = GetTickCount();
-    }
+    Complete(kSystemDnsClient, slot, handle, result);
+}
+
+VOID WINAPI OwnClientCompletion(PVOID slot, PMDNS_QUERY_HANDLE handle, PDNS_QUERY_RESULT result)
+{
+    Complete(kOwnDnsClient, slot, handle, result);
 }
 
 mDNSPTRQuery::mDNSPTRQuery() : reportedHosts(nullptr)

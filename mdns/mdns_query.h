@@ -4,7 +4,10 @@
 // answers, and the three completion functions that fill them.
 //
 // Completions run on a thread of the DNS client, concurrently with the
-// thread that owns the query objects.
+// thread that owns the query objects. The client never holds the address of
+// a query object: its context is a callback slot's token
+// (callback_slots.h), so a callback that comes during or after a stop, or
+// after the object is gone, reaches nothing but the freeing of its records.
 #pragma once
 
 #include <winsock2.h>
@@ -16,6 +19,7 @@
 #include <atomic>
 #include <memory>
 
+#include "mdns/callback_slots.h"
 #include "mdns/dns_client_choice.h"
 #include "mdns/host_name.h"
 #include "mdns/name_index.h"
@@ -42,10 +46,14 @@ public:
     virtual ~mDNSQuery();
     virtual int32_t IsActive();
     // 0, ERROR_BUSY while running, ERROR_INVALID_PARAMETER for a null name
-    // or callback, or the DNS client's status.
+    // or callback, ERROR_NO_SYSTEM_RESOURCES when kCallbackSlots queries
+    // run already, or the DNS client's status.
     virtual DWORD Start(const wchar_t* name, WORD type, PMDNS_QUERY_CALLBACK callback,
                         void* context, uint32_t interfaceIndex);
     // The DNS client's status, or ERROR_INVALID_HANDLE when nothing runs.
+    // Once it returns, no callback of this query runs or will run; one that
+    // is running on the calling thread (a callback stopping its own query)
+    // carries on, and touches the query no more after its user callback.
     virtual DWORD Stop();
     virtual uint32_t TimeSinceLastAnswer();
     virtual uint32_t TimeSinceStart();
@@ -60,6 +68,7 @@ public:
     std::atomic<uint32_t> lastAnswerTick;
     uint32_t startTick;
     DnsClientKind client;  // the client that took the last Start
+    CallbackToken slot;    // the request's context while active
 };
 
 // The browse query: delivers an answer only when it names a host (the owner
@@ -85,12 +94,14 @@ public:
     ReportedHosts* reportedHosts;
 };
 
-// The completion function of every request: filters, then calls the user
-// callback with the user context, and frees the answer's records afterwards
-// whatever its status. The request's context is the query object.
-VOID WINAPI QueryCompletion(PVOID query, PMDNS_QUERY_HANDLE handle, PDNS_QUERY_RESULT result);
+// The completion functions of the requests, one per client (see
+// ClientCompletions): each filters, then calls the user callback with the
+// user context, and frees the answer's records afterwards with its client,
+// whatever the status and whether or not the query still runs.
+VOID WINAPI SystemClientCompletion(PVOID slot, PMDNS_QUERY_HANDLE handle, PDNS_QUERY_RESULT result);
+VOID WINAPI OwnClientCompletion(PVOID slot, PMDNS_QUERY_HANDLE handle, PDNS_QUERY_RESULT result);
 
-// Record callbacks. They borrow the record list (QueryCompletion frees it)
+// Record callbacks. They borrow the record list (the completion frees it)
 // and ignore an answer whose status is not 0.
 // Context: the BrowseContext; queues one ServiceInstance per counted answer.
 VOID WINAPI OnBrowseAnswer(PVOID context, PMDNS_QUERY_HANDLE handle, PDNS_QUERY_RESULT result);

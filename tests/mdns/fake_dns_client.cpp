@@ -5,12 +5,13 @@
 #include <string.h>
 
 #include <algorithm>
+#include <thread>
 
 #include "core/app_messages.h"
 #include "core/globals.h"
 
 namespace {
-FakeDnsClient* g_fake = nullptr;
+FakeDnsClient* g_fakes[2] = {};  // by role
 }
 
 const wchar_t kBrowseName[] = L"_lumarisnet._tcp.local";
@@ -79,24 +80,30 @@ uint32_t Ipv4(int a, int b, int c, int d)
     return address;
 }
 
-FakeDnsClient::FakeDnsClient() : saved_(g_platform)
+FakeDnsClient::FakeDnsClient(DnsClientKind role) : role_(role), saved_(g_platform)
 {
     InitializeCriticalSection(&lock_);
-    g_fake = this;
-    g_platform.dnsStartMulticastQuery = Start;
-    g_platform.dnsStopMulticastQuery = Stop;
-    g_platform.dnsFree = Free;
-    // The fake is the system client; a test that wants the own client sets it.
-    g_platform.ownDnsStartMulticastQuery = nullptr;
-    g_platform.ownDnsStopMulticastQuery = nullptr;
-    g_platform.ownDnsFree = nullptr;
+    if (role == kOwnDnsClient) {
+        g_fakes[kOwnDnsClient] = this;
+        g_platform.ownDnsStartMulticastQuery = Start<kOwnDnsClient>;
+        g_platform.ownDnsStopMulticastQuery = Stop<kOwnDnsClient>;
+        g_platform.ownDnsFree = Free<kOwnDnsClient>;
+    } else {
+        g_fakes[kSystemDnsClient] = this;
+        g_platform.dnsStartMulticastQuery = Start<kSystemDnsClient>;
+        g_platform.dnsStopMulticastQuery = Stop<kSystemDnsClient>;
+        g_platform.dnsFree = Free<kSystemDnsClient>;
+        g_platform.ownDnsStartMulticastQuery = nullptr;
+        g_platform.ownDnsStopMulticastQuery = nullptr;
+        g_platform.ownDnsFree = nullptr;
+    }
     ResetDnsClientChoice();
 }
 
 FakeDnsClient::~FakeDnsClient()
 {
     g_platform = saved_;
-    g_fake = nullptr;
+    g_fakes[role_] = nullptr;
     ResetDnsClientChoice();
     for (const std::vector<void*>& blocks : lists_) {
         std::for_each(blocks.begin(), blocks.end(), free);
@@ -145,19 +152,45 @@ PDNS_RECORD FakeDnsClient::MakeList(const std::vector<FakeRecord>& records)
 bool FakeDnsClient::Deliver(const std::wstring& name, WORD type, const std::vector<FakeRecord>& records,
                             DNS_STATUS status)
 {
+    return DeliverTo(true, name, type, records, status);
+}
+
+bool FakeDnsClient::DeliverLate(const std::wstring& name, WORD type, const std::vector<FakeRecord>& records,
+                                DNS_STATUS status)
+{
+    return stopCallbacks == StopCallbacks::kLate && DeliverTo(false, name, type, records, status);
+}
+
+bool FakeDnsClient::DeliverTo(bool running, const std::wstring& name, WORD type,
+                              const std::vector<FakeRecord>& records, DNS_STATUS status)
+{
     EnterCriticalSection(&lock_);
-    for (const FakeQuery& query : queries_) {
-        if (query.running && query.name == name && query.type == type) {
-            DNS_QUERY_RESULT result = {};
-            result.QueryStatus = status;
-            result.pQueryRecords = MakeList(records);
-            query.request->pQueryCallback(query.request->pQueryContext, query.handle, &result);
-            LeaveCriticalSection(&lock_);
-            return true;
-        }
+    auto found = std::find_if(queries_.rbegin(), queries_.rend(), [&](const FakeQuery& query) {
+        return query.running == running && query.name == name && query.type == type;
+    });
+    if (found == queries_.rend()) {
+        LeaveCriticalSection(&lock_);
+        return false;
     }
-    LeaveCriticalSection(&lock_);
-    return false;
+    const FakeQuery query = *found;  // the table may grow while the lock is not held
+    PDNS_RECORD list = MakeList(records);
+    bool locked = lockWhileDelivering;
+    if (!locked) {
+        LeaveCriticalSection(&lock_);
+    }
+    Call(query, list, status);
+    if (locked) {
+        LeaveCriticalSection(&lock_);
+    }
+    return true;
+}
+
+void FakeDnsClient::Call(const FakeQuery& query, PDNS_RECORD records, DNS_STATUS status)
+{
+    DNS_QUERY_RESULT result = {};
+    result.QueryStatus = status;
+    result.pQueryRecords = records;
+    query.callback(query.context, query.handle, &result);
 }
 
 std::vector<FakeQuery> FakeDnsClient::Queries()
@@ -199,45 +232,70 @@ int FakeDnsClient::ListsNotFreed()
     return count;
 }
 
+template <DnsClientKind Role>
 DNS_STATUS WINAPI FakeDnsClient::Start(PMDNS_QUERY_REQUEST request, PMDNS_QUERY_HANDLE handle)
 {
-    InterlockedIncrement(&g_fake->startAttempts);
-    if (request->InterfaceIndex == 0xFFFFFFFFu || g_fake->startStatus != 0) {
-        return request->InterfaceIndex == 0xFFFFFFFFu ? ERROR_INVALID_PARAMETER : g_fake->startStatus;
+    return g_fakes[Role]->StartQuery(request, handle);
+}
+
+template <DnsClientKind Role>
+DNS_STATUS WINAPI FakeDnsClient::Stop(PMDNS_QUERY_HANDLE handle)
+{
+    return g_fakes[Role]->StopQuery(handle);
+}
+
+template <DnsClientKind Role>
+VOID WINAPI FakeDnsClient::Free(PVOID data, DNS_FREE_TYPE type)
+{
+    g_fakes[Role]->FreeRecords(data, type);
+}
+
+DNS_STATUS FakeDnsClient::StartQuery(PMDNS_QUERY_REQUEST request, PMDNS_QUERY_HANDLE handle)
+{
+    InterlockedIncrement(&startAttempts);
+    if (request->InterfaceIndex == 0xFFFFFFFFu || startStatus != 0) {
+        return request->InterfaceIndex == 0xFFFFFFFFu ? ERROR_INVALID_PARAMETER : startStatus;
     }
-    EnterCriticalSection(&g_fake->lock_);
-    g_fake->queries_.push_back({request->Query, request->QueryType, request->InterfaceIndex, true, request, handle});
-    LeaveCriticalSection(&g_fake->lock_);
+    EnterCriticalSection(&lock_);
+    queries_.push_back({request->Query, request->QueryType, request->InterfaceIndex, true, request->pQueryCallback,
+                        request->pQueryContext, handle});
+    LeaveCriticalSection(&lock_);
     return 0;
 }
 
-DNS_STATUS WINAPI FakeDnsClient::Stop(PMDNS_QUERY_HANDLE handle)
+DNS_STATUS FakeDnsClient::StopQuery(PMDNS_QUERY_HANDLE handle)
 {
-    EnterCriticalSection(&g_fake->lock_);
-    DNS_STATUS status = ERROR_INVALID_PARAMETER;
-    for (FakeQuery& query : g_fake->queries_) {
-        if (query.handle == handle && query.running) {
-            query.running = false;
-            status = 0;
-        }
+    EnterCriticalSection(&lock_);
+    auto found = std::find_if(queries_.begin(), queries_.end(),
+                              [&](const FakeQuery& query) { return query.handle == handle && query.running; });
+    if (found == queries_.end()) {
+        LeaveCriticalSection(&lock_);
+        return ERROR_INVALID_PARAMETER;
     }
-    LeaveCriticalSection(&g_fake->lock_);
-    return status;
+    found->running = false;
+    const FakeQuery stopped = *found;
+    LeaveCriticalSection(&lock_);
+    if (stopCallbacks == StopCallbacks::kOnStoppingThread) {
+        Call(stopped, MakeList({A(stopped.name, 1)}), stopAnswerStatus);
+    } else if (stopCallbacks == StopCallbacks::kOnOtherThread) {
+        std::thread other([&] { Call(stopped, MakeList({A(stopped.name, 1)}), stopAnswerStatus); });
+        other.join();
+    }
+    return 0;
 }
 
-VOID WINAPI FakeDnsClient::Free(PVOID data, DNS_FREE_TYPE type)
+void FakeDnsClient::FreeRecords(PVOID data, DNS_FREE_TYPE type)
 {
-    EnterCriticalSection(&g_fake->lock_);
-    auto& lists = g_fake->lists_;
-    auto found = std::find_if(lists.begin(), lists.end(),
+    EnterCriticalSection(&lock_);
+    auto found = std::find_if(lists_.begin(), lists_.end(),
                               [&](const std::vector<void*>& blocks) { return blocks.front() == data; });
-    if (found == lists.end() || type != DnsFreeRecordList) {
-        ++g_fake->badFrees;
+    if (found == lists_.end() || type != DnsFreeRecordList) {
+        ++badFrees;
     } else {
         std::for_each(found->begin(), found->end(), free);
-        lists.erase(found);
+        lists_.erase(found);
     }
-    LeaveCriticalSection(&g_fake->lock_);
+    LeaveCriticalSection(&lock_);
 }
 
 PostedRecords::PostedRecords() : saved_(g_mainWindow)

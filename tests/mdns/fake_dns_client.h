@@ -1,8 +1,9 @@
-// A fake multicast DNS client in g_platform: it records the queries started
-// and stopped, lets a test deliver crafted answers through a running query's
-// completion (from any thread), and counts the record lists not yet freed
-// and the frees of lists it never made. Also a stand-in main window that
-// catches posted device records.
+// A fake multicast DNS client in g_platform (the system's or our own): it
+// records the queries started and stopped, lets a test deliver crafted
+// answers through a query's completion (from any thread, also after its
+// stop), calls back around a stop in each way the system client might, and
+// counts the record lists not yet freed and the frees of lists it never
+// made. Also a stand-in main window that catches posted device records.
 #pragma once
 
 #include <winsock2.h>
@@ -26,28 +27,52 @@ struct FakeRecord {
     std::vector<std::wstring> strings;  // TXT
 };
 
+// What the request held at the start: a real client copies it too.
 struct FakeQuery {
     std::wstring name;
     WORD type;
     ULONG interfaceIndex;
     bool running;
-    PMDNS_QUERY_REQUEST request;
+    PMDNS_QUERY_CALLBACK callback;
+    PVOID context;
     PMDNS_QUERY_HANDLE handle;
+};
+
+// What the fake does about callbacks when a query stops. The system client
+// promises nothing there, so each is a behaviour to survive.
+enum class StopCallbacks {
+    kNone,
+    kOnStoppingThread,  // one answer from inside the stop, on the stopping thread
+    kOnOtherThread,     // one answer from another thread, which the stop waits for
+    kLate,              // none inside the stop; DeliverLate sends them afterwards
 };
 
 class FakeDnsClient {
 public:
-    FakeDnsClient();  // installs; the destructor restores g_platform
+    // Installs itself as that client; the destructor restores g_platform. As
+    // the system client it also removes our own (a test that wants it sets
+    // it, or installs a second fake in that role).
+    explicit FakeDnsClient(DnsClientKind role = kSystemDnsClient);
     ~FakeDnsClient();
 
     DNS_STATUS startStatus = 0;  // interface 0xFFFFFFFF always fails
     LONG startAttempts = 0;
     int badFrees = 0;
+    StopCallbacks stopCallbacks = StopCallbacks::kNone;
+    DNS_STATUS stopAnswerStatus = 0;  // ERROR_CANCELLED: a final callback
+    // While set, the lock is held throughout a delivery, so a Stop waits for
+    // the completion; cleared, a Stop can run while a callback does, as the
+    // system client allows.
+    bool lockWhileDelivering = true;
 
     // Completes the running query of that name and type; false when none runs.
-    // The lock is held throughout, so a Stop waits for the completion.
     bool Deliver(const std::wstring& name, WORD type, const std::vector<FakeRecord>& records,
                  DNS_STATUS status = 0);
+    // The same for the query of that name and type stopped last: a callback
+    // that comes after the stop returned. False when none has stopped or
+    // the fake does not call back late (stopCallbacks).
+    bool DeliverLate(const std::wstring& name, WORD type, const std::vector<FakeRecord>& records,
+                     DNS_STATUS status = 0);
     PDNS_RECORD MakeList(const std::vector<FakeRecord>& records);
     std::vector<FakeQuery> Queries();
     int Starts(const std::wstring& name, WORD type);
@@ -56,9 +81,21 @@ public:
     int ListsNotFreed();
 
 private:
+    // The entry points of the fake in each role.
+    template <DnsClientKind Role>
     static DNS_STATUS WINAPI Start(PMDNS_QUERY_REQUEST request, PMDNS_QUERY_HANDLE handle);
+    template <DnsClientKind Role>
     static DNS_STATUS WINAPI Stop(PMDNS_QUERY_HANDLE handle);
+    template <DnsClientKind Role>
     static VOID WINAPI Free(PVOID data, DNS_FREE_TYPE type);
+    DNS_STATUS StartQuery(PMDNS_QUERY_REQUEST request, PMDNS_QUERY_HANDLE handle);
+    DNS_STATUS StopQuery(PMDNS_QUERY_HANDLE handle);
+    void FreeRecords(PVOID data, DNS_FREE_TYPE type);
+    bool DeliverTo(bool running, const std::wstring& name, WORD type, const std::vector<FakeRecord>& records,
+                   DNS_STATUS status);
+    static void Call(const FakeQuery& query, PDNS_RECORD records, DNS_STATUS status);
+
+    DnsClientKind role_;
 
     CRITICAL_SECTION lock_;
     std::vector<FakeQuery> queries_;

@@ -4,6 +4,10 @@
 
 #include <stdlib.h>
 
+#include <algorithm>
+#include <memory>
+#include <thread>
+
 #include "mdns/browse.h"
 #include "mdns/fake_dns_client.h"
 
@@ -42,7 +46,7 @@ TEST(MdnsQuery, StatusCodesAndTicks)
     FakeQuery started = fake.Queries()[0];
     EXPECT_EQ(started.name, L"a.local");
     EXPECT_EQ(started.interfaceIndex, 3u);
-    EXPECT_EQ(started.request->pQueryContext, &query);
+    EXPECT_NE(started.context, static_cast<PVOID>(&query));  // a slot's token, never the object
     EXPECT_EQ(query.startTick, query.lastAnswerTick.load());
     EXPECT_LT(query.TimeSinceStart(), 1000u);
 
@@ -103,6 +107,135 @@ TEST(MdnsQuery, RefusingSystemClientGivesWayToOwnPerInterface)
     EXPECT_EQ(query.client, kOwnDnsClient);
     EXPECT_EQ(query.Stop(), 0u);
     EXPECT_EQ(g_ownStarts, 3);
+}
+
+// The user context of the stop test: on the heap and freed right after the
+// query, so that a callback reaching it late touches freed memory.
+struct Sink {
+    Sink() : answers(0), block(false), entered(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
+    ~Sink() { CloseHandle(entered); }
+    LONG answers;
+    bool block;  // the next answer stays inside the callback for a while
+    HANDLE entered;
+};
+
+VOID WINAPI SinkAnswer(PVOID context, PMDNS_QUERY_HANDLE, PDNS_QUERY_RESULT)
+{
+    Sink* sink = static_cast<Sink*>(context);
+    if (sink->block) {
+        SetEvent(sink->entered);
+        Sleep(200);  // a Stop that does not wait for this callback returns meanwhile
+    }
+    InterlockedIncrement(&sink->answers);
+}
+
+// The system client promises nothing about callbacks around a stop. Whatever
+// it does, only a running query's callback reaches the user, a Stop waits
+// for one running on another thread, and every record list is freed once,
+// by the client that made it: also when the query has moved to our own
+// client meanwhile, and when the query object is gone and its memory reused.
+TEST(MdnsQuery, CallbacksAroundStopReachOnlyARunningQuery)
+{
+    struct Case {
+        const char* name;
+        StopCallbacks stop;
+        DNS_STATUS status;
+        bool runningWhenStopped;  // an answer is inside its callback, on another thread
+    };
+    const Case cases[] = {
+        {"none", StopCallbacks::kNone, 0, false},
+        {"on the stopping thread", StopCallbacks::kOnStoppingThread, 0, false},
+        {"cancelled on the stopping thread", StopCallbacks::kOnStoppingThread, ERROR_CANCELLED, false},
+        {"on another thread inside the stop", StopCallbacks::kOnOtherThread, 0, false},
+        {"late", StopCallbacks::kLate, 0, false},
+        {"late and cancelled", StopCallbacks::kLate, ERROR_CANCELLED, false},
+        {"running when stopped", StopCallbacks::kNone, 0, true},
+    };
+    const std::wstring name = L"a.local";
+    const std::vector<FakeRecord> answer = {A(L"x.local", 1)};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeDnsClient system;
+        FakeDnsClient own(kOwnDnsClient);
+        system.stopCallbacks = c.stop;
+        system.stopAnswerStatus = c.status;
+        system.lockWhileDelivering = false;
+        std::unique_ptr<Sink> first(new Sink);
+        std::unique_ptr<Sink> second(new Sink);
+        std::unique_ptr<mDNSQuery> query(new mDNSQuery);
+        ASSERT_EQ(query->Start(name.c_str(), DNS_TYPE_TEXT, SinkAnswer, first.get(), 7), 0u);
+        ASSERT_EQ(query->client, kSystemDnsClient);
+        ASSERT_TRUE(system.Deliver(name, DNS_TYPE_TEXT, answer));
+
+        std::thread running;
+        if (c.runningWhenStopped) {
+            first->block = true;
+            running = std::thread([&] { system.Deliver(name, DNS_TYPE_TEXT, answer); });
+            ASSERT_EQ(WaitForSingleObject(first->entered, 5000), WAIT_OBJECT_0);
+        }
+        EXPECT_EQ(query->Stop(), 0u);
+        // The running answer was counted before Stop returned: it waited.
+        EXPECT_EQ(first->answers, c.runningWhenStopped ? 2 : 1);
+        if (running.joinable()) {
+            running.join();
+        }
+
+        // The system client refuses until the interface moves to our own,
+        // where the same object runs again; a late system answer comes now.
+        system.startStatus = ERROR_ACCESS_DENIED;
+        DWORD status = ERROR_ACCESS_DENIED;
+        for (int i = 0; i < kSystemRefusalsBeforeOwnClient && status != 0; ++i) {
+            status = query->Start(name.c_str(), DNS_TYPE_TEXT, SinkAnswer, second.get(), 7);
+        }
+        ASSERT_EQ(status, 0u);
+        ASSERT_EQ(query->client, kOwnDnsClient);
+        ASSERT_TRUE(own.Deliver(name, DNS_TYPE_TEXT, answer));
+        const bool late = c.stop == StopCallbacks::kLate;
+        EXPECT_EQ(system.DeliverLate(name, DNS_TYPE_TEXT, answer, c.status), late);
+        EXPECT_EQ(second->answers, 1);
+        EXPECT_EQ(first->answers, c.runningWhenStopped ? 2 : 1);
+        EXPECT_EQ(query->Stop(), 0u);
+
+        // Another late answer after the query and its contexts are freed and
+        // the memory is taken again: it may free its records, nothing more.
+        query.reset();
+        first.reset();
+        second.reset();
+        std::unique_ptr<unsigned char[]> reused(new unsigned char[sizeof(mDNSQuery)]);
+        std::fill(reused.get(), reused.get() + sizeof(mDNSQuery), 0xA5);
+        EXPECT_EQ(system.DeliverLate(name, DNS_TYPE_TEXT, answer, c.status), late);
+        EXPECT_EQ(std::count(reused.get(), reused.get() + sizeof(mDNSQuery), 0xA5), ptrdiff_t(sizeof(mDNSQuery)));
+        EXPECT_EQ(system.ListsNotFreed(), 0);
+        EXPECT_EQ(system.badFrees, 0);
+        EXPECT_EQ(own.ListsNotFreed(), 0);
+        EXPECT_EQ(own.badFrees, 0);
+        EXPECT_EQ(CallbackSlotsInUse(), 0u);
+    }
+}
+
+// What is kept for late callbacks is bounded: a start beyond the slots fails
+// without asking a client, and a stop or a failed start gives its slot back.
+TEST(MdnsQuery, CallbackSlotsAreBounded)
+{
+    FakeDnsClient fake;
+    int answers = 0;
+    std::vector<std::unique_ptr<mDNSQuery>> queries;
+    for (uint32_t i = 0; i <= kCallbackSlots; ++i) {
+        queries.emplace_back(new mDNSQuery);
+    }
+    fake.startStatus = ERROR_ACCESS_DENIED;
+    EXPECT_EQ(queries[0]->Start(L"a.local", DNS_TYPE_A, CountAnswer, &answers, 3), DWORD(ERROR_ACCESS_DENIED));
+    fake.startStatus = 0;
+    for (uint32_t i = 0; i < kCallbackSlots; ++i) {
+        ASSERT_EQ(queries[i]->Start(L"a.local", DNS_TYPE_A, CountAnswer, &answers, 3), 0u);
+    }
+    EXPECT_EQ(queries.back()->Start(L"a.local", DNS_TYPE_A, CountAnswer, &answers, 3),
+              DWORD(ERROR_NO_SYSTEM_RESOURCES));
+    EXPECT_EQ(fake.startAttempts, LONG(kCallbackSlots + 1));
+    EXPECT_EQ(queries[0]->Stop(), 0u);
+    EXPECT_EQ(queries.back()->Start(L"a.local", DNS_TYPE_A, CountAnswer, &answers, 3), 0u);
+    queries.clear();
+    EXPECT_EQ(CallbackSlotsInUse(), 0u);
 }
 
 TEST(MdnsQuery, BrowseFilterLetsEachHostThroughOnce)
