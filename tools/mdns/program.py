@@ -109,12 +109,18 @@ class Lab:
     # ---- the program ----
 
     def start_program(self):
-        log_file = open(os.path.join(self.dir, "program.log"), "wb")
+        # Apart: stderr is where Wine's crash report (and its backtrace) goes.
+        out_file = open(self.output_path("log"), "wb")
+        err_file = open(self.output_path("err"), "wb")
         self.program = subprocess.Popen([LAB, "exec", self.name, "--", WINE_RUN, self.exe],
-                                        stdout=log_file, stderr=subprocess.STDOUT,
-                                        stdin=subprocess.DEVNULL)
-        log_file.close()
+                                        stdout=out_file, stderr=err_file, stdin=subprocess.DEVNULL)
+        out_file.close()
+        err_file.close()
         self.winprobe("wait", "30")
+
+    def output_path(self, kind):
+        """The program's stdout ("log") or stderr ("err") file; gone with the lab."""
+        return os.path.join(self.dir, "program.%s" % kind)
 
     def program_running(self):
         return self.program is not None and self.program.poll() is None
@@ -123,8 +129,10 @@ class Lab:
         """Raises when the program has ended, with the end of its output."""
         if self.program is None or self.program.poll() is None:
             return
-        with open(os.path.join(self.dir, "program.log"), errors="replace") as handle:
-            tail = "".join(handle.readlines()[-20:])
+        tail = ""
+        for kind in ("log", "err"):
+            with open(self.output_path(kind), errors="replace") as handle:
+                tail += "".join(handle.readlines()[-20:])
         raise RuntimeError("the program ended with status %d; its last output:\n%s" % (
             self.program.returncode, tail))
 
@@ -158,6 +166,24 @@ class Lab:
         except OSError:
             return None
         return None
+
+    def thread_count(self):
+        """Threads of the program's Wine process (Linux's view), or None."""
+        pid = self.program_pid()
+        try:
+            return None if pid is None else len(os.listdir("/proc/%d/task" % pid))
+        except OSError:
+            return None
+
+    def wine_counts(self):
+        """(handles, threads) as Wine counts them (winprobe handles), or (None, None)."""
+        out = self.winprobe("handles", check=False)
+        values = dict(line.replace("\r", "").split("\t")[:2] for line in out.stdout.splitlines()
+                      if line.count("\t") >= 1)
+        try:
+            return int(values["handles"]), int(values["threads"])
+        except (KeyError, ValueError):
+            return None, None
 
     # ---- the window ----
 
