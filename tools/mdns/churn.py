@@ -31,7 +31,7 @@ import threading
 import time
 
 from .flood import (FIRST_DEVICE, PC_ADDRESS, attack, genuine_addresses, keep_output, prepare_pc,
-                    silent_devices, wait_until_listed)
+                    short_frame, silent_devices, wait_until_listed)
 from .program import Lab
 
 FLAT_PERCENT = 5.0
@@ -267,7 +267,7 @@ def print_report(report, life, options):
         print("DEATH at t=%.0f s, status %s: %s; kept in %s" % (
             death["at"], death["status"], crash["headline"] if crash else "no crash report", death["kept"]))
         for frame in (crash or {}).get("frames", [])[:8]:
-            print("    %s" % frame)
+            print("    %s" % short_frame(frame))
     print("flood-mdns --churn: %d deaths; memory %s; every present device listed at %d of %d samples" % (
         len(report["deaths"]), "flat" if flat else "NOT flat", len(complete), len(answered)))
     return 0 if not report["deaths"] and flat and len(complete) == len(answered) else 1

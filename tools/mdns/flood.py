@@ -1,7 +1,8 @@
 """One run of tools/flood-mdns: the lab, the genuine devices, the hostile mix
 and what the program showed meanwhile; and what a run whose program died
-leaves behind (its stdout and its stderr, where Wine's crash report with the
-backtrace goes), kept outside the lab before the lab is removed.
+leaves behind (its stdout, its stderr, and the report of Wine's debugger:
+the exception, backtrace, modules and threads), kept outside the lab before
+the lab is removed.
 
 tools/mdns/repeat.py runs this again and again; tools/mdns/churn.py shares
 the lab's layout (the trio, the ghost, the unowned addresses) and the attack.
@@ -9,6 +10,7 @@ the lab's layout (the trio, the ghost, the unowned addresses) and the attack.
 
 import json
 import os
+import re
 import shutil
 import statistics
 import subprocess
@@ -209,19 +211,40 @@ def crash_report(text):
     return {"headline": headline.strip(), "frames": frames}
 
 
+def settle_file(path, quiet=1.0, longest=10.0):
+    """Waits until the file has not grown for `quiet` seconds (the debugger
+    may still be writing its report when the program is already gone)."""
+    deadline = time.monotonic() + longest
+    size, since = -1, time.monotonic()
+    while time.monotonic() < deadline:
+        try:
+            now_size = os.path.getsize(path)
+        except OSError:
+            return
+        if now_size != size:
+            size, since = now_size, time.monotonic()
+        elif time.monotonic() - since >= quiet:
+            return
+        time.sleep(0.2)
+
+
 def keep_output(lab, directory):
-    """Copies the program's stdout and stderr out of the lab (which goes with
-    it); the crash report found in stderr, or None."""
+    """Copies the program's stdout, stderr and crash report out of the lab
+    (which goes with it); the crash report's headline and frames, or None."""
     os.makedirs(directory, exist_ok=True)
-    for kind in ("log", "err"):
+    settle_file(lab.output_path("crash"))
+    for kind in ("log", "err", "crash"):
         source = lab.output_path(kind)
         if os.path.exists(source):
             shutil.copyfile(source, os.path.join(directory, os.path.basename(source)))
-    try:
-        with open(os.path.join(directory, "program.err"), errors="replace") as handle:
-            return crash_report(handle.read())
-    except OSError:
-        return None
+    text = ""
+    for kind in ("crash", "err"):
+        try:
+            with open(os.path.join(directory, "program." + kind), errors="replace") as handle:
+                text += handle.read()
+        except OSError:
+            pass
+    return crash_report(text)
 
 
 # ---- one run ----
@@ -389,8 +412,13 @@ def print_report(result, options):
     print_death(result)
 
 
+def short_frame(line):
+    """A backtrace line without the arguments (the kept file has them)."""
+    return re.sub(r"\(.*\) \[", " [", line)
+
+
 def print_death(result, indent=""):
-    if result["error"]:
+    if result["error"] and not result["died"]:
         print("%s%-46s %s" % (indent, "run ended early", result["error"]))
     if not result["died"]:
         return
@@ -403,7 +431,7 @@ def print_death(result, indent=""):
     else:
         print("%s  %s" % (indent, crash["headline"]))
         for frame in crash["frames"][:CRASH_FRAMES]:
-            print("%s    %s" % (indent, frame))
+            print("%s    %s" % (indent, short_frame(frame)))
     if result["kept"]:
-        print("%s  kept: %s (program.err: stderr with the crash report; program.log: its stdout)" % (
+        print("%s  kept: %s (program.crash: Wine's crash report; program.err, program.log: stderr, stdout)" % (
             indent, result["kept"]))

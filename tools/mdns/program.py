@@ -37,6 +37,7 @@ class Lab:
         self.dir = None
         self.program = None
         self.devices_running = False
+        self.crash_reports_set = False
 
     @staticmethod
     def from_build(build_dir, pc_addresses, log, exe=None, winprobe_exe=None):
@@ -109,9 +110,12 @@ class Lab:
     # ---- the program ----
 
     def start_program(self):
-        # Apart: stderr is where Wine's crash report (and its backtrace) goes.
+        if not self.crash_reports_set:
+            self.set_crash_reports()
+        # Apart: stderr is where Wine says that the program crashed.
         out_file = open(self.output_path("log"), "wb")
         err_file = open(self.output_path("err"), "wb")
+        open(self.output_path("crash"), "wb").close()
         self.program = subprocess.Popen([LAB, "exec", self.name, "--", WINE_RUN, self.exe],
                                         stdout=out_file, stderr=err_file, stdin=subprocess.DEVNULL)
         out_file.close()
@@ -119,8 +123,24 @@ class Lab:
         self.winprobe("wait", "30")
 
     def output_path(self, kind):
-        """The program's stdout ("log") or stderr ("err") file; gone with the lab."""
+        """The program's stdout ("log"), stderr ("err") or crash report
+        ("crash") file; gone with the lab."""
         return os.path.join(self.dir, "program.%s" % kind)
+
+    def set_crash_reports(self):
+        """Makes Wine's debugger write its report on a crash (the exception,
+        registers, backtrace, modules, threads) to output_path("crash").
+        Its default command writes to the crashing program's console, and a
+        program without one (a GUI program such as ours) has none: the
+        report would be lost. Through cmd, which redirects; full paths, as
+        the debugger's environment has no PATH."""
+        report = "Z:" + self.output_path("crash").replace("/", "\\")
+        command = ("C:\\windows\\system32\\cmd.exe /c C:\\windows\\system32\\winedbg.exe --auto %ld %ld "
+                   ">>" + report + " 2>&1")
+        self.pc("wine", "reg", "add", "HKLM\\Software\\Microsoft\\Windows NT\\CurrentVersion\\AeDebug",
+                "/v", "Debugger", "/d", command, "/f", stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                check=True)
+        self.crash_reports_set = True
 
     def program_running(self):
         return self.program is not None and self.program.poll() is None

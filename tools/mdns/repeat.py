@@ -32,6 +32,7 @@ def describe(result, recover):
         state = "ran"
     return "%s; memory +%s MB; slowest answer %.2f s; all genuine listed again %s" % (
         state, "?" if growth is None else "%.1f" % growth, result["answer_longest_s"],
+        "-" if result["died"] else
         "after %.2f s" % recovery if recovery is not None else "not within %.0f s" % recover)
 
 
@@ -64,7 +65,7 @@ def run(options, log):
                "not_listed_again": [r["run"] for r in lost], "memory_growth_mb_most": max(growths, default=None),
                "answer_longest_s": slowest["answer_longest_s"], "recovery_s_longest": max(recoveries, default=None),
                "seconds": round(took), "kept": keep,
-               "crash_reports": [os.path.join(r["kept"], "program.err") for r in died if r["kept"]]}
+               "crash_reports": [os.path.join(r["kept"], "program.crash") for r in died if r["kept"]]}
     with open(os.path.join(keep, "summary.json"), "w", encoding="utf-8") as handle:
         json.dump({"summary": summary, "runs": results}, handle, indent=1, sort_keys=True)
     if options.json:
