@@ -163,9 +163,10 @@ def run(options, log):
         lab.start_program()
         lab.auto_refresh(True)
         origin = time.monotonic()
+        # Those there from the start must be listed at once.
         for ip in addresses:
             if ip not in newcomers:
-                since[ip] = 0.0
+                since[ip] = -options.grace
         there = [ip for ip in addresses if ip not in newcomers]
         first = wait_until_listed(lab, there, 60.0)
         log("%d devices there, listed %s; %d events over %.0f min, warm-up %.0f s" % (

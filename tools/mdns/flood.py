@@ -189,6 +189,34 @@ def rows_text(kinds):
     return ", ".join("%s %d" % (kind, len(rows)) for kind, rows in kinds.items() if rows) or "none"
 
 
+def settle(lab, genuine, ended, seconds, every=2.0):
+    """Watches the list for `seconds` after the attack: [(seconds since its
+    end, genuine devices listed or None)]. Rows that the program stops
+    keeping fresh go a while after the attack, not at once."""
+    out = []
+    deadline = time.monotonic() + seconds
+    while time.monotonic() < deadline:
+        began = time.monotonic()
+        _, listed = lab.find(genuine)
+        out.append((round(began - ended, 1), None if listed is None else len(listed)))
+        if not lab.program_running():
+            break
+        time.sleep(max(0.0, min(every - (time.monotonic() - began), deadline - time.monotonic())))
+    return out
+
+
+def lost_after(after, count):
+    """Seconds after the attack when a read first showed fewer than all
+    `count` genuine devices once all had been listed again, or None."""
+    seen_all = False
+    for at, listed in after:
+        if listed == count:
+            seen_all = True
+        elif seen_all and listed is not None:
+            return at
+    return None
+
+
 # ---- what a death leaves behind ----
 
 def crash_report(text):
@@ -259,6 +287,7 @@ def run_once(options, log, keep_dir=None, keep_always=False):
     result = {"devices": options.devices, "rates": rates, "seconds": options.seconds, "seed": options.seed,
               "exe": lab.exe, "error": None}
     watch = summary = idle = first = recovery = at_end = final_rows = None
+    after = []
     rss_before = rss_end = rss_settled = drops = None
     attack_messages = []
     started = time.monotonic()
@@ -287,7 +316,7 @@ def run_once(options, log, keep_dir=None, keep_always=False):
         recovery = None if back is None else back - ended
         at_end = read_rows(lab)
         drops = lab.receive_buffer_errors() - drops_before
-        time.sleep(options.settle)
+        after = settle(lab, genuine, ended, options.settle)
         lab.check_program()
         rss_settled = lab.resident_kb()
         final_rows = read_rows(lab)
@@ -346,6 +375,8 @@ def run_once(options, log, keep_dir=None, keep_always=False):
         "datagrams_lost": drops,
         "memory_kb": {"before": rss_before, "peak": peak, "end": rss_end, "settled": rss_settled},
         "recovery_s": None if recovery is None else round(recovery, 3),
+        "genuine_after_attack": after,
+        "genuine_lost_s": lost_after(after, len(genuine)) if recovery is not None else None,
         "rows_at_end": {kind: len(rows) for kind, rows in kinds_end.items()} if at_end is not None else None,
         "rows_settled": {kind: len(rows) for kind, rows in kinds_final.items()} if final is not None else None,
         "final_rows": len(final) if final is not None else None,
@@ -399,6 +430,11 @@ def print_report(result, options):
     print("%-46s %s" % ("all genuine listed again after the attack",
                         "after %.2f s" % recovery if recovery is not None else
                         "not within %.0f s" % options.recover))
+    lost = result["genuine_lost_s"]
+    print("%-46s %s" % ("genuine devices listed later, least of %d reads" % len(result["genuine_after_attack"]),
+                        "%s of %d%s" % (min((n for _, n in result["genuine_after_attack"] if n is not None),
+                                            default="?"), result["devices"],
+                                        "" if lost is None else " (fewer from %.0f s after the attack)" % lost)))
     for kind, label in (("rows_at_end", "list just after the attack (full read)"),
                         ("rows_settled", "list %.0f s after the attack" % options.settle)):
         counts = result[kind]

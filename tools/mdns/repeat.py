@@ -7,8 +7,11 @@ died is replayed alone by tools/flood-mdns --seed S.
 
 Per run and in total: died or not (with the exit status, when it was first
 seen gone and the top of Wine's backtrace), memory growth before the attack
-to peak, the slowest window answer, and the seconds until every genuine
-device was listed again after the attack. Every run's stdout and stderr are
+to peak, the slowest window answer, the seconds until every genuine device
+was listed again after the attack, and whether they all stayed listed for
+--settle seconds after it (default here 75 s: the program keeps a device
+fresh on its answers for 60 s after its last full report, so a browse that
+no longer reports devices shows only after that). Every run's stdout and stderr are
 kept under --keep DIR/run-NN/ (a few kilobytes each); the summary names the
 crash reports of the runs that died.
 """
@@ -20,6 +23,8 @@ import time
 
 from .flood import memory_growth_mb, print_death, run_once
 
+SETTLE = 75.0
+
 
 def describe(result, recover):
     growth = memory_growth_mb(result)
@@ -30,10 +35,14 @@ def describe(result, recover):
         state = "ended early"
     else:
         state = "ran"
-    return "%s; memory +%s MB; slowest answer %.2f s; all genuine listed again %s" % (
+    later = [n for _, n in result["genuine_after_attack"] if n is not None]
+    lost = result["genuine_lost_s"]
+    return "%s; memory +%s MB; slowest answer %.2f s; all genuine listed again %s; later %s" % (
         state, "?" if growth is None else "%.1f" % growth, result["answer_longest_s"],
         "-" if result["died"] else
-        "after %.2f s" % recovery if recovery is not None else "not within %.0f s" % recover)
+        "after %.2f s" % recovery if recovery is not None else "not within %.0f s" % recover,
+        "-" if not later else "all kept" if lost is None else
+        "down to %d of %d from %.0f s after the attack" % (min(later), result["devices"], lost))
 
 
 def run(options, log):
@@ -58,11 +67,12 @@ def run(options, log):
     died = [r for r in results if r["died"]]
     early = [r for r in results if r["error"] and not r["died"]]
     lost = [r for r in results if not r["died"] and r["recovery_s"] is None]
+    dropped = [r for r in results if not r["died"] and r["genuine_lost_s"] is not None]
     growths = [g for g in (memory_growth_mb(r) for r in results) if g is not None]
     slowest = max(results, key=lambda r: r["answer_longest_s"])
     recoveries = [r["recovery_s"] for r in results if r["recovery_s"] is not None]
     summary = {"runs": len(results), "died": [r["run"] for r in died], "ended_early": [r["run"] for r in early],
-               "not_listed_again": [r["run"] for r in lost], "memory_growth_mb_most": max(growths, default=None),
+               "not_listed_again": [r["run"] for r in lost], "dropped_later": [r["run"] for r in dropped], "memory_growth_mb_most": max(growths, default=None),
                "answer_longest_s": slowest["answer_longest_s"], "recovery_s_longest": max(recoveries, default=None),
                "seconds": round(took), "kept": keep,
                "crash_reports": [os.path.join(r["kept"], "program.crash") for r in died if r["kept"]]}
@@ -79,8 +89,8 @@ def run(options, log):
     for path in summary["crash_reports"]:
         print("crash report: %s" % path)
     print("flood-mdns --repeat: %d runs in %.0f min: %d died%s, %d not all listed again within %.0f s, "
-          "%d ended early otherwise; kept in %s" % (
+          "%d lost genuine devices within %.0f s after, %d ended early otherwise; kept in %s" % (
               len(results), took / 60.0, len(died),
               " (runs %s)" % ", ".join(str(r["run"]) for r in died) if died else "",
-              len(lost), options.recover, len(early), keep))
+              len(lost), options.recover, len(dropped), options.settle, len(early), keep))
     return 1 if died else 0
