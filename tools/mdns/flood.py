@@ -58,7 +58,7 @@ def prepare_pc(lab):
 class Watch:
     """The winprobe loops that run while the attack lasts (and until it is over)."""
 
-    def __init__(self, lab, genuine, sample):
+    def __init__(self, lab, genuine, sample, hang=None, windows_pid=None):
         self.lab = lab
         self.genuine = genuine
         self.watched = genuine + TRIO + OFF_SUBNET + [GHOST]
@@ -71,6 +71,12 @@ class Watch:
         self.rows = []      # rows each count read saw
         self.memory = []    # resident kB
         self.died_at = None  # seconds from start when the program was first seen gone
+        # A read outstanding for `hang` seconds: where the program's threads
+        # wait then is written to hang-N.txt in the lab (at most three).
+        self.hang = hang
+        self.windows_pid = windows_pid
+        self.reading_since = None
+        self.hangs = []     # (seconds from start, file)
 
     def find_loop(self):
         while not self.stop.is_set():
@@ -85,7 +91,9 @@ class Watch:
             began = time.monotonic()
             if self.died_at is None and not self.lab.program_running():
                 self.died_at = began - self.start
+            self.reading_since = began
             took, rows = self.lab.count_timed()
+            self.reading_since = None
             self.answers.append(took)
             if rows is not None:
                 self.rows.append(rows)
@@ -94,8 +102,27 @@ class Watch:
                 self.memory.append(kb)
             self.stop.wait(max(0.0, 0.5 - (time.monotonic() - began)))
 
+    def hang_loop(self):
+        caught = None
+        while not self.stop.wait(0.25):
+            since = self.reading_since
+            if since is None or since == caught or time.monotonic() - since < self.hang:
+                continue
+            caught = since
+            if len(self.hangs) >= 3 or not self.lab.program_running():
+                continue
+            path = os.path.join(self.lab.dir, "hang-%d.txt" % (len(self.hangs) + 1))
+            at = time.monotonic() - self.start
+            try:
+                if self.lab.thread_backtraces(self.windows_pid, path):
+                    self.hangs.append((round(at, 1), os.path.basename(path)))
+            except (OSError, subprocess.SubprocessError):
+                pass
+
     def run_during(self, work):
         threads = [threading.Thread(target=self.find_loop), threading.Thread(target=self.count_loop)]
+        if self.hang and self.windows_pid is not None:
+            threads.append(threading.Thread(target=self.hang_loop))
         for thread in threads:
             thread.start()
         try:
@@ -261,8 +288,9 @@ def keep_output(lab, directory):
     (which goes with it); the crash report's headline and frames, or None."""
     os.makedirs(directory, exist_ok=True)
     settle_file(lab.output_path("crash"))
-    for kind in ("log", "err", "crash"):
-        source = lab.output_path(kind)
+    sources = [lab.output_path(kind) for kind in ("log", "err", "crash")]
+    sources += [os.path.join(lab.dir, name) for name in sorted(os.listdir(lab.dir)) if name.startswith("hang-")]
+    for source in sources:
         if os.path.exists(source):
             shutil.copyfile(source, os.path.join(directory, os.path.basename(source)))
     text = ""
@@ -306,7 +334,7 @@ def run_once(options, log, keep_dir=None, keep_always=False):
         idle = [lab.count_timed()[0] for _ in range(5)]
         rss_before = lab.resident_kb()
         drops_before = lab.receive_buffer_errors()
-        watch = Watch(lab, genuine, options.sample)
+        watch = Watch(lab, genuine, options.sample, options.hang, lab.windows_pid())
         log("attacking for %.0f s" % options.seconds)
         summary = watch.run_during(lambda: attack(lab, options.seconds, options.rates, options.seed, log,
                                                   attack_messages))
@@ -329,7 +357,8 @@ def run_once(options, log, keep_dir=None, keep_always=False):
         died = lab.program is not None and not running
         crash = None
         kept = None
-        if keep_dir is not None and (died or keep_always) and lab.dir is not None:
+        hung = watch is not None and bool(watch.hangs)
+        if keep_dir is not None and (died or hung or keep_always) and lab.dir is not None:
             crash = keep_output(lab, keep_dir)
             kept = keep_dir
             with open(os.path.join(keep_dir, "hostile.log"), "w", encoding="utf-8") as handle:
@@ -386,6 +415,7 @@ def run_once(options, log, keep_dir=None, keep_always=False):
         "died": died, "exit_status": status if died else None,
         "died_after_attack_start_s": died_at,
         "kept": kept, "crash": crash,
+        "hangs": [{"at_s": at - (attack_start or 0.0), "file": name} for at, name in watch.hangs] if watch else [],
     })
     if kept is not None:
         with open(os.path.join(kept, "result.json"), "w", encoding="utf-8") as handle:
@@ -456,6 +486,10 @@ def short_frame(line):
 def print_death(result, indent=""):
     if result["error"] and not result["died"]:
         print("%s%-46s %s" % (indent, "run ended early", result["error"]))
+    for hang in result["hangs"]:
+        print("%s%-46s %.1f s after the attack began: backtraces of every thread in %s" % (
+            indent, "WINDOW NOT ANSWERING", hang["at_s"],
+            os.path.join(result["kept"] or "(not kept)", hang["file"])))
     if not result["died"]:
         return
     when = result["died_after_attack_start_s"]

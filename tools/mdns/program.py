@@ -187,6 +187,40 @@ class Lab:
             return None
         return None
 
+    def windows_pid(self):
+        """The program's process id as Wine numbers it, or None."""
+        out = self.winprobe("dump", check=False)
+        for line in out.stdout.replace("\r", "").splitlines():
+            if line.startswith("pid\t"):
+                return int(line.split("\t")[1])
+        return None
+
+    def thread_backtraces(self, windows_pid, path):
+        """Writes a backtrace of every thread of the program to path (Wine's
+        debugger attaches, prints and detaches; the program goes on). For a
+        window that stops answering: where each thread waits. True when
+        the debugger ran."""
+        listing = self.pc("wine", "winedbg", "--command", "info thread", stdout=subprocess.PIPE,
+                          stderr=subprocess.DEVNULL, text=True, check=False, timeout=60)
+        process, threads = None, []
+        for line in listing.stdout.replace("\r", "").splitlines():
+            words = line.split()
+            if not words:
+                continue
+            if not line.startswith("\t"):
+                process = words[0]
+            elif process == "%08x" % windows_pid:
+                threads.append(words[0])
+        if not threads:
+            return False
+        commands = os.path.join(self.dir, "backtraces.txt")
+        with open(commands, "w", encoding="ascii") as handle:
+            handle.write("".join("bt 0x%s\n" % thread for thread in threads) + "detach\n")
+        with open(path, "wb") as out:
+            self.pc("wine", "winedbg", "--file", "Z:" + commands.replace("/", "\\"), str(windows_pid),
+                    stdout=out, stderr=subprocess.STDOUT, check=False, timeout=120)
+        return True
+
     def thread_count(self):
         """Threads of the program's Wine process (Linux's view), or None."""
         pid = self.program_pid()
