@@ -37,6 +37,7 @@ class Lab:
         self.dir = None
         self.program = None
         self.devices_running = False
+        self.crash_reports_set = False
 
     @staticmethod
     def from_build(build_dir, pc_addresses, log, exe=None, winprobe_exe=None):
@@ -109,12 +110,37 @@ class Lab:
     # ---- the program ----
 
     def start_program(self):
-        log_file = open(os.path.join(self.dir, "program.log"), "wb")
+        if not self.crash_reports_set:
+            self.set_crash_reports()
+        # Apart: stderr is where Wine says that the program crashed.
+        out_file = open(self.output_path("log"), "wb")
+        err_file = open(self.output_path("err"), "wb")
+        open(self.output_path("crash"), "wb").close()
         self.program = subprocess.Popen([LAB, "exec", self.name, "--", WINE_RUN, self.exe],
-                                        stdout=log_file, stderr=subprocess.STDOUT,
-                                        stdin=subprocess.DEVNULL)
-        log_file.close()
+                                        stdout=out_file, stderr=err_file, stdin=subprocess.DEVNULL)
+        out_file.close()
+        err_file.close()
         self.winprobe("wait", "30")
+
+    def output_path(self, kind):
+        """The program's stdout ("log"), stderr ("err") or crash report
+        ("crash") file; gone with the lab."""
+        return os.path.join(self.dir, "program.%s" % kind)
+
+    def set_crash_reports(self):
+        """Makes Wine's debugger write its report on a crash (the exception,
+        registers, backtrace, modules, threads) to output_path("crash").
+        Its default command writes to the crashing program's console, and a
+        program without one (a GUI program such as ours) has none: the
+        report would be lost. Through cmd, which redirects; full paths, as
+        the debugger's environment has no PATH."""
+        report = "Z:" + self.output_path("crash").replace("/", "\\")
+        command = ("C:\\windows\\system32\\cmd.exe /c C:\\windows\\system32\\winedbg.exe --auto %ld %ld "
+                   ">>" + report + " 2>&1")
+        self.pc("wine", "reg", "add", "HKLM\\Software\\Microsoft\\Windows NT\\CurrentVersion\\AeDebug",
+                "/v", "Debugger", "/d", command, "/f", stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                check=True)
+        self.crash_reports_set = True
 
     def program_running(self):
         return self.program is not None and self.program.poll() is None
@@ -123,8 +149,10 @@ class Lab:
         """Raises when the program has ended, with the end of its output."""
         if self.program is None or self.program.poll() is None:
             return
-        with open(os.path.join(self.dir, "program.log"), errors="replace") as handle:
-            tail = "".join(handle.readlines()[-20:])
+        tail = ""
+        for kind in ("log", "err"):
+            with open(self.output_path(kind), errors="replace") as handle:
+                tail += "".join(handle.readlines()[-20:])
         raise RuntimeError("the program ended with status %d; its last output:\n%s" % (
             self.program.returncode, tail))
 
@@ -158,6 +186,58 @@ class Lab:
         except OSError:
             return None
         return None
+
+    def windows_pid(self):
+        """The program's process id as Wine numbers it, or None."""
+        out = self.winprobe("dump", check=False)
+        for line in out.stdout.replace("\r", "").splitlines():
+            if line.startswith("pid\t"):
+                return int(line.split("\t")[1])
+        return None
+
+    def thread_backtraces(self, windows_pid, path):
+        """Writes a backtrace of every thread of the program to path (Wine's
+        debugger attaches, prints and detaches; the program goes on). For a
+        window that stops answering: where each thread waits. True when
+        the debugger ran."""
+        listing = self.pc("wine", "winedbg", "--command", "info thread", stdout=subprocess.PIPE,
+                          stderr=subprocess.DEVNULL, text=True, check=False, timeout=60)
+        process, threads = None, []
+        for line in listing.stdout.replace("\r", "").splitlines():
+            words = line.split()
+            if not words:
+                continue
+            if not line.startswith("\t"):
+                process = words[0]
+            elif process == "%08x" % windows_pid:
+                threads.append(words[0])
+        if not threads:
+            return False
+        commands = os.path.join(self.dir, "backtraces.txt")
+        with open(commands, "w", encoding="ascii") as handle:
+            handle.write("".join("bt 0x%s\n" % thread for thread in threads) + "detach\n")
+        with open(path, "wb") as out:
+            self.pc("wine", "winedbg", "--file", "Z:" + commands.replace("/", "\\"), str(windows_pid),
+                    stdout=out, stderr=subprocess.STDOUT, check=False, timeout=120)
+        return True
+
+    def thread_count(self):
+        """Threads of the program's Wine process (Linux's view), or None."""
+        pid = self.program_pid()
+        try:
+            return None if pid is None else len(os.listdir("/proc/%d/task" % pid))
+        except OSError:
+            return None
+
+    def wine_counts(self):
+        """(handles, threads) as Wine counts them (winprobe handles), or (None, None)."""
+        out = self.winprobe("handles", check=False)
+        values = dict(line.replace("\r", "").split("\t")[:2] for line in out.stdout.splitlines()
+                      if line.count("\t") >= 1)
+        try:
+            return int(values["handles"]), int(values["threads"])
+        except (KeyError, ValueError):
+            return None, None
 
     # ---- the window ----
 
