@@ -193,8 +193,8 @@ mDNSPTRQuery::~mDNSPTRQuery()
 
 int32_t mDNSPTRQuery::FilterResults(void*, PMDNS_QUERY_HANDLE, PDNS_QUERY_RESULT result)
 {
+    DWORD now = GetTickCount();
     if (reportedHosts != nullptr) {
-        DWORD now = GetTickCount();
         for (PDNS_RECORD record = result->pQueryRecords; record != nullptr; record = record->pNext) {
             if (record->wType == DNS_TYPE_A && record->pName != nullptr) {
                 RefreshReportedHost(reportedHosts, record->pName, record->Data.A.IpAddress, now);
@@ -206,8 +206,16 @@ int32_t mDNSPTRQuery::FilterResults(void*, PMDNS_QUERY_HANDLE, PDNS_QUERY_RESULT
     bool anyNew = false;
     AcquireSRWLockExclusive(&seenLock);
     for (PDNS_RECORD record = result->pQueryRecords; record != nullptr; record = record->pNext) {
-        if (record->wType != DNS_TYPE_A || record->pName == nullptr ||
-            FindName(&seenNames, record->pName, 0) != -1) {
+        if (record->wType != DNS_TYPE_A || record->pName == nullptr) {
+            continue;
+        }
+        int32_t seen = FindName(&seenNames, record->pName, 0);
+        if (seen != -1 && reportedHosts != nullptr &&
+            ReportedHostNeedsRenewal(reportedHosts, record->pName, record->Data.A.IpAddress, now)) {
+            RemoveName(&seenNames, seen);  // counts as new: its full report is due
+            seen = -1;
+        }
+        if (seen != -1) {
             continue;
         }
         int32_t evicted;

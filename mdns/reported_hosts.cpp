@@ -98,6 +98,18 @@ void ForgetReportedHost(ReportedHosts* table, const wchar_t* hostName, uint32_t 
     LeaveCriticalSection(&table->lock);
 }
 
+bool ReportedHostNeedsRenewal(ReportedHosts* table, const wchar_t* ownerName, uint32_t address,
+                              uint32_t now)
+{
+    wchar_t hostName[kDnsNameChars];
+    CopyHostName(hostName, kDnsNameChars, ownerName);
+    EnterCriticalSection(&table->lock);
+    ReportedHost* host = FindHost(table, hostName, address);
+    bool due = host != nullptr && now - host->reportedTick > kRenewReportAfterMs;
+    LeaveCriticalSection(&table->lock);
+    return due;
+}
+
 bool RefreshReportedHost(ReportedHosts* table, const wchar_t* ownerName, uint32_t address,
                          uint32_t now)
 {

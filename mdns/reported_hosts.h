@@ -27,6 +27,12 @@ constexpr uint32_t kRefreshIntervalMs = 800;
 // more: it must pass the vendor and address checks again now and then.
 constexpr uint32_t kForgetReportedAfterMs = 60000;
 
+// A host that has not been fully reported for this long is let through the
+// browse filter again at its next answer, so that a full report renews it
+// well before it would be forgotten, even when the browse that reported it
+// never ends (a queue kept busy by a flood of hostile answers).
+constexpr uint32_t kRenewReportAfterMs = kForgetReportedAfterMs / 2;
+
 // Hosts one interface remembers; beyond that the oldest give way (and are
 // then kept fresh only by their full reports).
 constexpr uint32_t kMaxReportedHosts = 1024;
@@ -56,6 +62,11 @@ void RememberReportedHost(ReportedHosts* table, const DeviceRecord* record, uint
 // A full report ignored this host (not the maker's, or no MAC address):
 // stop keeping its old row alive.
 void ForgetReportedHost(ReportedHosts* table, const wchar_t* hostName, uint32_t address);
+
+// True when that host is remembered but its last full report is older than
+// kRenewReportAfterMs.
+bool ReportedHostNeedsRenewal(ReportedHosts* table, const wchar_t* ownerName, uint32_t address,
+                              uint32_t now);
 
 // An answer named ownerName (an A record's owner) at address. Posts a copy of
 // that host's remembered record with a fresh lastSeen when it is due.

@@ -275,6 +275,10 @@ TEST_F(ServiceFound, ReportedHostRefreshes)
     for (const Step& step : steps) {
         EXPECT_EQ(RefreshReportedHost(&table, step.owner, step.address, step.at), step.posts);
     }
+    // Before it is forgotten, its next answer must bring a full report.
+    EXPECT_FALSE(ReportedHostNeedsRenewal(&table, L"speaker1.local", kDevice, t0 + kRenewReportAfterMs - 500));
+    EXPECT_TRUE(ReportedHostNeedsRenewal(&table, L"speaker1.local", kDevice, t0 + kRenewReportAfterMs + 500));
+    EXPECT_FALSE(ReportedHostNeedsRenewal(&table, L"speaker2.local", kDevice, t0 + kRenewReportAfterMs + 500));
     std::vector<DeviceRecord> records = posted_.Collect();
     ASSERT_EQ(records.size(), 1u);
     EXPECT_STREQ(records[0].description, L"Orvel X200");
