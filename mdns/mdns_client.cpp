@@ -113,13 +113,16 @@ DNS_STATUS WINAPI MdnsClientStopQuery(PMDNS_QUERY_HANDLE handle)
     }
     query->stopped = true;
     DWORD self = GetCurrentThreadId();
+    // Pinned while we wait: the delivery that ends the running callback
+    // unpins it, and would free it under us if it were the last pin.
+    ++query->pins;
     while (query->inCallback && query->callbackThread != self) {
         SleepConditionVariableSRW(&g_callbackEnded, &g_lock, INFINITE, 0);
     }
     handle->pSubscription = nullptr;
     --query->link->queries;
     --session->queryCount;
-    bool freeNow = query->pins == 0;
+    bool freeNow = --query->pins == 0;
     if (session->queryCount == 0) {
         session->idleSince = GetTickCount();
     }
