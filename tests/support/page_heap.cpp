@@ -146,8 +146,8 @@ void PutAddress(Text* text, uintptr_t address)
     }
 }
 
-// The frames from the given context outwards, by the unwind tables; the
-// offsets resolve with addr2line -f -e EXE ADDRESS.
+// The frames from the given context outwards, by the unwind tables, as
+// module+offset; tests/support/symbolize.py names them.
 void PutBacktrace(Text* text, CONTEXT context)
 {
 #if defined(_M_X64) || defined(__x86_64__)
@@ -170,6 +170,7 @@ void PutBacktrace(Text* text, CONTEXT context)
         RtlVirtualUnwind(UNW_FLAG_NHANDLER, imageBase, context.Rip, function, &context, &handlerData,
                          &establisher, nullptr);
     }
+    Put(text, "page heap: (function names: tests/support/symbolize.py EXE < this output)\n");
 #else
     (void)context;
     Put(text, "page heap:   (no backtrace on this architecture)\n");
