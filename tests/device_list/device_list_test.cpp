@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "broadcast/heap_bytes.h"
 #include "core/device_record.h"
 #include "core/globals.h"
 #include "core/platform.h"
@@ -130,7 +131,7 @@ int LiveRecordBlocks()
     HeapLock(heap);
     PROCESS_HEAP_ENTRY entry = {};
     while (HeapWalk(heap, &entry)) {
-        if ((entry.wFlags & PROCESS_HEAP_ENTRY_BUSY) != 0 && entry.cbData == sizeof(DeviceRecord)) {
+        if (HeapEntryInUse(entry) && entry.cbData == sizeof(DeviceRecord)) {
             ++count;
         }
     }

@@ -41,12 +41,21 @@ e2e_init() {
   trap e2e_cleanup EXIT
 }
 
+# What in the program's output means a memory error: the page heap's reports
+# (the tests run the heap-checked build), Wine's heap warnings (tests run
+# with them on) and a crash.
+E2E_MEMORY_ERRORS='page heap:|warn:heap|err:heap|Unhandled (page fault|exception)'
+
 e2e_cleanup() {
   local status=$?
   stop_app
   if [[ -s $APP_LOG ]]; then
     echo "-- program output:"
     cat "$APP_LOG"
+    if grep -aqE "$E2E_MEMORY_ERRORS" "$APP_LOG"; then
+      echo "FAIL: the program's output shows a memory error" >&2
+      status=1
+    fi
   fi
   [[ -n $E2E_TMP ]] && rm -rf "$E2E_TMP"
   exit $status
