@@ -72,6 +72,8 @@ unsigned __stdcall MdnsWorker(void* parameter)
         options.resolveSrv = 1;
         options.resolveTxt = 1;
         options.interfaceIndex = entry->interfaceIndex;
+        options.interfaceAddress = entry->address;
+        options.interfaceMask = entry->mask;
         options.reportedHosts = autoRefresh ? &reported : nullptr;
         options.keepBrowsing = StillWanted;
         options.keepBrowsingContext = &cause;
