@@ -33,9 +33,6 @@ constexpr uint32_t kMacRetryMs = 100;
 // query is re-sent only at doubling intervals, and listed devices must answer
 // well within their rows' 3 s.
 constexpr uint32_t kBrowseRestartMs = 1000;
-// Paused instances one browse keeps; when full the oldest gives way (and may
-// be tried again at once), so invented names cannot grow it.
-constexpr uint32_t kMaxPausedInstances = 256;
 constexpr uint32_t kFirstPauseMs = 1000;
 constexpr uint32_t kLongestPauseMs = 30000;
 
@@ -67,24 +64,6 @@ struct AwaitingMac {
     uint32_t since;
 };
 
-// How often an instance has failed, and until when its answers are dropped.
-struct PauseState {
-    uint32_t failures;
-    uint32_t until;
-    bool paused;  // its name stays seen by the browse query until `until`
-};
-
-// Failed instances by name (browse thread only). The browse query keeps a
-// paused instance's name among its seen names, which drops its answers;
-// once the pause is over the name is forgotten there and the next answer
-// counts. The failures stay, so that the next pause is twice as long.
-struct PauseTable {
-    NameIndex names;  // instance names; a slot's state is states[slot]
-    PauseState states[kMaxPausedInstances];
-    uint32_t nextEnd;  // no pause ends before this
-    bool anyPaused;
-};
-
 // The working state of one call; lives on the calling thread's stack. Its
 // members end in reverse order: every query stops before the instances and
 // the queue that its answers write are freed.
@@ -95,14 +74,15 @@ struct Browse {
     LookupSlots lookups;
     AwaitingMac awaiting[kMaxAwaitingMac];
     uint32_t lastMacRetry;
-    PauseTable pauses;
+    PausedInstances ownPauses;  // when the options bring none
+    PausedInstances* pauses;
     DWORD lastAbortWait;
     // After the slots, so that they end (and stop) before the instances
     // that their answers write.
     DnsLookupQuery lookupQueries[kMaxParallelLookups][3];
 
-    Browse() { InitNameIndex(&pauses.names, kMaxPausedInstances, kDnsNameChars - 1); }
-    ~Browse() { ReleaseNameIndex(&pauses.names); }
+    Browse() { InitPausedInstances(&ownPauses); }
+    ~Browse() { ReleasePausedInstances(&ownPauses); }
     Browse(const Browse&) = delete;
     Browse& operator=(const Browse&) = delete;
 };
@@ -111,7 +91,7 @@ struct Browse {
 // each failure. Without room (out of memory) it counts again at once.
 void PauseInstance(Browse* browse, const ServiceInstance* instance)
 {
-    PauseTable& table = browse->pauses;
+    PausedInstances& table = *browse->pauses;
     const wchar_t* name = instance->service.instanceName;
     int32_t slot = FindName(&table.names, name, 0);
     if (slot == -1) {
@@ -149,7 +129,7 @@ void PauseInstance(Browse* browse, const ServiceInstance* instance)
 // only when the earliest pause has ended.
 void EndPauses(Browse* browse)
 {
-    PauseTable& table = browse->pauses;
+    PausedInstances& table = *browse->pauses;
     uint32_t now = GetTickCount();
     if (!table.anyPaused || LONG(now - table.nextEnd) < 0) {
         return;
@@ -170,18 +150,20 @@ void EndPauses(Browse* browse)
     }
 }
 
-// An instance answering during its pause under another host name is not
-// looked up either.
+// An instance answering during its pause under another host name (or in a
+// later browse, whose browse query has not seen it yet) is not looked up.
 bool IsPaused(const Browse* browse, const ServiceInstance* instance)
 {
-    int32_t slot = FindName(&browse->pauses.names, instance->service.instanceName, 0);
-    return slot != -1 && browse->pauses.states[slot].paused;
+    int32_t slot = FindName(&browse->pauses->names, instance->service.instanceName, 0);
+    const PauseState* state = slot != -1 ? &browse->pauses->states[slot] : nullptr;
+    return state != nullptr && state->paused && LONG(GetTickCount() - state->until) < 0;
 }
 
 // A device reported: its next failure starts from the shortest pause.
 void ClearPause(Browse* browse, const ServiceInstance* instance)
 {
-    RemoveName(&browse->pauses.names, FindName(&browse->pauses.names, instance->service.instanceName, 0));
+    NameIndex* names = &browse->pauses->names;
+    RemoveName(names, FindName(names, instance->service.instanceName, 0));
 }
 
 bool HasAbortEvent(const Browse* browse)
@@ -431,6 +413,20 @@ void EndPass(Browse* browse)
 
 }  // namespace
 
+void InitPausedInstances(PausedInstances* table)
+{
+    // Out of memory: an empty index, and every failed instance counts again at once.
+    InitNameIndex(&table->names, kMaxPausedInstances, kDnsNameChars - 1);
+    table->nextEnd = 0;
+    table->anyPaused = false;
+}
+
+void ReleasePausedInstances(PausedInstances* table)
+{
+    ReleaseNameIndex(&table->names);
+    table->anyPaused = false;
+}
+
 BrowseOptions DefaultBrowseOptions()
 {
     BrowseOptions options = {};
@@ -442,6 +438,7 @@ BrowseOptions DefaultBrowseOptions()
     options.interfaceAddress = 0;
     options.interfaceMask = 0;
     options.reportedHosts = nullptr;
+    options.pausedInstances = nullptr;
     options.foundCallback = nullptr;
     options.keepBrowsing = nullptr;
     options.keepBrowsingContext = nullptr;
@@ -485,8 +482,7 @@ int32_t BrowseServices(const BrowseOptions* options)
     context.queue.lostContext = &context;
     context.browseQuery = &browse.ptrQuery;
     context.heardOn = InterfaceSubnet{browse.options.interfaceAddress, browse.options.interfaceMask};
-    browse.pauses.anyPaused = false;
-    browse.pauses.nextEnd = 0;
+    browse.pauses = browse.options.pausedInstances != nullptr ? browse.options.pausedInstances : &browse.ownPauses;
 
     browse.ptrQuery.reportedHosts = browse.options.reportedHosts;
     browse.lastAbortWait = WAIT_TIMEOUT;

@@ -15,6 +15,34 @@
 #include "mdns/lookup_slots.h"
 #include "mdns/mdns_query.h"
 
+enum : uint32_t {
+    // Paused instances one table keeps; when full the oldest gives way (and
+    // may be tried again at once), so invented names cannot grow it.
+    kMaxPausedInstances = 256,
+};
+
+// How often an instance has failed, and until when its answers are dropped.
+struct PauseState {
+    uint32_t failures;
+    uint32_t until;
+    bool paused;  // its name stays seen by the browse query until `until`
+};
+
+// Instances whose resolution failed, by name, used by one thread only. The
+// browse query keeps a paused instance's name among its seen names, which
+// drops its answers; once the pause is over the name is forgotten there and
+// the next answer counts. The failures stay, so that the next pause is
+// twice as long.
+struct PausedInstances {
+    NameIndex names;  // instance names; a slot's state is states[slot]
+    PauseState states[kMaxPausedInstances];
+    uint32_t nextEnd;  // no pause ends before this
+    bool anyPaused;
+};
+
+void InitPausedInstances(PausedInstances* table);
+void ReleasePausedInstances(PausedInstances* table);
+
 // Asked every cycle: false ends the browse as an abort does (the subnet
 // choice or the auto-refresh setting no longer asks for it).
 typedef bool (*KeepBrowsingCallback)(void* context);
@@ -37,6 +65,10 @@ struct BrowseOptions {
     // With auto-refresh: keeps listed devices fresh between their full
     // reports (see reported_hosts.h); null: no refreshes.
     ReportedHosts* reportedHosts;
+    // With auto-refresh: the pauses of failed instances outlive the browse,
+    // so that one browse after another does not try them again at once;
+    // null: each browse keeps its own.
+    PausedInstances* pausedInstances;
     FoundCallback foundCallback;  // null: OnServiceFound
     KeepBrowsingCallback keepBrowsing;  // null: browse until abort or silence
     void* keepBrowsingContext;
