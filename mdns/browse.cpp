@@ -1,7 +1,10 @@
 // BrowseServices: passes of a PTR browse. Instances that the browse answer
 // describes in full are reported at once; the others are resolved by their
-// own SRV and TXT queries, up to kMaxParallelLookups at a time, newest
-// first. The routine wakes on every answer and at least every 250 ms.
+// own SRV, TXT and address queries, up to kMaxParallelLookups at a time,
+// newest first. An instance that fails (its lookups run out of time, or its
+// device's hardware address is never learnt) is paused: its answers are
+// dropped for 1, 2, 4 ... up to 30 s, then it counts again. The routine wakes
+// on every answer and at least every 250 ms.
 #include "mdns/browse.h"
 
 #include <string.h>
@@ -30,6 +33,8 @@ constexpr uint32_t kMacRetryMs = 100;
 // query is re-sent only at doubling intervals, and listed devices must answer
 // well within their rows' 3 s.
 constexpr uint32_t kBrowseRestartMs = 1000;
+constexpr uint32_t kFirstPauseMs = 1000;
+constexpr uint32_t kLongestPauseMs = 30000;
 
 enum PassEnd { PassSilent, PassAborted };
 
@@ -40,8 +45,10 @@ public:
     uint32_t Start(const wchar_t* name, uint16_t type, ServiceInstance* instance,
                    uint32_t interfaceIndex) override
     {
-        return query_.Start(name, type, type == kLookupSrv ? OnSrvAnswer : OnTxtAnswer, instance,
-                            interfaceIndex);
+        PMDNS_QUERY_CALLBACK callback = type == kLookupSrv ? OnSrvAnswer
+                                        : type == kLookupTxt ? OnTxtAnswer
+                                                             : OnAddressAnswer;
+        return query_.Start(name, type, callback, instance, interfaceIndex);
     }
     void Stop() override { query_.Stop(); }
     bool IsActive() override { return query_.IsActive() != 0; }
@@ -67,11 +74,97 @@ struct Browse {
     LookupSlots lookups;
     AwaitingMac awaiting[kMaxAwaitingMac];
     uint32_t lastMacRetry;
+    PausedInstances ownPauses;  // when the options bring none
+    PausedInstances* pauses;
     DWORD lastAbortWait;
     // After the slots, so that they end (and stop) before the instances
     // that their answers write.
-    DnsLookupQuery lookupQueries[kMaxParallelLookups][2];
+    DnsLookupQuery lookupQueries[kMaxParallelLookups][3];
+
+    Browse() { InitPausedInstances(&ownPauses); }
+    ~Browse() { ReleasePausedInstances(&ownPauses); }
+    Browse(const Browse&) = delete;
+    Browse& operator=(const Browse&) = delete;
 };
+
+// An instance failed: its answers are dropped for a pause that doubles with
+// each failure. Without room (out of memory) it counts again at once.
+void PauseInstance(Browse* browse, const ServiceInstance* instance)
+{
+    PausedInstances& table = *browse->pauses;
+    const wchar_t* name = instance->service.instanceName;
+    int32_t slot = FindName(&table.names, name, 0);
+    if (slot == -1) {
+        if (table.names.count == table.names.capacity && table.names.oldest != -1) {
+            int32_t oldest = table.names.oldest;
+            if (table.states[oldest].paused) {
+                ForgetInstanceName(&browse->context, table.names.slots[oldest].name);
+            }
+            RemoveName(&table.names, oldest);
+        }
+        int32_t evicted;
+        slot = AddName(&table.names, name, 0, &evicted);
+        if (slot == -1) {
+            ForgetInstanceName(&browse->context, name);
+            return;
+        }
+        table.states[slot] = PauseState{0, 0, false};
+    }
+    PauseState& state = table.states[slot];
+    uint32_t pauseMs = kLongestPauseMs;
+    if (state.failures < 5) {
+        pauseMs = kFirstPauseMs << state.failures;  // 1, 2, 4, 8, 16 s, then 30
+        ++state.failures;
+    }
+    uint32_t now = GetTickCount();
+    state.until = now + pauseMs;
+    state.paused = true;
+    if (!table.anyPaused || LONG(state.until - table.nextEnd) < 0) {
+        table.nextEnd = state.until;
+    }
+    table.anyPaused = true;
+}
+
+// Lets the instances whose pause is over count again; a look at every entry
+// only when the earliest pause has ended.
+void EndPauses(Browse* browse)
+{
+    PausedInstances& table = *browse->pauses;
+    uint32_t now = GetTickCount();
+    if (!table.anyPaused || LONG(now - table.nextEnd) < 0) {
+        return;
+    }
+    table.anyPaused = false;
+    for (uint32_t slot = 0; slot < table.names.capacity; ++slot) {
+        PauseState& state = table.states[slot];
+        if (table.names.slots[slot].name == nullptr || !state.paused) {
+            continue;
+        }
+        if (LONG(now - state.until) >= 0) {
+            state.paused = false;
+            ForgetInstanceName(&browse->context, table.names.slots[slot].name);
+        } else if (!table.anyPaused || LONG(state.until - table.nextEnd) < 0) {
+            table.nextEnd = state.until;
+            table.anyPaused = true;
+        }
+    }
+}
+
+// An instance answering during its pause under another host name (or in a
+// later browse, whose browse query has not seen it yet) is not looked up.
+bool IsPaused(const Browse* browse, const ServiceInstance* instance)
+{
+    int32_t slot = FindName(&browse->pauses->names, instance->service.instanceName, 0);
+    const PauseState* state = slot != -1 ? &browse->pauses->states[slot] : nullptr;
+    return state != nullptr && state->paused && LONG(GetTickCount() - state->until) < 0;
+}
+
+// A device reported: its next failure starts from the shortest pause.
+void ClearPause(Browse* browse, const ServiceInstance* instance)
+{
+    NameIndex* names = &browse->pauses->names;
+    RemoveName(names, FindName(names, instance->service.instanceName, 0));
+}
 
 bool HasAbortEvent(const Browse* browse)
 {
@@ -153,10 +246,30 @@ void StopIfActive(mDNSQuery* query)
     }
 }
 
-void EndAwaitingMac(Browse* browse, AwaitingMac* entry)
+// failed: the device did not give its hardware address in time (or gave
+// way to newer ones); otherwise the pass ended meanwhile.
+void EndAwaitingMac(Browse* browse, AwaitingMac* entry, bool failed)
 {
-    ForgetInstanceHost(&browse->context, entry->instance.get());
+    if (entry->instance == nullptr) {
+        return;
+    }
+    if (failed) {
+        PauseInstance(browse, entry->instance.get());
+    } else {
+        ForgetInstanceHost(&browse->context, entry->instance.get());
+    }
     entry->instance.reset();
+}
+
+int32_t CallFound(Browse* browse, const ServiceInstance* instance)
+{
+    const BrowseContext& context = browse->context;
+    int32_t result = context.foundCallback(&instance->service, context.window, browse->options.abortEvent,
+                                           browse->options.reportedHosts, 0);
+    if (result == kServicePosted) {
+        ClearPause(browse, instance);
+    }
+    return result;
 }
 
 // Hands a resolved instance (no query writes it any more) to the
@@ -169,10 +282,7 @@ void Report(Browse* browse, InstancePtr instance)
         CopyHostName(instance->service.hostName, kDnsNameChars, instance->hintOwner);
         instance->service.address = instance->hintAddress;
     }
-    const BrowseContext& context = browse->context;
-    int32_t result = context.foundCallback(&instance->service, context.window,
-                                           browse->options.abortEvent, browse->options.reportedHosts, 0);
-    if (result != kServiceAwaitingMac) {
+    if (CallFound(browse, instance.get()) != kServiceAwaitingMac) {
         return;
     }
     AwaitingMac* slot = &browse->awaiting[0];
@@ -185,7 +295,7 @@ void Report(Browse* browse, InstancePtr instance)
             slot = &entry;  // full: the oldest gives way
         }
     }
-    EndAwaitingMac(browse, slot);
+    EndAwaitingMac(browse, slot, true);
     slot->instance = std::move(instance);
     slot->since = GetTickCount();
 }
@@ -197,30 +307,30 @@ void RetryAwaitingMac(Browse* browse)
         return;
     }
     browse->lastMacRetry = now;
-    const BrowseContext& context = browse->context;
     for (AwaitingMac& entry : browse->awaiting) {
         if (entry.instance == nullptr) {
             continue;
         }
         if (now - entry.since > kMacWaitLimitMs) {
-            EndAwaitingMac(browse, &entry);
-        } else if (context.foundCallback(&entry.instance->service, context.window, browse->options.abortEvent,
-                                         browse->options.reportedHosts, 0) != kServiceAwaitingMac) {
+            EndAwaitingMac(browse, &entry, true);
+        } else if (CallFound(browse, entry.instance.get()) != kServiceAwaitingMac) {
             entry.instance.reset();
         }
     }
 }
 
-// Reports each resolved lookup; a lookup past its limit loses its instance.
+// Reports each resolved lookup; a lookup that failed pauses its instance.
+// Instances whose pause is over count again.
 void CheckLookups(Browse* browse)
 {
+    EndPauses(browse);
     for (LookupSlot& slot : browse->lookups.slots) {
         InstancePtr instance;
         LookupState state = CheckLookup(&browse->lookups, &slot, &instance);
         if (state == LookupState::Resolved) {
             Report(browse, std::move(instance));
         } else if (state == LookupState::Expired) {
-            ForgetInstanceHost(&browse->context, instance.get());
+            PauseInstance(browse, instance.get());
         }
     }
 }
@@ -249,12 +359,17 @@ bool TakePending(Browse* browse, bool* emptied)
     int count = TakeInstances(&browse->context.queue, lookups.resolveSrv, lookups.resolveTxt,
                               FreeLookupSlots(&lookups), taken, cap, emptied);
     for (int i = 0; i < count; ++i) {
+        if (IsPaused(browse, taken[i].get())) {
+            continue;  // its name stays seen until the pause ends
+        }
         if (!NeedsLookup(taken[i].get(), lookups.resolveSrv, lookups.resolveTxt)) {
             Report(browse, std::move(taken[i]));
             continue;
         }
         InstancePtr unstarted = StartLookup(&lookups, std::move(taken[i]));
-        ForgetInstanceHost(&browse->context, unstarted.get());
+        if (unstarted != nullptr) {
+            PauseInstance(browse, unstarted.get());
+        }
     }
     return count == cap && !*emptied;
 }
@@ -291,12 +406,26 @@ void EndPass(Browse* browse)
         ForgetInstanceHost(&browse->context, EndLookup(&slot).get());
     }
     for (AwaitingMac& entry : browse->awaiting) {
-        EndAwaitingMac(browse, &entry);
+        EndAwaitingMac(browse, &entry, false);
     }
     StopIfActive(&browse->ptrQuery);
 }
 
 }  // namespace
+
+void InitPausedInstances(PausedInstances* table)
+{
+    // Out of memory: an empty index, and every failed instance counts again at once.
+    InitNameIndex(&table->names, kMaxPausedInstances, kDnsNameChars - 1);
+    table->nextEnd = 0;
+    table->anyPaused = false;
+}
+
+void ReleasePausedInstances(PausedInstances* table)
+{
+    ReleaseNameIndex(&table->names);
+    table->anyPaused = false;
+}
 
 BrowseOptions DefaultBrowseOptions()
 {
@@ -306,7 +435,10 @@ BrowseOptions DefaultBrowseOptions()
     options.resolveSrv = 1;
     options.resolveTxt = 1;
     options.interfaceIndex = 0;
+    options.interfaceAddress = 0;
+    options.interfaceMask = 0;
     options.reportedHosts = nullptr;
+    options.pausedInstances = nullptr;
     options.foundCallback = nullptr;
     options.keepBrowsing = nullptr;
     options.keepBrowsingContext = nullptr;
@@ -334,6 +466,7 @@ int32_t BrowseServices(const BrowseOptions* options)
     for (int i = 0; i < kMaxParallelLookups; ++i) {
         lookups.slots[i].srv = &browse.lookupQueries[i][0];
         lookups.slots[i].txt = &browse.lookupQueries[i][1];
+        lookups.slots[i].a = &browse.lookupQueries[i][2];
     }
     context.foundCallback = browse.options.foundCallback != nullptr ? browse.options.foundCallback
                                                                      : OnServiceFound;
@@ -348,6 +481,8 @@ int32_t BrowseServices(const BrowseOptions* options)
     context.queue.lost = ForgetInstanceHost;
     context.queue.lostContext = &context;
     context.browseQuery = &browse.ptrQuery;
+    context.heardOn = InterfaceSubnet{browse.options.interfaceAddress, browse.options.interfaceMask};
+    browse.pauses = browse.options.pausedInstances != nullptr ? browse.options.pausedInstances : &browse.ownPauses;
 
     browse.ptrQuery.reportedHosts = browse.options.reportedHosts;
     browse.lastAbortWait = WAIT_TIMEOUT;

@@ -1,8 +1,9 @@
 // The browse-and-resolve routine: finds the instances of the devices'
 // service on one interface with a PTR browse, takes each instance that the
-// browse answer describes in full as it stands, resolves the others with SRV
-// and TXT queries, several at a time, and hands each resolved one to the
-// found-callback.
+// browse answer describes in full as it stands, resolves the others with SRV,
+// TXT and, where no answer carried it, address queries, several at a time,
+// and hands each resolved one to the found-callback. An instance that could
+// not be resolved is tried again only after a pause that grows.
 #pragma once
 
 #include <winsock2.h>
@@ -13,6 +14,34 @@
 #include "mdns/instance_queue.h"
 #include "mdns/lookup_slots.h"
 #include "mdns/mdns_query.h"
+
+enum : uint32_t {
+    // Paused instances one table keeps; when full the oldest gives way (and
+    // may be tried again at once), so invented names cannot grow it.
+    kMaxPausedInstances = 256,
+};
+
+// How often an instance has failed, and until when its answers are dropped.
+struct PauseState {
+    uint32_t failures;
+    uint32_t until;
+    bool paused;  // its name stays seen by the browse query until `until`
+};
+
+// Instances whose resolution failed, by name, used by one thread only. The
+// browse query keeps a paused instance's name among its seen names, which
+// drops its answers; once the pause is over the name is forgotten there and
+// the next answer counts. The failures stay, so that the next pause is
+// twice as long.
+struct PausedInstances {
+    NameIndex names;  // instance names; a slot's state is states[slot]
+    PauseState states[kMaxPausedInstances];
+    uint32_t nextEnd;  // no pause ends before this
+    bool anyPaused;
+};
+
+void InitPausedInstances(PausedInstances* table);
+void ReleasePausedInstances(PausedInstances* table);
 
 // Asked every cycle: false ends the browse as an abort does (the subnet
 // choice or the auto-refresh setting no longer asks for it).
@@ -29,15 +58,24 @@ struct BrowseOptions {
     int32_t resolveSrv;       // query SRV and wait for it
     int32_t resolveTxt;       // query TXT and wait for it
     uint32_t interfaceIndex;  // placed in every query
+    // The interface entry's address and mask: devices are judged against
+    // them. Both 0: every address counts as in the subnet.
+    uint32_t interfaceAddress;
+    uint32_t interfaceMask;
     // With auto-refresh: keeps listed devices fresh between their full
     // reports (see reported_hosts.h); null: no refreshes.
     ReportedHosts* reportedHosts;
+    // With auto-refresh: the pauses of failed instances outlive the browse,
+    // so that one browse after another does not try them again at once;
+    // null: each browse keeps its own.
+    PausedInstances* pausedInstances;
     FoundCallback foundCallback;  // null: OnServiceFound
     KeepBrowsingCallback keepBrowsing;  // null: browse until abort or silence
     void* keepBrowsingContext;
 };
 
-// abortEvent none, singlePass 0, resolveSrv 1, resolveTxt 1, interface 0.
+// abortEvent none, singlePass 0, resolveSrv 1, resolveTxt 1, interface 0,
+// address and mask 0.
 BrowseOptions DefaultBrowseOptions();
 
 // Shared by one call of BrowseServices and its record callbacks.
@@ -48,12 +86,17 @@ struct BrowseContext {
     wchar_t serviceType[kDnsNameChars];
     wchar_t domain[kDnsNameChars];
     wchar_t browseName[kDnsNameChars];
-    mDNSPTRQuery* browseQuery;  // forgets the hosts of lost instances; may be null
+    mDNSPTRQuery* browseQuery;  // forgets lost instances; may be null
+    InterfaceSubnet heardOn;    // given to every instance found
 };
 
-// An instance lost before it was reported: its host's next answer counts
-// again. The context is the BrowseContext (the queue's `lost` hook).
+// An instance lost before it was reported: its next answer counts again.
+// The context is the BrowseContext (the queue's `lost` hook).
 void ForgetInstanceHost(void* context, const ServiceInstance* instance);
+void ForgetInstanceName(BrowseContext* context, const wchar_t* instanceName);
+
+// The record callback of a slot's address query. Context: the ServiceInstance.
+VOID WINAPI OnAddressAnswer(PVOID instance, PMDNS_QUERY_HANDLE handle, PDNS_QUERY_RESULT result);
 
 // Runs the browse on the calling thread until it is aborted or, with
 // singlePass, until a pass ends in silence. options null: the defaults.

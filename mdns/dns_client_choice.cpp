@@ -64,12 +64,38 @@ bool UsesOwnClient(uint32_t interfaceIndex)
     return own;
 }
 
+// Statuses that say the client will not serve queries at all: switched off,
+// not there, not allowed, or its service unreachable. Any other failure (a
+// name it finds malformed, which may come from a device's answer; memory or
+// handles running short) says nothing about the client and neither counts
+// nor resets the count.
+bool IsRefusal(DNS_STATUS status)
+{
+    switch (status) {
+    case ERROR_ACCESS_DENIED:
+    case ERROR_NOT_SUPPORTED:
+    case ERROR_CALL_NOT_IMPLEMENTED:
+    case ERROR_SERVICE_DISABLED:
+    case ERROR_SERVICE_NOT_ACTIVE:
+    case ERROR_SERVICE_DOES_NOT_EXIST:
+    case RPC_S_SERVER_UNAVAILABLE:
+    case RPC_S_UNKNOWN_IF:
+        return true;
+    default:
+        return false;
+    }
+}
+
 // Counts a refusal or resets the count; true when the interface has now moved.
 bool NoteSystemStatus(uint32_t interfaceIndex, DNS_STATUS status)
 {
     AcquireSRWLockExclusive(&g_choiceLock);
     InterfaceChoice* choice = ChoiceFor(interfaceIndex);
-    choice->refusals = status == 0 ? 0 : choice->refusals + 1;
+    if (status == 0) {
+        choice->refusals = 0;
+    } else if (IsRefusal(status)) {
+        ++choice->refusals;
+    }
     if (choice->refusals >= kSystemRefusalsBeforeOwnClient) {
         choice->ownClient = true;
     }

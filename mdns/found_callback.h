@@ -19,10 +19,12 @@ enum FoundResult : int32_t {
     kServiceAwaitingMac = 2,
 };
 
-// The found-callback: the resolved service and the browse's window; also the
-// browse's abort event (which cuts waits short), with auto-refresh the table
-// where a posted record is remembered (null otherwise), and how long it may
-// wait for the device's hardware address (0: not at all; it then answers
-// kServiceAwaitingMac and the browse asks again each cycle for up to 1 s).
+// The found-callback: the resolved service (with the address and mask of the
+// interface entry that heard it, against which its state is judged) and the
+// browse's window; also the browse's abort event (which cuts waits short),
+// with auto-refresh the table where a posted record is remembered (null
+// otherwise), and how long it may wait for the device's hardware address (0:
+// not at all; it then answers kServiceAwaitingMac and the browse asks again
+// each cycle for up to 1 s).
 typedef int32_t (*FoundCallback)(const ResolvedService* service, HWND window, HANDLE abortEvent,
                                  ReportedHosts* reportedHosts, uint32_t macWaitMs);

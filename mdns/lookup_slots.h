@@ -1,8 +1,9 @@
 // The lookups one browse runs at once: each slot holds an instance and the
-// SRV and TXT queries that resolve it. The queries' answers write the
-// instance on the DNS client's thread; an instance leaves its slot only
-// after both queries have stopped, so no answer can write it once it is
-// reported or freed.
+// SRV, TXT and address queries that resolve it; the address query asks for
+// the SRV target's A record when no answer has carried it. The queries'
+// answers write the instance on the DNS client's thread; an instance leaves
+// its slot only after all its queries have stopped, so no answer can write
+// it once it is reported or freed.
 // No windows.h here: the slots also build natively for the stress tests,
 // over a query of the test's own.
 #pragma once
@@ -19,6 +20,7 @@ enum : int {
 enum : uint16_t {
     kLookupSrv = 33,  // the DNS record types a slot asks for
     kLookupTxt = 16,
+    kLookupA = 1,
 };
 
 // One query of a slot over the DNS client.
@@ -39,6 +41,7 @@ struct LookupSlot {
     InstancePtr instance;  // null: the slot is free
     LookupQuery* srv;
     LookupQuery* txt;
+    LookupQuery* a;  // the SRV target's address
 };
 
 struct LookupSlots {
@@ -58,8 +61,10 @@ bool AnyLookupBusy(const LookupSlots* lookups);
 InstancePtr StartLookup(LookupSlots* lookups, InstancePtr instance);
 
 enum class LookupState { Free, Waiting, Resolved, Expired };
-// Looks at one slot. Resolved and Expired stop its queries and hand its
-// instance out: resolved, or given up past the time limit. The limit comes
+// Looks at one slot. Once the SRV target is known without its address, the
+// SRV query gives way to the address query. Resolved and Expired stop its
+// queries and hand its instance out: resolved, or given up (a query past the
+// time limit, or an address query that could not start). The limit comes
 // first, so answers first seen after it do not count.
 LookupState CheckLookup(LookupSlots* lookups, LookupSlot* slot, InstancePtr* out);
 // Stops the slot's queries and hands its instance out (null when free).

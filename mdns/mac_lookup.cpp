@@ -2,7 +2,9 @@
 // the platform says it is not supported (Wine), the neighbour table, after
 // one harmless datagram has made the system resolve the address. A caller
 // that may not wait (the browse) never blocks in SendARP: it runs on a
-// lookup thread (arp_requests.h) and the caller asks again.
+// lookup thread (arp_requests.h) and the caller asks again. The datagram is
+// sent only where a device of this link could be, and not too often: the
+// address comes from a stranger's answer.
 #include <string.h>
 
 #include "core/platform.h"
@@ -10,6 +12,7 @@
 #include "core/wait.h"
 #include "mdns/arp_requests.h"
 #include "mdns/service_found.h"
+#include "net/address_class.h"
 
 namespace {
 
@@ -38,6 +41,51 @@ struct NeighbourSnapshot {
 };
 
 NeighbourSnapshot g_neighbours;
+
+// At most one datagram per device and second, however many browses ask.
+constexpr DWORD kSolicitIntervalMs = 1000;
+// Devices solicited lately, by address: a few ways per set, chosen by a hash
+// of the address, the oldest way of a full set giving way.
+constexpr unsigned kSolicitSets = 64;
+constexpr unsigned kSolicitWays = 4;
+
+struct SolicitedDevice {
+    uint32_t address;
+    DWORD tick;  // the last datagram
+    bool used;
+};
+
+struct SolicitedDevices {
+    SRWLOCK lock = SRWLOCK_INIT;
+    SolicitedDevice sets[kSolicitSets][kSolicitWays] = {};
+};
+
+SolicitedDevices g_solicited;
+
+// True when the address may be sent a datagram now; it then counts as sent.
+bool TakeSolicitTurn(uint32_t address)
+{
+    const DWORD now = GetTickCount();
+    AcquireSRWLockExclusive(&g_solicited.lock);
+    SolicitedDevice* set = g_solicited.sets[(address * 2654435761u) >> 26];
+    SolicitedDevice* way = &set[0];
+    bool turn = true;
+    for (unsigned i = 0; i < kSolicitWays; ++i) {
+        if (set[i].used && set[i].address == address) {
+            way = &set[i];
+            turn = now - way->tick >= kSolicitIntervalMs;
+            break;
+        }
+        if (way->used && (!set[i].used || LONG(set[i].tick - way->tick) < 0)) {
+            way = &set[i];  // a free way, else the oldest
+        }
+    }
+    if (turn) {
+        *way = SolicitedDevice{address, now, true};
+    }
+    ReleaseSRWLockExclusive(&g_solicited.lock);
+    return turn;
+}
 
 // True when a read that began at began is recent enough for a lookup asked
 // at asked (a read that began after it always is).
@@ -135,7 +183,41 @@ bool WaitOnePoll(HANDLE abortEvent)
 
 }  // namespace
 
-MacLookup LookUpMacAddress(uint32_t address, unsigned char mac[6], HANDLE abortEvent, uint32_t waitMs)
+void ForgetSolicitedNeighbours()
+{
+    AcquireSRWLockExclusive(&g_solicited.lock);
+    for (auto& set : g_solicited.sets) {
+        for (SolicitedDevice& way : set) {
+            way = SolicitedDevice{};
+        }
+    }
+    ReleaseSRWLockExclusive(&g_solicited.lock);
+}
+
+bool MaySolicitNeighbour(uint32_t address, const InterfaceSubnet& heardOn)
+{
+    unsigned char octets[4];
+    memcpy(octets, &address, sizeof(octets));
+    if (octets[0] == 0 || octets[0] == 127 || octets[0] >= 224) {
+        return false;  // "this network", loopback, multicast, reserved and broadcast
+    }
+    if (IsLinkLocalAddress(address) && IsLinkLocalAddress(heardOn.address)) {
+        return true;  // on the link whatever the mask says, as the broadcast path counts it
+    }
+    if (((address ^ heardOn.address) & heardOn.mask) != 0) {
+        return false;
+    }
+    // With two host bits or more, the first and last address of the subnet
+    // are its network and broadcast addresses (a /31 has neither). Bit
+    // counts are the same in either byte order.
+    uint32_t hostBits = ~heardOn.mask;
+    uint32_t host = address & hostBits;
+    bool several = (hostBits & (hostBits - 1)) != 0;
+    return !several || (host != 0 && host != hostBits);
+}
+
+MacLookup LookUpMacAddress(uint32_t address, const InterfaceSubnet& heardOn, unsigned char mac[6],
+                           HANDLE abortEvent, uint32_t waitMs)
 {
     unsigned char buffer[8] = {};
     DWORD status = NO_ERROR;
@@ -157,7 +239,8 @@ MacLookup LookUpMacAddress(uint32_t address, unsigned char mac[6], HANDLE abortE
     if (FindNeighbour(address, mac, waitMs == 0 ? kSharedReadMaxAgeMs : 0)) {
         return kMacFound;
     }
-    if (g_platform.solicitNeighbour(address) != 0) {
+    if (!MaySolicitNeighbour(address, heardOn) ||
+        (TakeSolicitTurn(address) && g_platform.solicitNeighbour(address) != 0)) {
         return kMacUnknown;  // nothing will make the system resolve it
     }
     DWORD start = GetTickCount();

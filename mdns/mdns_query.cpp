@@ -13,6 +13,10 @@ namespace {
 
 const ClientCompletions kCompletions = {SystemClientCompletion, OwnClientCompletion};
 
+// What a seen name stands for: an instance (a PTR target of the browsed
+// name) or a host (an A record's owner).
+enum : uint32_t { kSeenInstance = 0, kSeenHost = 1 };
+
 // Runs with the query's slot entered, so a Stop on another thread waits for
 // it. Nothing of the query is read after the user callback: it may stop,
 // restart or even free its own query.
@@ -202,24 +206,32 @@ int32_t mDNSPTRQuery::FilterResults(void*, PMDNS_QUERY_HANDLE, PDNS_QUERY_RESULT
         }
     }
     // Every new name is remembered, so that a repeat of an answer naming
-    // several hosts is dropped as a whole.
+    // several hosts or instances is dropped as a whole. An answer split over
+    // packets may carry no A record: its instances are names of their own.
     bool anyNew = false;
     AcquireSRWLockExclusive(&seenLock);
     for (PDNS_RECORD record = result->pQueryRecords; record != nullptr; record = record->pNext) {
-        if (record->wType != DNS_TYPE_A || record->pName == nullptr) {
-            continue;
+        const wchar_t* name = nullptr;
+        uint32_t kind = kSeenHost;
+        if (record->wType == DNS_TYPE_A) {
+            name = record->pName;
+        } else if (record->wType == DNS_TYPE_PTR && record->Flags.S.Section != DNSREC_ADDITIONAL &&
+                   record->Flags.S.Section != DNSREC_AUTHORITY &&
+                   SameDnsName(record->pName, queryName, kDnsNameChars - 1)) {
+            name = record->Data.PTR.pNameHost;
+            kind = kSeenInstance;
         }
-        int32_t seen = FindName(&seenNames, record->pName, 0);
-        if (seen != -1 && reportedHosts != nullptr &&
-            ReportedHostNeedsRenewal(reportedHosts, record->pName, record->Data.A.IpAddress, now)) {
+        int32_t seen = name != nullptr ? FindName(&seenNames, name, kind) : -1;
+        if (seen != -1 && kind == kSeenHost && reportedHosts != nullptr &&
+            ReportedHostNeedsRenewal(reportedHosts, name, record->Data.A.IpAddress, now)) {
             RemoveName(&seenNames, seen);  // counts as new: its full report is due
             seen = -1;
         }
-        if (seen != -1) {
+        if (name == nullptr || seen != -1) {
             continue;
         }
         int32_t evicted;
-        if (AddName(&seenNames, record->pName, 0, &evicted) != -1) {
+        if (AddName(&seenNames, name, kind, &evicted) != -1) {
             anyNew = true;  // out of memory: treated as already seen
         }
     }
@@ -227,12 +239,12 @@ int32_t mDNSPTRQuery::FilterResults(void*, PMDNS_QUERY_HANDLE, PDNS_QUERY_RESULT
     return anyNew ? 0 : 1;
 }
 
-void mDNSPTRQuery::ForgetSeenName(const wchar_t* ownerName)
+void mDNSPTRQuery::ForgetSeenName(const wchar_t* instanceName)
 {
-    if (ownerName == nullptr || ownerName[0] == L'\0') {
+    if (instanceName == nullptr || instanceName[0] == L'\0') {
         return;
     }
     AcquireSRWLockExclusive(&seenLock);
-    RemoveName(&seenNames, FindName(&seenNames, ownerName, 0));
+    RemoveName(&seenNames, FindName(&seenNames, instanceName, kSeenInstance));
     ReleaseSRWLockExclusive(&seenLock);
 }

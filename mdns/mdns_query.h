@@ -72,9 +72,10 @@ public:
 };
 
 // The browse query: delivers an answer only when it names a host (the owner
-// of an A record) that this object has not let through; every new name of a
-// delivered answer is remembered. The names outlive stops and restarts; only
-// the destructor frees them.
+// of an A record) or an instance (the target of a PTR record of the query's
+// own name) that this object has not let through; every new name of a
+// delivered answer is remembered, compared as DNS names are. The names
+// outlive stops and restarts; only the destructor frees them.
 class mDNSPTRQuery : public mDNSQuery {
 public:
     mDNSPTRQuery();
@@ -82,13 +83,13 @@ public:
     int32_t FilterResults(void* context, PMDNS_QUERY_HANDLE handle,
                           PDNS_QUERY_RESULT result) override;
 
-    // Forgets a host that was let through but then lost before it was
-    // reported (a lookup that timed out, a queue that overflowed), so that
-    // its next answer counts again.
-    void ForgetSeenName(const wchar_t* ownerName);
+    // Forgets an instance that was let through but then lost before it was
+    // reported (a lookup that failed, a queue that overflowed), so that its
+    // next answer counts again.
+    void ForgetSeenName(const wchar_t* instanceName);
 
     SRWLOCK seenLock;     // guards seenNames: the browse thread forgets
-    NameIndex seenNames;  // owner names let through, the oldest giving way when full
+    NameIndex seenNames;  // hosts and instances let through, the oldest giving way when full
     // When set (auto-refresh), every A record of every answer, repeat or
     // not, keeps the listed row of a host already reported fresh.
     ReportedHosts* reportedHosts;

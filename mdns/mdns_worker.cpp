@@ -39,10 +39,13 @@ bool StillWanted(void* context)
 unsigned __stdcall MdnsWorker(void* parameter)
 {
     InterfaceEntry* entry = static_cast<InterfaceEntry*>(parameter);
-    // Outlives the browses, so that each one can keep fresh the rows of
-    // devices that earlier ones reported.
+    // Outlive the browses, so that each one can keep fresh the rows of
+    // devices that earlier ones reported, and leaves alone for a while the
+    // devices that earlier ones failed to resolve.
     ReportedHosts reported;
     InitReportedHosts(&reported);
+    PausedInstances paused;
+    InitPausedInstances(&paused);
 
     for (;;) {
         if (Signalled(entry->abortEvent)) {
@@ -72,12 +75,16 @@ unsigned __stdcall MdnsWorker(void* parameter)
         options.resolveSrv = 1;
         options.resolveTxt = 1;
         options.interfaceIndex = entry->interfaceIndex;
+        options.interfaceAddress = entry->address;
+        options.interfaceMask = entry->mask;
         options.reportedHosts = autoRefresh ? &reported : nullptr;
+        options.pausedInstances = autoRefresh ? &paused : nullptr;
         options.keepBrowsing = StillWanted;
         options.keepBrowsingContext = &cause;
         BrowseServices(&options);
     }
 
+    ReleasePausedInstances(&paused);
     ReleaseReportedHosts(&reported);
     return 0;
 }

@@ -17,18 +17,33 @@ size_t CutLength(const wchar_t* name, uint32_t maxChars)
     return length;
 }
 
+// Only ASCII letters fold: DNS leaves every other character as it is.
+wchar_t FoldCase(wchar_t c)
+{
+    return c >= L'A' && c <= L'Z' ? wchar_t(c - L'A' + L'a') : c;
+}
+
+// Names that differ only in case hash alike, so they meet in one bucket.
 uint32_t HashName(const wchar_t* name, size_t length, uint32_t tag)
 {
     uint32_t hash = 2166136261u ^ tag;
     for (size_t i = 0; i < length; ++i) {
-        hash = (hash ^ uint32_t(name[i] & 0xFFFF)) * 16777619u;
+        hash = (hash ^ uint32_t(FoldCase(name[i]) & 0xFFFF)) * 16777619u;
     }
     return hash;
 }
 
 bool SameName(const NameIndexSlot& slot, const wchar_t* name, size_t length, uint32_t tag)
 {
-    return slot.tag == tag && wcsncmp(slot.name, name, length) == 0 && slot.name[length] == L'\0';
+    if (slot.tag != tag) {
+        return false;
+    }
+    for (size_t i = 0; i < length; ++i) {
+        if (FoldCase(slot.name[i]) != FoldCase(name[i])) {
+            return false;  // also where the stored name ends first
+        }
+    }
+    return slot.name[length] == L'\0';
 }
 
 void Unchain(NameIndex* index, int32_t slot)
@@ -174,4 +189,20 @@ void RemoveName(NameIndex* index, int32_t slot)
 const wchar_t* NewestName(const NameIndex* index)
 {
     return index->newest != -1 ? index->slots[index->newest].name : nullptr;
+}
+
+bool SameDnsName(const wchar_t* a, const wchar_t* b, size_t maxChars)
+{
+    if (a == nullptr || b == nullptr) {
+        return false;
+    }
+    for (size_t i = 0; i < maxChars; ++i) {
+        if (FoldCase(a[i]) != FoldCase(b[i])) {
+            return false;
+        }
+        if (a[i] == L'\0') {
+            return true;
+        }
+    }
+    return true;
 }

@@ -1,7 +1,8 @@
 // A fixed-capacity set of names that network answers fill: hosts a browse
 // has let through, hosts already reported. Lookups hash the name, so a long
 // set costs no scan; when the set is full the oldest name gives way, so a
-// flood of invented names can never keep a real device out for good.
+// flood of invented names can never keep a real device out for good. Names
+// compare as DNS names do: without regard to ASCII letter case.
 // Portable: no Windows headers.
 #pragma once
 
@@ -48,3 +49,8 @@ void RemoveName(NameIndex* index, int32_t slot);
 
 // The name most recently added and still held, or null.
 const wchar_t* NewestName(const NameIndex* index);
+
+// Two DNS names are the same when they differ at most in the letter case of
+// ASCII letters; both are cut to maxChars first, as stored names are. Null
+// equals nothing.
+bool SameDnsName(const wchar_t* a, const wchar_t* b, size_t maxChars);

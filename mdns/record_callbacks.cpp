@@ -1,6 +1,6 @@
-// The three record callbacks of the browse: they read what the browse needs
-// from the answers (instances, their SRV targets and those hosts' addresses,
-// TXT strings). All run on the DNS client's thread. Every answer is
+// The record callbacks of the browse: they read what the browse needs from
+// the answers (instances, their SRV targets and those hosts' addresses, TXT
+// strings). Names compare as DNS compares them, ignoring ASCII case. All run on the DNS client's thread. Every answer is
 // untrusted: text is copied bounded, records are paired only by name, and
 // what one answer can add is capped.
 #include <stdlib.h>
@@ -13,8 +13,36 @@
 #include "core/text_copy.h"
 #include "mdns/browse.h"
 #include "mdns/mdns_query.h"
+#include "net/address_class.h"
 
 namespace {
+
+// DNS names compare without regard to ASCII letter case; both are cut to
+// what a name field holds, as stored names are.
+bool SameName(const wchar_t* a, const wchar_t* b)
+{
+    return SameDnsName(a, b, kDnsNameChars - 1);
+}
+
+wchar_t FoldCase(wchar_t c)
+{
+    return c >= L'A' && c <= L'Z' ? wchar_t(c - L'A' + L'a') : c;
+}
+
+// Where domain first occurs in name, ignoring ASCII case; null when it does not.
+const wchar_t* FindDomain(const wchar_t* name, const wchar_t* domain)
+{
+    for (; *name != L'\0'; ++name) {
+        size_t i = 0;
+        while (domain[i] != L'\0' && FoldCase(name[i]) == FoldCase(domain[i])) {
+            ++i;
+        }
+        if (domain[i] == L'\0') {
+            return name;
+        }
+    }
+    return nullptr;
+}
 
 // The owner name ends in domain: the first occurrence of domain runs exactly
 // to the end, so device.localnet.local does not end in ".local".
@@ -23,8 +51,8 @@ bool EndsInDomain(const wchar_t* ownerName, const wchar_t* domain)
     if (ownerName == nullptr) {
         return false;
     }
-    const wchar_t* found = wcsstr(ownerName, domain);
-    return found != nullptr && wcscmp(found, domain) == 0;
+    const wchar_t* found = FindDomain(ownerName, domain);
+    return found != nullptr && SameName(found, domain);
 }
 
 bool CountsForBrowse(const DNS_RECORD* record, const wchar_t* domain)
@@ -33,62 +61,79 @@ bool CountsForBrowse(const DNS_RECORD* record, const wchar_t* domain)
            EndsInDomain(record->pName, domain);
 }
 
-// DNS names compare without regard to ASCII letter case; both are cut to
-// what a name field holds, as stored names are.
-bool SameDnsName(const wchar_t* a, const wchar_t* b)
-{
-    if (a == nullptr || b == nullptr) {
-        return false;
-    }
-    for (int i = 0; i < kDnsNameChars - 1; ++i) {
-        wchar_t x = a[i] >= L'A' && a[i] <= L'Z' ? wchar_t(a[i] + 32) : a[i];
-        wchar_t y = b[i] >= L'A' && b[i] <= L'Z' ? wchar_t(b[i] + 32) : b[i];
-        if (x != y) {
-            return false;
-        }
-        if (x == L'\0') {
-            return true;
-        }
-    }
-    return true;
-}
-
 const DNS_RECORD* FindRecord(const DNS_RECORD* records, WORD type, const wchar_t* owner)
 {
     for (const DNS_RECORD* record = records; record != nullptr; record = record->pNext) {
-        if (record->wType == type && SameDnsName(record->pName, owner)) {
+        if (record->wType == type && SameName(record->pName, owner)) {
             return record;
         }
     }
     return nullptr;
 }
 
-void PairAddress(ServiceInstance* instance, const wchar_t* owner, uint32_t address)
+// The A record of owner; of several (a device with more than one address),
+// the first that the interface could reach directly, else the first.
+const DNS_RECORD* FindAddress(const DNS_RECORD* records, const wchar_t* owner, const InterfaceSubnet& heardOn)
 {
-    CopyText(instance->seenOwner, kDnsNameChars, owner);
-    CopyHostName(instance->service.hostName, kDnsNameChars, owner);
-    instance->service.address = address;
+    const DNS_RECORD* first = nullptr;
+    for (const DNS_RECORD* record = records; record != nullptr; record = record->pNext) {
+        if (record->wType != DNS_TYPE_A || !SameName(record->pName, owner)) {
+            continue;
+        }
+        if (ClassifySender(record->Data.A.IpAddress, heardOn.address, heardOn.mask,
+                           heardOn.address & heardOn.mask) != DeviceStateOtherSubnet) {
+            return record;
+        }
+        first = first != nullptr ? first : record;
+    }
+    return first;
 }
 
-// Takes the SRV record of the instance and the address of its target from
-// these records (or the browse answer's hint). True when both are known.
+// Pairs the instance with its target's address, once: true for the answer
+// that did it.
+bool PairAddress(ServiceInstance* instance, const wchar_t* owner, uint32_t address)
+{
+    if (instance->addressClaim.exchange(1) != 0) {
+        return false;
+    }
+    CopyHostName(instance->service.hostName, kDnsNameChars, owner);
+    instance->service.address = address;
+    instance->srvAnswered = 1;
+    return true;
+}
+
+// The address of the instance's SRV target from these records, or from the
+// browse answer's hint.
+bool TakeAddress(ServiceInstance* instance, const DNS_RECORD* records)
+{
+    const wchar_t* target = instance->srvTarget;
+    const DNS_RECORD* a = FindAddress(records, target, instance->service.heardOn);
+    if (a != nullptr) {
+        return PairAddress(instance, a->pName, a->Data.A.IpAddress);
+    }
+    if (instance->hintOwner[0] != L'\0' && SameName(instance->hintOwner, target)) {
+        return PairAddress(instance, instance->hintOwner, instance->hintAddress);
+    }
+    return false;
+}
+
+// Takes the SRV record of the instance (once) and then, when these records
+// or the hint carry it, the address of its target. True when anything new
+// was learnt.
 bool TakeSrvAndAddress(ServiceInstance* instance, const DNS_RECORD* records)
 {
-    const DNS_RECORD* srv = FindRecord(records, DNS_TYPE_SRV, instance->service.instanceName);
-    if (srv == nullptr || srv->Data.SRV.pNameTarget == nullptr) {
-        return false;
+    bool learnt = false;
+    if (instance->targetKnown == 0) {
+        const DNS_RECORD* srv = FindRecord(records, DNS_TYPE_SRV, instance->service.instanceName);
+        if (srv == nullptr || srv->Data.SRV.pNameTarget == nullptr || instance->targetClaim.exchange(1) != 0) {
+            return false;
+        }
+        CopyText(instance->srvTarget, kDnsNameChars, srv->Data.SRV.pNameTarget);
+        instance->service.port = srv->Data.SRV.wPort;
+        instance->targetKnown = 1;
+        learnt = true;
     }
-    const wchar_t* target = srv->Data.SRV.pNameTarget;
-    const DNS_RECORD* a = FindRecord(records, DNS_TYPE_A, target);
-    if (a != nullptr) {
-        PairAddress(instance, a->pName, a->Data.A.IpAddress);
-    } else if (instance->hintOwner[0] != L'\0' && SameDnsName(instance->hintOwner, target)) {
-        PairAddress(instance, instance->hintOwner, instance->hintAddress);
-    } else {
-        return false;
-    }
-    instance->service.port = srv->Data.SRV.wPort;
-    return true;
+    return TakeAddress(instance, records) || learnt;
 }
 
 bool TakeTxt(ServiceInstance* instance, const DNS_RECORD* records)
@@ -108,6 +153,16 @@ void Wake(const ServiceInstance* instance)
     }
 }
 
+// A PTR record that names an instance of the browsed service: its owner is
+// that service's name, and it answers (records the responder added beside
+// its answer do not count).
+bool NamesInstance(const DNS_RECORD* record, const BrowseContext* context)
+{
+    return record->wType == DNS_TYPE_PTR && record->Data.PTR.pNameHost != nullptr &&
+           record->Flags.S.Section != DNSREC_ADDITIONAL && record->Flags.S.Section != DNSREC_AUTHORITY &&
+           SameName(record->pName, context->browseName);
+}
+
 // The instances of one browse answer: one per PTR target of ours, each with
 // what the answer itself says of it. Returns how many were made.
 int MakeInstances(BrowseContext* context, const DNS_RECORD* records,
@@ -124,13 +179,12 @@ int MakeInstances(BrowseContext* context, const DNS_RECORD* records,
     int count = 0;
     for (const DNS_RECORD* record = records; record != nullptr && count < kMaxInstancesPerAnswer;
          record = record->pNext) {
-        if (record->wType != DNS_TYPE_PTR || !CountsForBrowse(record, context->domain) ||
-            record->Data.PTR.pNameHost == nullptr) {
+        if (!NamesInstance(record, context)) {
             continue;
         }
         bool repeat = false;
         for (int i = 0; i < count && !repeat; ++i) {
-            repeat = SameDnsName(made[i]->service.instanceName, record->Data.PTR.pNameHost);
+            repeat = SameName(made[i]->service.instanceName, record->Data.PTR.pNameHost);
         }
         if (repeat) {
             continue;
@@ -140,18 +194,17 @@ int MakeInstances(BrowseContext* context, const DNS_RECORD* records,
             break;
         }
         CopyText(instance->service.instanceName, kDnsNameChars, record->Data.PTR.pNameHost);
+        instance->service.heardOn = context->heardOn;
         instance->wake = &context->queue.wake;
         if (aCount == 1) {
             CopyText(instance->hintOwner, kDnsNameChars, onlyA->pName);
             instance->hintAddress = onlyA->Data.A.IpAddress;
         }
         // The texts are kept only for an instance whose host is known too: one
-        // that must wait in the queue for its SRV lookup holds no texts there.
-        if (TakeSrvAndAddress(instance.get(), records)) {
-            instance->srvAnswered = 1;
-            if (TakeTxt(instance.get(), records)) {
-                instance->txtAnswered = 1;
-            }
+        // that must wait in the queue for its lookups holds no texts there.
+        TakeSrvAndAddress(instance.get(), records);
+        if (instance->srvAnswered != 0 && TakeTxt(instance.get(), records)) {
+            instance->txtAnswered = 1;
         }
         made[count++] = std::move(instance);
     }
@@ -198,9 +251,15 @@ void SetTxtStrings(ResolvedService* service, const DNS_RECORD* txt)
 void ForgetInstanceHost(void* contextPointer, const ServiceInstance* instance)
 {
     BrowseContext* context = static_cast<BrowseContext*>(contextPointer);
-    if (context->browseQuery != nullptr && instance != nullptr) {
-        context->browseQuery->ForgetSeenName(instance->seenOwner[0] != L'\0' ? instance->seenOwner
-                                                                               : instance->hintOwner);
+    if (instance != nullptr) {
+        ForgetInstanceName(context, instance->service.instanceName);
+    }
+}
+
+void ForgetInstanceName(BrowseContext* context, const wchar_t* instanceName)
+{
+    if (context->browseQuery != nullptr) {
+        context->browseQuery->ForgetSeenName(instanceName);
     }
 }
 
@@ -227,7 +286,18 @@ VOID WINAPI OnSrvAnswer(PVOID instancePointer, PMDNS_QUERY_HANDLE, PDNS_QUERY_RE
     ServiceInstance* instance = static_cast<ServiceInstance*>(instancePointer);
     // A repeat after the instance was paired changes nothing.
     if (instance->srvAnswered == 0 && TakeSrvAndAddress(instance, result->pQueryRecords)) {
-        instance->srvAnswered = 1;
+        Wake(instance);
+    }
+}
+
+VOID WINAPI OnAddressAnswer(PVOID instancePointer, PMDNS_QUERY_HANDLE, PDNS_QUERY_RESULT result)
+{
+    if (result->QueryStatus != 0) {
+        return;
+    }
+    ServiceInstance* instance = static_cast<ServiceInstance*>(instancePointer);
+    // Started only once the target is known, which is never written again.
+    if (instance->targetKnown != 0 && instance->srvAnswered == 0 && TakeAddress(instance, result->pQueryRecords)) {
         Wake(instance);
     }
 }

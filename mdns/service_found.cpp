@@ -9,6 +9,7 @@
 #include "core/maker.h"
 #include "core/text_copy.h"
 #include "mdns/reported_hosts.h"
+#include "net/address_class.h"
 
 namespace {
 
@@ -87,7 +88,7 @@ int32_t OnServiceFound(const ResolvedService* service, HWND, HANDLE abortEvent,
     unsigned char mac[6] = {};
     MacLookup lookup = kMacUnknown;
     if (!IsReverseLookupName(service->hostName) && lstrcmpiW(values.vendor, kMakerWord) == 0) {
-        lookup = LookUpMacAddress(service->address, mac, abortEvent, macWaitMs);
+        lookup = LookUpMacAddress(service->address, service->heardOn, mac, abortEvent, macWaitMs);
     }
     if (lookup == kMacPending) {
         return kServiceAwaitingMac;
@@ -110,7 +111,10 @@ int32_t OnServiceFound(const ResolvedService* service, HWND, HANDLE abortEvent,
               mac[4], mac[5]);
     const unsigned char* octets = reinterpret_cast<const unsigned char*>(&service->address);
     wsprintfW(record->ipText, L"%u.%u.%u.%u", octets[0], octets[1], octets[2], octets[3]);
-    record->state = DeviceStateNormal;
+    // The same state a broadcast reply from this address earns on this
+    // interface, so that a device both paths find keeps one colour.
+    const InterfaceSubnet& heardOn = service->heardOn;
+    record->state = ClassifySender(service->address, heardOn.address, heardOn.mask, heardOn.address & heardOn.mask);
     record->arpConfirmed = 1;
     record->arpMismatch = 0;
     // The SRV port is not used: the devices serve their page on 80.

@@ -1,6 +1,7 @@
 // Turns a resolved service into a device record: only the maker's devices
 // (TXT vendor), with a MAC address this computer has learnt, are posted to
-// the main window.
+// the main window, in the state its address earns on the interface that
+// heard it, as a broadcast reply's sender would.
 #pragma once
 
 #include <winsock2.h>
@@ -30,9 +31,21 @@ enum MacLookup { kMacFound, kMacUnknown, kMacPending };
 
 // The hardware address of a neighbour: SendARP, or where the platform does
 // not support it, the neighbour table, after provoking resolution with one
-// harmless datagram and looking again for up to waitMs. With waitMs 0 it
+// harmless datagram and looking again for up to waitMs. The datagram goes
+// only to a unicast address of the subnet it was heard on (see
+// MaySolicitNeighbour), at most once a second per address. With waitMs 0 it
 // never blocks (SendARP runs on a lookup thread, see arp_requests.h), and
 // kMacPending says: not known yet, SendARP or resolution under way, ask
 // again. kMacUnknown: none came or will come, or abortEvent
 // (INVALID_HANDLE_VALUE: none) was set meanwhile.
-MacLookup LookUpMacAddress(uint32_t address, unsigned char mac[6], HANDLE abortEvent, uint32_t waitMs);
+MacLookup LookUpMacAddress(uint32_t address, const InterfaceSubnet& heardOn, unsigned char mac[6],
+                           HANDLE abortEvent, uint32_t waitMs);
+
+// True when a device's address may be sent a datagram to learn its hardware
+// address: a host address of the interface's subnet (not its network or
+// broadcast address), or a link-local one heard on a link-local address;
+// never multicast, broadcast, loopback or "this network".
+bool MaySolicitNeighbour(uint32_t address, const InterfaceSubnet& heardOn);
+
+// Forgets when each device was last sent that datagram (tests).
+void ForgetSolicitedNeighbours();

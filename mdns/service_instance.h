@@ -20,6 +20,13 @@ enum : int {
     kMaxTxtUnits = 9000,
 };
 
+// The address and mask of the interface entry whose browse heard an answer
+// (network byte order); 0 and 0 hold every address.
+struct InterfaceSubnet {
+    uint32_t address;
+    uint32_t mask;
+};
+
 // What is known of one service instance; handed to the found-callback.
 struct ResolvedService {
     wchar_t hostName[kDnsNameChars];      // A record owner, cut at its last "."
@@ -30,6 +37,7 @@ struct ResolvedService {
     // (malloc'd; null when there are none).
     wchar_t* txtText;
     uint32_t txtCount;
+    InterfaceSubnet heardOn;  // the device's state is judged against it
 };
 
 // The TXT string after `text` (start with null), or null after the last.
@@ -55,9 +63,15 @@ struct ServiceInstance {
     // host, taken only if the SRV answer names it as the target.
     wchar_t hintOwner[kDnsNameChars];
     uint32_t hintAddress;
-    // The A record owner paired with the instance: the host to forget when
-    // the instance is lost before it is reported.
-    wchar_t seenOwner[kDnsNameChars];
+    // The SRV record's target once known without its address, so that the
+    // browse asks for the address itself: written once, before targetKnown
+    // is set, and never again. One answer claims each of the target and the
+    // address (targetClaim, addressClaim), since the SRV and the address
+    // queries may answer at the same time.
+    wchar_t srvTarget[kDnsNameChars];
+    std::atomic<int> targetKnown;
+    std::atomic<int> targetClaim;
+    std::atomic<int> addressClaim;
     SyncSignal* wake;  // set after each answer, so the browse looks at once; or null
 };
 

@@ -1,7 +1,8 @@
 // Fuzz target: the fixed-capacity name set that network answers fill. Any
 // sequence of adds, finds and removes, with names that may be long, empty
-// or alike but for a cut, must agree with a plain model (names cut to the
-// limit, the oldest giving way when full) and never outgrow its capacity.
+// or alike but for a cut or for ASCII letter case, must agree with a plain
+// model (names cut to the limit and compared with ASCII letters folded, the
+// oldest giving way when full) and never outgrow its capacity.
 // fuzz-sources: mdns/name_index.cpp
 #include <stdint.h>
 #include <stdlib.h>
@@ -12,6 +13,18 @@
 #include <utility>
 
 #include "mdns/name_index.h"
+
+namespace {
+
+std::wstring FoldAscii(std::wstring name)
+{
+    for (wchar_t& c : name) {
+        c = c >= L'A' && c <= L'Z' ? wchar_t(c - L'A' + L'a') : c;
+    }
+    return name;
+}
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
@@ -33,7 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         at += length;
         name = name.substr(0, name.find(L'\0'));
         uint32_t tag = op >> 7;
-        std::pair<std::wstring, uint32_t> key(name.substr(0, limit), tag);
+        std::pair<std::wstring, uint32_t> key(FoldAscii(name.substr(0, limit)), tag);
         auto held = std::find(model.begin(), model.end(), key);
         int32_t slot = FindName(&index, name.c_str(), tag);
         if ((slot != -1) != (held != model.end())) abort();
@@ -54,6 +67,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         if (index.count != model.size() || index.count > capacity) abort();
         const wchar_t* newest = NewestName(&index);
         if ((newest == nullptr) != model.empty()) abort();
+        if (newest != nullptr && FoldAscii(newest) != model.back().first) abort();
+        if (!SameDnsName(name.c_str(), FoldAscii(name).c_str(), limit)) abort();
     }
     ReleaseNameIndex(&index);
     return 0;

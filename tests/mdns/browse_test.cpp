@@ -17,12 +17,15 @@ namespace {
 
 std::mutex g_foundLock;
 std::vector<std::wstring> g_found;  // instance name, and "+txt" when it has TXT entries
+std::vector<uint32_t> g_foundAddresses;
+std::atomic<int32_t> g_foundResult{0};  // what CollectFound answers
 
 int32_t CollectFound(const ResolvedService* service, HWND, HANDLE, ReportedHosts*, uint32_t)
 {
     std::lock_guard<std::mutex> hold(g_foundLock);
     g_found.push_back(std::wstring(service->instanceName) + (service->txtCount > 0 ? L"+txt" : L""));
-    return 0;
+    g_foundAddresses.push_back(service->address);
+    return g_foundResult;
 }
 
 std::vector<std::wstring> Found()
@@ -49,6 +52,8 @@ protected:
     void SetUp() override
     {
         g_found.clear();
+        g_foundAddresses.clear();
+        g_foundResult = 0;
         options_ = DefaultBrowseOptions();
         options_.abortEvent = abort_;
         options_.singlePass = 1;
@@ -180,6 +185,52 @@ TEST_F(Browse, ParallelLookupsWithLimitsAndLostHostsFoundAgain)
     std::vector<std::wstring> found = Found();
     EXPECT_EQ(found.size(), 10u);
     EXPECT_EQ(std::count(found.begin(), found.end(), InstanceName(L"d0") + L"+txt"), 1);
+}
+
+// An answer split over packets: a PTR alone still yields its instance, and
+// an SRV answer without its target's address is followed by a query for
+// it; of several addresses the one in the interface's subnet is taken.
+TEST_F(Browse, SplitAnswersAreResolvedWithAnAddressQuery)
+{
+    options_.interfaceAddress = Ipv4(192, 168, 77, 10);
+    options_.interfaceMask = Ipv4(255, 255, 255, 0);
+    StartBrowse();
+    ASSERT_TRUE(fake_.WaitForStarts(kBrowseName, DNS_TYPE_PTR, 1, 2000));
+    ASSERT_TRUE(fake_.Deliver(kBrowseName, DNS_TYPE_PTR, {Ptr(InstanceName(L"s"))}));
+    ASSERT_TRUE(fake_.WaitForStarts(InstanceName(L"s"), DNS_TYPE_SRV, 1, 2000));
+    ASSERT_TRUE(fake_.Deliver(InstanceName(L"s"), DNS_TYPE_SRV, {Srv(L"s", L"s", 80)}));
+    ASSERT_TRUE(fake_.Deliver(InstanceName(L"s"), DNS_TYPE_TEXT, {Txt(L"s", {L"vendor=Orvel"})}));
+    ASSERT_TRUE(fake_.WaitForStarts(L"s.local", DNS_TYPE_A, 1, 2000));
+    ASSERT_TRUE(fake_.Deliver(L"s.local", DNS_TYPE_A,
+                              {A(L"s.local", Ipv4(10, 1, 1, 1)), A(L"S.LOCAL", Ipv4(192, 168, 77, 20))}));
+    EXPECT_NE(WaitForEnd(5000), 0xFFFFFFFFu);
+    EXPECT_EQ(g_found, std::vector<std::wstring>{InstanceName(L"s") + L"+txt"});
+    EXPECT_EQ(g_foundAddresses, std::vector<uint32_t>{Ipv4(192, 168, 77, 20)});
+}
+
+// A device that keeps answering but whose hardware address is never learnt
+// is tried again only after a pause that doubles: 1 s after its first
+// failure, 2 s after its second. Without the pause it would be looked up
+// again on every answer after each failure (about every 1.5 s).
+TEST_F(Browse, FailedInstancesPauseBeforeTheyAreTriedAgain)
+{
+    g_foundResult = kServiceAwaitingMac;
+    options_.singlePass = 0;
+    StartBrowse();
+    ASSERT_TRUE(fake_.WaitForStarts(kBrowseName, DNS_TYPE_PTR, 1, 2000));
+    int answered = 0;
+    for (DWORD begin = GetTickCount(); GetTickCount() - begin < 4500; Sleep(50)) {
+        fake_.Deliver(kBrowseName, DNS_TYPE_PTR, Announcement(L"m", L"m", 1));
+        int started = fake_.Starts(InstanceName(L"m"), DNS_TYPE_SRV);
+        if (started > answered && fake_.Starts(InstanceName(L"m"), DNS_TYPE_TEXT) == started) {
+            Answer(L"m", 1);
+            answered = started;
+        }
+    }
+    SetEvent(abort_);
+    EXPECT_NE(WaitForEnd(5000), 0xFFFFFFFFu);
+    // Looked up at about 0 s and 2.5 s; the third would come after 5.5 s.
+    EXPECT_EQ(fake_.Starts(InstanceName(L"m"), DNS_TYPE_SRV), 2);
 }
 
 // A stream of new hosts neither grows the browse without bound nor keeps it

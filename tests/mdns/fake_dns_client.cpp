@@ -124,6 +124,7 @@ PDNS_RECORD FakeDnsClient::MakeList(const std::vector<FakeRecord>& records)
         PDNS_RECORD record = static_cast<PDNS_RECORD>(calloc(1, sizeof(DNS_RECORD) + extra));
         record->pName = keep(fake.owner);
         record->wType = fake.type;
+        record->Flags.S.Section = fake.section;
         if (fake.type == DNS_TYPE_PTR) {
             record->Data.PTR.pNameHost = keep(fake.text);
         } else if (fake.type == DNS_TYPE_A) {

@@ -25,6 +25,7 @@ struct FakeRecord {
     std::wstring text;  // PTR target
     uint32_t value;     // A address (network order) or SRV port
     std::vector<std::wstring> strings;  // TXT
+    unsigned section = 0;  // DNSREC_ANSWER, DNSREC_ADDITIONAL...; 0 as the fake's default
 };
 
 // What the request held at the start: a real client copies it too.

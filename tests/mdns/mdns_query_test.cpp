@@ -102,6 +102,15 @@ TEST(MdnsQuery, RefusingSystemClientGivesWayToOwnPerInterface)
     EXPECT_EQ(query.Start(L"a.local", DNS_TYPE_TEXT, CountAnswer, &answers, 6), DWORD(ERROR_ACCESS_DENIED));
     EXPECT_EQ(fake.startAttempts, kSystemRefusalsBeforeOwnClient + 1);
 
+    // A name the system client finds malformed (it may come from a device's
+    // answer) says nothing about the client: the interface stays with it.
+    for (DNS_STATUS status : {DNS_STATUS(ERROR_INVALID_PARAMETER), DNS_STATUS(DNS_ERROR_INVALID_NAME_CHAR),
+                              DNS_STATUS(ERROR_INVALID_PARAMETER), DNS_STATUS(DNS_ERROR_INVALID_NAME)}) {
+        fake.startStatus = status;
+        EXPECT_EQ(query.Start(L"a\x01.local", DNS_TYPE_TEXT, CountAnswer, &answers, 9), DWORD(status));
+    }
+    EXPECT_EQ(g_ownStarts, 2);
+
     g_platform.dnsStartMulticastQuery = nullptr;
     ASSERT_EQ(query.Start(L"a.local", DNS_TYPE_TEXT, CountAnswer, &answers, 6), 0u);
     EXPECT_EQ(query.client, kOwnDnsClient);
@@ -238,28 +247,39 @@ TEST(MdnsQuery, CallbackSlotsAreBounded)
     EXPECT_EQ(CallbackSlotsInUse(), 0u);
 }
 
+// Each host and each instance of the browsed service gets through once,
+// their names compared as DNS compares them.
 TEST(MdnsQuery, BrowseFilterLetsEachHostThroughOnce)
 {
     FakeDnsClient fake;
     const std::wstring longName = std::wstring(300, L'h') + L".local";
     const std::wstring longCut = longName.substr(0, kDnsNameChars - 1);
+    FakeRecord otherService = {DNS_TYPE_PTR, L"_other._tcp.local", L"o._other._tcp.local", 0, {}};
+    FakeRecord upperCase = {DNS_TYPE_PTR, L"_LUMARISNET._TCP.LOCAL", InstanceName(L"z"), 0, {}};
+    FakeRecord additional = Ptr(InstanceName(L"w"));
+    additional.section = DNSREC_ADDITIONAL;
     struct Step {
         std::vector<FakeRecord> records;
         int32_t dropped;
         std::wstring newestSeen;
     };
     const Step steps[] = {
-        {{Ptr(InstanceName(L"x"))}, 1, L""},  // no A record
+        {{Ptr(InstanceName(L"x"))}, 0, InstanceName(L"x")},  // no A record: the instance is new
+        {{Ptr(InstanceName(L"X"))}, 1, InstanceName(L"x")},
         {Announcement(L"x", L"device", 1), 0, L"device.local"},
         {Announcement(L"x", L"device", 1), 1, L"device.local"},
-        {{A(L"Device.local", 2)}, 0, L"Device.local"},
+        {{A(L"Device.LOCAL", 2)}, 1, L"device.local"},
+        {{otherService, additional}, 1, L"device.local"},
+        {{upperCase}, 0, InstanceName(L"z")},
         // Every new name of an answer is remembered: its repeat is dropped.
         {{A(L"one.local", 1), A(L"two.local", 2)}, 0, L"two.local"},
         {{A(L"one.local", 1), A(L"two.local", 2)}, 1, L"two.local"},
         {{A(longName, 3)}, 0, longCut},
         {{A(longName, 3)}, 1, longCut},  // recognised although cut
     };
+    int answers = 0;
     mDNSPTRQuery query;
+    ASSERT_EQ(query.Start(kBrowseName, DNS_TYPE_PTR, CountAnswer, &answers, 3), 0u);
     for (const Step& step : steps) {
         DNS_QUERY_RESULT result = Result(fake.MakeList(step.records));
         EXPECT_EQ(query.FilterResults(nullptr, nullptr, &result), step.dropped);
@@ -282,8 +302,6 @@ TEST(MdnsQuery, BrowseFilterLetsEachHostThroughOnce)
 
     // Through the completion: a dropped repeat is freed there and neither
     // reaches the callback nor counts as an answer.
-    int answers = 0;
-    ASSERT_EQ(query.Start(kBrowseName, DNS_TYPE_PTR, CountAnswer, &answers, 3), 0u);
     query.lastAnswerTick = query.startTick - 5000;
     ASSERT_TRUE(fake.Deliver(kBrowseName, DNS_TYPE_PTR, {A(L"device.local", 1)}));
     EXPECT_EQ(answers, 0);
@@ -317,8 +335,23 @@ TEST(MdnsQuery, BrowseAnswerPairsEachInstanceWithItsOwnRecords)
         std::vector<std::wstring> queued;
     };
     const std::wstring speaker = InstanceName(L"Speaker");
+    FakeRecord otherService = {DNS_TYPE_PTR, L"_other._tcp.local", L"o._other._tcp.local", 0, {}};
+    FakeRecord additional = ptr;
+    additional.section = DNSREC_ADDITIONAL;
+    FakeRecord upperCase = ptr;
+    upperCase.owner = L"_LumarisNet._TCP.Local";
+    const uint32_t inSubnet = Ipv4(192, 168, 77, 20);
     const Case cases[] = {
         {{ptr, A(L"speaker1.local", 1)}, {speaker + L":-"}},
+        // Only PTR records of the browsed name that answer make instances;
+        // names ignore ASCII case.
+        {{otherService, A(L"speaker1.local", 1)}, {}},
+        {{additional, A(L"speaker1.local", 1)}, {}},
+        {{A(L"SPEAKER1.LOCAL", 1), upperCase}, {speaker + L":-"}},
+        // Of a host's several addresses, the one in the interface's subnet.
+        {{ptr, Srv(L"Speaker", L"m", 80), Txt(L"Speaker", {L"model=X"}), A(L"m.local", Ipv4(10, 0, 0, 1)),
+          A(L"M.local", inSubnet)},
+         {speaker + L":M:" + std::to_wstring(inSubnet) + L":model=X"}},
         {{A(L"speaker1.sub.local", 1), ptr}, {speaker + L":-"}},
         {{Srv(L"Speaker", L"a", 80), ptr, A(L"a.local", 1)}, {}},
         {{A(L"device.localnet.local", 1), ptr, A(L"a.local", 1)}, {}},
@@ -335,6 +368,8 @@ TEST(MdnsQuery, BrowseAnswerPairsEachInstanceWithItsOwnRecords)
         SCOPED_TRACE(c.queued.empty() ? L"not queued" : c.queued[0]);
         BrowseContext context = {};
         wcscpy(context.domain, L".local");
+        wcscpy(context.browseName, kBrowseName);
+        context.heardOn = {Ipv4(192, 168, 77, 10), Ipv4(255, 255, 255, 0)};
         DNS_QUERY_RESULT result = Result(fake.MakeList(c.records));
         OnBrowseAnswer(&context, nullptr, &result);
         FreeList(result.pQueryRecords);

@@ -52,7 +52,8 @@ TEST(NameIndex, MatchesAModelWithEvictionOfTheOldest)
 }
 
 // Names are kept cut to the longest a field holds; a long name is still
-// found by its whole text, and an index that could not be made holds nothing.
+// found by its whole text, in any ASCII letter case; an index that could not
+// be made holds nothing.
 TEST(NameIndex, LongNamesAreCutAndAnEmptyIndexHoldsNothing)
 {
     NameIndex index;
@@ -63,6 +64,9 @@ TEST(NameIndex, LongNamesAreCutAndAnEmptyIndexHoldsNothing)
     EXPECT_STREQ(NewestName(&index), L"abcde");
     EXPECT_EQ(FindName(&index, L"abcdexyz", 0), slot);
     EXPECT_EQ(FindName(&index, L"abcd", 0), -1);
+    EXPECT_EQ(FindName(&index, L"ABCdeXYZ", 0), slot);
+    EXPECT_EQ(AddName(&index, L"aBcDe", 0, &evicted), slot);
+    EXPECT_EQ(FindName(&index, L"\u00C1bcde", 0), -1);  // only ASCII letters fold
     ReleaseNameIndex(&index);
 
     NameIndex none;

@@ -14,11 +14,14 @@
 #include "mdns/fake_dns_client.h"
 #include "mdns/reported_hosts.h"
 #include "mdns/service_found.h"
+#include "net/address_class.h"
 
 namespace {
 
 const unsigned char kMac[6] = {0x00, 0x11, 0x22, 0xAA, 0xBB, 0xCC};
 const uint32_t kDevice = Ipv4(192, 168, 1, 20);
+const InterfaceSubnet kAnywhere = {0, 0};
+const InterfaceSubnet kHome = {Ipv4(192, 168, 1, 5), Ipv4(255, 255, 255, 0)};
 
 // How this computer learns the device's MAC address.
 enum class Arp { Answers, Fails, InTable, AfterProbe, AfterSolicit, Never };
@@ -93,6 +96,7 @@ protected:
 
     void UseArp(Arp arp)
     {
+        ForgetSolicitedNeighbours();
         // Rows that never count: wrong type, no address (as Wine's invented
         // rows), an address of zeros (one being resolved), another neighbour.
         g_net = {arp == Arp::Answers ? DWORD(NO_ERROR) : arp == Arp::Fails ? DWORD(ERROR_BAD_NET_NAME)
@@ -169,6 +173,67 @@ TEST_F(ServiceFound, ConversionCases)
     }
 }
 
+// A device found by multicast DNS is in the state its address earns as a
+// broadcast reply's sender on the interface that heard it, so that a device
+// both paths find keeps one colour.
+TEST_F(ServiceFound, StateAsTheBroadcastPathClassifies)
+{
+    UseArp(Arp::Answers);
+    const InterfaceSubnet linkLocal = {Ipv4(169, 254, 3, 4), Ipv4(255, 255, 0, 0)};
+    struct Case {
+        InterfaceSubnet heardOn;
+        uint32_t device;
+        DeviceState state;
+    };
+    const Case cases[] = {
+        {kHome, Ipv4(192, 168, 1, 20), DeviceStateNormal},
+        {kHome, Ipv4(192, 168, 2, 20), DeviceStateOtherSubnet},
+        {kHome, Ipv4(169, 254, 10, 20), DeviceStateOtherSubnet},
+        {linkLocal, Ipv4(169, 254, 10, 20), DeviceStateLinkLocal},
+        {linkLocal, Ipv4(192, 168, 1, 20), DeviceStateOtherSubnet},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << std::hex << c.heardOn.address << " " << c.device);
+        InstancePtr instance = MakeService(L"speaker1", {L"vendor=Orvel"});
+        instance->service.address = c.device;
+        instance->service.heardOn = c.heardOn;
+        EXPECT_EQ(OnServiceFound(&instance->service, nullptr, INVALID_HANDLE_VALUE, nullptr, kMacWaitMs), 1);
+        std::vector<DeviceRecord> records = posted_.Collect();
+        ASSERT_EQ(records.size(), 1u);
+        EXPECT_EQ(records[0].state, c.state);
+        EXPECT_EQ(ClassifySender(c.device, c.heardOn.address, c.heardOn.mask, c.heardOn.address & c.heardOn.mask),
+                  c.state);
+    }
+}
+
+// The datagram that makes the system resolve a device goes only to a host
+// address of the subnet that heard it, and at most once a second however
+// often the device is looked up.
+TEST_F(ServiceFound, SolicitsOnlyHostsOfTheSubnetOnceASecond)
+{
+    struct Case {
+        uint32_t device;
+        int solicits;
+    };
+    const Case cases[] = {
+        {Ipv4(192, 168, 1, 20), 1},
+        {Ipv4(192, 168, 1, 0), 0},    // the subnet's network address
+        {Ipv4(192, 168, 1, 255), 0},  // its broadcast address
+        {Ipv4(192, 168, 2, 20), 0},
+        {Ipv4(224, 0, 0, 251), 0},
+        {Ipv4(255, 255, 255, 255), 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << std::hex << c.device);
+        UseArp(Arp::Never);
+        unsigned char mac[6];
+        for (int i = 0; i < 3; ++i) {
+            EXPECT_EQ(LookUpMacAddress(c.device, kHome, mac, INVALID_HANDLE_VALUE, 1), kMacUnknown);
+        }
+        EXPECT_EQ(g_net.solicits, c.solicits);
+    }
+}
+
 // A neighbour table read that lasts until a second read joins it (at most
 // 400 ms): reads side by side end at once, one after another take 400 ms.
 struct SlowTable {
@@ -212,7 +277,7 @@ TEST_F(ServiceFound, NeighbourReadsAreNotSerialised)
     unsigned char mac[6] = {};
     MacLookup first = kMacPending;
     for (DWORD begin = GetTickCount(); first == kMacPending && GetTickCount() - begin < 2000; Sleep(10)) {
-        first = LookUpMacAddress(kDevice, mac, INVALID_HANDLE_VALUE, 0);
+        first = LookUpMacAddress(kDevice, kAnywhere, mac, INVALID_HANDLE_VALUE, 0);
     }
     ASSERT_EQ(first, kMacFound);
 
@@ -233,9 +298,9 @@ TEST_F(ServiceFound, NeighbourReadsAreNotSerialised)
         unsigned char macs[2][6] = {};
         // The second lookup is asked at once when the first one's read has
         // begun: well within the 100 ms that a shared read may be old.
-        std::thread other([&] { results[0] = LookUpMacAddress(kDevice, macs[0], INVALID_HANDLE_VALUE, c.waitMs); });
+        std::thread other([&] { results[0] = LookUpMacAddress(kDevice, kAnywhere, macs[0], INVALID_HANDLE_VALUE, c.waitMs); });
         EXPECT_EQ(WaitForSingleObject(g_slow.entered, 2000), WAIT_OBJECT_0);
-        results[1] = LookUpMacAddress(kDevice, macs[1], INVALID_HANDLE_VALUE, c.waitMs);
+        results[1] = LookUpMacAddress(kDevice, kAnywhere, macs[1], INVALID_HANDLE_VALUE, c.waitMs);
         other.join();
         EXPECT_EQ(g_slow.reads, c.reads);
         EXPECT_EQ(g_slow.mostInside, c.mostInside);

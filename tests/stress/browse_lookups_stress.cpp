@@ -3,8 +3,9 @@
 // with several threads at once: answer threads queue instances (more than
 // the rings hold), delivery threads answer the slots' queries through the
 // client's query registry, writing the instances as the record callbacks
-// do, and two browses (one per interface) take, resolve, give up past the
-// limit and report. Built natively under ThreadSanitizer and
+// do (some SRV answers without the target's address, which the slots then
+// ask for), and two browses (one per interface) take, resolve, give up past
+// the limit and report. Built natively under ThreadSanitizer and
 // AddressSanitizer (scripts/stress): an instance written after it left its
 // slot, or a query freed while an answer runs, fails the run.
 #include <stdlib.h>
@@ -31,6 +32,7 @@ SyncLock g_clientLock;
 std::atomic<long> g_queriesMade{0};
 std::atomic<long> g_queriesFreed{0};
 std::atomic<long> g_answers{0};
+std::atomic<long> g_addressAnswers{0};
 std::atomic<long> g_reported{0};
 std::atomic<long> g_expired{0};
 std::atomic<long> g_lost{0};
@@ -102,7 +104,18 @@ private:
     uint32_t started_ = 0;
 };
 
-// As the SRV and TXT callbacks: the rest first, the flag last.
+// Pairs the address once, as the record callbacks do.
+void PairAddress(ServiceInstance* instance)
+{
+    if (instance->addressClaim.exchange(1) == 0) {
+        wcscpy(instance->service.hostName, L"host");
+        instance->service.address = 0x0A000001;
+        instance->srvAnswered = 1;
+    }
+}
+
+// As the SRV, address and TXT callbacks: the rest first, the flag last. Some
+// SRV answers lack the target's address, which the slot then asks for.
 void Answer(FakeQuery* query, std::mt19937& random)
 {
     ServiceInstance* instance = query->instance;
@@ -110,9 +123,18 @@ void Answer(FakeQuery* query, std::mt19937& random)
         if (instance->srvAnswered != 0) {
             return;
         }
-        wcscpy(instance->service.hostName, L"host");
-        instance->service.address = 0x0A000001;
-        instance->srvAnswered = 1;
+        if (random() % 2 == 0) {
+            PairAddress(instance);
+        } else if (instance->targetKnown == 0 && instance->targetClaim.exchange(1) == 0) {
+            wcscpy(instance->srvTarget, L"host.local");
+            instance->targetKnown = 1;
+        }
+    } else if (query->type == kLookupA) {
+        if (instance->targetKnown == 0 || wcscmp(instance->srvTarget, L"host.local") != 0) {
+            Fail("an address query ran before its target was known");
+        }
+        PairAddress(instance);
+        ++g_addressAnswers;
     } else {
         // A repeated TXT answer replaces the strings, flag set or not.
         free(instance->service.txtText);
@@ -201,10 +223,11 @@ void Browse(uint32_t interfaceIndex)
     lookups.resolveTxt = true;
     lookups.interfaceIndex = interfaceIndex;
     lookups.limitMs = 3;  // short, so that many are given up while answers run
-    std::vector<RegistryQuery> queries(2 * kMaxParallelLookups);
+    std::vector<RegistryQuery> queries(3 * kMaxParallelLookups);
     for (int i = 0; i < kMaxParallelLookups; ++i) {
-        lookups.slots[i].srv = &queries[2 * i];
-        lookups.slots[i].txt = &queries[2 * i + 1];
+        lookups.slots[i].srv = &queries[3 * i];
+        lookups.slots[i].txt = &queries[3 * i + 1];
+        lookups.slots[i].a = &queries[3 * i + 2];
     }
     // More than a ring holds, before the browse takes any: the oldest give way.
     for (int i = 0; i < kMaxPendingInstances + 16; ++i) {
@@ -267,8 +290,8 @@ int main()
     if (g_registry.queries != nullptr || g_queriesMade != g_queriesFreed) {
         Fail("a slot's query outlived its browse");
     }
-    if (g_answers == 0 || g_reported == 0 || g_expired == 0 || g_lost == 0) {
-        Fail("the stress did not reach answers, reports, expiries and overflow alike");
+    if (g_answers == 0 || g_addressAnswers == 0 || g_reported == 0 || g_expired == 0 || g_lost == 0) {
+        Fail("the stress did not reach answers, address queries, reports, expiries and overflow alike");
     }
     std::printf("browse lookups stress: %ld queries, %ld answers, %ld reported, %ld expired, %ld lost%s\n",
                 g_queriesMade.load(), g_answers.load(), g_reported.load(), g_expired.load(), g_lost.load(),
