@@ -214,7 +214,7 @@ int FindRowByMac(HWND list, const wchar_t* macText)
     return -1;
 }
 
-// The device of row, listed under another address, now claims ip: every row
+// A device listed under another address now claims ip: every row
 // under ip is a conflict, and stays one while the claim goes on (their own
 // answers would otherwise find them alone under ip and clear the mark).
 void ClaimAddress(HWND list, const wchar_t* ip, DWORD at)

@@ -12,8 +12,8 @@
 
 struct DeviceRecord;
 
-// A row has been made for stored: no earlier note of a record that had the
-// same address in memory applies to it.
+// Drops the notes of stored: its row has gone, or a new row's record sits
+// where an earlier one did in memory, whose notes do not apply to it.
 void ForgetRowNotes(const DeviceRecord* stored);
 
 void NoteBroadcastAnswer(const DeviceRecord* stored, DWORD at);
