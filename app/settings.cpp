@@ -11,7 +11,8 @@
 //   ColumnShares             REG_BINARY: one 32-bit share per list column, in
 //                            ten-thousandths of the list's width; only there
 //                            once the user has changed a column's width, and
-//                            only used when the number of columns agrees
+//                            only used when the number of columns agrees and
+//                            the shares are usable (ui/column_shares.h)
 //   SortColumn,              the list's order: a column index and 1 for
 //   SortDescending           descending
 #include "app/settings.h"
@@ -102,11 +103,7 @@ void LoadWindowPlace(HKEY key, WindowMemory* window)
 void LoadWindowList(HKEY key, WindowMemory* window)
 {
     ColumnShares shares = {};
-    bool sharesInRange = ReadBinary(key, L"ColumnShares", &shares, sizeof(shares));
-    for (int column = 0; sharesInRange && column < kDeviceColumnCount; ++column) {
-        sharesInRange = shares.share[column] >= 0 && shares.share[column] <= kMaxColumnShare;
-    }
-    if (sharesInRange) {
+    if (ReadBinary(key, L"ColumnShares", &shares, sizeof(shares)) && AreUsableColumnShares(shares)) {
         window->hasColumnShares = true;
         window->columnShares = shares;
     }

@@ -110,9 +110,22 @@ bool GetColumnShares(HWND list, ColumnShares* shares)
     return true;
 }
 
+bool AreUsableColumnShares(const ColumnShares& shares)
+{
+    long long total = 0;
+    for (int column = 0; column < kDeviceColumnCount; ++column) {
+        int share = shares.share[column];
+        if (share < 0 || share > kMaxColumnShare || (IsHiddenColumn(column) && share != 0)) {
+            return false;
+        }
+        total += share;
+    }
+    return total > 0;
+}
+
 void SetColumnShares(HWND list, const ColumnShares& shares)
 {
-    ColumnState* state = StateOf(list, true);
+    ColumnState* state = AreUsableColumnShares(shares) ? StateOf(list, true) : nullptr;
     if (state == nullptr) {
         return;
     }

@@ -27,7 +27,12 @@ void FitColumnsToList(HWND list);
 // the columns still have their default shares.
 bool GetColumnShares(HWND list, ColumnShares* shares);
 
-// Takes shares saved from an earlier run and fits the columns by them.
+// Whether shares could be the user's: each in range, a hidden column with
+// none, and some width for the rest (all zeros would leave no column to drag).
+bool AreUsableColumnShares(const ColumnShares& shares);
+
+// Takes shares saved from an earlier run and fits the columns by them;
+// shares that are not usable leave the columns as they are.
 void SetColumnShares(HWND list, const ColumnShares& shares);
 
 void ReleaseColumnShares(HWND list);

@@ -69,6 +69,12 @@ bool IsOrderedColumn(int column)
     return found != nullptr && found->ordered;
 }
 
+bool IsHiddenColumn(int column)
+{
+    const DeviceColumn* found = ColumnAt(column);
+    return found != nullptr && found->share == 0;
+}
+
 void CreateDeviceColumns(HWND list)
 {
     for (int i = 0; i < kDeviceColumnCount; ++i) {

@@ -26,6 +26,9 @@ bool IsExportedColumn(int column);
 // Whether a header click orders the list by the column.
 bool IsOrderedColumn(int column);
 
+// Whether the column is kept out of sight (no header, no width).
+bool IsHiddenColumn(int column);
+
 // Inserts every column into the empty list view, then fits their widths.
 void CreateDeviceColumns(HWND list);
 

@@ -1,6 +1,7 @@
-// Merging each device answer into the device list: the vendor filter,
-// address conflicts, the bounds on rows, the row's place in the list's
-// order, and the drawing held during a burst of answers. Window thread only.
+// Merging each device answer into the device list: the vendor filter, one
+// spelling of MAC addresses, address conflicts, which answer's texts a row
+// shows, the bounds on rows, the row's place in the list's order, and the
+// drawing held during a burst of answers. Window thread only.
 #include "ui/device_list.h"
 
 #include <commctrl.h>
@@ -15,6 +16,8 @@
 #include "ui/drawing_hold.h"
 #include "ui/list_cells.h"
 #include "ui/list_order.h"
+#include "ui/mac_text.h"
+#include "ui/row_notes.h"
 #include "ui/row_state.h"
 
 namespace {
@@ -74,15 +77,27 @@ void AnswerCells(const DeviceRecord* answer, const wchar_t* cells[kDeviceColumnC
 }
 
 // Every column but the address, the row's key, and the status shows the
-// latest answer.
-void WriteAnswerColumns(HWND list, int row, const DeviceRecord* answer)
+// latest answer; the name and description only when keepTexts is not set.
+void WriteAnswerColumns(HWND list, int row, const DeviceRecord* answer, bool keepTexts)
 {
     const wchar_t* cells[kDeviceColumnCount];
     AnswerCells(answer, cells);
     for (int column = 0; column < kDeviceColumnCount; ++column) {
-        if (column != kColumnIp && column != kColumnStatus) {
+        bool kept = keepTexts && (column == kColumnName || column == kColumnDescription);
+        if (column != kColumnIp && column != kColumnStatus && !kept) {
             SetCellText(list, row, column, cells[column]);
         }
+    }
+}
+
+// A device that answers both ways names and describes itself in its
+// broadcast reply; the multicast DNS host name and texts stand in for them
+// only while no broadcast answer is current, so the row does not alternate.
+// Notes a broadcast answer for the row of stored.
+void NoteBroadcast(const DeviceRecord* stored, const DeviceRecord* answer)
+{
+    if (answer->fromMdns == 0) {
+        NoteBroadcastAnswer(stored, answer->lastSeen);
     }
 }
 
@@ -92,8 +107,11 @@ void WriteAnswerColumns(HWND list, int row, const DeviceRecord* answer)
 void UpdateRow(HWND list, int row, DeviceRecord* answer, bool conflict)
 {
     DeviceRecord* stored = StoredRecord(list, row);
+    bool keepTexts = false;
     if (stored != nullptr) {
         stored->lastSeen = answer->lastSeen;
+        keepTexts = answer->fromMdns != 0 && BroadcastAnswerCurrent(stored, answer->lastSeen);
+        NoteBroadcast(stored, answer);
 
         LVITEMW item = {};
         item.mask = LVIF_PARAM;
@@ -102,13 +120,14 @@ void UpdateRow(HWND list, int row, DeviceRecord* answer, bool conflict)
         SendMessageW(list, LVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&item));
         ShowRowState(list, row, stored, answer->state, conflict);
     }
-    WriteAnswerColumns(list, row, answer);
+    WriteAnswerColumns(list, row, answer, keepTexts);
     FreeDeviceRecord(answer);
     // Ordered by a column the answer may have changed: the row moves to its
     // place, and only when the control would not take it back is it gone.
     if (GetListOrder(list).column != kColumnIp && MoveRowIntoOrder(list, row) < 0 && stored != nullptr) {
         wchar_t ip[kIpTextChars];
         CopyText(ip, kIpTextChars, stored->ipText);
+        ForgetRowNotes(stored);
         FreeDeviceRecord(stored);
         SettleAddress(list, ip);
     }
@@ -150,7 +169,9 @@ void InsertRow(HWND list, int addressRow, DeviceRecord* answer, bool conflict)
         FreeDeviceRecord(answer);
         return;
     }
-    WriteAnswerColumns(list, row, answer);
+    ForgetRowNotes(answer);
+    NoteBroadcast(answer, answer);
+    WriteAnswerColumns(list, row, answer, false);
     ShowRowState(list, row, answer, answer->state, conflict);
     if (conflict) {
         MarkAddressConflict(list, answer->ipText);
@@ -177,7 +198,7 @@ bool RowShowsMac(HWND list, int row, const wchar_t* macText)
         CopyText(listed, kMacBufferChars, item.pszText);
     }
     listed[kMacBufferChars - 1] = L'\0';
-    return lstrcmpW(listed, macText) == 0;
+    return SameMacText(listed, macText);
 }
 
 // The first row whose stored record carries macText, or -1.
@@ -186,11 +207,22 @@ int FindRowByMac(HWND list, const wchar_t* macText)
     int count = RowCount(list);
     for (int row = 0; row < count; ++row) {
         const DeviceRecord* stored = StoredRecord(list, row);
-        if (stored != nullptr && lstrcmpW(stored->macText, macText) == 0) {
+        if (stored != nullptr && SameMacText(stored->macText, macText)) {
             return row;
         }
     }
     return -1;
+}
+
+// A device listed under another address now claims ip: every row
+// under ip is a conflict, and stays one while the claim goes on (their own
+// answers would otherwise find them alone under ip and clear the mark).
+void ClaimAddress(HWND list, const wchar_t* ip, DWORD at)
+{
+    for (int row = NextRowWithAddress(list, -1, ip); row >= 0; row = NextRowWithAddress(list, row, ip)) {
+        NoteAddressClaimed(StoredRecord(list, row), at);
+    }
+    MarkAddressConflict(list, ip);
 }
 
 }  // namespace
@@ -207,6 +239,7 @@ LRESULT MergeDeviceRecord(HWND window, WPARAM, LPARAM lParam)
         return 0;
     }
     TerminateTextFields(answer);
+    CanonicaliseMacText(answer->macText, kMacTextChars);
 
     // Multicast DNS answers were already checked for the vendor.
     if (answer->fromMdns == 0 && !HasVendorPrefix(answer)) {
@@ -221,19 +254,30 @@ LRESULT MergeDeviceRecord(HWND window, WPARAM, LPARAM lParam)
     }
     if (RowShowsMac(list, row, answer->macText)) {
         // Its own answer: the row stays red while another row shares its
-        // address, so both sides of a conflict stay marked.
-        UpdateRow(list, row, answer, NextRowWithAddress(list, row, answer->ipText) >= 0);
+        // address or another device claims it, so both sides of a conflict
+        // stay marked.
+        bool conflict = NextRowWithAddress(list, row, answer->ipText) >= 0 ||
+                        AddressClaimCurrent(StoredRecord(list, row), answer->lastSeen);
+        UpdateRow(list, row, answer, conflict);
         return 0;
     }
 
     // A second MAC claims this address: mark the device that sent the answer
-    // red, in its own row if it has one (possibly under another address);
+    // red, in its own row if it has one, and every row under the address;
     // a new row also marks the rows it shares the address with.
     int macRow = FindRowByMac(list, answer->macText);
-    if (macRow >= 0) {
-        UpdateRow(list, macRow, answer, true);
-    } else {
+    if (macRow < 0) {
         InsertRow(list, row, answer, true);
+        return 0;
+    }
+    const DeviceRecord* macStored = StoredRecord(list, macRow);
+    bool elsewhere = macStored != nullptr && lstrcmpiW(macStored->ipText, answer->ipText) != 0;
+    wchar_t ip[kIpTextChars];
+    CopyText(ip, kIpTextChars, answer->ipText);
+    DWORD at = answer->lastSeen;
+    UpdateRow(list, macRow, answer, true);  // frees the answer
+    if (elsewhere) {
+        ClaimAddress(list, ip, at);
     }
     return 0;
 }

@@ -6,6 +6,7 @@
 
 #include "core/device_record.h"
 #include "ui/resource.h"
+#include "ui/row_notes.h"
 
 HWND DeviceListOf(HWND window)
 {
@@ -29,6 +30,7 @@ bool DeleteRow(HWND list, int row)
     if (!SendMessageW(list, LVM_DELETEITEM, static_cast<WPARAM>(row), 0)) {
         return false;
     }
+    ForgetRowNotes(stored);
     FreeDeviceRecord(stored);
     return true;
 }

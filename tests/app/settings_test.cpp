@@ -164,6 +164,7 @@ TEST_F(SettingsTest, WindowMemoryRoundTripsAndDamagedValuesFallBack)
     for (int column = 0; column < kDeviceColumnCount; ++column) {
         saved.columnShares.share[column] = 1000 * (column + 1);
     }
+    saved.columnShares.share[kColumnPort] = 0;  // hidden
     saved.hasOrder = true;
     saved.order = {kColumnName, true};
     SaveSettings(&saved);
@@ -181,6 +182,9 @@ TEST_F(SettingsTest, WindowMemoryRoundTripsAndDamagedValuesFallBack)
     const unsigned long long wide = 1;
     ColumnShares negative = saved.columnShares;
     negative.share[1] = -1;
+    const ColumnShares zeros = {};
+    ColumnShares showsHidden = saved.columnShares;
+    showsHidden.share[kColumnPort] = 500;
     struct Damage {
         const wchar_t* name;
         DWORD type;
@@ -194,6 +198,8 @@ TEST_F(SettingsTest, WindowMemoryRoundTripsAndDamagedValuesFallBack)
         {L"WindowMaximised", REG_QWORD, &wide, 8, false, true, true},
         {L"ColumnShares", REG_BINARY, &saved.columnShares, sizeof(ColumnShares) - 4, true, false, true},
         {L"ColumnShares", REG_BINARY, &negative, sizeof(ColumnShares), true, false, true},
+        {L"ColumnShares", REG_BINARY, &zeros, sizeof(ColumnShares), true, false, true},
+        {L"ColumnShares", REG_BINARY, &showsHidden, sizeof(ColumnShares), true, false, true},
         {L"SortColumn", REG_DWORD, &port, 4, true, true, false},  // orders nothing
         {L"SortColumn", REG_DWORD, &minusOne, 4, true, true, false},
         {L"SortDescending", REG_SZ, L"1", sizeof(L"1"), true, true, false},

@@ -9,6 +9,7 @@
 
 #include <stdio.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -534,7 +535,7 @@ TEST_F(DeviceListMerge, SecondMacHeldUnderAnotherAddressTurnsThatRowRed)
     int rowB = RowOf(recordB);
     EXPECT_EQ(L"10.0.0.5", Cell(rowA, 0));
     EXPECT_EQ(L"speaker", Cell(rowA, 1));
-    EXPECT_EQ(DeviceStateNormal, recordA->state);
+    EXPECT_EQ(DeviceStateConflict, recordA->state);  // its address is claimed
     EXPECT_EQ(1000u, recordA->lastSeen);
 
     EXPECT_EQ(L"10.0.0.6", Cell(rowB, 0));
@@ -544,6 +545,70 @@ TEST_F(DeviceListMerge, SecondMacHeldUnderAnotherAddressTurnsThatRowRed)
     EXPECT_EQ(DeviceStateConflict, recordB->state);
     EXPECT_EQ(5000u, recordB->lastSeen);
     EXPECT_EQ(2, NewLiveRecords());
+}
+
+// Sequences of answers from devices that answer both ways or move, and the
+// rows they leave, each as "address|name|MAC|description|status".
+TEST_F(DeviceListMerge, AnswerSequencesLeaveOneTruthfulRowPerDevice)
+{
+    const wchar_t* kA = L"02-ac-00-00-00-0a";
+    const wchar_t* kB = L"02-AC-00-00-00-0B";
+    struct Step {
+        const wchar_t* ip;
+        const wchar_t* mac;
+        bool mdns;
+        DWORD at;
+    };
+    const struct {
+        const char* what;
+        std::vector<Step> steps;
+        std::vector<std::wstring> rows;  // in any order
+    } cases[] = {
+        {"one MAC however spelt, shown in one spelling",
+         {{L"10.0.0.5", kA, false, 1000}, {L"10.0.0.5", L"02-AC-00-00-00-0A", true, 1100},
+          {L"10.0.0.5", L"02:AC:00:00:00:0A", false, 1200}},
+         {L"10.0.0.5|bcast|02-AC-00-00-00-0A|Orvel bcast|"}},
+        {"texts that are no six pairs compared exactly",
+         {{L"10.0.0.5", L"ac", false, 1000}, {L"10.0.0.5", L"AC", false, 1100}},
+         {L"10.0.0.5|bcast|ac|Orvel bcast|Conflict", L"10.0.0.5|bcast|AC|Orvel bcast|Conflict"}},
+        {"multicast DNS texts wait while a broadcast answer is current",
+         {{L"10.0.0.5", kA, true, 1000}, {L"10.0.0.5", kA, false, 1100}, {L"10.0.0.5", kA, true, 4100}},
+         {L"10.0.0.5|bcast|02-AC-00-00-00-0A|Orvel bcast|"}},
+        {"multicast DNS texts once the broadcast answer is old",
+         {{L"10.0.0.5", kA, false, 1000}, {L"10.0.0.5", kA, true, 4001}},
+         {L"10.0.0.5|mdns|02-AC-00-00-00-0A|Orvel mdns|"}},
+        {"a MAC listed elsewhere claims an address: every row there is red",
+         {{L"10.0.0.5", kA, false, 1000}, {L"10.0.0.6", kB, false, 1000}, {L"10.0.0.5", kB, false, 1100},
+          {L"10.0.0.5", kA, false, 1200}},
+         {L"10.0.0.5|bcast|02-AC-00-00-00-0A|Orvel bcast|Conflict",
+          L"10.0.0.6|bcast|02-AC-00-00-00-0B|Orvel bcast|Conflict"}},
+        {"rows left alone take their own state back",
+         {{L"10.0.0.5", kA, false, 1000}, {L"10.0.0.6", kB, false, 1000}, {L"10.0.0.5", kB, false, 1100},
+          {L"10.0.0.5", kA, false, 4101}, {L"10.0.0.6", kB, false, 4101}},
+         {L"10.0.0.5|bcast|02-AC-00-00-00-0A|Orvel bcast|", L"10.0.0.6|bcast|02-AC-00-00-00-0B|Orvel bcast|"}},
+    };
+    for (const auto& c : cases) {
+        for (const Step& step : c.steps) {
+            Answer answer;
+            answer.ip = step.ip;
+            answer.mac = step.mac;
+            answer.fromMdns = step.mdns ? 1 : 0;
+            answer.name = step.mdns ? L"mdns" : L"bcast";
+            answer.description = step.mdns ? L"Orvel mdns" : L"Orvel bcast";
+            answer.lastSeen = step.at;
+            Merge(answer);
+        }
+        std::vector<std::wstring> rows;
+        for (int row = 0; row < RowCount(); ++row) {
+            rows.push_back(Cell(row, kColumnIp) + L"|" + Cell(row, kColumnName) + L"|" + Cell(row, kColumnMac) +
+                           L"|" + Cell(row, kColumnDescription) + L"|" + Cell(row, kColumnStatus));
+        }
+        std::vector<std::wstring> expected = c.rows;
+        std::sort(rows.begin(), rows.end());
+        std::sort(expected.begin(), expected.end());
+        EXPECT_EQ(expected, rows) << c.what;
+        ClearDeviceList(parent_);
+    }
 }
 
 TEST_F(DeviceListMerge, BothSidesStayRedUntilOneIsLeftWhichTakesItsOwnStateBack)

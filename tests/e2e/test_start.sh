@@ -32,9 +32,9 @@ while IFS= read -r text; do
 done <<'TEXTS'
 Orvel Electronics devices discovered on the network, will be listed below.
 Double-click on an entry to attempt to open a web browser on the device home page.
-Devices shown in grey, are not on the same subnet as your computer, and may not be accessible without reconfiguration of your computer's TCP/IP network settings.
-Devices shown in green, have temporary link-local addresses, usually because there is no active DHCP server on the network. These devices are accessible for configuration purposes.
-Devices shown in red, have an address conflict with one or more other listed devices. Remove all of these devices from the network, and reconnect and configure them one at a time, to ensure proper operation.
+Devices shown in grey (Status: Other subnet) are not on the same subnet as your computer, and may not be accessible without reconfiguration of your computer's TCP/IP network settings.
+Devices shown in green (Status: Link-local) have temporary link-local addresses, usually because there is no active DHCP server on the network. These devices are accessible for configuration purposes.
+Devices shown in red (Status: Conflict) have an address conflict with one or more other listed devices. Remove all of these devices from the network, then reconnect and configure them one at a time.
 Restrict to Subnet:
 TEXTS
 expect_eq "$(wc -l <<<"$statics")" "6" "number of static texts"
