@@ -46,7 +46,8 @@ unsigned __stdcall ExpiryTicker(void*)
     while (!StopRequested(1000)) {
         HWND window = g_mainWindow;
         if (window != nullptr) {
-            PostMessageW(window, WM_APP_TICK, 0, 0);
+            // The moment of the tick travels with it (see ExpireStaleRows).
+            PostMessageW(window, WM_APP_TICK, GetTickCount(), 0);
         }
     }
     return 0;

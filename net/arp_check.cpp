@@ -92,6 +92,12 @@ bool ReadIsDue(const ArpGate* gate, DWORD now)
     if (gap < kArpReadIntervalMs) {
         gap = kArpReadIntervalMs;
     }
+    // A now taken before the last read ended (lastReadTick lies up to the
+    // read's own length after the now it was given) is no time after it.
+    DWORD ahead = gate->lastReadTick - now;
+    if (ahead != 0 && ahead <= gate->lastReadMs) {
+        return false;
+    }
     // Wrapping tick arithmetic: right across the 49.7-day wrap.
     return now - gate->lastReadTick >= gap;
 }
@@ -115,8 +121,16 @@ void ReadAndPostWaiting(ArpGate* gate, DWORD now)
     gate->readAttempted = true;
     gate->lastReadMs = GetTickCount() - started;
     gate->lastReadTick = now + gate->lastReadMs;
+    size_t strangersLeft = kArpStrangerPostsPerRead;
     while (gate->count > 0) {
         ArpWaiting waiting = TakeOldest(gate);
+        if (!ArpSnapshotHasSender(&gate->snapshot, waiting.sender)) {
+            if (strangersLeft == 0) {
+                FreeDeviceRecord(waiting.record);
+                continue;
+            }
+            --strangersLeft;
+        }
         JudgeAgainstSnapshot(&gate->snapshot, waiting.sender, waiting.record);
         gate->post(waiting.record);
     }
@@ -158,8 +172,13 @@ void ReleaseArpGate(ArpGate* gate)
 void SubmitToArpGate(ArpGate* gate, uint32_t sender, DeviceRecord* record, DWORD now)
 {
     if (ReadIsDue(gate, now)) {
+        // Last in the queue, so that it goes out after the older answers
+        // and under the same limit as they.
+        Enqueue(gate, sender, record);
         ReadAndPostWaiting(gate, now);
-    } else if (!ArpSnapshotHasSender(&gate->snapshot, sender)) {
+        return;
+    }
+    if (!ArpSnapshotHasSender(&gate->snapshot, sender)) {
         // Not judged against a table that cannot know it yet.
         Enqueue(gate, sender, record);
         return;

@@ -27,6 +27,16 @@ constexpr DWORD kArpReadCostFactor = 3;
 // Answers waiting for a read; beyond this the oldest is dropped. More than a
 // burst of 250 real devices within one interval needs.
 constexpr size_t kArpWaitingCapacity = 512;
+// Of the answers a read judges, at most this many from senders the table
+// still does not know go to the window; the rest are dropped. A device on
+// this computer's subnet resolves it before answering, so the table knows
+// it by then; a stranger may be a device of another subnet, or a made-up
+// sender. Without the limit, a flood of made-up senders reaches the window
+// as fast as the worker can read it, the window falls ever further behind
+// with its queue of answers growing without bound, and real rows wait in
+// that queue. About 128 a second at most, per interface: room for some
+// sixty devices of other subnets answering twice a second.
+constexpr size_t kArpStrangerPostsPerRead = 32;
 
 // One copy of the ARP table, owned by one receive worker (not shared).
 struct ArpSnapshot {
@@ -79,14 +89,15 @@ void InitArpGate(ArpGate* gate, RecordSink post);
 void ReleaseArpGate(ArpGate* gate);
 
 // Takes ownership of record, the answer of sender. When a read is due (see
-// above) the table is read, the waiting records are judged against it and
-// posted, oldest first, and then this one. Otherwise a sender the snapshot
-// knows is judged against it and posted at once; one it does not know waits
-// for the next read (the oldest waiting record is dropped when the queue is
-// full). now is the current GetTickCount value.
+// above) the table is read, and the waiting records, this one last, are
+// judged against it and posted, oldest first, within the limit on
+// strangers. Otherwise a sender the snapshot knows is judged against it and
+// posted at once; one it does not know waits for the next read (the oldest
+// waiting record is dropped when the queue is full). now is the current
+// GetTickCount value.
 void SubmitToArpGate(ArpGate* gate, uint32_t sender, DeviceRecord* record, DWORD now);
 
-// Reads the table, judges and posts the waiting records when some wait and
-// a read is due; the receive loop calls it on every pass so that
+// Reads the table, judges and posts the waiting records (within the limit on
+// strangers) when some wait and a read is due; the receive loop calls it on every pass so that
 // they go out even when nothing more arrives.
 void FlushArpGate(ArpGate* gate, DWORD now);

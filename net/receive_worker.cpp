@@ -72,13 +72,64 @@ bool WaitForDatagram(SOCKET socket, HANDLE socketMutex, HANDLE abortEvent)
     return false;
 }
 
+bool MakeReadsReturnAtOnce(SOCKET socket)
+{
+    u_long nonBlocking = 1;
+    return ioctlsocket(socket, FIONBIO, &nonBlocking) == 0;
+}
+
+int ReadDatagrams(SOCKET socket, bool readsReturnAtOnce, ReceivedDatagram* batch, int capacity,
+                  bool* failed)
+{
+    *failed = false;
+    int kept = 0;
+    // Bounded by reads, not by datagrams kept: a stream of empty or
+    // oversized datagrams must not hold the lock either.
+    for (int read = 0; read < capacity; ++read) {
+        ReceivedDatagram& slot = batch[kept];
+        memset(slot.bytes, 0, sizeof(slot.bytes));
+        sockaddr_storage from = {};
+        int fromLength = sizeof(from);
+        int received = recvfrom(socket, slot.bytes, sizeof(slot.bytes), 0,
+                                reinterpret_cast<sockaddr*>(&from), &fromLength);
+        if (received < 0) {
+            int error = WSAGetLastError();
+            if (error == WSAEWOULDBLOCK) {
+                break;  // drained
+            }
+            // A datagram longer than the buffer is simply lost; any other
+            // failure may repeat at once, so the caller waits out its slice.
+            if (error != WSAEMSGSIZE) {
+                *failed = true;
+                break;
+            }
+        } else if (received > 0 && from.ss_family == AF_INET &&
+                   fromLength >= static_cast<int>(sizeof(sockaddr_in))) {
+            memcpy(&slot.sender, &from, sizeof(slot.sender));
+            slot.length = received;
+            ++kept;
+        }
+        if (!readsReturnAtOnce) {
+            break;  // another read could block with the lock held
+        }
+    }
+    return kept;
+}
+
 unsigned __stdcall ReceiveWorker(void* parameter)
 {
     InterfaceEntry* entry = static_cast<InterfaceEntry*>(parameter);
-    // About 8 KB, most of it the ring of waiting answers: fine on the stack.
+    // About 8 KB for the ring of waiting answers and 25 KB for the batch:
+    // fine on the stack.
     ArpGate gate;
     InitArpGate(&gate, PostDeviceRecord);
-    char buffer[kDiscoveryReplyMaxBytes];
+    ReceivedDatagram batch[kReceiveBatchDatagrams];
+    // Under a flood every call into the socket layer counts (under Wine each
+    // is a round trip to the server): without this, each datagram would cost
+    // a lock, a wait and a release besides its read, and the socket's queue
+    // would overflow, dropping real devices' answers with the rest. Sends of
+    // the transmit worker are single datagrams and are not held up by it.
+    bool readsReturnAtOnce = MakeReadsReturnAtOnce(entry->socket);
 
     for (;;) {
         if (WaitForSingleObject(entry->abortEvent, 0) == WAIT_OBJECT_0) {
@@ -95,37 +146,27 @@ unsigned __stdcall ReceiveWorker(void* parameter)
         if (!WaitForDatagram(entry->socket, entry->socketMutex, entry->abortEvent)) {
             continue;  // the wait has released the lock
         }
-        memset(buffer, 0, sizeof(buffer));
-        sockaddr_storage from = {};
-        int fromLength = sizeof(from);
-        int received = recvfrom(entry->socket, buffer, sizeof(buffer), 0,
-                                reinterpret_cast<sockaddr*>(&from), &fromLength);
-        int readError = received < 0 ? WSAGetLastError() : 0;
+        bool failed = false;
+        int count = ReadDatagrams(entry->socket, readsReturnAtOnce, batch, kReceiveBatchDatagrams,
+                                  &failed);
         ReleaseMutex(entry->socketMutex);
 
-        // Failed reads and empty datagrams leave no trace. A datagram longer
-        // than the buffer is simply lost; any other failure may repeat at
-        // once, so it costs the rest of the slice rather than a spin.
-        if (received < 0 && readError != WSAEMSGSIZE) {
+        // Failed reads and empty datagrams leave no trace.
+        for (int i = 0; i < count; ++i) {
+            const sockaddr_in& sender = batch[i].sender;
+            // Only this one loopback address is ignored; the rest of 127/8 is not.
+            if (sender.sin_addr.s_addr == htonl(INADDR_LOOPBACK)) {
+                continue;
+            }
+            uint32_t filter = g_subnetFilter;
+            if (filter != kAllInterfaces && filter != entry->network) {
+                continue;
+            }
+            ReportDevice(entry, sender, batch[i].bytes, batch[i].length, &gate);
+        }
+        if (failed) {
             WaitOutSlice(sliceStart, entry->abortEvent);
         }
-        if (received <= 0) {
-            continue;
-        }
-        if (from.ss_family != AF_INET || fromLength < static_cast<int>(sizeof(sockaddr_in))) {
-            continue;
-        }
-        sockaddr_in sender;
-        memcpy(&sender, &from, sizeof(sender));
-        // Only this one loopback address is ignored; the rest of 127/8 is not.
-        if (sender.sin_addr.s_addr == htonl(INADDR_LOOPBACK)) {
-            continue;
-        }
-        uint32_t filter = g_subnetFilter;
-        if (filter != kAllInterfaces && filter != entry->network) {
-            continue;
-        }
-        ReportDevice(entry, sender, buffer, received, &gate);
     }
 
     // Answers still waiting for an ARP read are dropped with the worker.

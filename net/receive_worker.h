@@ -4,6 +4,8 @@
 #include <winsock2.h>
 #include <windows.h>
 
+#include "net/discovery_request.h"
+
 // Length of one socket wait of the receive worker.
 constexpr DWORD kReceiveSliceMs = 100;
 
@@ -15,3 +17,27 @@ constexpr DWORD kReceiveSliceMs = 100;
 // slice waiting on abortEvent, so that the caller's loop never spins; it
 // then returns false.
 bool WaitForDatagram(SOCKET socket, HANDLE socketMutex, HANDLE abortEvent);
+
+// Datagrams read under one hold of the socket lock, before any of them is
+// handled; the lock is held for the reads alone.
+constexpr int kReceiveBatchDatagrams = 16;
+
+struct ReceivedDatagram {
+    sockaddr_in sender;
+    int length;
+    char bytes[kDiscoveryReplyMaxBytes];
+};
+
+// Puts the socket in non-blocking mode, so that a read of an empty socket
+// returns at once; true when it took.
+bool MakeReadsReturnAtOnce(SOCKET socket);
+
+// Called with the lock held, after WaitForDatagram said a datagram is ready.
+// Reads up to capacity datagrams (one alone unless readsReturnAtOnce, since
+// a second read could block with the lock held), stopping early when the
+// socket is drained or a read fails. Keeps, in order, those of some length
+// from an IPv4 sender; empty and oversized datagrams are dropped. *failed is
+// set when a read failed for another reason than those two or a drained
+// socket. Returns the number kept.
+int ReadDatagrams(SOCKET socket, bool readsReturnAtOnce, ReceivedDatagram* batch, int capacity,
+                  bool* failed);

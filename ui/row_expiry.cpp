@@ -58,8 +58,11 @@ void ExpireStaleRowsAt(HWND list, DWORD now)
     int row = 0;
     while (row < count) {
         const DeviceRecord* stored = StoredRecord(list, row);
-        // The difference stays right across the tick counter's wrap.
-        bool stale = stored != nullptr && static_cast<DWORD>(now - stored->lastSeen) > kDeviceExpiryMs;
+        // The difference stays right across the tick counter's wrap. Signed:
+        // a tick judged as of its posting may come after a row was seen (the
+        // rows were marked seen while it waited), which keeps the row.
+        bool stale = stored != nullptr &&
+                     static_cast<int32_t>(now - stored->lastSeen) > static_cast<int32_t>(kDeviceExpiryMs);
         // Held only once a row goes: a tick that removes nothing should not
         // repaint the whole list.
         if (stale && !held) {
@@ -89,12 +92,17 @@ void MarkAllRowsSeen(HWND window, DWORD now)
     }
 }
 
-LRESULT ExpireStaleRows(HWND, WPARAM, LPARAM)
+LRESULT ExpireStaleRows(HWND, WPARAM wParam, LPARAM)
 {
     if (g_autoRefresh == 0) {
         return 0;
     }
-    DWORD now = GetTickCount();
+    // Rows are judged as of the moment the tick was posted, not handled. A
+    // window busy with a flood of answers handles the tick late, but every
+    // answer read before the tick was posted before it too, and has been
+    // merged by now; judged at the later moment, a device that answers every
+    // half second could lose its row to the window's own backlog.
+    DWORD now = wParam != 0 ? static_cast<DWORD>(wParam) : GetTickCount();
     HWND list = DeviceListOf(g_mainWindow);
     if (list != nullptr) {
         ExpireStaleRowsAt(list, now);
