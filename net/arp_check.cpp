@@ -4,34 +4,21 @@
 #include "net/arp_check.h"
 
 #include <stddef.h>
-#include <stdio.h>
+#include <wchar.h>
 
 #include "core/device_record.h"
+#include "core/mac_text.h"
 
 namespace {
 
-wchar_t AsciiUpper(wchar_t c)
-{
-    return (c >= L'a' && c <= L'z') ? static_cast<wchar_t>(c - L'a' + L'A') : c;
-}
-
 // Compares the reported MAC text with the row's address as this computer
-// formats it; only the hyphenated six-pair form can match.
+// formats it, in any spelling the list takes as the same MAC.
 bool MacTextEquals(const wchar_t* macText, const unsigned char* address)
 {
-    char formatted[18];
-    snprintf(formatted, sizeof(formatted), "%02X-%02X-%02X-%02X-%02X-%02X", address[0],
-             address[1], address[2], address[3], address[4], address[5]);
-    for (size_t i = 0; i < sizeof(formatted); ++i) {
-        // Both terminators sit at index 17; any earlier difference fails.
-        if (AsciiUpper(macText[i]) != static_cast<wchar_t>(formatted[i])) {
-            return false;
-        }
-        if (formatted[i] == '\0') {
-            return true;
-        }
-    }
-    return false;
+    wchar_t formatted[18];
+    swprintf(formatted, 18, L"%02X-%02X-%02X-%02X-%02X-%02X", address[0], address[1], address[2],
+             address[3], address[4], address[5]);
+    return SameMacText(macText, formatted);
 }
 
 }  // namespace

@@ -16,7 +16,7 @@
 #include "ui/drawing_hold.h"
 #include "ui/list_cells.h"
 #include "ui/list_order.h"
-#include "ui/mac_text.h"
+#include "core/mac_text.h"
 #include "ui/row_notes.h"
 #include "ui/row_state.h"
 

@@ -148,7 +148,7 @@ TEST_F(BroadcastArp, CrossCheckCases)
         {"upper-case MAC confirms", {Row(kDevice, kMac)}, L"00-11-22-AA-BB-CC", 0, 1},
         {"lower-case MAC confirms", {Row(kDevice, kMac)}, L"00-11-22-aa-bb-cc", 0, 1},
         {"static row counts", {Row(kDevice, kMac, 4)}, L"00-11-22-AA-BB-CC", 0, 1},
-        {"colons never match", {Row(kDevice, kMac)}, L"00:11:22:AA:BB:CC", 1, 0},
+        {"colons confirm, as the list takes them as the same MAC", {Row(kDevice, kMac)}, L"00:11:22:aa:BB:CC", 0, 1},
         {"no separators never match", {Row(kDevice, kMac)}, L"001122AABBCC", 1, 0},
         {"trailing blank never matches", {Row(kDevice, kMac)}, L"00-11-22-AA-BB-CC ", 1, 0},
         {"one pair short", {Row(kDevice, kMac)}, L"00-11-22-AA-BB", 1, 0},

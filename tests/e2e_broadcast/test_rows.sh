@@ -17,12 +17,12 @@ same_subnet_ips=(192.168.77.21 192.168.77.22 192.168.77.23 192.168.77.24 192.168
   10.20.30.40 192.168.78.21 169.254.30.4)
 
 check_same_subnet_rows() {
-  # Own subnet: "Y" only when the MAC line is the hyphenated form of the
-  # address the PC's ARP table holds, in either letter case. The list shows
+  # Own subnet: "Y" only when the MAC line names the address the PC's ARP
+  # table holds, in any letter case, with hyphens or colons. The list shows
   # every six-pair MAC line in one spelling (upper case, hyphens).
   expect_row 192.168.77.21 02-4F-56-00-10-21 "IO-8 Hall" "Orvel IO-8" Y 80 0
   expect_row 192.168.77.22 02-4F-56-00-10-22 "IO-8 Store" "Orvel IO-8" Y 80 0
-  expect_row 192.168.77.23 02-4F-56-00-10-23 "DIM-4 Stage" "Orvel DIM-4" "*" 80 0
+  expect_row 192.168.77.23 02-4F-56-00-10-23 "DIM-4 Stage" "Orvel DIM-4" Y 80 0
   expect_row 192.168.77.24 02-4F-56-00-99-99 "IO-8 Office" "Orvel IO-8" "*" 80 0
   expect_row 192.168.77.25 02-4F-56-00-10-25 "GW-1 Gateway" "Orvel GW-1" Y 8080 0
   # Other subnets, a link-local device included, are grey.

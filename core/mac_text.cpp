@@ -1,5 +1,5 @@
 // One spelling for a MAC address text, and comparing two texts by it.
-#include "ui/mac_text.h"
+#include "core/mac_text.h"
 
 namespace {
 
