@@ -112,13 +112,15 @@ void UpdateRow(HWND list, int row, DeviceRecord* answer, bool conflict)
         stored->lastSeen = answer->lastSeen;
         keepTexts = answer->fromMdns != 0 && BroadcastAnswerCurrent(stored, answer->lastSeen);
         NoteBroadcast(stored, answer);
+        NoteReach(stored, answer->state, answer->lastSeen);
+        int reach = BestCurrentReach(stored, answer->lastSeen, answer->state);
 
         LVITEMW item = {};
         item.mask = LVIF_PARAM;
         item.iItem = row;
         item.lParam = reinterpret_cast<LPARAM>(stored);
         SendMessageW(list, LVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&item));
-        ShowRowState(list, row, stored, answer->state, conflict);
+        ShowRowState(list, row, stored, reach, conflict);
     }
     WriteAnswerColumns(list, row, answer, keepTexts);
     FreeDeviceRecord(answer);
@@ -171,6 +173,7 @@ void InsertRow(HWND list, int addressRow, DeviceRecord* answer, bool conflict)
     }
     ForgetRowNotes(answer);
     NoteBroadcast(answer, answer);
+    NoteReach(answer, answer->state, answer->lastSeen);
     WriteAnswerColumns(list, row, answer, false);
     ShowRowState(list, row, answer, answer->state, conflict);
     if (conflict) {

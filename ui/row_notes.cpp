@@ -17,6 +17,10 @@ struct RowNote {
     DWORD claimedAt;
     bool hasBroadcast;
     bool hasClaim;
+    // When an answer last earned each reach (Normal, Link-local, Other
+    // subnet) on the interface that heard it; 0 where none has.
+    DWORD reachAt[3];
+    bool hasReach[3];
 };
 
 struct RowNotes {
@@ -110,6 +114,26 @@ void NoteAddressClaimed(const DeviceRecord* stored, DWORD at)
         note->claimedAt = at;
         note->hasClaim = true;
     }
+}
+
+void NoteReach(const DeviceRecord* stored, int state, DWORD at)
+{
+    RowNote* note = state >= 0 && state < 3 ? NoteOf(stored) : nullptr;
+    if (note != nullptr) {
+        note->reachAt[state] = at;
+        note->hasReach[state] = true;
+    }
+}
+
+int BestCurrentReach(const DeviceRecord* stored, DWORD now, int fallback)
+{
+    const RowNote* note = ExistingNote(stored);
+    for (int state = 0; note != nullptr && state < 3; ++state) {
+        if (note->hasReach[state] && Current(note->reachAt[state], now)) {
+            return state < fallback ? state : fallback;
+        }
+    }
+    return fallback;
 }
 
 bool BroadcastAnswerCurrent(const DeviceRecord* stored, DWORD now)

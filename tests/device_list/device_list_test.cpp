@@ -461,8 +461,8 @@ TEST_F(DeviceListMerge, LaterAnswerOfSameDeviceChangesOnlyColumnsTimeAndState)
     second.description = L"Orvel Speaker 3";
     second.port = L"9090";
     second.arpConfirmed = 1;
-    second.state = DeviceStateLinkLocal;
-    second.lastSeen = 2500;
+    second.state = DeviceStateLinkLocal;  // a reach of its own, the first's no longer current
+    second.lastSeen = 1000 + kDeviceExpiryMs + 1;
     Merge(second);
 
     ASSERT_EQ(1, RowCount());
@@ -478,7 +478,7 @@ TEST_F(DeviceListMerge, LaterAnswerOfSameDeviceChangesOnlyColumnsTimeAndState)
     EXPECT_EQ(std::wstring(L"Orvel Speaker 2"), stored->description);
     EXPECT_EQ(std::wstring(L"8080"), stored->portText);
     EXPECT_EQ(0, stored->arpConfirmed);
-    EXPECT_EQ(2500u, stored->lastSeen);
+    EXPECT_EQ(1000 + kDeviceExpiryMs + 1, stored->lastSeen);
     EXPECT_EQ(DeviceStateLinkLocal, stored->state);
     // The second answer was freed, the first is the row's.
     EXPECT_EQ(1, NewLiveRecords());
@@ -558,6 +558,7 @@ TEST_F(DeviceListMerge, AnswerSequencesLeaveOneTruthfulRowPerDevice)
         const wchar_t* mac;
         bool mdns;
         DWORD at;
+        DeviceState state = DeviceStateNormal;  // the reach the hearing interface gave
     };
     const struct {
         const char* what;
@@ -586,6 +587,15 @@ TEST_F(DeviceListMerge, AnswerSequencesLeaveOneTruthfulRowPerDevice)
          {{L"10.0.0.5", kA, false, 1000}, {L"10.0.0.6", kB, false, 1000}, {L"10.0.0.5", kB, false, 1100},
           {L"10.0.0.5", kA, false, 4101}, {L"10.0.0.6", kB, false, 4101}},
          {L"10.0.0.5|bcast|02-AC-00-00-00-0A|Orvel bcast|", L"10.0.0.6|bcast|02-AC-00-00-00-0B|Orvel bcast|"}},
+        {"heard on two interfaces by turns: the better reach stays",
+         {{L"169.254.0.5", kA, false, 1000, DeviceStateLinkLocal},
+          {L"169.254.0.5", kA, true, 1100, DeviceStateOtherSubnet},
+          {L"169.254.0.5", kA, false, 1200, DeviceStateOtherSubnet}},
+         {L"169.254.0.5|bcast|02-AC-00-00-00-0A|Orvel bcast|Link-local"}},
+        {"a reach no longer heard gives way",
+         {{L"169.254.0.5", kA, false, 1000, DeviceStateLinkLocal},
+          {L"169.254.0.5", kA, false, 4101, DeviceStateOtherSubnet}},
+         {L"169.254.0.5|bcast|02-AC-00-00-00-0A|Orvel bcast|Other subnet"}},
     };
     for (const auto& c : cases) {
         for (const Step& step : c.steps) {
@@ -596,6 +606,7 @@ TEST_F(DeviceListMerge, AnswerSequencesLeaveOneTruthfulRowPerDevice)
             answer.name = step.mdns ? L"mdns" : L"bcast";
             answer.description = step.mdns ? L"Orvel mdns" : L"Orvel bcast";
             answer.lastSeen = step.at;
+            answer.state = step.state;
             Merge(answer);
         }
         std::vector<std::wstring> rows;
