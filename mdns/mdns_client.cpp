@@ -1,5 +1,6 @@
 // Our multicast DNS client's entry points (mdns_client.h): a query is
-// checked, joined to the session and its interface's link, and sent at once;
+// checked, joined to the session and its interface's link, and sent within
+// a few milliseconds (with the others started beside it);
 // a stop waits for a callback of that query still running.
 #include "mdns/mdns_client.h"
 
@@ -87,7 +88,7 @@ DNS_STATUS WINAPI MdnsClientStartQuery(PMDNS_QUERY_REQUEST request, PMDNS_QUERY_
         query->entry.interfaceIndex = request->InterfaceIndex;
         RegisterQuery(&g_registry, &query->entry);
         ++session->queryCount;
-        SendQuery(query, GetTickCount());
+        ScheduleFirstSend(query, GetTickCount());
         SetEvent(session->wake);
     } else if (session != nullptr && session->queryCount == 0) {
         session->idleSince = GetTickCount();  // lingers as after a Stop
@@ -113,11 +114,12 @@ DNS_STATUS WINAPI MdnsClientStopQuery(PMDNS_QUERY_HANDLE handle)
     }
     // Still ours through the stop's hold, however the callback ended.
     handle->pSubscription = nullptr;
-    --query->link->queries;
+    DWORD now = GetTickCount();
+    LeaveLink(query->link, now);
     if (--session->queryCount == 0) {
-        session->idleSince = GetTickCount();
+        session->idleSince = now;
     }
-    SetEvent(session->wake);  // the thread closes the link if nothing uses it now
+    SetEvent(session->wake);  // the thread's next timeout may change
     g_lock.Release();
     DropQuery(&g_registry, &query->entry);
     return ERROR_SUCCESS;

@@ -22,16 +22,24 @@ bool SelectedBySubnetChoice(const InterfaceEntry* entry)
 }
 
 // What one browse reads again every cycle, so that it ends as soon as the
-// worker would no longer start it.
+// worker would no longer start it, or would start it otherwise.
 struct BrowseCause {
     const InterfaceEntry* entry;
     bool autoRefresh;  // the browse runs because auto-refresh is on
+    bool keepsFresh;   // it keeps listed rows fresh (auto-refresh was on at its start)
+    bool switchedOn;   // set when it ended because auto-refresh came on
 };
 
 bool StillWanted(void* context)
 {
-    const BrowseCause* cause = static_cast<const BrowseCause*>(context);
-    return SelectedBySubnetChoice(cause->entry) && (!cause->autoRefresh || g_autoRefresh != 0);
+    BrowseCause* cause = static_cast<BrowseCause*>(context);
+    bool autoRefresh = g_autoRefresh != 0;
+    if (autoRefresh && !cause->keepsFresh) {
+        // A browse without the rows' refreshes: the next one has them.
+        cause->switchedOn = true;
+        return false;
+    }
+    return SelectedBySubnetChoice(cause->entry) && (!cause->autoRefresh || autoRefresh);
 }
 
 }  // namespace
@@ -44,13 +52,18 @@ unsigned __stdcall MdnsWorker(void* parameter)
     ReportedHosts reported;
     InitReportedHosts(&reported);
 
+    bool browseNow = false;  // the last browse gave way to one with refreshes
     for (;;) {
         if (Signalled(entry->abortEvent)) {
             break;
         }
         // The abort event ends the wait too: shutdown need not sit it out.
         HANDLE events[2] = {entry->abortEvent, entry->mdnsTrigger};
-        DWORD wait = WaitForMultipleObjects(2, events, FALSE, kTriggerWaitMs);
+        DWORD wait = WaitForMultipleObjects(2, events, FALSE, browseNow ? 0 : kTriggerWaitMs);
+        if (browseNow && wait == WAIT_TIMEOUT) {
+            wait = WAIT_OBJECT_0 + 1;  // as if triggered; a pending trigger is taken above
+        }
+        browseNow = false;
         if (wait == WAIT_OBJECT_0) {
             break;
         }
@@ -65,7 +78,7 @@ unsigned __stdcall MdnsWorker(void* parameter)
         if (!SelectedBySubnetChoice(entry)) {
             continue;
         }
-        BrowseCause cause = {entry, autoRefresh && wait != WAIT_OBJECT_0 + 1};
+        BrowseCause cause = {entry, autoRefresh && wait != WAIT_OBJECT_0 + 1, autoRefresh, false};
         BrowseOptions options = DefaultBrowseOptions();
         options.abortEvent = entry->abortEvent;
         options.singlePass = 1;
@@ -75,7 +88,11 @@ unsigned __stdcall MdnsWorker(void* parameter)
         options.reportedHosts = autoRefresh ? &reported : nullptr;
         options.keepBrowsing = StillWanted;
         options.keepBrowsingContext = &cause;
+        // A Refresh or a change of subnet restarts the running pass at once
+        // instead of queueing behind it.
+        options.restartEvent = entry->mdnsTrigger;
         BrowseServices(&options);
+        browseNow = cause.switchedOn;
     }
 
     ReleaseReportedHosts(&reported);

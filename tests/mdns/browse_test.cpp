@@ -280,3 +280,26 @@ TEST_F(Browse, RestartsDoNotHoldOffSilence)
 }
 
 }  // namespace
+
+// A Refresh during a pass (its trigger is the restart event) starts a fresh
+// pass within a cycle, and that pass reports a host the first one reported.
+TEST_F(Browse, RestartEventStartsAFreshPassAtOnce)
+{
+    HANDLE restart = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    options_.restartEvent = restart;
+    StartBrowse();
+    ASSERT_TRUE(fake_.WaitForStarts(kBrowseName, DNS_TYPE_PTR, 1, 2000));
+    ASSERT_TRUE(fake_.Deliver(kBrowseName, DNS_TYPE_PTR, FullAnswer(L"a", L"a", 1, {L"vendor=Orvel"})));
+    for (DWORD waited = 0; Found().empty() && waited < 2000; waited += 5) {
+        Sleep(5);
+    }
+    SetEvent(restart);
+    DWORD begin = GetTickCount();
+    ASSERT_TRUE(fake_.WaitForStarts(kBrowseName, DNS_TYPE_PTR, 2, 2000));
+    EXPECT_LT(GetTickCount() - begin, 400u);
+    ASSERT_TRUE(fake_.Deliver(kBrowseName, DNS_TYPE_PTR, FullAnswer(L"a", L"a", 1, {L"vendor=Orvel"})));
+    EXPECT_NE(WaitForEnd(5000), 0xFFFFFFFFu);
+    const std::vector<std::wstring> twice = {InstanceName(L"a") + L"+txt", InstanceName(L"a") + L"+txt"};
+    EXPECT_EQ(Found(), twice);
+    CloseHandle(restart);
+}
