@@ -78,11 +78,13 @@ uint32_t SelectedSubnet(HWND combo)
 
 void RestartDiscovery(HWND window)
 {
+    // First, so that the workers ask while the list empties: what they find
+    // is posted, and so handled only after this command. Also with
+    // auto-refresh on: the running browse restarts at once, so the emptied
+    // list fills again without waiting for its next round.
+    TriggerRefresh();
     ClearDeviceList(window);
     ShowCounts(window);
-    // Also with auto-refresh on: the running browse restarts at once, so the
-    // emptied list fills again without waiting for its next round.
-    TriggerRefresh();
 }
 
 LRESULT OnCommand(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
