@@ -14,6 +14,11 @@
 namespace {
 
 constexpr DWORD kTriggerWaitMs = 500;
+// With auto-refresh one browse runs pass after pass, so each host is
+// resolved and checked once per browse while its row is kept fresh by its
+// answers in between (reported_hosts.h); a new browse checks every host
+// afresh well before those refreshes stop.
+constexpr DWORD kLongBrowseMs = 30000;
 
 bool SelectedBySubnetChoice(const InterfaceEntry* entry)
 {
@@ -25,9 +30,11 @@ bool SelectedBySubnetChoice(const InterfaceEntry* entry)
 // worker would no longer start it, or would start it otherwise.
 struct BrowseCause {
     const InterfaceEntry* entry;
-    bool autoRefresh;  // the browse runs because auto-refresh is on
+    bool autoRefresh;  // it ends when auto-refresh goes off
     bool keepsFresh;   // it keeps listed rows fresh (auto-refresh was on at its start)
     bool switchedOn;   // set when it ended because auto-refresh came on
+    DWORD started;
+    bool expired;  // set when a browse of auto-refresh ended after kLongBrowseMs
 };
 
 bool StillWanted(void* context)
@@ -37,6 +44,10 @@ bool StillWanted(void* context)
     if (autoRefresh && !cause->keepsFresh) {
         // A browse without the rows' refreshes: the next one has them.
         cause->switchedOn = true;
+        return false;
+    }
+    if (cause->keepsFresh && GetTickCount() - cause->started > kLongBrowseMs) {
+        cause->expired = true;
         return false;
     }
     return SelectedBySubnetChoice(cause->entry) && (!cause->autoRefresh || autoRefresh);
@@ -78,10 +89,10 @@ unsigned __stdcall MdnsWorker(void* parameter)
         if (!SelectedBySubnetChoice(entry)) {
             continue;
         }
-        BrowseCause cause = {entry, autoRefresh && wait != WAIT_OBJECT_0 + 1, autoRefresh, false};
+        BrowseCause cause = {entry, autoRefresh, autoRefresh, false, GetTickCount(), false};
         BrowseOptions options = DefaultBrowseOptions();
         options.abortEvent = entry->abortEvent;
-        options.singlePass = 1;
+        options.singlePass = autoRefresh ? 0 : 1;
         options.resolveSrv = 1;
         options.resolveTxt = 1;
         options.interfaceIndex = entry->interfaceIndex;
@@ -92,7 +103,7 @@ unsigned __stdcall MdnsWorker(void* parameter)
         // instead of queueing behind it.
         options.restartEvent = entry->mdnsTrigger;
         BrowseServices(&options);
-        browseNow = cause.switchedOn;
+        browseNow = cause.switchedOn || cause.expired;
     }
 
     ReleaseReportedHosts(&reported);
