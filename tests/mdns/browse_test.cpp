@@ -138,9 +138,8 @@ TEST_F(Browse, CompleteAnswersNeedNoQueries)
 }
 
 // The others are resolved up to kMaxParallelLookups at a time, each with its
-// own 2000 ms
-// limit (answers first looked at after it do not count); an instance lost
-// that way counts again at its host's next answer.
+// own 2000 ms limit (answers first looked at after it do not count); an
+// instance lost that way counts again at its host's next answer.
 TEST_F(Browse, ParallelLookupsWithLimitsAndLostHostsFoundAgain)
 {
     options_.singlePass = 0;
