@@ -1,6 +1,6 @@
 // Multicast DNS discovery on one interface: one browse per trigger or, with
-// auto-refresh on, one browse after another, on the interfaces the subnet
-// choice selects.
+// auto-refresh on, one long browse after another, on the interfaces the
+// subnet choice selects. A trigger during a browse restarts its pass.
 #include <winsock2.h>
 #include <windows.h>
 
@@ -63,7 +63,7 @@ unsigned __stdcall MdnsWorker(void* parameter)
     ReportedHosts reported;
     InitReportedHosts(&reported);
 
-    bool browseNow = false;  // the last browse gave way to one with refreshes
+    bool browseNow = false;  // the last browse gave way to the next at once
     for (;;) {
         if (Signalled(entry->abortEvent)) {
             break;
