@@ -36,7 +36,7 @@ constexpr uint32_t kBrowseRestartMs = 1000;
 constexpr uint32_t kFirstPauseMs = 1000;
 constexpr uint32_t kLongestPauseMs = 30000;
 
-enum PassEnd { PassSilent, PassAborted };
+enum PassEnd { PassSilent, PassAborted, PassRestarted };
 
 // A lookup slot's query over the DNS client; the record callbacks write
 // the instance it was started for.
@@ -374,6 +374,13 @@ bool TakePending(Browse* browse, bool* emptied)
     return count == cap && !*emptied;
 }
 
+bool RestartAsked(const Browse* browse)
+{
+    HANDLE restart = browse->options.restartEvent;
+    return restart != nullptr && restart != INVALID_HANDLE_VALUE &&
+           WaitForSingleObject(restart, 0) == WAIT_OBJECT_0;
+}
+
 PassEnd RunPass(Browse* browse)
 {
     if (!StartPass(browse)) {
@@ -382,6 +389,9 @@ PassEnd RunPass(Browse* browse)
     for (;;) {
         if (PollAbort(browse)) {
             return PassAborted;
+        }
+        if (RestartAsked(browse)) {
+            return PassRestarted;
         }
         bool silent = browse->ptrQuery.TimeSinceLastAnswer() > kSilenceMs;
         KeepDevicesAnswering(browse);
@@ -442,6 +452,7 @@ BrowseOptions DefaultBrowseOptions()
     options.foundCallback = nullptr;
     options.keepBrowsing = nullptr;
     options.keepBrowsingContext = nullptr;
+    options.restartEvent = nullptr;
     return options;
 }
 
@@ -490,6 +501,16 @@ int32_t BrowseServices(const BrowseOptions* options)
     for (;;) {
         PassEnd end = RunPass(&browse);
         EndPass(&browse);
+        if (end == PassRestarted) {
+            // Every host counts as new again; the query is stopped, so no
+            // answer walks the names meanwhile.
+            mDNSPTRQuery& query = browse.ptrQuery;
+            for (const wchar_t* name = NewestName(&query.seenNames); name != nullptr;
+                 name = NewestName(&query.seenNames)) {
+                query.ForgetSeenName(name);
+            }
+            continue;
+        }
         // Instances still queued wait for the next pass.
         if (end != PassSilent || browse.options.singlePass != 0 ||
             browse.lastAbortWait != WAIT_TIMEOUT) {

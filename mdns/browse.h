@@ -72,6 +72,10 @@ struct BrowseOptions {
     FoundCallback foundCallback;  // null: OnServiceFound
     KeepBrowsingCallback keepBrowsing;  // null: browse until abort or silence
     void* keepBrowsingContext;
+    // Auto-reset, polled (and so consumed) once per cycle: a signal ends the
+    // running pass and starts a fresh one at once, which reports every host
+    // again (a Refresh emptied the list). Null or INVALID_HANDLE_VALUE: none.
+    HANDLE restartEvent;
 };
 
 // abortEvent none, singlePass 0, resolveSrv 1, resolveTxt 1, interface 0,

@@ -243,3 +243,22 @@ size_t DnsBuildQuery(const char* name, uint16_t type, bool unicastResponse, uint
     Write16(question + 2, uint16_t(kDnsClassIn | (unicastResponse ? kCacheFlushBit : 0)));
     return kDnsHeaderBytes + nameLength + kQuestionFixedBytes;
 }
+
+size_t DnsAppendQuestion(uint8_t* buffer, size_t length, size_t capacity, const uint8_t* query,
+                         size_t queryLength)
+{
+    if (buffer == nullptr || query == nullptr || length < kDnsHeaderBytes || length > capacity ||
+        queryLength <= kDnsHeaderBytes + kQuestionFixedBytes || Read16(query + 4) != 1 ||
+        Read16(query + 6) != 0 || Read16(query + 8) != 0 || Read16(query + 10) != 0) {
+        return 0;
+    }
+    uint16_t questions = Read16(buffer + 4);
+    size_t added = queryLength - kDnsHeaderBytes;
+    if (questions == 0xFFFF || Read16(buffer + 6) != 0 || Read16(buffer + 8) != 0 ||
+        Read16(buffer + 10) != 0 || capacity - length < added) {
+        return 0;
+    }
+    memcpy(buffer + length, query + kDnsHeaderBytes, added);
+    Write16(buffer + 4, uint16_t(questions + 1));
+    return length + added;
+}

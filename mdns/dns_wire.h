@@ -1,5 +1,5 @@
 // DNS messages on the wire, as multicast DNS uses them: reads the records of
-// one received packet and builds a one-question query. Every packet comes
+// one received packet and builds queries of one or several questions. Every packet comes
 // from a stranger, so every read is checked against the packet's length,
 // name decompression cannot loop, and text never outgrows its buffer. Plain
 // bytes and 8-bit text only (names are UTF-8): no Windows headers, so this
@@ -131,3 +131,11 @@ bool DnsNamesEqual(const char* a, const char* b);
 // invalid or the buffer too small.
 size_t DnsBuildQuery(const char* name, uint16_t type, bool unicastResponse, uint8_t* buffer,
                      size_t capacity);
+
+// Appends the question of `query`, a one-question query as DnsBuildQuery
+// makes it, to the query of `length` bytes in buffer (built the same way),
+// so that one packet asks several questions. Returns the new length, or 0
+// (buffer unchanged) when it would exceed capacity or either is not such a
+// query.
+size_t DnsAppendQuestion(uint8_t* buffer, size_t length, size_t capacity, const uint8_t* query,
+                         size_t queryLength);

@@ -14,7 +14,7 @@
 
 enum : int {
     // Instances resolved by their own queries at the same time, per browse.
-    kMaxParallelLookups = 8,
+    kMaxParallelLookups = 32,
 };
 
 enum : uint16_t {

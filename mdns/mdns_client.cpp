@@ -1,5 +1,6 @@
 // Our multicast DNS client's entry points (mdns_client.h): a query is
-// checked, joined to the session and its interface's link, and sent at once;
+// checked, joined to the session and its interface's link, and sent within
+// a few milliseconds (with the others started beside it);
 // a stop waits for a callback of that query still running.
 #include "mdns/mdns_client.h"
 
@@ -13,6 +14,70 @@
 #include "mdns/mdns_client_records.h"
 
 namespace {
+
+// The address of each interface, as last read: a browse starts many
+// queries at once and restarts its query every second, and every read of
+// the address table is a trip through the system. An address that changed
+// is seen within kAddressReuseMs.
+constexpr DWORD kAddressReuseMs = 1000;
+constexpr unsigned kCachedInterfaces = 16;
+
+struct CachedAddress {
+    ULONG interfaceIndex;
+    uint32_t address;  // 0: the entry is free
+    uint32_t mask;
+    DWORD readTick;
+};
+
+CachedAddress g_addresses[kCachedInterfaces];  // guarded by g_lock
+
+// Under g_lock.
+bool FindCachedAddress(ULONG interfaceIndex, DWORD now, uint32_t* address, uint32_t* mask)
+{
+    for (const CachedAddress& entry : g_addresses) {
+        if (entry.address != 0 && entry.interfaceIndex == interfaceIndex &&
+            now - entry.readTick < kAddressReuseMs) {
+            *address = entry.address;
+            *mask = entry.mask;
+            return true;
+        }
+    }
+    return false;
+}
+
+// Under g_lock: replaces the entry of that interface, else a free or the oldest one.
+void CacheAddress(ULONG interfaceIndex, uint32_t address, uint32_t mask, DWORD now)
+{
+    CachedAddress* slot = &g_addresses[0];
+    for (CachedAddress& entry : g_addresses) {
+        if (entry.address != 0 && entry.interfaceIndex == interfaceIndex) {
+            slot = &entry;
+            break;
+        }
+        if (entry.address == 0 || LONG(entry.readTick - slot->readTick) < 0) {
+            slot = &entry;
+        }
+    }
+    *slot = {interfaceIndex, address, mask, now};
+}
+
+DWORD ReadAddressOf(ULONG interfaceIndex, uint32_t* address, uint32_t* mask)
+{
+    DWORD now = GetTickCount();
+    g_lock.Acquire();
+    bool cached = FindCachedAddress(interfaceIndex, now, address, mask);
+    g_lock.Release();
+    if (cached) {
+        return NO_ERROR;
+    }
+    DWORD status = ReadInterfaceAddress(interfaceIndex, address, mask);
+    if (status == NO_ERROR) {
+        g_lock.Acquire();
+        CacheAddress(interfaceIndex, *address, *mask, now);
+        g_lock.Release();
+    }
+    return status;
+}
 
 bool PrepareQuery(const MDNS_QUERY_REQUEST& request, PMDNS_QUERY_HANDLE handle, Query* query)
 {
@@ -59,7 +124,7 @@ DNS_STATUS WINAPI MdnsClientStartQuery(PMDNS_QUERY_REQUEST request, PMDNS_QUERY_
     uint32_t address = 0;
     uint32_t mask = 0;
     DWORD status = PrepareQuery(*request, handle, query)
-                       ? ReadInterfaceAddress(request->InterfaceIndex, &address, &mask)
+                       ? ReadAddressOf(request->InterfaceIndex, &address, &mask)
                        : DWORD(ERROR_INVALID_PARAMETER);
     if (status != NO_ERROR) {
         free(query);
@@ -87,7 +152,7 @@ DNS_STATUS WINAPI MdnsClientStartQuery(PMDNS_QUERY_REQUEST request, PMDNS_QUERY_
         query->entry.interfaceIndex = request->InterfaceIndex;
         RegisterQuery(&g_registry, &query->entry);
         ++session->queryCount;
-        SendQuery(query, GetTickCount());
+        ScheduleFirstSend(query, GetTickCount());
         SetEvent(session->wake);
     } else if (session != nullptr && session->queryCount == 0) {
         session->idleSince = GetTickCount();  // lingers as after a Stop
@@ -113,11 +178,12 @@ DNS_STATUS WINAPI MdnsClientStopQuery(PMDNS_QUERY_HANDLE handle)
     }
     // Still ours through the stop's hold, however the callback ended.
     handle->pSubscription = nullptr;
-    --query->link->queries;
+    DWORD now = GetTickCount();
+    LeaveLink(query->link, now);
     if (--session->queryCount == 0) {
-        session->idleSince = GetTickCount();
+        session->idleSince = now;
     }
-    SetEvent(session->wake);  // the thread closes the link if nothing uses it now
+    SetEvent(session->wake);  // the thread's next timeout may change
     g_lock.Release();
     DropQuery(&g_registry, &query->entry);
     return ERROR_SUCCESS;

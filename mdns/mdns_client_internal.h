@@ -25,6 +25,11 @@ constexpr int kMaxDatagramsPerTurn = 64;
 // wait for it against the unforeseen.
 constexpr DWORD kSessionEndWaitMs = 2000;
 constexpr DWORD kSessionLingerMs = 5000;
+// Queries of one link that fall due within this much of each other leave
+// in one packet: a browse starts the lookups of many instances at once.
+constexpr DWORD kGatherMs = 5;
+// A query packet of several questions stays within one Ethernet frame.
+constexpr size_t kMaxQueryPacketBytes = 1400;
 // Far above what the browses of every interface run at once.
 constexpr unsigned kMaxQueries = 512;
 // The thread waits on its wake event, the listener and one socket per link.
@@ -38,7 +43,14 @@ struct Link {
     LinkSocket socket;
     bool member;             // holds the listener's group membership for this interface index
     uint32_t memberAddress;  // the address that membership was made with
-    unsigned queries;        // running queries on it; the thread closes it at 0
+    unsigned queries;        // running queries on it
+    // Unused since (queries 0). An unused link stays open, port and
+    // membership included, while the session lingers, so that a restarted
+    // query finds it; the thread closes it when it has been unused as long
+    // as a session lingers, or at once when stale.
+    DWORD idleSince;
+    bool stale;    // its interface now has another address
+    bool sendNow;  // the thread's send turn: a query of it is due
     Link* next;
 };
 
@@ -86,8 +98,11 @@ extern SyncLock g_lock;
 extern QueryRegistry g_registry;
 extern Session* g_session;  // takes new queries; every running query is in it
 
-// Under g_lock: sends the query and schedules its next send.
-void SendQuery(Query* query, DWORD now);
+// Under g_lock: the first send is due after kGatherMs, so that queries
+// started together share a packet; the thread sends it.
+void ScheduleFirstSend(Query* query, DWORD now);
+// Under g_lock: its last query on the link stopped.
+void LeaveLink(Link* link, DWORD now);
 
 // Under g_lock: opens a session with its thread (which waits for the lock
 // before its first turn), or null with *status set.

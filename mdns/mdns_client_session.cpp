@@ -34,7 +34,14 @@
 // Threads and locks: one session (the thread, its wake event, the listener,
 // the interface sockets) exists while any query runs and for kSessionLingerMs
 // after the last one stops, so that a browse that restarts its query finds
-// it open and loses no answers in between; then the thread retires it.
+// it open and loses no answers in between; then the thread retires it. A
+// link (socket, port and group membership) lingers the same way after its
+// own last query: a browse restarting its query once a second keeps its
+// port and membership instead of closing and joining again each time.
+// - Queries of one link that fall due together (a browse starts the SRV and
+//   TXT lookups of many instances at once, and their resends then keep
+//   step) leave in one packet of several questions; each answer goes to
+//   every query it answers, so one round trip serves them all.
 // MdnsClientCloseIdleSession ends an idle session at once and waits for it.
 // One lock, g_lock, guards every list and flag. The thread never holds it
 // while a callback runs: it pins the query in the registry (query_registry.h),
@@ -103,12 +110,25 @@ Link* FindLinkFor(Session* session, ULONG interfaceIndex, bool memberOnly)
     return nullptr;
 }
 
-// By the thread only: it is the one waiting on the links' events.
-void CloseUnusedLinks(Session* session)
+bool LinkEnds(const Session* session, const Link* link, DWORD now)
 {
+    return link->queries == 0 &&
+           (session->closing || link->stale || now - link->idleSince >= kSessionLingerMs);
+}
+
+// By the thread only: it is the one waiting on the links' events. Returns
+// the time until the next unused link is due to close (INFINITE: none).
+DWORD CloseUnusedLinks(Session* session)
+{
+    DWORD now = GetTickCount();
+    DWORD next = INFINITE;
     for (Link** at = &session->links; *at != nullptr;) {
         Link* link = *at;
-        if (link->queries > 0) {
+        if (!LinkEnds(session, link, now)) {
+            if (link->queries == 0) {
+                DWORD left = kSessionLingerMs - (now - link->idleSince);
+                next = left < next ? left : next;
+            }
             at = &link->next;
             continue;
         }
@@ -125,22 +145,92 @@ void CloseUnusedLinks(Session* session)
         CloseLinkSocket(&link->socket);
         free(link);
     }
+    return next;
 }
 
-DWORD SendDueQueries()
+// Schedules the next send after nextInterval, which then doubles.
+void ScheduleResend(Query* query, DWORD now)
+{
+    query->nextSendTick = now + query->nextInterval;
+    DWORD doubled = query->nextInterval * 2;
+    query->nextInterval = doubled < kLongestResendMs ? doubled : kLongestResendMs;
+}
+
+bool SameQuestion(const Query* a, const Query* b)
+{
+    return a->packetLength == b->packetLength && memcmp(a->packet, b->packet, a->packetLength) == 0;
+}
+
+// Sends the queries of one link in as few packets as fit; a question asked
+// twice (two browses of one interface) goes once.
+void SendBatch(Link* link, Query* const* batch, unsigned count, DWORD now)
+{
+    uint8_t packet[kMaxQueryPacketBytes];
+    size_t length = 0;
+    for (unsigned i = 0; i < count; ++i) {
+        Query* query = batch[i];
+        if (query->link != link) {
+            continue;
+        }
+        ScheduleResend(query, now);
+        bool repeat = false;
+        for (unsigned j = 0; j < i && !repeat; ++j) {
+            repeat = batch[j]->link == link && SameQuestion(batch[j], query);
+        }
+        if (repeat) {
+            continue;
+        }
+        size_t grown = length == 0 ? 0 : DnsAppendQuestion(packet, length, sizeof(packet), query->packet,
+                                                            query->packetLength);
+        if (grown == 0) {
+            if (length != 0) {
+                SendToGroup(link->socket, packet, length);
+            }
+            memcpy(packet, query->packet, query->packetLength);
+            grown = query->packetLength;
+        }
+        length = grown;
+    }
+    if (length != 0) {
+        SendToGroup(link->socket, packet, length);
+    }
+}
+
+// Every link with a query due sends it together with the link's queries due
+// within kGatherMs. Returns the time until the next send is due.
+DWORD SendDueQueries(Session* session)
 {
     DWORD now = GetTickCount();
+    for (Link* link = session->links; link != nullptr; link = link->next) {
+        link->sendNow = false;
+    }
+    for (RegisteredQuery* entry = g_registry.queries; entry != nullptr; entry = entry->next) {
+        Query* query = QueryOf(entry);
+        if (LONG(query->nextSendTick - now) <= 0) {
+            query->link->sendNow = true;
+        }
+    }
+    static_assert(kMaxQueries <= 1024, "the batch lives on the thread's stack");
+    Query* batch[kMaxQueries];
+    unsigned count = 0;
     DWORD wait = INFINITE;
     for (RegisteredQuery* entry = g_registry.queries; entry != nullptr; entry = entry->next) {
         Query* query = QueryOf(entry);
         LONG remaining = LONG(query->nextSendTick - now);
-        if (remaining <= 0) {
-            SendQuery(query, now);
-            remaining = LONG(query->nextSendTick - now);
+        if (query->link->sendNow && remaining <= LONG(kGatherMs) && count < kMaxQueries) {
+            batch[count++] = query;
+        } else if (DWORD(remaining < 0 ? 0 : remaining) < wait) {
+            wait = DWORD(remaining < 0 ? 0 : remaining);
         }
-        if (DWORD(remaining) < wait) {
-            wait = DWORD(remaining);
+    }
+    for (Link* link = session->links; link != nullptr; link = link->next) {
+        if (link->sendNow) {
+            SendBatch(link, batch, count, now);
         }
+    }
+    for (unsigned i = 0; i < count; ++i) {
+        DWORD remaining = batch[i]->nextSendTick - now;
+        wait = remaining < wait ? remaining : wait;
     }
     return wait;
 }
@@ -163,8 +253,9 @@ unsigned __stdcall ClientThread(void* parameter)
             g_lock.Release();
             break;
         }
-        CloseUnusedLinks(session);
-        DWORD timeout = SendDueQueries();
+        DWORD timeout = CloseUnusedLinks(session);
+        DWORD due = SendDueQueries(session);
+        timeout = due < timeout ? due : timeout;
         if (session->queryCount == 0) {
             DWORD idle = GetTickCount() - session->idleSince;
             DWORD left = idle < kSessionLingerMs ? kSessionLingerMs - idle : 0;
@@ -203,13 +294,16 @@ unsigned __stdcall ClientThread(void* parameter)
 
 }  // namespace
 
-// Under g_lock. The next send is due after nextInterval, which then doubles.
-void SendQuery(Query* query, DWORD now)
+void ScheduleFirstSend(Query* query, DWORD now)
 {
-    SendToGroup(query->link->socket, query->packet, query->packetLength);
-    query->nextSendTick = now + query->nextInterval;
-    DWORD doubled = query->nextInterval * 2;
-    query->nextInterval = doubled < kLongestResendMs ? doubled : kLongestResendMs;
+    query->nextSendTick = now + kGatherMs;
+}
+
+void LeaveLink(Link* link, DWORD now)
+{
+    if (--link->queries == 0) {
+        link->idleSince = now;
+    }
 }
 
 // Under g_lock (the new thread waits for it before its first turn).
@@ -276,12 +370,19 @@ DWORD AttachLink(Session* session, ULONG interfaceIndex, uint32_t address, uint3
                  Link** attached)
 {
     unsigned count = 0;
+    Link* found = nullptr;
     for (Link* link = session->links; link != nullptr; link = link->next, ++count) {
         if (link->interfaceIndex == interfaceIndex && link->address == address) {
             link->mask = mask;
-            *attached = link;
-            return NO_ERROR;
+            link->stale = false;
+            found = link;
+        } else if (link->interfaceIndex == interfaceIndex && link->queries == 0) {
+            link->stale = true;  // the interface's address went away: nothing will reuse it
         }
+    }
+    if (found != nullptr) {
+        *attached = found;
+        return NO_ERROR;
     }
     if (count >= kMaxLinks) {
         return ERROR_TOO_MANY_OPEN_FILES;

@@ -1,6 +1,6 @@
 // Multicast DNS discovery on one interface: one browse per trigger or, with
-// auto-refresh on, one browse after another, on the interfaces the subnet
-// choice selects.
+// auto-refresh on, one long browse after another, on the interfaces the
+// subnet choice selects. A trigger during a browse restarts its pass.
 #include <winsock2.h>
 #include <windows.h>
 
@@ -14,6 +14,11 @@
 namespace {
 
 constexpr DWORD kTriggerWaitMs = 500;
+// With auto-refresh one browse runs pass after pass, so each host is
+// resolved and checked once per browse while its row is kept fresh by its
+// answers in between (reported_hosts.h); a new browse checks every host
+// afresh well before those refreshes stop.
+constexpr DWORD kLongBrowseMs = 30000;
 
 bool SelectedBySubnetChoice(const InterfaceEntry* entry)
 {
@@ -22,16 +27,30 @@ bool SelectedBySubnetChoice(const InterfaceEntry* entry)
 }
 
 // What one browse reads again every cycle, so that it ends as soon as the
-// worker would no longer start it.
+// worker would no longer start it, or would start it otherwise.
 struct BrowseCause {
     const InterfaceEntry* entry;
-    bool autoRefresh;  // the browse runs because auto-refresh is on
+    bool autoRefresh;  // it ends when auto-refresh goes off
+    bool keepsFresh;   // it keeps listed rows fresh (auto-refresh was on at its start)
+    bool switchedOn;   // set when it ended because auto-refresh came on
+    DWORD started;
+    bool expired;  // set when a browse of auto-refresh ended after kLongBrowseMs
 };
 
 bool StillWanted(void* context)
 {
-    const BrowseCause* cause = static_cast<const BrowseCause*>(context);
-    return SelectedBySubnetChoice(cause->entry) && (!cause->autoRefresh || g_autoRefresh != 0);
+    BrowseCause* cause = static_cast<BrowseCause*>(context);
+    bool autoRefresh = g_autoRefresh != 0;
+    if (autoRefresh && !cause->keepsFresh) {
+        // A browse without the rows' refreshes: the next one has them.
+        cause->switchedOn = true;
+        return false;
+    }
+    if (cause->keepsFresh && GetTickCount() - cause->started > kLongBrowseMs) {
+        cause->expired = true;
+        return false;
+    }
+    return SelectedBySubnetChoice(cause->entry) && (!cause->autoRefresh || autoRefresh);
 }
 
 }  // namespace
@@ -47,13 +66,18 @@ unsigned __stdcall MdnsWorker(void* parameter)
     PausedInstances paused;
     InitPausedInstances(&paused);
 
+    bool browseNow = false;  // the last browse gave way to the next at once
     for (;;) {
         if (Signalled(entry->abortEvent)) {
             break;
         }
         // The abort event ends the wait too: shutdown need not sit it out.
         HANDLE events[2] = {entry->abortEvent, entry->mdnsTrigger};
-        DWORD wait = WaitForMultipleObjects(2, events, FALSE, kTriggerWaitMs);
+        DWORD wait = WaitForMultipleObjects(2, events, FALSE, browseNow ? 0 : kTriggerWaitMs);
+        if (browseNow && wait == WAIT_TIMEOUT) {
+            wait = WAIT_OBJECT_0 + 1;  // as if triggered; a pending trigger is taken above
+        }
+        browseNow = false;
         if (wait == WAIT_OBJECT_0) {
             break;
         }
@@ -68,10 +92,10 @@ unsigned __stdcall MdnsWorker(void* parameter)
         if (!SelectedBySubnetChoice(entry)) {
             continue;
         }
-        BrowseCause cause = {entry, autoRefresh && wait != WAIT_OBJECT_0 + 1};
+        BrowseCause cause = {entry, autoRefresh, autoRefresh, false, GetTickCount(), false};
         BrowseOptions options = DefaultBrowseOptions();
         options.abortEvent = entry->abortEvent;
-        options.singlePass = 1;
+        options.singlePass = autoRefresh ? 0 : 1;
         options.resolveSrv = 1;
         options.resolveTxt = 1;
         options.interfaceIndex = entry->interfaceIndex;
@@ -81,7 +105,11 @@ unsigned __stdcall MdnsWorker(void* parameter)
         options.pausedInstances = autoRefresh ? &paused : nullptr;
         options.keepBrowsing = StillWanted;
         options.keepBrowsingContext = &cause;
+        // A Refresh or a change of subnet restarts the running pass at once
+        // instead of queueing behind it.
+        options.restartEvent = entry->mdnsTrigger;
         BrowseServices(&options);
+        browseNow = cause.switchedOn || cause.expired;
     }
 
     ReleasePausedInstances(&paused);

@@ -78,11 +78,13 @@ uint32_t SelectedSubnet(HWND combo)
 
 void RestartDiscovery(HWND window)
 {
+    // First, so that the workers ask while the list empties: what they find
+    // is posted, and so handled only after this command. Also with
+    // auto-refresh on: the running browse restarts at once, so the emptied
+    // list fills again without waiting for its next round.
+    TriggerRefresh();
     ClearDeviceList(window);
     ShowCounts(window);
-    if (g_autoRefresh == 0) {
-        TriggerRefresh();
-    }
 }
 
 LRESULT OnCommand(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
@@ -103,10 +105,14 @@ LRESULT OnCommand(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
     case IDC_AUTO_REFRESH:
     {
         int32_t on = SendDlgItemMessageW(window, IDC_AUTO_REFRESH, BM_GETCHECK, 0, 0) != 0 ? 1 : 0;
-        if (on != 0 && g_autoRefresh == 0) {
+        bool switchedOn = on != 0 && g_autoRefresh == 0;
+        if (switchedOn) {
             MarkAllRowsSeen(window, GetTickCount());
         }
         g_autoRefresh = on;
+        if (switchedOn) {
+            TriggerRefresh();  // the first round now, not after the workers' next wait
+        }
         return 0;
     }
     case IDC_SUBNET:

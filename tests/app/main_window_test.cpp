@@ -234,7 +234,7 @@ TEST_F(MainWindowTest, SavedSubnetAndAutoRefreshAreShownWithoutRunningTheirComma
     EXPECT_EQ(Ipv4("10.77.0.0"), g_subnetFilter);
 }
 
-TEST_F(MainWindowTest, RefreshClearsTheListAndTriggersOnlyWithoutAutoRefresh)
+TEST_F(MainWindowTest, RefreshClearsTheListAndTriggers)
 {
     Open();
     AddRow(L"192.168.77.20");
@@ -247,7 +247,7 @@ TEST_F(MainWindowTest, RefreshClearsTheListAndTriggersOnlyWithoutAutoRefresh)
     AddRow(L"192.168.77.20");
     SendMessageW(window, WM_COMMAND, MAKEWPARAM(IDC_REFRESH, BN_CLICKED), 0);
     EXPECT_EQ(0, Rows());
-    EXPECT_EQ(0, TriggeredInterfaces());
+    EXPECT_EQ(2, TriggeredInterfaces());
 }
 
 TEST_F(MainWindowTest, SubnetChoiceSetsTheFilterClearsAndTriggers)
@@ -264,7 +264,7 @@ TEST_F(MainWindowTest, SubnetChoiceSetsTheFilterClearsAndTriggers)
     SelectSubnet(0);
     EXPECT_EQ(kAllInterfaces, g_subnetFilter);
     EXPECT_EQ(0, Rows());
-    EXPECT_EQ(0, TriggeredInterfaces());
+    EXPECT_EQ(2, TriggeredInterfaces());
 
     // Other notifications from the box do nothing.
     AddRow(L"10.77.0.20");
@@ -272,7 +272,8 @@ TEST_F(MainWindowTest, SubnetChoiceSetsTheFilterClearsAndTriggers)
     EXPECT_EQ(1, Rows());
 }
 
-TEST_F(MainWindowTest, AutoRefreshBoxSetsTheFlagWithoutClearingOrTriggering)
+// Switching on starts the first round at once; switching off triggers nothing.
+TEST_F(MainWindowTest, AutoRefreshBoxSetsTheFlagWithoutClearing)
 {
     Open();
     AddRow(L"192.168.77.20");
@@ -280,6 +281,7 @@ TEST_F(MainWindowTest, AutoRefreshBoxSetsTheFlagWithoutClearingOrTriggering)
     SendMessageW(box, BM_SETCHECK, BST_CHECKED, 0);
     SendMessageW(window, WM_COMMAND, MAKEWPARAM(IDC_AUTO_REFRESH, BN_CLICKED), reinterpret_cast<LPARAM>(box));
     EXPECT_EQ(1, g_autoRefresh);
+    EXPECT_EQ(2, TriggeredInterfaces());
     SendMessageW(box, BM_SETCHECK, BST_UNCHECKED, 0);
     SendMessageW(window, WM_COMMAND, MAKEWPARAM(IDC_AUTO_REFRESH, BN_CLICKED), reinterpret_cast<LPARAM>(box));
     EXPECT_EQ(0, g_autoRefresh);

@@ -142,16 +142,17 @@ TEST_F(Browse, CompleteAnswersNeedNoQueries)
     EXPECT_EQ(fake_.Queries().size(), 1u);
 }
 
-// The others are resolved up to eight at a time, each with its own 2000 ms
-// limit (answers first looked at after it do not count); an instance lost
-// that way counts again at its host's next answer.
+// The others are resolved up to kMaxParallelLookups at a time, each with its
+// own 2000 ms limit (answers first looked at after it do not count); an
+// instance lost that way counts again at its host's next answer.
 TEST_F(Browse, ParallelLookupsWithLimitsAndLostHostsFoundAgain)
 {
     options_.singlePass = 0;
     StartBrowse();
     ASSERT_TRUE(fake_.WaitForStarts(kBrowseName, DNS_TYPE_PTR, 1, 2000));
     std::vector<std::wstring> names;
-    for (int i = 0; i < 10; ++i) {
+    const size_t total = kMaxParallelLookups + 2;
+    for (size_t i = 0; i < total; ++i) {
         names.push_back(L"d" + std::to_wstring(i));
         ASSERT_TRUE(fake_.Deliver(kBrowseName, DNS_TYPE_PTR, Announcement(names.back(), names.back(), 1)));
     }
@@ -162,7 +163,7 @@ TEST_F(Browse, ParallelLookupsWithLimitsAndLostHostsFoundAgain)
     }
     EXPECT_EQ(started, kMaxParallelLookups);
     // All but d0 answer (whichever were started first); d0 waits past its limit.
-    for (DWORD begin = GetTickCount(); Found().size() < 9 && GetTickCount() - begin < 3000; Sleep(50)) {
+    for (DWORD begin = GetTickCount(); Found().size() < total - 1 && GetTickCount() - begin < 3000; Sleep(50)) {
         for (size_t i = 1; i < names.size(); ++i) {
             if (fake_.Starts(InstanceName(names[i]), DNS_TYPE_TEXT) == 1) {
                 Answer(names[i], 1);
@@ -172,18 +173,18 @@ TEST_F(Browse, ParallelLookupsWithLimitsAndLostHostsFoundAgain)
     ASSERT_TRUE(fake_.WaitForStarts(InstanceName(L"d0"), DNS_TYPE_SRV, 1, 3000));
     Sleep(2300);
     Answer(L"d0", 1);
-    EXPECT_EQ(Found().size(), 9u);
+    EXPECT_EQ(Found().size(), total - 1);
     for (DWORD begin = GetTickCount();
          fake_.Starts(InstanceName(L"d0"), DNS_TYPE_TEXT) < 2 && GetTickCount() - begin < 3000; Sleep(50)) {
         fake_.Deliver(kBrowseName, DNS_TYPE_PTR, Announcement(L"d0", L"d0", 1));
     }
     Answer(L"d0", 1);
-    for (DWORD begin = GetTickCount(); Found().size() < 10 && GetTickCount() - begin < 3000; Sleep(50)) {
+    for (DWORD begin = GetTickCount(); Found().size() < total && GetTickCount() - begin < 3000; Sleep(50)) {
     }
     SetEvent(abort_);
     EXPECT_NE(WaitForEnd(5000), 0xFFFFFFFFu);
     std::vector<std::wstring> found = Found();
-    EXPECT_EQ(found.size(), 10u);
+    EXPECT_EQ(found.size(), total);
     EXPECT_EQ(std::count(found.begin(), found.end(), InstanceName(L"d0") + L"+txt"), 1);
 }
 
@@ -331,3 +332,26 @@ TEST_F(Browse, RestartsDoNotHoldOffSilence)
 }
 
 }  // namespace
+
+// A Refresh during a pass (its trigger is the restart event) starts a fresh
+// pass within a cycle, and that pass reports a host the first one reported.
+TEST_F(Browse, RestartEventStartsAFreshPassAtOnce)
+{
+    HANDLE restart = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    options_.restartEvent = restart;
+    StartBrowse();
+    ASSERT_TRUE(fake_.WaitForStarts(kBrowseName, DNS_TYPE_PTR, 1, 2000));
+    ASSERT_TRUE(fake_.Deliver(kBrowseName, DNS_TYPE_PTR, FullAnswer(L"a", L"a", 1, {L"vendor=Orvel"})));
+    for (DWORD waited = 0; Found().empty() && waited < 2000; waited += 5) {
+        Sleep(5);
+    }
+    SetEvent(restart);
+    DWORD begin = GetTickCount();
+    ASSERT_TRUE(fake_.WaitForStarts(kBrowseName, DNS_TYPE_PTR, 2, 2000));
+    EXPECT_LT(GetTickCount() - begin, 400u);
+    ASSERT_TRUE(fake_.Deliver(kBrowseName, DNS_TYPE_PTR, FullAnswer(L"a", L"a", 1, {L"vendor=Orvel"})));
+    EXPECT_NE(WaitForEnd(5000), 0xFFFFFFFFu);
+    const std::vector<std::wstring> twice = {InstanceName(L"a") + L"+txt", InstanceName(L"a") + L"+txt"};
+    EXPECT_EQ(Found(), twice);
+    CloseHandle(restart);
+}

@@ -209,4 +209,44 @@ TEST(DnsWire, QueryBuilderRefusesInvalidNames)
     EXPECT_NE(0u, DnsBuildQuery(fits.c_str(), kDnsTypePtr, false, query, sizeof(query)));
 }
 
+// Several questions in one packet read back in order, each as it was
+// built alone; a question that would overflow the packet is refused and
+// leaves it as it was.
+TEST(DnsWire, QueryOfSeveralQuestions)
+{
+    uint8_t packet[120];
+    uint8_t one[kDnsMaxQueryBytes];
+    size_t length = DnsBuildQuery("a.local", kDnsTypeSrv, false, packet, sizeof(packet));
+    const struct {
+        const char* name;
+        uint16_t type;
+    } more[] = {{"b._x._tcp.local", kDnsTypeTxt}, {"a.local", kDnsTypeTxt}};
+    for (const auto& question : more) {
+        size_t oneLength = DnsBuildQuery(question.name, question.type, false, one, sizeof(one));
+        length = DnsAppendQuestion(packet, length, sizeof(packet), one, oneLength);
+        ASSERT_NE(0u, length);
+    }
+    DnsMessage message;
+    ASSERT_TRUE(DnsOpenMessage(packet, length, &message));
+    ASSERT_EQ(3, message.questionCount);
+    EXPECT_EQ(length, message.recordsOffset);
+    const char* names[] = {"a.local", "b._x._tcp.local", "a.local"};
+    const uint16_t types[] = {kDnsTypeSrv, kDnsTypeTxt, kDnsTypeTxt};
+    size_t offset = kDnsHeaderBytes;
+    for (int i = 0; i < 3; ++i) {
+        char name[kDnsNameTextCapacity];
+        ASSERT_TRUE(DnsReadName(packet, length, offset, name, sizeof(name), &offset));
+        EXPECT_STREQ(names[i], name);
+        EXPECT_EQ(types[i], (packet[offset] << 8) | packet[offset + 1]);
+        offset += 4;
+    }
+
+    size_t big = DnsBuildQuery(std::string(60, 'c').append(".local").c_str(), kDnsTypeA, false, one, sizeof(one));
+    uint8_t before[sizeof(packet)];
+    memcpy(before, packet, sizeof(packet));
+    EXPECT_EQ(0u, DnsAppendQuestion(packet, length, sizeof(packet), one, big));
+    EXPECT_EQ(0, memcmp(before, packet, sizeof(packet)));
+    EXPECT_EQ(0u, DnsAppendQuestion(packet, length, sizeof(packet), packet, length));  // not one question
+}
+
 }  // namespace

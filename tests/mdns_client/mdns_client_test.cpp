@@ -168,9 +168,11 @@ public:
         return result;
     }
 
-    // Waits for a query for `name` sent from pc0's address; gives the
-    // asking socket and the arrival time.
-    bool AwaitQuery(const char* name, DWORD ms, sockaddr_in* asker = nullptr, DWORD* tick = nullptr)
+    // Waits for a query asking for `name` (among its questions) sent from
+    // pc0's address; gives the asking socket, the arrival time and the
+    // packet's number of questions.
+    bool AwaitQuery(const char* name, DWORD ms, sockaddr_in* asker = nullptr, DWORD* tick = nullptr,
+                    unsigned* questions = nullptr)
     {
         DWORD start = GetTickCount();
         for (DWORD elapsed = 0; elapsed < ms; elapsed = GetTickCount() - start) {
@@ -188,15 +190,23 @@ public:
             int length = recvfrom(socket_, reinterpret_cast<char*>(packet), sizeof(packet), 0,
                                   reinterpret_cast<sockaddr*>(&from), &fromLength);
             DnsMessage message;
-            char asked[kDnsNameTextCapacity];
-            if (length > 0 && from.sin_addr.s_addr == inet_addr(kPc0) &&
-                DnsOpenMessage(packet, size_t(length), &message) && !DnsIsResponse(message) &&
-                message.questionCount == 1 &&
-                DnsReadName(packet, size_t(length), kDnsHeaderBytes, asked, sizeof(asked), nullptr) &&
-                DnsNamesEqual(asked, name)) {
-                if (asker != nullptr) *asker = from;
-                if (tick != nullptr) *tick = GetTickCount();
-                return true;
+            if (length <= 0 || from.sin_addr.s_addr != inet_addr(kPc0) ||
+                !DnsOpenMessage(packet, size_t(length), &message) || DnsIsResponse(message)) {
+                continue;
+            }
+            size_t offset = kDnsHeaderBytes;
+            for (unsigned i = 0; i < message.questionCount; ++i) {
+                char asked[kDnsNameTextCapacity];
+                if (!DnsReadName(packet, size_t(length), offset, asked, sizeof(asked), &offset)) {
+                    break;
+                }
+                offset += 4;
+                if (DnsNamesEqual(asked, name)) {
+                    if (asker != nullptr) *asker = from;
+                    if (tick != nullptr) *tick = GetTickCount();
+                    if (questions != nullptr) *questions = message.questionCount;
+                    return true;
+                }
             }
         }
         return false;
@@ -304,6 +314,32 @@ TEST_F(MdnsClientTest, ResendsAfterOneSecondThenTwo)
     EXPECT_NEAR(2000.0, double(ticks[2] - ticks[1]), 400.0);
 }
 
+// Queries of one link started together leave in one packet; an answer to
+// any of them reaches just the queries it answers.
+TEST_F(MdnsClientTest, QueriesStartedTogetherShareAPacket)
+{
+    Responder responder;
+    ASSERT_TRUE(responder.ok());
+    Seen seen[3];
+    Query queries[3];
+    ASSERT_EQ(0, queries[0].Start(kServiceW, DNS_TYPE_PTR, pc0_, &seen[0]));
+    ASSERT_EQ(0, queries[1].Start(L"Dev 1._lumarisnet._tcp.local", DNS_TYPE_SRV, pc0_, &seen[1]));
+    ASSERT_EQ(0, queries[2].Start(L"other.local", DNS_TYPE_A, pc0_, &seen[2]));
+    sockaddr_in asker;
+    unsigned questions = 0;
+    ASSERT_TRUE(responder.AwaitQuery(kService, 3000, &asker, nullptr, &questions));
+    EXPECT_EQ(3u, questions);
+    responder.Send(Answer(), asker);
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(seen[0].arrived, 3000));
+    Sleep(300);
+    for (Query& query : queries) {
+        EXPECT_EQ(0, query.Stop());
+    }
+    EXPECT_EQ(1u, seen[0].Count());
+    EXPECT_EQ(0u, seen[1].Count());  // its SRV record is an additional, not an answer
+    EXPECT_EQ(0u, seen[2].Count());
+}
+
 TEST_F(MdnsClientTest, StopWaitsForTheRunningCallbackAndNoneFollows)
 {
     Responder responder;
@@ -395,18 +431,22 @@ TEST_F(MdnsClientTest, SessionLingersForARestartThenEnds)
     Responder responder;
     ASSERT_TRUE(responder.ok());
     DWORD threads[2] = {0, 0};
-    for (DWORD& thread : threads) {
+    u_short ports[2] = {0, 0};
+    for (int i = 0; i < 2; ++i) {
         Seen seen;
         Query query;
+        sockaddr_in asker = {};
         ASSERT_EQ(0, query.Start(kServiceW, DNS_TYPE_PTR, pc0_, &seen));
-        ASSERT_TRUE(responder.AwaitQuery(kService, 3000));
+        ASSERT_TRUE(responder.AwaitQuery(kService, 3000, &asker));
         responder.Multicast(Answer());
         ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(seen.arrived, 3000));
-        thread = seen.thread;
+        threads[i] = seen.thread;
+        ports[i] = asker.sin_port;
         EXPECT_EQ(0, query.Stop());
-        Sleep(300);  // long enough for a session that does not linger to end
+        Sleep(300);  // long enough for a session or link that does not linger to end
     }
     EXPECT_EQ(threads[0], threads[1]);
+    EXPECT_EQ(ports[0], ports[1]);  // the link's socket lingered too
     HANDLE session = OpenThread(SYNCHRONIZE, FALSE, threads[1]);
     ASSERT_NE(nullptr, session);
     EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(session, kSessionLingerMs - 1500));
