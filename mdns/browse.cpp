@@ -504,11 +504,7 @@ int32_t BrowseServices(const BrowseOptions* options)
         if (end == PassRestarted) {
             // Every host counts as new again; the query is stopped, so no
             // answer walks the names meanwhile.
-            mDNSPTRQuery& query = browse.ptrQuery;
-            for (const wchar_t* name = NewestName(&query.seenNames); name != nullptr;
-                 name = NewestName(&query.seenNames)) {
-                query.ForgetSeenName(name);
-            }
+            browse.ptrQuery.ForgetAllSeenNames();
             continue;
         }
         // Instances still queued wait for the next pass.

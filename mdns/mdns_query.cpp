@@ -239,6 +239,15 @@ int32_t mDNSPTRQuery::FilterResults(void*, PMDNS_QUERY_HANDLE, PDNS_QUERY_RESULT
     return anyNew ? 0 : 1;
 }
 
+void mDNSPTRQuery::ForgetAllSeenNames()
+{
+    AcquireSRWLockExclusive(&seenLock);
+    for (uint32_t left = seenNames.count; left > 0 && seenNames.newest >= 0; --left) {
+        RemoveName(&seenNames, seenNames.newest);
+    }
+    ReleaseSRWLockExclusive(&seenLock);
+}
+
 void mDNSPTRQuery::ForgetSeenName(const wchar_t* instanceName)
 {
     if (instanceName == nullptr || instanceName[0] == L'\0') {

@@ -83,6 +83,10 @@ public:
     int32_t FilterResults(void* context, PMDNS_QUERY_HANDLE handle,
                           PDNS_QUERY_RESULT result) override;
 
+    // Forgets every host and instance let through: a restarted pass reports
+    // every device again.
+    void ForgetAllSeenNames();
+
     // Forgets an instance that was let through but then lost before it was
     // reported (a lookup that failed, a queue that overflowed), so that its
     // next answer counts again.
