@@ -3,10 +3,9 @@
 // same condition as the callbacks queued behind a running one.
 #include "mdns/callback_slots.h"
 
-#include <condition_variable>
-#include <mutex>
 #include <new>
-#include <thread>
+
+#include "core/sync.h"
 
 namespace {
 
@@ -22,12 +21,12 @@ struct Slot {
     void* target = nullptr;        // null: free, or untied with a callback still inside
     CallbackToken generation = 0;  // 0 only before first use
     uint32_t depth = 0;            // callbacks inside, all on `thread` (nested there)
-    std::thread::id thread;
+    uint64_t thread = 0;
 };
 
 struct SlotTable {
-    std::mutex lock;
-    std::condition_variable changed;  // a callback left, or a slot was untied
+    SyncLock lock;
+    SyncCondition changed;  // a callback left, or a slot was untied
     Slot slots[kCallbackSlots];
     uint32_t next = 0;  // where the search for a free slot starts
 };
@@ -60,7 +59,7 @@ bool AttachCallbackSlot(void* target, CallbackToken* token)
         return false;
     }
     SlotTable& table = Table();
-    std::lock_guard<std::mutex> hold(table.lock);
+    SyncGuard hold(table.lock);
     for (uint32_t i = 0; i < kCallbackSlots; ++i) {
         uint32_t index = (table.next + i) % kCallbackSlots;
         Slot& slot = table.slots[index];
@@ -82,24 +81,26 @@ void DetachCallbackSlot(CallbackToken token)
 {
     SlotTable& table = Table();
     Slot& slot = table.slots[IndexOf(token)];
-    const std::thread::id self = std::this_thread::get_id();
-    std::unique_lock<std::mutex> hold(table.lock);
+    const uint64_t self = CurrentThreadKey();
+    SyncGuard hold(table.lock);
     if (slot.target == nullptr || slot.generation != GenerationOf(token)) {
         return;
     }
     slot.target = nullptr;
     slot.generation = slot.generation == kLastGeneration ? 1 : slot.generation + 1;
-    table.changed.notify_all();  // callbacks queued behind a running one now find the slot stale
+    table.changed.WakeAll();  // callbacks queued behind a running one now find the slot stale
     // Once the slot is taken again, nothing of ours is inside any more.
-    table.changed.wait(hold, [&] { return slot.depth == 0 || slot.thread == self || slot.target != nullptr; });
+    while (slot.depth != 0 && slot.thread != self && slot.target == nullptr) {
+        table.changed.Wait(table.lock);
+    }
 }
 
 void* EnterCallbackSlot(CallbackToken token)
 {
     SlotTable& table = Table();
     Slot& slot = table.slots[IndexOf(token)];
-    const std::thread::id self = std::this_thread::get_id();
-    std::unique_lock<std::mutex> hold(table.lock);
+    const uint64_t self = CurrentThreadKey();
+    SyncGuard hold(table.lock);
     for (;;) {
         if (slot.target == nullptr || slot.generation != GenerationOf(token)) {
             return nullptr;
@@ -107,7 +108,7 @@ void* EnterCallbackSlot(CallbackToken token)
         if (slot.depth == 0 || slot.thread == self) {
             break;
         }
-        table.changed.wait(hold);
+        table.changed.Wait(table.lock);
     }
     ++slot.depth;
     slot.thread = self;
@@ -118,20 +119,20 @@ void LeaveCallbackSlot(CallbackToken token)
 {
     SlotTable& table = Table();
     Slot& slot = table.slots[IndexOf(token)];
-    std::lock_guard<std::mutex> hold(table.lock);
+    SyncGuard hold(table.lock);
     if (slot.depth == 0) {
         return;
     }
     if (--slot.depth == 0) {
-        slot.thread = std::thread::id();
-        table.changed.notify_all();
+        slot.thread = 0;
+        table.changed.WakeAll();
     }
 }
 
 uint32_t CallbackSlotsInUse()
 {
     SlotTable& table = Table();
-    std::lock_guard<std::mutex> hold(table.lock);
+    SyncGuard hold(table.lock);
     uint32_t count = 0;
     for (const Slot& slot : table.slots) {
         count += slot.target != nullptr || slot.depth != 0 ? 1 : 0;
