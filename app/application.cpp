@@ -7,9 +7,9 @@
 #include <commctrl.h>
 #include <locale.h>
 #include <objbase.h>
-#include <process.h>
 
 #include "app/app_threads.h"
+#include "app/discovery_lifetime.h"
 #include "core/globals.h"
 #include "app/settings.h"
 #include "firewall/firewall_rule.h"
@@ -37,21 +37,6 @@ void SetAppUserModelId()
         setId(kAppUserModelId);
     }
     FreeLibrary(shell);
-}
-
-// Starts a thread of the runtime library; null when it cannot be started.
-HANDLE StartThread(unsigned(__stdcall* procedure)(void*))
-{
-    uintptr_t thread = _beginthreadex(nullptr, 0, procedure, nullptr, 0, nullptr);
-    return reinterpret_cast<HANDLE>(thread);
-}
-
-void JoinThread(HANDLE thread)
-{
-    if (thread != nullptr) {
-        WaitForSingleObject(thread, INFINITE);
-        CloseHandle(thread);
-    }
 }
 
 int RunMessageLoop(HACCEL accelerators)
@@ -93,19 +78,6 @@ void PrepareProcess()
     InitCommonControls();
 }
 
-// Ends discovery and the threads and services start-up began, in order.
-void StopDiscovery(HANDLE watcher, HANDLE ticker, HRESULT com)
-{
-    TeardownInterfaceTable();
-    MdnsClientCloseIdleSession();  // its browses have ended: no need to linger
-    JoinThread(ticker);
-    JoinThread(watcher);
-    if (SUCCEEDED(com)) {
-        CoUninitialize();
-    }
-    WSACleanup();
-}
-
 int RunApplication(HINSTANCE instance, int showCommand)
 {
     PrepareProcess();
@@ -140,7 +112,7 @@ int RunApplication(HINSTANCE instance, int showCommand)
         return 1;
     }
 
-    HANDLE watcher = StartThread(AddressWatcher);
+    HANDLE watcher = StartAppThread(AddressWatcher);
 
     // The shell opens device pages from this thread; it expects COM. Done
     // after the firewall step, which initialises and ends COM on its own.
@@ -160,7 +132,7 @@ int RunApplication(HINSTANCE instance, int showCommand)
     UpdateWindow(window);
 
     HACCEL accelerators = LoadAcceleratorsW(instance, MAKEINTRESOURCEW(IDR_ACCEL));
-    HANDLE ticker = StartThread(ExpiryTicker);
+    HANDLE ticker = StartAppThread(ExpiryTicker);
 
     int exitCode = RunMessageLoop(accelerators);
 

@@ -29,6 +29,15 @@ bool IsOrderedColumn(int column);
 // Whether the column is kept out of sight (no header, no width).
 bool IsHiddenColumn(int column);
 
+// Widths are shares of the list's width in units of this; one column takes
+// whatever the others leave.
+constexpr int kColumnShareUnits = 40;
+constexpr int kColumnRestOfWidth = -1;
+
+// The column's share of the list's width (0: hidden, kColumnRestOfWidth:
+// what the others leave); 0 for an index that is no column.
+int DeviceColumnShare(int column);
+
 // Inserts every column into the empty list view, then fits their widths.
 void CreateDeviceColumns(HWND list);
 

@@ -5,23 +5,7 @@
 
 #include <windows.h>
 
-// A growing UTF-16 text on the process heap. Any failed growth marks it
-// failed; a failed text is never used.
-struct TextBuffer {
-    wchar_t* text;
-    size_t length;
-    size_t capacity;
-    bool failed;
-};
-
-void InitTextBuffer(TextBuffer* buffer);
-void FreeTextBuffer(TextBuffer* buffer);
-void AppendText(TextBuffer* buffer, const wchar_t* text);
-
-enum ExportFormat {
-    kTabSeparated,  // fields joined by tabs, tabs and line breaks inside a field become spaces
-    kCommaSeparated // RFC 4180 quoting; fields a spreadsheet would run as a formula are defused
-};
+#include "ui/export_text.h"
 
 // Appends the exported columns (device_columns.h) of one row, or their
 // headers when row is -1, ended by CR LF.

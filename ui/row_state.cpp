@@ -39,32 +39,6 @@ void SetStatusCell(HWND list, int row, int32_t state)
 
 }  // namespace
 
-void StateText(int32_t state, wchar_t* text, int chars)
-{
-    if (chars <= 0) {
-        return;
-    }
-    text[0] = L'\0';
-    UINT id = 0;
-    switch (state) {
-    case DeviceStateLinkLocal:
-        id = IDS_STATE_LINK_LOCAL;
-        break;
-    case DeviceStateOtherSubnet:
-        id = IDS_STATE_OTHER_SUBNET;
-        break;
-    case DeviceStateConflict:
-        id = IDS_STATE_CONFLICT;
-        break;
-    default:
-        return;  // a device in the PC's subnet needs no words
-    }
-    if (LoadStringW(GetModuleHandleW(nullptr), id, text, chars) <= 0) {
-        text[0] = L'\0';
-    }
-    text[chars - 1] = L'\0';
-}
-
 void ShowRowState(HWND list, int row, DeviceRecord* stored, int32_t own, bool conflict)
 {
     int32_t shown = conflict ? static_cast<int32_t>(DeviceStateConflict) : own;

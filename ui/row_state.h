@@ -9,14 +9,9 @@
 #include <windows.h>
 #include <stdint.h>
 
+#include "ui/state_text.h"
+
 struct DeviceRecord;
-
-// Room for any state's text, terminator included.
-constexpr int kStateTextChars = 32;
-
-// The Status column's text for a shown state: empty for Normal and for a
-// value that is no state.
-void StateText(int32_t state, wchar_t* text, int chars);
 
 // Shows row, whose stored record is stored, in its own state, or as a
 // conflict when conflict is set, and keeps own with the row.

@@ -1,0 +1,42 @@
+// The console program's command line: what it reads from it, and the usage
+// text shown when it cannot.
+#pragma once
+
+#include <stdint.h>
+#include <wchar.h>
+
+enum ScanFormat { kScanTable, kScanCsv, kScanJson };
+
+// Which ways of discovery run.
+enum ScanWays : uint32_t {
+    kScanBroadcast = 1u << 0,
+    kScanMdns = 1u << 1,
+    kScanBothWays = kScanBroadcast | kScanMdns,
+};
+
+constexpr uint32_t kScanMinSeconds = 1;
+constexpr uint32_t kScanMaxSeconds = 3600;
+
+struct ScanOptions {
+    // How long to listen; with watch, 0 (no --seconds) is until Ctrl+C.
+    uint32_t seconds;
+    ScanFormat format;
+    // The subnet asked for (network byte order) or kAllInterfaces.
+    uint32_t subnet;
+    uint32_t ways;  // ScanWays
+    bool watch;
+};
+
+enum ScanParse {
+    kScanRun,
+    kScanHelp,        // the usage text on stdout, status 0
+    kScanUsageError,  // message says why; the usage text on stderr, status 2
+};
+
+// Reads argv[1..argc-1]. On a usage error message (chars units, zero-
+// terminated) names the argument at fault; options is then unspecified.
+ScanParse ParseScanOptions(int argc, const wchar_t* const* argv, ScanOptions* options,
+                           wchar_t* message, int chars);
+
+// The usage text, CR LF line ends.
+extern const wchar_t kScanUsage[];

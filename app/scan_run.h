@@ -1,0 +1,18 @@
+// One run of the console program: discovery with the window program's
+// workers, its answers merged by the device table, the rows printed.
+#pragma once
+
+#include "app/scan_options.h"
+
+enum ScanStatus {
+    kScanListed = 0,     // at least one device was listed
+    kScanNoneListed = 1,
+    kScanCannotRun = 2,  // also the status of a usage error
+};
+
+// Runs discovery as the options say, printing rows to standard output and
+// what went wrong, as one line, to standard error. Returns a ScanStatus.
+int RunScan(const ScanOptions& options);
+
+// Writes text as one line to standard error.
+void ScanError(const wchar_t* text);
