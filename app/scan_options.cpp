@@ -4,6 +4,7 @@
 #include "app/scan_options.h"
 
 #include <windows.h>
+#include <string.h>
 #include <wchar.h>
 
 #include "core/device_table.h"
@@ -179,11 +180,15 @@ ScanParse ParseScanOptions(int argc, const wchar_t* const* argv, ScanOptions* op
                 Say(message, chars, L"needs a value", argument);
                 return kScanUsageError;
             }
+            // The option as given, with its value, for the message.
+            wchar_t given[128];
+            _snwprintf(given, 128, equals != nullptr ? L"%ls" : L"%ls %ls", argument, value);
+            given[127] = L'\0';
             bool* seen = option == kSecondsOption ? &secondsSeen
                          : option == kFormatOption ? &formatSeen
                                                    : &subnetSeen;
             if (*seen) {
-                Say(message, chars, L"given more than once", argument);
+                Say(message, chars, L"given more than once", given);
                 return kScanUsageError;
             }
             *seen = true;
@@ -207,7 +212,7 @@ ScanParse ParseScanOptions(int argc, const wchar_t* const* argv, ScanOptions* op
                 break;
             }
             if (!valid) {
-                Say(message, chars, what, argument);
+                Say(message, chars, what, given);
                 return kScanUsageError;
             }
         } else if (wcscmp(argument, L"--broadcast-only") == 0 || wcscmp(argument, L"--mdns-only") == 0) {
