@@ -359,6 +359,12 @@ bool TakePending(Browse* browse, bool* emptied)
     int count = TakeInstances(&browse->context.queue, lookups.resolveSrv, lookups.resolveTxt,
                               FreeLookupSlots(&lookups), taken, cap, emptied);
     for (int i = 0; i < count; ++i) {
+        // Each report may wait for a read of the neighbour table, which
+        // takes a tenth of a second with hundreds of neighbours: a burst
+        // must not hold up the end of the browse. What is left goes with it.
+        if (PollAbort(browse)) {
+            break;
+        }
         if (IsPaused(browse, taken[i].get())) {
             continue;  // its name stays seen until the pause ends
         }
