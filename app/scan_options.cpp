@@ -4,6 +4,7 @@
 #include "app/scan_options.h"
 
 #include <windows.h>
+#include <stdio.h>
 #include <string.h>
 #include <wchar.h>
 

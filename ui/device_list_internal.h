@@ -7,17 +7,11 @@
 #include <windows.h>
 #include <commctrl.h>
 
-// Rows whose stored record was last seen more than this many milliseconds ago
-// are removed while auto-refresh is on.
-constexpr DWORD kDeviceExpiryMs = 3000;
+// Expiry span and row bounds: the device table's (core/device_table.h).
+#include "core/device_table.h"
 
 // During a burst of answers the list draws at least this often.
 constexpr DWORD kBurstRedrawMs = 250;
-
-// No network of real devices comes near these: further rows are dropped
-// (updates of listed rows always go through).
-constexpr int kMaxRowsPerAddress = 16;
-constexpr int kMaxDeviceRows = 4096;
 
 // Removes from the list view every row older than kDeviceExpiryMs at tick
 // count now, freeing each removed row's record.

@@ -7,7 +7,7 @@
 #include "core/device_record.h"
 #include "core/platform.h"
 #include "ui/device_rows.h"
-#include "ui/web_address.h"
+#include "core/web_address.h"
 
 namespace {
 

@@ -1,7 +1,6 @@
-// The device list's rows and the records they own. Every row's item data is
-// the DeviceRecord of the answer that created it; the row owns that record,
-// and a record is freed only when the control really deleted its row.
-// Window thread only.
+// The device list's rows and the records behind them. Every row's item data
+// is the record of its row in the list's device table (list_table.h), which
+// owns it. Window thread only.
 #pragma once
 
 #include <windows.h>
@@ -11,9 +10,5 @@ struct DeviceRecord;
 // The window's device list, or null when there is no window.
 HWND DeviceListOf(HWND window);
 
-// The record row owns, or null when there is no such row.
+// The record behind row, or null when there is no such row.
 DeviceRecord* StoredRecord(HWND list, int row);
-
-// Deletes row and frees its record; false, with the row and its record
-// kept, when the control would not delete it.
-bool DeleteRow(HWND list, int row);

@@ -8,7 +8,6 @@
 #include "ui/device_columns.h"
 #include "ui/list_cells.h"
 #include "ui/row_move.h"
-#include "ui/web_address.h"
 
 namespace {
 
@@ -113,20 +112,6 @@ void ShowOrderInHeader(HWND list, ListOrder order)
 }
 
 }  // namespace
-
-int CompareAddressTexts(const wchar_t* a, const wchar_t* b)
-{
-    unsigned long valueA = 0, valueB = 0;
-    bool isA = ParseDottedQuadText(a, &valueA);
-    bool isB = ParseDottedQuadText(b, &valueB);
-    if (isA && isB) {
-        return valueA < valueB ? -1 : (valueA > valueB ? 1 : 0);
-    }
-    if (isA != isB) {
-        return isA ? -1 : 1;
-    }
-    return lstrcmpW(a, b);
-}
 
 ListOrder GetListOrder(HWND list)
 {

@@ -7,6 +7,8 @@
 
 #include <windows.h>
 
+#include "core/device_table.h"  // CompareAddressTexts
+
 struct ListOrder {
     int column;       // an ordered column (device_columns.h); the address compares by number
     bool descending;
@@ -20,10 +22,6 @@ void SetListOrder(HWND list, ListOrder order);
 // The order a click on the header of column gives: that column ascending,
 // or the current one reversed when it is already the column in use.
 ListOrder OrderAfterHeaderClick(ListOrder current, int column);
-
-// <0, 0, >0 as a sorts before, with or after b. Dotted quads compare by
-// value; a text that is not one sorts after every address, by its text.
-int CompareAddressTexts(const wchar_t* a, const wchar_t* b);
 
 // The row index at which a new row with these texts (indexed by column;
 // only the ordered columns are read) keeps the list in order; the new row

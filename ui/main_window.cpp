@@ -17,9 +17,11 @@
 #include "net/interface_table.h"
 #include "ui/device_columns.h"
 #include "ui/device_list.h"
+#include "ui/device_rows.h"
 #include "ui/find_box.h"
 #include "ui/list_commands.h"
 #include "ui/list_order.h"
+#include "ui/list_table.h"
 #include "ui/resource.h"
 #include "ui/window_layout.h"
 #include "ui/window_memory.h"
@@ -174,16 +176,15 @@ LRESULT OnAddressChange()
     return 0;
 }
 
-// The count beside Refresh follows the rows: after a burst of answers has
-// been merged, and on every tick (expiry, or a burst that never ends).
+// The count beside Refresh follows the rows: after a burst of answers that
+// changed the list has been merged, and on every tick (expiry, or a burst
+// that never ends). Most answers repeat what a row shows and change nothing.
 LRESULT OnDeviceRecord(HWND window, WPARAM wParam, LPARAM lParam)
 {
-    LRESULT result = MergeQueuedDeviceRecord(window, wParam, lParam);
-    MSG next;
-    if (!PeekMessageW(&next, window, WM_APP_DEVICE, WM_APP_DEVICE, PM_NOREMOVE)) {
+    if (MergeQueuedDeviceRecord(window, wParam, lParam) && TakeListChanged(DeviceListOf(window))) {
         ShowCounts(window);
     }
-    return result;
+    return 0;
 }
 
 LRESULT OnTick(HWND window, WPARAM wParam, LPARAM lParam)
@@ -218,6 +219,7 @@ LRESULT OnDestroy(HWND window)
     RememberWindow(window);
     SetEvent(g_stopEvent);
     ClearDeviceList(window);
+    ReleaseListTable(DeviceListOf(window));
     ReleaseWindowLayout(window);
     PostQuitMessage(0);
     return 0;

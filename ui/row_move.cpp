@@ -10,8 +10,8 @@
 
 namespace {
 
-// Selection, focus and the row's own device state (row_state.cpp).
-constexpr UINT kKeptStates = LVIS_SELECTED | LVIS_FOCUSED | LVIS_STATEIMAGEMASK;
+// What the user set on the row: selection and focus.
+constexpr UINT kKeptStates = LVIS_SELECTED | LVIS_FOCUSED;
 
 struct RowCopy {
     LPARAM param;

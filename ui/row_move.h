@@ -5,8 +5,7 @@
 #include <windows.h>
 
 // Moves the row at from so that it ends at index to, keeping its item data,
-// the texts of every device column, its selection and focus and the state
-// kept in its state-image bits. Returns its index afterwards: from when the
+// the texts of every device column, its selection and focus. Returns its index afterwards: from when the
 // control would not let it go, -1 when the control let it go but would not
 // take it back, so that no row holds its item data any more.
 int MoveRow(HWND list, int from, int to);

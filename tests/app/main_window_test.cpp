@@ -120,13 +120,15 @@ protected:
 
     void AddRow(const wchar_t* ip)
     {
+        // As the workers hand an answer over; the list's table owns it then.
         DeviceRecord* record = AllocateDeviceRecord();
+        ASSERT_NE(nullptr, record);
         CopyText(record->ipText, kIpTextChars, ip);
-        LVITEMW item = {};
-        item.mask = LVIF_TEXT | LVIF_PARAM;
-        item.pszText = record->ipText;
-        item.lParam = reinterpret_cast<LPARAM>(record);
-        ASSERT_GE(SendMessageW(list, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item)), 0);
+        record->fromMdns = 1;
+        record->lastSeen = GetTickCount();
+        int rows = Rows();
+        SendMessageW(window, WM_APP_DEVICE, sizeof(DeviceRecord), reinterpret_cast<LPARAM>(record));
+        ASSERT_EQ(rows + 1, Rows());
     }
 
     int Rows() const { return static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0)); }

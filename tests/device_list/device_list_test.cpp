@@ -20,6 +20,7 @@
 #include "ui/device_columns.h"
 #include "ui/device_list.h"
 #include "ui/device_list_internal.h"
+#include "ui/list_table.h"
 #include "ui/resource.h"
 #include "ui/row_export.h"
 
@@ -224,13 +225,8 @@ protected:
                 SetWindowLongPtrW(list_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(g_listProc));
                 g_listProc = nullptr;
             }
-            // The rows own their records: free them as clearing the list does.
-            int count = RowCount();
-            for (int i = 0; i < count; ++i) {
-                DeviceRecord* record = Stored(0);
-                SendMessageW(list_, LVM_DELETEITEM, 0, 0);
-                FreeDeviceRecord(record);
-            }
+            // The list's device table owns the rows' records.
+            ReleaseListTable(list_);
         }
         if (parent_ != nullptr) {
             DestroyWindow(parent_);
@@ -256,11 +252,13 @@ protected:
         ASSERT_NE(nullptr, g_listProc);
     }
 
-    // Adds count rows straight to the control (merging thousands one by one
-    // would search the list each time), each owning a record of its own: all
-    // under the address ip, or under addresses of their own when ip is null.
+    // Adds count rows through the list's device table, each with a MAC of its
+    // own: all under the address ip, or under addresses of their own when ip
+    // is null.
     void Fill(int count, const wchar_t* ip, DWORD lastSeen)
     {
+        DeviceTable* table = TableOfList(list_);
+        ASSERT_NE(nullptr, table);
         for (int i = 0; i < count; ++i) {
             wchar_t address[32];
             wchar_t mac[32];
@@ -272,12 +270,9 @@ protected:
             answer.lastSeen = lastSeen;
             DeviceRecord* record = MakeRecord(answer);
             ASSERT_NE(nullptr, record);
-            LVITEMW item = {};
-            item.mask = LVIF_TEXT | LVIF_PARAM;
-            item.pszText = record->ipText;
-            item.lParam = reinterpret_cast<LPARAM>(record);
-            ASSERT_GE(SendMessageW(list_, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item)), 0);
+            table->Merge(record);
         }
+        ASSERT_EQ(count, RowCount());
     }
 
     // Custom-draw passes over the whole list since the last look.
@@ -944,8 +939,7 @@ TEST_F(DeviceListExpiry, AgeIsJudgedTrulyAcrossTheCounterWrap)
         EXPECT_EQ(c.kept ? 1 : 0, RowCount()) << std::hex << "lastSeen 0x" << c.lastSeen << ", now 0x" << c.now;
         if (RowCount() == 1) {
             EXPECT_EQ(record, Stored(0));
-            SendMessageW(list_, LVM_DELETEITEM, 0, 0);
-            FreeDeviceRecord(record);
+            ClearDeviceList(parent_);
         }
     }
     EXPECT_EQ(0, NewLiveRecords());
@@ -1177,14 +1171,13 @@ TEST_F(DeviceListPage, PortTextThatIsNoPortOpensPort80)
     for (const auto& c : cases) {
         Answer answer;
         answer.port = c.port;
-        DeviceRecord* record = Merge(answer);
+        Merge(answer);
         ASSERT_EQ(1, RowCount());
         g_shellCalls.clear();
         DoubleClick(0, {0, 0});
         ASSERT_EQ(1u, g_shellCalls.size()) << testing::PrintToString(std::wstring(c.port));
         EXPECT_EQ(c.address, g_shellCalls[0].file) << testing::PrintToString(std::wstring(c.port));
-        SendMessageW(list_, LVM_DELETEITEM, 0, 0);
-        FreeDeviceRecord(record);
+        ClearDeviceList(parent_);
     }
 }
 
@@ -1251,12 +1244,11 @@ TEST_F(DeviceListPage, AddressThatIsNoDottedQuadOpensNothing)
         Answer answer;
         answer.fromMdns = 1;
         answer.ip = ip;
-        DeviceRecord* record = Merge(answer);
+        Merge(answer);
         ASSERT_EQ(1, RowCount());
         DoubleClick(0, {0, 0});
         EXPECT_TRUE(g_shellCalls.empty()) << testing::PrintToString(std::wstring(ip));
-        SendMessageW(list_, LVM_DELETEITEM, 0, 0);
-        FreeDeviceRecord(record);
+        ClearDeviceList(parent_);
     }
 }
 

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "ui/web_address.h"
+#include "core/web_address.h"
 
 namespace {
 

@@ -1,13 +1,13 @@
 // Fuzz target: composition of a device's web page address from texts a
 // device reported. Whatever the texts, the result is either refused (and
 // empty) or exactly "http://" + a dotted quad + ":" + a port + "/".
-// fuzz-sources: ui/web_address.cpp
+// fuzz-sources: core/web_address.cpp
 #include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
 #include <wchar.h>
 
-#include "ui/web_address.h"
+#include "core/web_address.h"
 
 namespace {
 

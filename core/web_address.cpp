@@ -1,5 +1,5 @@
 // Validation and composition of a device's web page address.
-#include "ui/web_address.h"
+#include "core/web_address.h"
 
 namespace {
 

@@ -1,0 +1,176 @@
+// The device table's rules without any window: sequences of answers and the
+// rows they leave, and what a view is told and may refuse.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "core/device_table.h"
+
+namespace {
+
+// Tells what it saw; refuses as told.
+struct RecordingView : DeviceTableView {
+    bool RowAdded(const DeviceRow* row) override
+    {
+        seen.push_back(L"add " + std::wstring(row->shown.ipText));
+        return !refuseAdd;
+    }
+    bool RowChanged(const DeviceRow* row, uint32_t changes) override
+    {
+        seen.push_back(L"change " + std::wstring(row->shown.ipText) + L" " + std::to_wstring(changes));
+        return true;
+    }
+    bool RowRemoving(const DeviceRow* row) override
+    {
+        seen.push_back(L"remove " + std::wstring(row->shown.ipText));
+        return !keepOnRemove;
+    }
+    std::vector<std::wstring> seen;
+    bool refuseAdd = false;
+    bool keepOnRemove = false;
+};
+
+struct Step {
+    const wchar_t* ip;
+    const wchar_t* mac;
+    bool mdns;
+    uint32_t at;
+    int32_t state = DeviceStateNormal;  // the reach the hearing interface gave
+    const wchar_t* description = nullptr;  // default: the maker's, by path
+};
+
+DeviceRecord* Answer(const Step& step)
+{
+    DeviceRecord* record = AllocateDeviceRecord();
+    if (record == nullptr) {
+        return nullptr;
+    }
+    CopyText(record->ipText, kIpTextChars, step.ip);
+    CopyText(record->macText, kMacTextChars, step.mac);
+    CopyText(record->name, kNameChars, step.mdns ? L"mdns" : L"bcast");
+    const wchar_t* description = step.mdns ? L"Orvel mdns" : L"Orvel bcast";
+    CopyText(record->description, kDescriptionChars, step.description != nullptr ? step.description : description);
+    CopyText(record->portText, kPortTextChars, L"80");
+    record->fromMdns = step.mdns ? 1 : 0;
+    record->lastSeen = step.at;
+    record->state = step.state;
+    return record;
+}
+
+// "address|name|MAC|description|state|ways" of every row, in table order.
+std::vector<std::wstring> Rows(const DeviceTable& table)
+{
+    std::vector<std::wstring> rows;
+    for (int index = 0; index < table.Count(); ++index) {
+        const DeviceRecord& shown = table.RowAt(index)->shown;
+        rows.push_back(std::wstring(shown.ipText) + L"|" + shown.name + L"|" + shown.macText + L"|" +
+                       shown.description + L"|" + std::to_wstring(shown.state) + L"|" +
+                       std::to_wstring(table.RowAt(index)->ways));
+    }
+    return rows;
+}
+
+const wchar_t* kA = L"02-ac-00-00-00-0a";
+const wchar_t* kB = L"02-AC-00-00-00-0B";
+constexpr uint32_t kNoExpiry = 0;
+
+TEST(DeviceTable, AnswerSequencesLeaveTheRowsOfTheRules)
+{
+    const struct {
+        const char* what;
+        std::vector<Step> steps;
+        uint32_t expireAt;  // kNoExpiry: none
+        std::vector<std::wstring> rows;
+    } cases[] = {
+        {"other makers' broadcast answers are dropped, multicast DNS ones kept",
+         {{L"10.0.0.5", kA, false, 1000, 0, L"Acme box"}, {L"10.0.0.6", kB, true, 1000, 0, L"Acme box"}},
+         kNoExpiry,
+         {L"10.0.0.6|mdns|02-AC-00-00-00-0B|Acme box|0|2"}},
+        {"numeric order, one MAC however spelt",
+         {{L"10.0.0.10", kB, false, 1000}, {L"10.0.0.9", kA, false, 1000}, {L"10.0.0.9", L"02:AC:00:00:00:0A", true, 1100}},
+         kNoExpiry,
+         {L"10.0.0.9|bcast|02-AC-00-00-00-0A|Orvel bcast|0|3", L"10.0.0.10|bcast|02-AC-00-00-00-0B|Orvel bcast|0|1"}},
+        {"a second MAC under an address: both rows are conflicts",
+         {{L"10.0.0.5", kA, false, 1000, DeviceStateLinkLocal}, {L"10.0.0.5", kB, false, 1000}},
+         kNoExpiry,
+         {L"10.0.0.5|bcast|02-AC-00-00-00-0A|Orvel bcast|3|1", L"10.0.0.5|bcast|02-AC-00-00-00-0B|Orvel bcast|3|1"}},
+        {"the rival expires: the row left takes its own state back",
+         {{L"10.0.0.5", kA, false, 1000, DeviceStateLinkLocal}, {L"10.0.0.5", kB, false, 5000}},
+         5000,
+         {L"10.0.0.5|bcast|02-AC-00-00-00-0B|Orvel bcast|0|1"}},
+        {"a MAC listed elsewhere claims an address: every row there is red",
+         {{L"10.0.0.5", kA, false, 1000}, {L"10.0.0.6", kB, false, 1000}, {L"10.0.0.5", kB, false, 1100},
+          {L"10.0.0.5", kA, false, 1200}},
+         kNoExpiry,
+         {L"10.0.0.5|bcast|02-AC-00-00-00-0A|Orvel bcast|3|1", L"10.0.0.6|bcast|02-AC-00-00-00-0B|Orvel bcast|3|1"}},
+        {"multicast DNS texts only once the broadcast answer is old",
+         {{L"10.0.0.5", kA, false, 1000}, {L"10.0.0.5", kA, true, 4000}, {L"10.0.0.6", kB, false, 1000},
+          {L"10.0.0.6", kB, true, 4001}},
+         kNoExpiry,
+         {L"10.0.0.5|bcast|02-AC-00-00-00-0A|Orvel bcast|0|3", L"10.0.0.6|mdns|02-AC-00-00-00-0B|Orvel mdns|0|3"}},
+        {"the best current reach stays, an old one gives way",
+         {{L"169.254.0.5", kA, false, 1000, DeviceStateLinkLocal}, {L"169.254.0.5", kA, true, 1100, DeviceStateOtherSubnet},
+          {L"169.254.0.6", kB, false, 1000, DeviceStateLinkLocal}, {L"169.254.0.6", kB, false, 4101, DeviceStateOtherSubnet}},
+         kNoExpiry,
+         {L"169.254.0.5|bcast|02-AC-00-00-00-0A|Orvel bcast|1|3", L"169.254.0.6|bcast|02-AC-00-00-00-0B|Orvel bcast|2|1"}},
+        {"expiry: exactly the span stays, one millisecond more goes, a later sighting stays",
+         {{L"10.0.0.1", kA, false, 7000}, {L"10.0.0.2", kB, false, 6999}, {L"10.0.0.3", L"02-00-00-00-00-03", false, 10500}},
+         10000,
+         {L"10.0.0.1|bcast|02-AC-00-00-00-0A|Orvel bcast|0|1", L"10.0.0.3|bcast|02-00-00-00-00-03|Orvel bcast|0|1"}},
+    };
+    for (const auto& c : cases) {
+        DeviceTable table;
+        for (const Step& step : c.steps) {
+            table.Merge(Answer(step));
+        }
+        if (c.expireAt != kNoExpiry) {
+            table.Expire(c.expireAt);
+        }
+        EXPECT_EQ(c.rows, Rows(table)) << c.what;
+    }
+}
+
+TEST(DeviceTable, BoundsDropNewRowsButLetUpdatesThrough)
+{
+    DeviceTable table;
+    wchar_t mac[32];
+    for (int i = 0; i < kMaxRowsPerAddress + 1; ++i) {
+        swprintf(mac, 32, L"02-00-00-00-00-%02X", i);
+        table.Merge(Answer({L"10.0.0.5", mac, false, 1000}));
+    }
+    EXPECT_EQ(kMaxRowsPerAddress, table.Count());
+    wchar_t ip[32];
+    for (int i = table.Count(); i < kMaxDeviceRows + 1; ++i) {
+        swprintf(ip, 32, L"10.1.%d.%d", i / 256, i % 256);
+        table.Merge(Answer({ip, L"02-00-00-00-01-00", false, 1000}));
+    }
+    EXPECT_EQ(kMaxDeviceRows, table.Count());
+    table.Merge(Answer({L"10.0.0.5", L"02-00-00-00-00-00", true, 1200}));
+    EXPECT_EQ(kMaxDeviceRows, table.Count());
+    EXPECT_EQ(1200u, table.RowAt(0)->record->lastSeen);
+}
+
+TEST(DeviceTable, TheViewLearnsOfRealChangesOnlyAndMayRefuse)
+{
+    RecordingView view;
+    DeviceTable table;
+    table.SetView(&view);
+    table.Merge(Answer({L"10.0.0.5", kA, false, 1000}));
+    table.Merge(Answer({L"10.0.0.5", kA, false, 1500}));  // the same answer again: nothing to show
+    table.Merge(Answer({L"10.0.0.5", kB, false, 1600}));
+    table.Expire(4550);  // kA's row goes, kB's settles
+    std::vector<std::wstring> expected = {
+        L"add 10.0.0.5", L"add 10.0.0.5", L"change 10.0.0.5 32", L"remove 10.0.0.5", L"change 10.0.0.5 32"};
+    EXPECT_EQ(expected, view.seen);
+    EXPECT_EQ(DeviceStateNormal, table.RowAt(0)->shown.state);
+
+    view.refuseAdd = true;
+    table.Merge(Answer({L"10.0.0.7", kA, false, 1600}));
+    EXPECT_EQ(1, table.Count());
+    view.keepOnRemove = true;
+    table.Clear();
+    EXPECT_EQ(1, table.Count());
+}
+
+}  // namespace
