@@ -79,31 +79,10 @@ void Flatten(wchar_t* field)
 
 void CellText(const DeviceRecord* shown, int column, wchar_t* field)
 {
-    switch (column) {
-    case kColumnIp:
-        CopyField(field, shown->ipText);
-        break;
-    case kColumnName:
-        CopyField(field, shown->name);
-        break;
-    case kColumnMac:
-        CopyField(field, shown->macText);
-        break;
-    case kColumnDescription:
-        CopyField(field, shown->description);
-        break;
-    case kColumnArp:
-        CopyField(field, ArpMarkText(shown));
-        break;
-    case kColumnPort:
-        CopyField(field, shown->portText);
-        break;
-    case kColumnStatus:
+    if (column == kColumnStatus) {
         StateText(shown->state, field, kFieldChars);
-        break;
-    default:
-        field[0] = L'\0';
-        break;
+    } else {
+        CopyField(field, DeviceCellText(shown, column));
     }
 }
 

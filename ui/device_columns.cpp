@@ -3,6 +3,8 @@
 // device_column_layout.cpp.
 #include "ui/device_columns.h"
 
+#include "core/device_table.h"
+
 namespace {
 
 struct DeviceColumn {
@@ -73,4 +75,24 @@ int DeviceColumnShare(int column)
 {
     const DeviceColumn* found = ColumnAt(column);
     return found != nullptr ? found->share : 0;
+}
+
+const wchar_t* DeviceCellText(const DeviceRecord* shown, int column)
+{
+    switch (column) {
+    case kColumnIp:
+        return shown->ipText;
+    case kColumnName:
+        return shown->name;
+    case kColumnMac:
+        return shown->macText;
+    case kColumnDescription:
+        return shown->description;
+    case kColumnArp:
+        return ArpMarkText(shown);
+    case kColumnPort:
+        return shown->portText;
+    default:
+        return L"";
+    }
 }

@@ -17,6 +17,13 @@ enum DeviceColumnIndex : int {
     kDeviceColumnCount
 };
 
+struct DeviceRecord;
+
+// The text a row whose shown record is shown has in column: "" for the
+// Status column (its words come from StateText) and for an index that is no
+// column.
+const wchar_t* DeviceCellText(const DeviceRecord* shown, int column);
+
 // The header text of column, "" for an index that is no column.
 const wchar_t* DeviceColumnHeader(int column);
 

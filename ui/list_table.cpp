@@ -21,18 +21,6 @@ void SetCellText(HWND list, int row, int column, const wchar_t* text)
     SendMessageW(list, LVM_SETITEMTEXTW, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item));
 }
 
-// The texts of every column as the row shows them.
-void RowCells(const DeviceRow* row, const wchar_t* cells[kDeviceColumnCount])
-{
-    cells[kColumnIp] = row->record->ipText;
-    cells[kColumnName] = row->shown.name;
-    cells[kColumnMac] = row->shown.macText;
-    cells[kColumnDescription] = row->shown.description;
-    cells[kColumnArp] = ArpMarkText(&row->shown);
-    cells[kColumnPort] = row->shown.portText;
-    cells[kColumnStatus] = L"";  // words, written by SetStatusCell
-}
-
 // The change bit that touches each column; the address never changes.
 uint32_t ChangeOfColumn(int column)
 {
@@ -61,7 +49,9 @@ public:
     bool RowAdded(const DeviceRow* row) override
     {
         const wchar_t* cells[kDeviceColumnCount];
-        RowCells(row, cells);
+        for (int column = 0; column < kDeviceColumnCount; ++column) {
+            cells[column] = DeviceCellText(&row->shown, column);
+        }
         LVITEMW item = {};
         item.mask = LVIF_TEXT | LVIF_PARAM;
         item.iItem = SortedInsertIndex(list_, cells);
@@ -118,8 +108,6 @@ private:
     // Every column but the address, the row's key, whose change bit is set.
     void WriteCells(int index, const DeviceRow* row, uint32_t changes)
     {
-        const wchar_t* cells[kDeviceColumnCount];
-        RowCells(row, cells);
         for (int column = 0; column < kDeviceColumnCount; ++column) {
             if ((changes & ChangeOfColumn(column)) == 0) {
                 continue;
@@ -127,7 +115,7 @@ private:
             if (column == kColumnStatus) {
                 SetStatusCell(list_, index, row->shown.state);
             } else {
-                SetCellText(list_, index, column, cells[column]);
+                SetCellText(list_, index, column, DeviceCellText(&row->shown, column));
             }
         }
     }
