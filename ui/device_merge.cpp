@@ -28,10 +28,9 @@ LRESULT MergeDeviceRecord(HWND window, WPARAM, LPARAM lParam)
 LRESULT MergeBurstRecordAt(HWND window, WPARAM wParam, LPARAM lParam, bool morePending, DWORD now)
 {
     HWND list = DeviceListOf(window);
-    if (list != nullptr && morePending && !BurstHolds(list)) {
-        HoldDrawingForBurst(list, now);
-    }
+    ArmBurst(list, now, morePending);
     LRESULT result = MergeDeviceRecord(window, wParam, lParam);
+    ArmBurst(list, now, false);
     if (list != nullptr && BurstHolds(list)) {
         if (!morePending) {
             ReleaseDrawing(list);

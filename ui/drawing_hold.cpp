@@ -15,6 +15,13 @@ struct DrawingHold {
 };
 DrawingHold g_drawingHold = {};
 
+struct BurstArm {
+    HWND list;
+    DWORD at;
+    bool morePending;
+};
+BurstArm g_burstArm = {};
+
 // Paints the list in the middle of a burst. A paint normally waits until no
 // message is queued, which a burst that never stops never allows, so this
 // one paints at once and then holds drawing again.
@@ -51,6 +58,18 @@ void ReleaseDrawing(HWND list)
         g_drawingHold.burst = false;
         SendMessageW(list, WM_SETREDRAW, TRUE, 0);
         InvalidateRect(list, nullptr, TRUE);
+    }
+}
+
+void ArmBurst(HWND list, DWORD now, bool morePending)
+{
+    g_burstArm = {list, now, morePending};
+}
+
+void HoldForArmedBurst(HWND list)
+{
+    if (g_burstArm.list == list && g_burstArm.morePending && !BurstHolds(list)) {
+        HoldDrawingForBurst(list, g_burstArm.at);
     }
 }
 

@@ -10,6 +10,13 @@
 void HoldDrawing(HWND list);
 void ReleaseDrawing(HWND list);
 
+// Whether more answers wait behind the one being merged at tick count now.
+// While armed, the first change the merge makes to the list holds drawing
+// for the burst (HoldForArmedBurst); answers that change nothing, as most
+// repeats do, neither stop drawing nor repaint the list.
+void ArmBurst(HWND list, DWORD now, bool morePending);
+void HoldForArmedBurst(HWND list);
+
 // A hold that belongs to a burst of answers, started at tick count now;
 // the burst's last answer releases it.
 void HoldDrawingForBurst(HWND list, DWORD now);

@@ -8,6 +8,7 @@
 
 #include "core/device_table.h"
 #include "ui/device_columns.h"
+#include "ui/drawing_hold.h"
 #include "ui/list_order.h"
 #include "ui/row_state.h"
 
@@ -52,6 +53,7 @@ public:
         for (int column = 0; column < kDeviceColumnCount; ++column) {
             cells[column] = DeviceCellText(&row->shown, column);
         }
+        HoldForArmedBurst(list_);
         LVITEMW item = {};
         item.mask = LVIF_TEXT | LVIF_PARAM;
         item.iItem = SortedInsertIndex(list_, cells);
@@ -72,6 +74,7 @@ public:
         if (index < 0) {
             return false;
         }
+        HoldForArmedBurst(list_);
         WriteCells(index, row, changes);
         changed_ = true;
         // Ordered by a column the change touched: the row moves to its
@@ -83,6 +86,9 @@ public:
     bool RowRemoving(const DeviceRow* row) override
     {
         int index = IndexOf(row);
+        if (index >= 0) {
+            HoldForArmedBurst(list_);
+        }
         bool gone = index < 0 || SendMessageW(list_, LVM_DELETEITEM, static_cast<WPARAM>(index), 0) != FALSE;
         changed_ = changed_ || gone;
         return gone;
