@@ -27,10 +27,10 @@
 // times as far as the last read took.
 constexpr DWORD kArpReadIntervalMs = 250;
 constexpr DWORD kArpReadCostFactor = 3;
-// While no answer waits, the snapshot serves known senders this long: a
-// change of a known device's table row shows within about a second, as its
-// repeated answers do (recent_senders.h).
-constexpr DWORD kArpRecheckMs = 1000;
+// While no answer waits, the snapshot serves known senders this long: the
+// ARP column of a listed device then follows its table row within two
+// seconds, inside the 3 s its row lives without an answer.
+constexpr DWORD kArpRecheckMs = 2000;
 // Answers waiting for a read; beyond this the oldest is dropped. More than a
 // burst of 250 real devices within one interval needs.
 constexpr size_t kArpWaitingCapacity = 512;
