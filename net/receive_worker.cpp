@@ -49,8 +49,9 @@ void ReportDevice(const InterfaceEntry* entry, const sockaddr_in& sender, const 
     parsed.state = ClassifySender(senderAddress, entry->address, entry->mask, entry->network);
     parsed.lastSeen = GetTickCount();
     // Only senders the snapshot knows are held back: the gate posts their
-    // answers at once, while a stranger's may wait for a read and be
-    // dropped there, and then its next answer must not count as a repeat.
+    // answers at once (after a read, when one is due), while a stranger's
+    // waits for a read that may drop it, and then its next answer must not
+    // count as a repeat.
     if (recent != nullptr && ArpSnapshotHasSender(&gate->snapshot, senderAddress) &&
         !AnswerIsDue(recent, senderAddress, AnswerFingerprint(&parsed), parsed.lastSeen)) {
         return;
