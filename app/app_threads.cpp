@@ -16,6 +16,11 @@
 namespace {
 
 const DWORD kWatchPassMs = 250;
+// The address table is compared this often. Each read costs several round
+// trips to a system service under Wine (where the notification never comes
+// and this comparison is all there is), so not on every pass: a change is
+// then noticed within about a second there, and at once where notified.
+const DWORD kPollMs = 1000;
 // A notification that arrives this soon after a rebuild that polling already
 // made, with the table unchanged since, is the echo of that same change.
 const DWORD kEchoWindowMs = 5000;
@@ -72,6 +77,7 @@ unsigned __stdcall AddressWatcher(void*)
 
     bool pollRebuilt = false;
     DWORD pollRebuiltAt = 0;
+    DWORD polledAt = GetTickCount();
     while (!StopRequested(0)) {
         bool notified = WaitForSingleObject(passWait, kWatchPassMs) == WAIT_OBJECT_0 && notifying;
         if (StopRequested(0)) {
@@ -91,6 +97,11 @@ unsigned __stdcall AddressWatcher(void*)
             continue;
         }
         // Some platforms never signal the notification: compare the table too.
+        DWORD now = GetTickCount();
+        if (now - polledAt < kPollMs) {
+            continue;
+        }
+        polledAt = now;
         if (AddressTableDiffersFromBuild()) {
             RebuildAndNotify();
             pollRebuilt = true;

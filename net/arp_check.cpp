@@ -69,15 +69,17 @@ void JudgeAgainstSnapshot(const ArpSnapshot* snapshot, uint32_t sender, DeviceRe
 
 namespace {
 
-bool ReadIsDue(const ArpGate* gate, DWORD now)
+// shortestGap: kArpReadIntervalMs when an answer waits for the read,
+// kArpRecheckMs when it would only judge known senders again.
+bool ReadIsDue(const ArpGate* gate, DWORD now, DWORD shortestGap)
 {
     if (!gate->readAttempted) {
         return true;
     }
     // A slow table (a busy machine, many neighbours) is read less often.
     DWORD gap = gate->lastReadMs * kArpReadCostFactor;
-    if (gap < kArpReadIntervalMs) {
-        gap = kArpReadIntervalMs;
+    if (gap < shortestGap) {
+        gap = shortestGap;
     }
     // A now taken before the last read ended (lastReadTick lies up to the
     // read's own length after the now it was given) is no time after it.
@@ -158,14 +160,16 @@ void ReleaseArpGate(ArpGate* gate)
 
 void SubmitToArpGate(ArpGate* gate, uint32_t sender, DeviceRecord* record, DWORD now)
 {
-    if (ReadIsDue(gate, now)) {
+    bool known = ArpSnapshotHasSender(&gate->snapshot, sender);
+    DWORD shortestGap = known && gate->count == 0 ? kArpRecheckMs : kArpReadIntervalMs;
+    if (ReadIsDue(gate, now, shortestGap)) {
         // Last in the queue, so that it goes out after the older answers
         // and under the same limit as they.
         Enqueue(gate, sender, record);
         ReadAndPostWaiting(gate, now);
         return;
     }
-    if (!ArpSnapshotHasSender(&gate->snapshot, sender)) {
+    if (!known) {
         // Not judged against a table that cannot know it yet.
         Enqueue(gate, sender, record);
         return;
@@ -176,7 +180,7 @@ void SubmitToArpGate(ArpGate* gate, uint32_t sender, DeviceRecord* record, DWORD
 
 void FlushArpGate(ArpGate* gate, DWORD now)
 {
-    if (gate->count > 0 && ReadIsDue(gate, now)) {
+    if (gate->count > 0 && ReadIsDue(gate, now, kArpReadIntervalMs)) {
         ReadAndPostWaiting(gate, now);
     }
 }

@@ -2,14 +2,17 @@
 // ARP (IPv4 neighbour) table, read by the platform table reader.
 //
 // Reading the whole table is slow (under Wine about 86 ms with 254
-// neighbours), so a receive worker keeps one snapshot of it in an ArpGate and
-// reads it afresh at most once per kArpReadIntervalMs, and never sooner after
-// a read than kArpReadCostFactor times what that read took: reading takes at
-// most about a quarter of the worker's time, however many answers arrive.
-// Meanwhile an answer from a sender the snapshot knows is judged against it;
-// one from a sender it does not know waits in a bounded queue for the next
-// read, which judges every waiting answer. So a flood of datagrams from
-// spoofed senders costs a few reads a second, not one read per datagram.
+// neighbours, and a round trip to the server per row even with few), so a
+// receive worker keeps one snapshot of it in an ArpGate and reads it afresh
+// at most once per kArpReadIntervalMs, and never sooner after a read than
+// kArpReadCostFactor times what that read took: reading takes at most about
+// a quarter of the worker's time, however many answers arrive. An answer
+// from a sender the snapshot knows is judged against it, and reads the
+// table again only once the snapshot is kArpRecheckMs old; one from a sender
+// it does not know waits in a bounded queue for the next read, which judges
+// every waiting answer. So a flood of datagrams from spoofed senders costs a
+// few reads a second, not one read per datagram, and known devices answering
+// every half second cost one read per kArpRecheckMs.
 #pragma once
 
 #include <winsock2.h>
@@ -24,6 +27,10 @@
 // times as far as the last read took.
 constexpr DWORD kArpReadIntervalMs = 250;
 constexpr DWORD kArpReadCostFactor = 3;
+// While no answer waits, the snapshot serves known senders this long: the
+// ARP column of a listed device then follows its table row within two
+// seconds, inside the 3 s its row lives without an answer.
+constexpr DWORD kArpRecheckMs = 2000;
 // Answers waiting for a read; beyond this the oldest is dropped. More than a
 // burst of 250 real devices within one interval needs.
 constexpr size_t kArpWaitingCapacity = 512;
@@ -89,12 +96,13 @@ void InitArpGate(ArpGate* gate, RecordSink post);
 void ReleaseArpGate(ArpGate* gate);
 
 // Takes ownership of record, the answer of sender. When a read is due (see
-// above) the table is read, and the waiting records, this one last, are
-// judged against it and posted, oldest first, within the limit on
-// strangers. Otherwise a sender the snapshot knows is judged against it and
-// posted at once; one it does not know waits for the next read (the oldest
-// waiting record is dropped when the queue is full). now is the current
-// GetTickCount value.
+// above: kArpRecheckMs after the last when the snapshot knows sender and no
+// answer waits, kArpReadIntervalMs otherwise) the table is read, and the
+// waiting records, this one last, are judged against it and posted, oldest
+// first, within the limit on strangers. Otherwise a sender the snapshot
+// knows is judged against it and posted at once; one it does not know waits
+// for the next read (the oldest waiting record is dropped when the queue is
+// full). now is the current GetTickCount value.
 void SubmitToArpGate(ArpGate* gate, uint32_t sender, DeviceRecord* record, DWORD now);
 
 // Reads the table, judges and posts the waiting records (within the limit on

@@ -16,6 +16,7 @@
 
 InterfaceTable g_interfaceTable = {nullptr, 0};
 InterfaceWorkers g_interfaceWorkers = {ReceiveWorker, TransmitWorker, MdnsWorker};
+std::atomic<uint32_t> g_refreshCount(0);
 
 namespace {
 
@@ -239,6 +240,8 @@ void ResumeInterfaceWorkers()
 
 void TriggerRefresh()
 {
+    // Before the triggers: the answers to this round must find it changed.
+    ++g_refreshCount;
     LockInterfaceTable();
     for (uint32_t i = 0; i < g_interfaceTable.count && g_interfaceTable.entries != nullptr; ++i) {
         SetEvent(g_interfaceTable.entries[i].transmitTrigger);

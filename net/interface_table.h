@@ -6,6 +6,8 @@
 #include <windows.h>
 #include <stdint.h>
 
+#include <atomic>
+
 #include "net/interface_entry.h"
 
 struct InterfaceTable {
@@ -28,7 +30,11 @@ int RebuildInterfaceTable();
 void TeardownInterfaceTable();
 
 void ResumeInterfaceWorkers();
+// Asks every interface for a round now; the window empties its list with it.
 void TriggerRefresh();
+// How many refreshes were asked for: a receive worker that sees it change
+// forgets which answers it has posted, for the emptied list needs them all.
+extern std::atomic<uint32_t> g_refreshCount;
 
 // One lock around every teardown-plus-build and every read of the table by the
 // window thread. Never held while a message box is open.

@@ -1,6 +1,7 @@
 // Broadcast discovery: receives the answers on one interface, keeps the
 // maker's, turns each into a DeviceRecord and posts it to the main window
-// once the ARP cross-check has judged it.
+// once the ARP cross-check has judged it; with auto-refresh on, an answer
+// that repeats one posted less than a second ago is not posted again.
 #include "net/receive_worker.h"
 
 #include <string.h>
@@ -13,6 +14,7 @@
 #include "net/discovery_reply.h"
 #include "net/discovery_request.h"
 #include "net/interface_table.h"
+#include "net/recent_senders.h"
 #include "net/workers.h"
 
 namespace {
@@ -29,11 +31,12 @@ void WaitOutSlice(DWORD start, HANDLE abortEvent)
 
 // Builds the record for one accepted reply and hands it to the ARP gate,
 // which posts it now or after the next read of the ARP table. Parsing comes
-// first, into a record on the stack: an answer that is not the maker's costs
-// neither an allocation nor an ARP read. A record that cannot be allocated
-// is skipped; one that cannot be posted is freed by the post.
+// first, into a record on the stack: an answer that is not the maker's, or
+// one that recent (null: post all) holds back, costs neither an allocation
+// nor an ARP read. A record that cannot be allocated is skipped; one that
+// cannot be posted is freed by the post.
 void ReportDevice(const InterfaceEntry* entry, const sockaddr_in& sender, const char* bytes,
-                  int length, ArpGate* gate)
+                  int length, ArpGate* gate, RecentSenders* recent)
 {
     DeviceRecord parsed;
     memset(&parsed, 0, sizeof(parsed));
@@ -45,6 +48,14 @@ void ReportDevice(const InterfaceEntry* entry, const sockaddr_in& sender, const 
     FormatDottedQuad(senderAddress, parsed.ipText, kIpTextChars);
     parsed.state = ClassifySender(senderAddress, entry->address, entry->mask, entry->network);
     parsed.lastSeen = GetTickCount();
+    // Only senders the snapshot knows are held back: the gate posts their
+    // answers at once (after a read, when one is due), while a stranger's
+    // waits for a read that may drop it, and then its next answer must not
+    // count as a repeat.
+    if (recent != nullptr && ArpSnapshotHasSender(&gate->snapshot, senderAddress) &&
+        !AnswerIsDue(recent, senderAddress, AnswerFingerprint(&parsed), parsed.lastSeen)) {
+        return;
+    }
 
     DeviceRecord* record = AllocateDeviceRecord();
     if (record == nullptr) {
@@ -124,6 +135,9 @@ unsigned __stdcall ReceiveWorker(void* parameter)
     ArpGate gate;
     InitArpGate(&gate, PostDeviceRecord);
     ReceivedDatagram batch[kReceiveBatchDatagrams];
+    RecentSenders recent;
+    ForgetRecentSenders(&recent);
+    uint32_t refreshesSeen = g_refreshCount;
     // Under a flood every call into the socket layer counts (under Wine each
     // is a round trip to the server): without this, each datagram would cost
     // a lock, a wait and a release besides its read, and the socket's queue
@@ -151,6 +165,17 @@ unsigned __stdcall ReceiveWorker(void* parameter)
                                   &failed);
         ReleaseMutex(entry->socketMutex);
 
+        // A refresh has just emptied the window's list: whatever was posted
+        // before it must be posted again. Read after the datagrams, so an
+        // answer to the refresh's own request always sees it.
+        uint32_t refreshes = g_refreshCount;
+        if (refreshes != refreshesSeen) {
+            refreshesSeen = refreshes;
+            ForgetRecentSenders(&recent);
+        }
+        // Without auto-refresh answers come only when asked for: all go out.
+        RecentSenders* holdBack = g_autoRefresh != 0 ? &recent : nullptr;
+
         // Failed reads and empty datagrams leave no trace.
         for (int i = 0; i < count; ++i) {
             const sockaddr_in& sender = batch[i].sender;
@@ -162,7 +187,7 @@ unsigned __stdcall ReceiveWorker(void* parameter)
             if (filter != kAllInterfaces && filter != entry->network) {
                 continue;
             }
-            ReportDevice(entry, sender, batch[i].bytes, batch[i].length, &gate);
+            ReportDevice(entry, sender, batch[i].bytes, batch[i].length, &gate, holdBack);
         }
         if (failed) {
             WaitOutSlice(sliceStart, entry->abortEvent);

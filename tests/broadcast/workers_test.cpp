@@ -24,6 +24,7 @@
 #include "net/discovery_request.h"
 #include "net/interface_table.h"
 #include "net/receive_worker.h"
+#include "net/recent_senders.h"
 #include "net/workers.h"
 
 namespace {
@@ -575,6 +576,41 @@ TEST_F(BroadcastWorkers, ReceivePostsAWaitingAnswerWhenNothingMoreArrives)
     EXPECT_STREQ(g_received[1].name, L"Newcomer");
     EXPECT_EQ(g_received[1].arpConfirmed, 1) << "judged against a read made after it arrived";
     EXPECT_EQ(g_received[1].arpMismatch, 0);
+}
+
+TEST_F(BroadcastWorkers, ReceiveWithAutoRefreshHoldsBackRepeatsUntilARefresh)
+{
+    SOCKET device = INVALID_SOCKET;
+    sockaddr_in worker = {};
+    ASSERT_NO_FATAL_FAILURE(StartBothWorkers(&device, &worker));
+    g_autoRefresh = 1;
+    const std::string same = "Same\r\n00-11-22-AA-BB-CC\r\nOrvel S1";
+
+    // The first answer finds the snapshot empty and is not remembered; the
+    // second is, so the third, a repeat, is held back unless a second has
+    // passed (its lastSeen then shows it), and the changed one comes next.
+    SendFrom(kOtherDevice, kDiscoveryPort, worker, same);
+    PumpUntil(1, 3000);
+    SendFrom(kOtherDevice, kDiscoveryPort, worker, same);
+    PumpUntil(2, 3000);
+    SendFrom(kOtherDevice, kDiscoveryPort, worker, same);
+    SendFrom(kOtherDevice, kDiscoveryPort, worker, "Changed\r\n00-11-22-AA-BB-CC\r\nOrvel S1");
+    PumpUntil(3, 3000);
+    ASSERT_EQ(g_received.size(), 3u);
+    if (wcscmp(g_received[2].name, L"Same") == 0) {
+        EXPECT_GE(g_received[2].lastSeen - g_received[1].lastSeen, kUnchangedAnswerPostMs);
+        PumpUntil(4, 3000);
+        ASSERT_EQ(g_received.size(), 4u);
+    }
+    EXPECT_STREQ(g_received.back().name, L"Changed");
+
+    // The window empties its list on a refresh: a repeat goes out at once.
+    TriggerRefresh();
+    size_t before = g_received.size();
+    SendFrom(kOtherDevice, kDiscoveryPort, worker, "Changed\r\n00-11-22-AA-BB-CC\r\nOrvel S1");
+    PumpUntil(before + 1, 3000);
+    ASSERT_EQ(g_received.size(), before + 1);
+    EXPECT_STREQ(g_received.back().name, L"Changed");
 }
 
 TEST_F(BroadcastWorkers, TransmitRetriesAFailedSend)

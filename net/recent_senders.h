@@ -1,0 +1,51 @@
+// What a broadcast receive worker last posted for each recent sender, so
+// that with auto-refresh on an answer that says nothing new reaches the
+// window about once a second instead of twice (every device answers every
+// half-second request, and under Wine each post and each list update is a
+// round trip to the server).
+//
+// Only posting is ever held back, and only for an answer equal to one that
+// was posted less than kUnchangedAnswerPostMs ago: a device that answers
+// every request is posted at least every kUnchangedAnswerPostMs plus one
+// request interval, far inside its row's 3 s. Anything the table cannot tell
+// (a sender it does not hold, a changed answer) is posted. The table is
+// bounded and a sender's place is found by hash; a flood of made-up senders
+// can push real devices out, which only makes their next answers post.
+#pragma once
+
+#include <windows.h>
+#include <stdint.h>
+
+#include "core/device_record.h"
+
+constexpr DWORD kUnchangedAnswerPostMs = 1000;
+
+// Senders are spread over sets by address; each set keeps its most recently
+// posted senders.
+constexpr uint32_t kRecentSenderSets = 128;
+constexpr uint32_t kRecentSenderWays = 4;
+
+struct RecentSender {
+    uint64_t fingerprint;  // of the answer last posted
+    uint32_t address;      // network byte order
+    DWORD postedTick;
+    bool used;
+};
+
+// Owned by one receive worker; about 12 KB.
+struct RecentSenders {
+    RecentSender slots[kRecentSenderSets][kRecentSenderWays];
+};
+
+// Empties the table: every sender's next answer is posted.
+void ForgetRecentSenders(RecentSenders* table);
+
+// Sums up what the window shows of an answer (its texts and state); the
+// sender's address is kept apart. Equal answers have equal fingerprints; a
+// different answer with the same fingerprint is posted within
+// kUnchangedAnswerPostMs all the same.
+uint64_t AnswerFingerprint(const DeviceRecord* record);
+
+// True when the answer of sender with this fingerprint, heard at now (a
+// GetTickCount value), is to be posted; it then counts as posted at now.
+bool AnswerIsDue(RecentSenders* table, uint32_t sender, uint64_t fingerprint, DWORD now);

@@ -1,0 +1,103 @@
+// The rule that holds back a broadcast answer repeating one posted less than
+// a second ago: what counts as a change, when a repeat goes out again, and
+// that no table state, a flood of made-up senders included, delays a
+// device's post past a second.
+#include <gtest/gtest.h>
+
+#include <string.h>
+
+#include <memory>
+#include <vector>
+
+#include "broadcast/test_addresses.h"
+#include "core/device_record.h"
+#include "core/text_copy.h"
+#include "net/recent_senders.h"
+
+namespace {
+
+const uint32_t kDevice = Ipv4(192, 168, 1, 20);
+const uint32_t kNeighbour = Ipv4(192, 168, 1, 21);
+
+DeviceRecord Answer(const wchar_t* name, const wchar_t* mac = L"00-11-22-AA-BB-CC",
+                    const wchar_t* description = L"Orvel S1", const wchar_t* port = L"80",
+                    int32_t state = DeviceStateNormal)
+{
+    DeviceRecord record;
+    memset(&record, 0, sizeof(record));
+    CopyText(record.name, kNameChars, name);
+    CopyText(record.macText, kMacTextChars, mac);
+    CopyText(record.description, kDescriptionChars, description);
+    CopyText(record.portText, kPortTextChars, port);
+    record.state = state;
+    return record;
+}
+
+struct Step {
+    const char* label;
+    uint32_t sender;
+    DeviceRecord answer;
+    DWORD now;
+    bool posted;
+};
+
+TEST(RecentSenders, RepeatsAreHeldBackForASecondAndChangesGoOutAtOnce)
+{
+    const DeviceRecord same = Answer(L"Speaker");
+    const std::vector<Step> steps = {
+        {"first answer", kDevice, same, 1000, true},
+        {"repeat", kDevice, same, 1500, false},
+        {"another sender, same texts", kNeighbour, same, 1500, true},
+        {"repeat just short of a second", kDevice, same, 1000 + kUnchangedAnswerPostMs - 1, false},
+        {"repeat a second on", kDevice, same, 1000 + kUnchangedAnswerPostMs, true},
+        {"name changed", kDevice, Answer(L"Speaker 2"), 2100, true},
+        {"MAC changed", kDevice, Answer(L"Speaker", L"00-11-22-AA-BB-CD"), 2300, true},
+        {"description changed", kDevice, Answer(L"Speaker", L"00-11-22-AA-BB-CC", L"Orvel S2"), 2400, true},
+        {"port changed", kDevice, Answer(L"Speaker", L"00-11-22-AA-BB-CC", L"Orvel S2", L"8080"), 2500, true},
+        {"state changed", kDevice,
+         Answer(L"Speaker", L"00-11-22-AA-BB-CC", L"Orvel S2", L"8080", DeviceStateOtherSubnet), 2600, true},
+        {"texts shifted between fields", kDevice,
+         Answer(L"Speake", L"r00-11-22-AA-BB-CC", L"Orvel S2", L"8080", DeviceStateOtherSubnet), 2700, true},
+        {"repeat across the tick wrap", kNeighbour, same, 0xFFFFFF00u, true},
+        {"held back across the wrap", kNeighbour, same, 0x00000010u, false},
+        {"a second on across the wrap", kNeighbour, same, 0xFFFFFF00u + kUnchangedAnswerPostMs, true},
+    };
+    RecentSenders table;
+    ForgetRecentSenders(&table);
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.label);
+        EXPECT_EQ(AnswerIsDue(&table, step.sender, AnswerFingerprint(&step.answer), step.now),
+                  step.posted);
+    }
+}
+
+TEST(RecentSenders, AFloodOfMadeUpSendersNeverDelaysARealDevice)
+{
+    // Real devices answer every half second, a thousand made-up senders a
+    // second besides; no device may go longer than a second plus one
+    // answer's interval without a post.
+    std::unique_ptr<RecentSenders> table(new RecentSenders);
+    ForgetRecentSenders(table.get());
+    const DeviceRecord answer = Answer(L"Device");
+    const uint64_t fingerprint = AnswerFingerprint(&answer);
+    const int kDevices = 30;
+    std::vector<DWORD> lastPost(kDevices, 0);
+    DWORD longestGap = 0;
+    for (DWORD ms = 0; ms < 20000; ++ms) {
+        uint32_t spoofed = Ipv4(10, ms / 65536, ms / 256 % 256, ms % 256);
+        AnswerIsDue(table.get(), spoofed, fingerprint, ms);
+        for (int d = 0; d < kDevices; ++d) {
+            if ((ms + 7 * static_cast<DWORD>(d)) % 500 != 0) {
+                continue;
+            }
+            if (AnswerIsDue(table.get(), Ipv4(192, 168, 1, 100 + d), fingerprint, ms)) {
+                DWORD gap = ms - lastPost[d];
+                longestGap = gap > longestGap && ms > 1000 ? gap : longestGap;
+                lastPost[d] = ms;
+            }
+        }
+    }
+    EXPECT_LE(longestGap, kUnchangedAnswerPostMs + 500);
+}
+
+}  // namespace
