@@ -4,7 +4,9 @@
 // that may not wait (the browse) never blocks in SendARP: it runs on a
 // lookup thread (arp_requests.h) and the caller asks again. The datagram is
 // sent only where a device of this link could be, and not too often: the
-// address comes from a stranger's answer.
+// address comes from a stranger's answer. The browse sends it as soon as it
+// hears of a device (PrepareMacLookup), so that the system resolves the
+// address while the device's other records are asked for.
 #include <string.h>
 
 #include "core/platform.h"
@@ -52,6 +54,11 @@ constexpr unsigned kSolicitWays = 4;
 struct SolicitedDevice {
     uint32_t address;
     DWORD tick;  // the last datagram
+    // When the latest read that lacked the device began (if missed): a
+    // lookup that may not wait takes only a later read, not the same miss
+    // again.
+    DWORD missedRead;
+    bool missed;
     bool used;
 };
 
@@ -81,17 +88,64 @@ bool TakeSolicitTurn(uint32_t address)
         }
     }
     if (turn) {
-        *way = SolicitedDevice{address, now, true};
+        *way = SolicitedDevice{address, now, 0, false, true};
     }
     ReleaseSRWLockExclusive(&g_solicited.lock);
     return turn;
 }
 
-// True when a read that began at began is recent enough for a lookup asked
-// at asked (a read that began after it always is).
-bool RecentEnough(DWORD began, DWORD asked, DWORD maxAgeMs)
+// Under g_solicited.lock: the device's way, or null when it was not
+// solicited lately (or gave its way up).
+SolicitedDevice* FindSolicited(uint32_t address)
 {
-    return LONG(asked - began) <= LONG(maxAgeMs);
+    SolicitedDevice* set = g_solicited.sets[(address * 2654435761u) >> 26];
+    for (unsigned i = 0; i < kSolicitWays; ++i) {
+        if (set[i].used && set[i].address == address) {
+            return &set[i];
+        }
+    }
+    return nullptr;
+}
+
+// The earliest start of a read of the neighbour table that could show a
+// solicited device not yet seen: none before its datagram, nor the read
+// that last lacked it. False when the device was not solicited lately.
+bool UsefulReadStart(uint32_t address, DWORD* earliest)
+{
+    AcquireSRWLockExclusive(&g_solicited.lock);
+    const SolicitedDevice* way = FindSolicited(address);
+    if (way != nullptr) {
+        *earliest = way->missed && LONG(way->missedRead - way->tick) >= 0 ? way->missedRead + 1 : way->tick;
+    }
+    ReleaseSRWLockExclusive(&g_solicited.lock);
+    return way != nullptr;
+}
+
+void NoteMissedRead(uint32_t address, DWORD readStart)
+{
+    AcquireSRWLockExclusive(&g_solicited.lock);
+    SolicitedDevice* way = FindSolicited(address);
+    if (way != nullptr && (!way->missed || LONG(readStart - way->missedRead) > 0)) {
+        way->missedRead = readStart;
+        way->missed = true;
+    }
+    ReleaseSRWLockExclusive(&g_solicited.lock);
+}
+
+// What a lookup takes of a read that others made: one that began at most
+// maxAgeMs before it was asked (a read that began after it always is), and,
+// with a floor, not before the floor.
+struct ReadWanted {
+    DWORD asked;
+    DWORD maxAgeMs;
+    bool floored;
+    DWORD floor;
+};
+
+bool RecentEnough(DWORD began, const ReadWanted& wanted)
+{
+    return LONG(wanted.asked - began) <= LONG(wanted.maxAgeMs) &&
+           (!wanted.floored || LONG(began - wanted.floor) >= 0);
 }
 
 bool SearchRows(const NeighbourRow* rows, uint32_t count, uint32_t address, unsigned char mac[6])
@@ -123,20 +177,24 @@ void KeepNewerRead(NeighbourRow* rows, uint32_t count, DWORD readTick)
 
 // True when the neighbour table holds a counting row for the address
 // (reachable, stale or permanent, with a six-byte address), as read at most
-// maxAgeMs before this call (0: read now). A lookup never waits for another's
-// read except one that serves it too, and then only until that read ends.
-bool FindNeighbour(uint32_t address, unsigned char mac[6], DWORD maxAgeMs)
+// maxAgeMs before this call (0: read now) and not before *floor (null: no
+// floor). *readStart: when the read it searched began. A lookup never waits
+// for another's read except one that serves it too, and then only until
+// that read ends.
+bool FindNeighbour(uint32_t address, unsigned char mac[6], DWORD maxAgeMs, const DWORD* floor,
+                   DWORD* readStart)
 {
-    const DWORD asked = GetTickCount();
+    const ReadWanted wanted = {GetTickCount(), maxAgeMs, floor != nullptr, floor != nullptr ? *floor : 0};
     AcquireSRWLockExclusive(&g_neighbours.lock);
     while (maxAgeMs != 0) {
-        if (g_neighbours.read && RecentEnough(g_neighbours.readTick, asked, maxAgeMs)) {
+        if (g_neighbours.read && RecentEnough(g_neighbours.readTick, wanted)) {
             bool found = SearchRows(g_neighbours.rows, g_neighbours.count, address, mac);
+            *readStart = g_neighbours.readTick;
             ReleaseSRWLockExclusive(&g_neighbours.lock);
             return found;
         }
-        DWORD waited = GetTickCount() - asked;
-        if (!g_neighbours.reading || !RecentEnough(g_neighbours.readingSince, asked, maxAgeMs) ||
+        DWORD waited = GetTickCount() - wanted.asked;
+        if (!g_neighbours.reading || !RecentEnough(g_neighbours.readingSince, wanted) ||
             waited >= kSharedReadWaitMs) {
             break;
         }
@@ -164,6 +222,7 @@ bool FindNeighbour(uint32_t address, unsigned char mac[6], DWORD maxAgeMs)
     }
     ReleaseSRWLockExclusive(&g_neighbours.lock);
     WakeAllConditionVariable(&g_neighbours.readEnded);
+    *readStart = began;
     return found;
 }
 
@@ -182,6 +241,13 @@ bool WaitOnePoll(HANDLE abortEvent)
 }
 
 }  // namespace
+
+void PrepareMacLookup(uint32_t address, const InterfaceSubnet& heardOn)
+{
+    if (!PrefetchArp(address) && MaySolicitNeighbour(address, heardOn) && TakeSolicitTurn(address)) {
+        g_platform.solicitNeighbour(address);  // a failure shows when the device is looked up
+    }
+}
 
 void ForgetSolicitedNeighbours()
 {
@@ -236,19 +302,29 @@ MacLookup LookUpMacAddress(uint32_t address, const InterfaceSubnet& heardOn, uns
     if (status != ERROR_NOT_SUPPORTED) {
         return kMacUnknown;
     }
-    if (FindNeighbour(address, mac, waitMs == 0 ? kSharedReadMaxAgeMs : 0)) {
+    // A lookup that may not wait takes a read made for others only when it
+    // could show what was not there before.
+    DWORD floor = 0;
+    const bool floored = waitMs == 0 && UsefulReadStart(address, &floor);
+    DWORD readStart = 0;
+    if (FindNeighbour(address, mac, waitMs == 0 ? kSharedReadMaxAgeMs : 0, floored ? &floor : nullptr,
+                      &readStart)) {
         return kMacFound;
     }
     if (!MaySolicitNeighbour(address, heardOn) ||
         (TakeSolicitTurn(address) && g_platform.solicitNeighbour(address) != 0)) {
         return kMacUnknown;  // nothing will make the system resolve it
     }
+    // After the turn, which forgets the misses before a new datagram: a read
+    // in the same tick as the datagram may still have begun before it.
+    NoteMissedRead(address, readStart);
     DWORD start = GetTickCount();
     while (GetTickCount() - start < waitMs) {
         if (WaitOnePoll(abortEvent)) {
             return kMacUnknown;
         }
-        if (FindNeighbour(address, mac, 0)) {
+        DWORD readStart = 0;
+        if (FindNeighbour(address, mac, 0, nullptr, &readStart)) {
             return kMacFound;
         }
     }
