@@ -19,16 +19,17 @@
 namespace {
 
 constexpr DWORD kResolvePollMs = 100;
-// A lookup that may not wait takes a read of the table this recent: a burst
-// of devices found together costs one read, not one each (under Wine a read
-// takes up to ~90 ms).
+// A lookup that may not wait takes a read of the table that ended this
+// recently: a burst of devices found together costs one read, not one each
+// (under Wine a read takes ~90 ms with 254 neighbours, over 100 ms on a busy
+// machine).
 constexpr DWORD kSharedReadMaxAgeMs = 100;
 // How long a lookup waits for another's read under way before it reads for
 // itself: only a read that hangs takes this long.
 constexpr DWORD kSharedReadWaitMs = 1000;
 
 // The last read of the neighbour table, shared by every worker's lookups.
-// The table is read outside the lock; rows, count and readTick change
+// The table is read outside the lock; rows, count and the ticks change
 // together under it.
 struct NeighbourSnapshot {
     SRWLOCK lock = SRWLOCK_INIT;
@@ -36,6 +37,7 @@ struct NeighbourSnapshot {
     NeighbourRow* rows = nullptr;  // FreeTableRows; kept for the process's life
     uint32_t count = 0;
     DWORD readTick = 0;  // when the kept read began
+    DWORD endTick = 0;   // and ended
     bool read = false;
     // A read under way that lookups asked meanwhile may wait for.
     bool reading = false;
@@ -132,9 +134,10 @@ void NoteMissedRead(uint32_t address, DWORD readStart)
     ReleaseSRWLockExclusive(&g_solicited.lock);
 }
 
-// What a lookup takes of a read that others made: one that began at most
-// maxAgeMs before it was asked (a read that began after it always is), and,
-// with a floor, not before the floor.
+// What a lookup takes of a read that others made: one that ended at most
+// maxAgeMs before it was asked, and, with a floor, began no earlier than the
+// floor. It waits for a read under way only if that began at most
+// kSharedReadMaxAgeMs before it was asked (and not before the floor).
 struct ReadWanted {
     DWORD asked;
     DWORD maxAgeMs;
@@ -142,9 +145,9 @@ struct ReadWanted {
     DWORD floor;
 };
 
-bool RecentEnough(DWORD began, const ReadWanted& wanted)
+bool RecentEnough(DWORD began, DWORD ended, const ReadWanted& wanted)
 {
-    return LONG(wanted.asked - began) <= LONG(wanted.maxAgeMs) &&
+    return LONG(wanted.asked - ended) <= LONG(wanted.maxAgeMs) &&
            (!wanted.floored || LONG(began - wanted.floor) >= 0);
 }
 
@@ -162,7 +165,7 @@ bool SearchRows(const NeighbourRow* rows, uint32_t count, uint32_t address, unsi
 // Under the lock: takes the rows (null after a failed read, which counts as
 // a read that found nothing). Whichever of the two reads began later is
 // kept, the other freed.
-void KeepNewerRead(NeighbourRow* rows, uint32_t count, DWORD readTick)
+void KeepNewerRead(NeighbourRow* rows, uint32_t count, DWORD readTick, DWORD endTick)
 {
     if (g_neighbours.read && LONG(readTick - g_neighbours.readTick) < 0) {
         FreeTableRows(rows);
@@ -172,29 +175,32 @@ void KeepNewerRead(NeighbourRow* rows, uint32_t count, DWORD readTick)
     g_neighbours.rows = rows;
     g_neighbours.count = count;
     g_neighbours.readTick = readTick;
+    g_neighbours.endTick = endTick;
     g_neighbours.read = true;
 }
 
 // True when the neighbour table holds a counting row for the address
-// (reachable, stale or permanent, with a six-byte address), as read at most
-// maxAgeMs before this call (0: read now) and not before *floor (null: no
-// floor). *readStart: when the read it searched began. A lookup never waits
-// for another's read except one that serves it too, and then only until
-// that read ends.
+// (reachable, stale or permanent, with a six-byte address), in a read that
+// ended at most maxAgeMs before this call (0: read now) and began not before
+// *floor (null: no floor). *readStart: when the read it searched began. A
+// lookup never waits for another's read except one that serves it too, and
+// then only until that read ends.
 bool FindNeighbour(uint32_t address, unsigned char mac[6], DWORD maxAgeMs, const DWORD* floor,
                    DWORD* readStart)
 {
     const ReadWanted wanted = {GetTickCount(), maxAgeMs, floor != nullptr, floor != nullptr ? *floor : 0};
     AcquireSRWLockExclusive(&g_neighbours.lock);
     while (maxAgeMs != 0) {
-        if (g_neighbours.read && RecentEnough(g_neighbours.readTick, wanted)) {
+        if (g_neighbours.read && RecentEnough(g_neighbours.readTick, g_neighbours.endTick, wanted)) {
             bool found = SearchRows(g_neighbours.rows, g_neighbours.count, address, mac);
             *readStart = g_neighbours.readTick;
             ReleaseSRWLockExclusive(&g_neighbours.lock);
             return found;
         }
         DWORD waited = GetTickCount() - wanted.asked;
-        if (!g_neighbours.reading || !RecentEnough(g_neighbours.readingSince, wanted) ||
+        const DWORD underMs = maxAgeMs < kSharedReadMaxAgeMs ? maxAgeMs : kSharedReadMaxAgeMs;
+        const ReadWanted under = {wanted.asked, underMs, wanted.floored, wanted.floor};
+        if (!g_neighbours.reading || !RecentEnough(g_neighbours.readingSince, g_neighbours.readingSince, under) ||
             waited >= kSharedReadWaitMs) {
             break;
         }
@@ -216,7 +222,7 @@ bool FindNeighbour(uint32_t address, unsigned char mac[6], DWORD maxAgeMs, const
     bool found = SearchRows(rows, count, address, mac);
 
     AcquireSRWLockExclusive(&g_neighbours.lock);
-    KeepNewerRead(rows, count, began);
+    KeepNewerRead(rows, count, began, GetTickCount());
     if (announced) {
         g_neighbours.reading = false;
     }
@@ -303,12 +309,14 @@ MacLookup LookUpMacAddress(uint32_t address, const InterfaceSubnet& heardOn, uns
         return kMacUnknown;
     }
     // A lookup that may not wait takes a read made for others only when it
-    // could show what was not there before.
+    // could show what was not there before. One that began after the
+    // device's datagram tells whether the system has learnt its address
+    // since: that serves as long as the datagram's own turn lasts.
     DWORD floor = 0;
     const bool floored = waitMs == 0 && UsefulReadStart(address, &floor);
+    const DWORD maxAgeMs = waitMs != 0 ? 0 : floored ? kSolicitIntervalMs : kSharedReadMaxAgeMs;
     DWORD readStart = 0;
-    if (FindNeighbour(address, mac, waitMs == 0 ? kSharedReadMaxAgeMs : 0, floored ? &floor : nullptr,
-                      &readStart)) {
+    if (FindNeighbour(address, mac, maxAgeMs, floored ? &floor : nullptr, &readStart)) {
         return kMacFound;
     }
     if (!MaySolicitNeighbour(address, heardOn) ||

@@ -268,7 +268,8 @@ DWORD WINAPI SlowNeighbourTable(PMIB_IPNETTABLE table, PULONG size, BOOL)
 
 // Two lookups at once: one never waits behind the other's read of the
 // neighbour table. Those that may wait read side by side; those that may
-// not (the browse's) share the first one's read.
+// not (the browse's) share the first one's read, and also one that took
+// longer than a shared read may be old, once it has ended.
 TEST_F(ServiceFound, NeighbourReadsAreNotSerialised)
 {
     // The browse's lookups learn on a lookup thread that SendARP is not
@@ -309,6 +310,13 @@ TEST_F(ServiceFound, NeighbourReadsAreNotSerialised)
             EXPECT_EQ(memcmp(macs[i], kMac, 6), 0);
         }
     }
+    Sleep(200);
+    g_slow.reads = 0;
+    ResetEvent(g_slow.joined);
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_EQ(LookUpMacAddress(kDevice, kAnywhere, mac, INVALID_HANDLE_VALUE, 0), kMacFound);
+    }
+    EXPECT_EQ(g_slow.reads, 1);  // the first lasted 400 ms
 }
 
 std::atomic<int> g_sendArpCalls{0};
