@@ -17,8 +17,9 @@
 
 namespace {
 
-// The browse asks again every 100 ms: an answer left this long is no longer
-// wanted (or too old to trust) and its slot may serve another address.
+// The browse asks again within 100 ms, and collects a lookup started ahead
+// (PrefetchArp) once the device is resolved: an answer left this long is no
+// longer wanted (or too old to trust) and its slot may serve another address.
 constexpr DWORD kUncollectedMs = 500;
 
 enum SlotState { kSlotFree, kSlotRunning, kSlotAnswered };
@@ -71,39 +72,38 @@ unsigned __stdcall ArpLookupThread(void* parameter)
     return 0;
 }
 
+// False when the thread could not start; the slot is free again then.
 bool StartLookupThread(ArpSlot* slot)
 {
     uintptr_t thread = _beginthreadex(nullptr, 0, ArpLookupThread, slot, 0, nullptr);
     if (thread == 0) {
+        AcquireSRWLockExclusive(&g_arp.lock);
+        slot->state = kSlotFree;
+        ReleaseSRWLockExclusive(&g_arp.lock);
         return false;
     }
     CloseHandle(reinterpret_cast<HANDLE>(thread));
     return true;
 }
 
-}  // namespace
-
-bool AskArp(uint32_t address, unsigned char mac[6], DWORD* status)
+// Under the lock: true when SendARP is known not to be supported.
+bool Unsupported()
 {
-    AcquireSRWLockExclusive(&g_arp.lock);
-    if (g_arp.unsupported != nullptr && g_arp.unsupported == g_platform.sendArp) {
-        ReleaseSRWLockExclusive(&g_arp.lock);
-        *status = ERROR_NOT_SUPPORTED;
-        return true;
-    }
+    return g_arp.unsupported != nullptr && g_arp.unsupported == g_platform.sendArp;
+}
+
+// Under the lock: the slot of a lookup of address, running or answered;
+// else null, with *reserved a free slot now running for it (null when none
+// is free). The caller starts the reserved slot's thread once unlocked.
+ArpSlot* ClaimSlot(uint32_t address, ArpSlot** reserved)
+{
     const DWORD now = GetTickCount();
     ArpSlot* freeSlot = nullptr;
     for (ArpSlot& slot : g_arp.slots) {
         bool available = slot.state == kSlotFree || Forgotten(slot, now);
         if (!available && slot.address == address) {
-            bool answered = slot.state == kSlotAnswered;
-            if (answered) {
-                *status = slot.status;
-                memcpy(mac, slot.mac, sizeof(slot.mac));
-                slot.state = kSlotFree;
-            }
-            ReleaseSRWLockExclusive(&g_arp.lock);
-            return answered;
+            *reserved = nullptr;
+            return &slot;
         }
         if (available && freeSlot == nullptr) {
             freeSlot = &slot;
@@ -113,14 +113,49 @@ bool AskArp(uint32_t address, unsigned char mac[6], DWORD* status)
         freeSlot->state = kSlotRunning;
         freeSlot->address = address;
     }
+    *reserved = freeSlot;
+    return nullptr;
+}
+
+}  // namespace
+
+bool AskArp(uint32_t address, unsigned char mac[6], DWORD* status)
+{
+    AcquireSRWLockExclusive(&g_arp.lock);
+    if (Unsupported()) {
+        ReleaseSRWLockExclusive(&g_arp.lock);
+        *status = ERROR_NOT_SUPPORTED;
+        return true;
+    }
+    ArpSlot* reserved = nullptr;
+    ArpSlot* own = ClaimSlot(address, &reserved);
+    bool answered = own != nullptr && own->state == kSlotAnswered;
+    if (answered) {
+        *status = own->status;
+        memcpy(mac, own->mac, sizeof(own->mac));
+        own->state = kSlotFree;
+    }
     ReleaseSRWLockExclusive(&g_arp.lock);
-    if (freeSlot == nullptr || StartLookupThread(freeSlot)) {
+    if (reserved == nullptr || StartLookupThread(reserved)) {
+        return answered;
+    }
+    *status = ERROR_NOT_ENOUGH_MEMORY;
+    return true;
+}
+
+bool PrefetchArp(uint32_t address)
+{
+    AcquireSRWLockExclusive(&g_arp.lock);
+    if (Unsupported()) {
+        ReleaseSRWLockExclusive(&g_arp.lock);
         return false;
     }
-    AcquireSRWLockExclusive(&g_arp.lock);
-    freeSlot->state = kSlotFree;
+    ArpSlot* reserved = nullptr;
+    ClaimSlot(address, &reserved);
     ReleaseSRWLockExclusive(&g_arp.lock);
-    *status = ERROR_NOT_ENOUGH_MEMORY;
+    if (reserved != nullptr) {
+        StartLookupThread(reserved);  // when it cannot start, AskArp will say so
+    }
     return true;
 }
 

@@ -18,5 +18,11 @@ enum : int { kMaxArpLookups = 8 };
 // out once; one nobody collects gives its place up after half a second.
 bool AskArp(uint32_t address, unsigned char mac[6], DWORD* status);
 
+// Starts the lookup that a later AskArp for address collects (unless one
+// runs or waits to be collected, or every lookup thread is busy), so that
+// SendARP runs while the asker is busy elsewhere. False when SendARP is
+// known not to be supported: no lookup would tell.
+bool PrefetchArp(uint32_t address);
+
 // Lookup threads still running (their SendARP not yet returned).
 int RunningArpLookups();

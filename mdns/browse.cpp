@@ -4,7 +4,8 @@
 // newest first. An instance that fails (its lookups run out of time, or its
 // device's hardware address is never learnt) is paused: its answers are
 // dropped for 1, 2, 4 ... up to 30 s, then it counts again. The routine wakes
-// on every answer and at least every 250 ms.
+// on every answer and at least every 250 ms; a device waiting for its
+// hardware address is looked at again after 10 ms, then less and less often.
 #include "mdns/browse.h"
 
 #include <string.h>
@@ -27,8 +28,14 @@ constexpr uint32_t kLookupLimitMs = 2000;
 constexpr uint32_t kMacWaitLimitMs = 1000;
 // Devices found together whose hardware address is still being learnt.
 constexpr int kMaxAwaitingMac = 64;
-// A retry round may read the neighbour table: not on every wake-up in a burst.
-constexpr uint32_t kMacRetryMs = 100;
+// A device waiting for its hardware address is looked at again after the
+// first interval, each next one twice as long up to the last: the system
+// learns most addresses within milliseconds, a few take longer.
+constexpr uint32_t kFirstMacRetryMs = 10;
+constexpr uint32_t kLongestMacRetryMs = 100;
+// A retry round may read the neighbour table (one read serves every device
+// of the round): not on every wake-up in a burst.
+constexpr uint32_t kMacRoundMs = 10;
 // With auto-refresh the browse query is asked afresh this often: a running
 // query is re-sent only at doubling intervals, and listed devices must answer
 // well within their rows' 3 s.
@@ -62,6 +69,8 @@ private:
 struct AwaitingMac {
     InstancePtr instance;  // null: free
     uint32_t since;
+    uint32_t nextTry;
+    uint32_t retryMs;  // the pause before nextTry; the next one is twice as long
 };
 
 // The working state of one call; lives on the calling thread's stack. Its
@@ -185,13 +194,20 @@ bool PollAbort(Browse* browse)
 
 // Until the next answer, at most one cycle. The abort event ends it early
 // too, so the next poll sees the abort at once.
-// Devices waiting for their MAC address are looked at again sooner: nothing
-// signals when the system has learnt one.
+// Devices waiting for their MAC address are looked at again sooner, when
+// the first of them is due: nothing signals when the system has learnt one.
 void WaitOneCycle(const Browse* browse)
 {
     DWORD timeoutMs = kCycleMs;
+    const uint32_t now = GetTickCount();
+    const uint32_t roundAt = browse->lastMacRetry + kMacRoundMs;
     for (const AwaitingMac& entry : browse->awaiting) {
-        timeoutMs = entry.instance != nullptr ? kMacRetryMs : timeoutMs;
+        if (entry.instance == nullptr) {
+            continue;
+        }
+        uint32_t due = LONG(entry.nextTry - roundAt) > 0 ? entry.nextTry : roundAt;
+        DWORD untilDue = LONG(due - now) > 0 ? due - now : 0;
+        timeoutMs = untilDue < timeoutMs ? untilDue : timeoutMs;
     }
     HANDLE events[2] = {browse->context.queue.wake.Handle(), browse->options.abortEvent};
     DWORD count = HasAbortEvent(browse) ? 2 : 1;
@@ -298,24 +314,38 @@ void Report(Browse* browse, InstancePtr instance)
     EndAwaitingMac(browse, slot, true);
     slot->instance = std::move(instance);
     slot->since = GetTickCount();
+    slot->retryMs = kFirstMacRetryMs;
+    slot->nextTry = slot->since + slot->retryMs;
 }
 
 void RetryAwaitingMac(Browse* browse)
 {
     uint32_t now = GetTickCount();
-    if (now - browse->lastMacRetry < kMacRetryMs) {
+    if (now - browse->lastMacRetry < kMacRoundMs) {
         return;
     }
-    browse->lastMacRetry = now;
+    bool tried = false;
     for (AwaitingMac& entry : browse->awaiting) {
         if (entry.instance == nullptr) {
             continue;
         }
         if (now - entry.since > kMacWaitLimitMs) {
             EndAwaitingMac(browse, &entry, true);
-        } else if (CallFound(browse, entry.instance.get()) != kServiceAwaitingMac) {
-            entry.instance.reset();
+            continue;
         }
+        if (LONG(now - entry.nextTry) < 0) {
+            continue;
+        }
+        tried = true;
+        if (CallFound(browse, entry.instance.get()) != kServiceAwaitingMac) {
+            entry.instance.reset();
+            continue;
+        }
+        entry.retryMs = entry.retryMs * 2 < kLongestMacRetryMs ? entry.retryMs * 2 : kLongestMacRetryMs;
+        entry.nextTry = now + entry.retryMs;
+    }
+    if (tried) {
+        browse->lastMacRetry = now;
     }
 }
 
@@ -371,6 +401,10 @@ bool TakePending(Browse* browse, bool* emptied)
         if (!NeedsLookup(taken[i].get(), lookups.resolveSrv, lookups.resolveTxt)) {
             Report(browse, std::move(taken[i]));
             continue;
+        }
+        const ServiceInstance& heard = *taken[i];
+        if (browse->options.deviceHeard != nullptr && heard.hintAddress != 0) {
+            browse->options.deviceHeard(heard.hintAddress, heard.service.heardOn);
         }
         InstancePtr unstarted = StartLookup(&lookups, std::move(taken[i]));
         if (unstarted != nullptr) {
@@ -456,6 +490,7 @@ BrowseOptions DefaultBrowseOptions()
     options.reportedHosts = nullptr;
     options.pausedInstances = nullptr;
     options.foundCallback = nullptr;
+    options.deviceHeard = nullptr;
     options.keepBrowsing = nullptr;
     options.keepBrowsingContext = nullptr;
     options.restartEvent = nullptr;
@@ -467,7 +502,7 @@ int32_t BrowseServices(const BrowseOptions* options)
     Browse browse;
     browse.options = options != nullptr ? *options : DefaultBrowseOptions();
     for (AwaitingMac& entry : browse.awaiting) {
-        entry.since = 0;
+        entry.since = entry.nextTry = entry.retryMs = 0;
     }
     browse.lastMacRetry = GetTickCount();
 

@@ -43,6 +43,11 @@ struct PausedInstances {
 void InitPausedInstances(PausedInstances* table);
 void ReleasePausedInstances(PausedInstances* table);
 
+// A device heard of by a browse answer that named its address but not all
+// the rest: told before its lookups start, so that work on the device (its
+// hardware address) can run meanwhile.
+typedef void (*DeviceHeardCallback)(uint32_t address, const InterfaceSubnet& heardOn);
+
 // Asked every cycle: false ends the browse as an abort does (the subnet
 // choice or the auto-refresh setting no longer asks for it).
 typedef bool (*KeepBrowsingCallback)(void* context);
@@ -70,6 +75,7 @@ struct BrowseOptions {
     // null: each browse keeps its own.
     PausedInstances* pausedInstances;
     FoundCallback foundCallback;  // null: OnServiceFound
+    DeviceHeardCallback deviceHeard;  // null: none
     KeepBrowsingCallback keepBrowsing;  // null: browse until abort or silence
     void* keepBrowsingContext;
     // Auto-reset, polled (and so consumed) once per cycle: a signal ends the
@@ -79,7 +85,7 @@ struct BrowseOptions {
 };
 
 // abortEvent none, singlePass 0, resolveSrv 1, resolveTxt 1, interface 0,
-// address and mask 0.
+// address and mask 0, no callbacks but the default found-callback.
 BrowseOptions DefaultBrowseOptions();
 
 // Shared by one call of BrowseServices and its record callbacks.

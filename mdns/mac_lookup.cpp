@@ -4,7 +4,9 @@
 // that may not wait (the browse) never blocks in SendARP: it runs on a
 // lookup thread (arp_requests.h) and the caller asks again. The datagram is
 // sent only where a device of this link could be, and not too often: the
-// address comes from a stranger's answer.
+// address comes from a stranger's answer. The browse sends it as soon as it
+// hears of a device (PrepareMacLookup), so that the system resolves the
+// address while the device's other records are asked for.
 #include <string.h>
 
 #include "core/platform.h"
@@ -17,16 +19,17 @@
 namespace {
 
 constexpr DWORD kResolvePollMs = 100;
-// A lookup that may not wait takes a read of the table this recent: a burst
-// of devices found together costs one read, not one each (under Wine a read
-// takes up to ~90 ms).
+// A lookup that may not wait takes a read of the table that ended this
+// recently: a burst of devices found together costs one read, not one each
+// (under Wine a read takes ~90 ms with 254 neighbours, over 100 ms on a busy
+// machine).
 constexpr DWORD kSharedReadMaxAgeMs = 100;
 // How long a lookup waits for another's read under way before it reads for
 // itself: only a read that hangs takes this long.
 constexpr DWORD kSharedReadWaitMs = 1000;
 
 // The last read of the neighbour table, shared by every worker's lookups.
-// The table is read outside the lock; rows, count and readTick change
+// The table is read outside the lock; rows, count and the ticks change
 // together under it.
 struct NeighbourSnapshot {
     SRWLOCK lock = SRWLOCK_INIT;
@@ -34,6 +37,7 @@ struct NeighbourSnapshot {
     NeighbourRow* rows = nullptr;  // FreeTableRows; kept for the process's life
     uint32_t count = 0;
     DWORD readTick = 0;  // when the kept read began
+    DWORD endTick = 0;   // and ended
     bool read = false;
     // A read under way that lookups asked meanwhile may wait for.
     bool reading = false;
@@ -52,6 +56,11 @@ constexpr unsigned kSolicitWays = 4;
 struct SolicitedDevice {
     uint32_t address;
     DWORD tick;  // the last datagram
+    // When the latest read that lacked the device began (if missed): a
+    // lookup that may not wait takes only a later read, not the same miss
+    // again.
+    DWORD missedRead;
+    bool missed;
     bool used;
 };
 
@@ -81,17 +90,65 @@ bool TakeSolicitTurn(uint32_t address)
         }
     }
     if (turn) {
-        *way = SolicitedDevice{address, now, true};
+        *way = SolicitedDevice{address, now, 0, false, true};
     }
     ReleaseSRWLockExclusive(&g_solicited.lock);
     return turn;
 }
 
-// True when a read that began at began is recent enough for a lookup asked
-// at asked (a read that began after it always is).
-bool RecentEnough(DWORD began, DWORD asked, DWORD maxAgeMs)
+// Under g_solicited.lock: the device's way, or null when it was not
+// solicited lately (or gave its way up).
+SolicitedDevice* FindSolicited(uint32_t address)
 {
-    return LONG(asked - began) <= LONG(maxAgeMs);
+    SolicitedDevice* set = g_solicited.sets[(address * 2654435761u) >> 26];
+    for (unsigned i = 0; i < kSolicitWays; ++i) {
+        if (set[i].used && set[i].address == address) {
+            return &set[i];
+        }
+    }
+    return nullptr;
+}
+
+// The earliest start of a read of the neighbour table that could show a
+// solicited device not yet seen: none before its datagram, nor the read
+// that last lacked it. False when the device was not solicited lately.
+bool UsefulReadStart(uint32_t address, DWORD* earliest)
+{
+    AcquireSRWLockExclusive(&g_solicited.lock);
+    const SolicitedDevice* way = FindSolicited(address);
+    if (way != nullptr) {
+        *earliest = way->missed && LONG(way->missedRead - way->tick) >= 0 ? way->missedRead + 1 : way->tick;
+    }
+    ReleaseSRWLockExclusive(&g_solicited.lock);
+    return way != nullptr;
+}
+
+void NoteMissedRead(uint32_t address, DWORD readStart)
+{
+    AcquireSRWLockExclusive(&g_solicited.lock);
+    SolicitedDevice* way = FindSolicited(address);
+    if (way != nullptr && (!way->missed || LONG(readStart - way->missedRead) > 0)) {
+        way->missedRead = readStart;
+        way->missed = true;
+    }
+    ReleaseSRWLockExclusive(&g_solicited.lock);
+}
+
+// What a lookup takes of a read that others made: one that ended at most
+// maxAgeMs before it was asked, and, with a floor, began no earlier than the
+// floor. It waits for a read under way only if that began at most
+// kSharedReadMaxAgeMs before it was asked (and not before the floor).
+struct ReadWanted {
+    DWORD asked;
+    DWORD maxAgeMs;
+    bool floored;
+    DWORD floor;
+};
+
+bool RecentEnough(DWORD began, DWORD ended, const ReadWanted& wanted)
+{
+    return LONG(wanted.asked - ended) <= LONG(wanted.maxAgeMs) &&
+           (!wanted.floored || LONG(began - wanted.floor) >= 0);
 }
 
 bool SearchRows(const NeighbourRow* rows, uint32_t count, uint32_t address, unsigned char mac[6])
@@ -108,7 +165,7 @@ bool SearchRows(const NeighbourRow* rows, uint32_t count, uint32_t address, unsi
 // Under the lock: takes the rows (null after a failed read, which counts as
 // a read that found nothing). Whichever of the two reads began later is
 // kept, the other freed.
-void KeepNewerRead(NeighbourRow* rows, uint32_t count, DWORD readTick)
+void KeepNewerRead(NeighbourRow* rows, uint32_t count, DWORD readTick, DWORD endTick)
 {
     if (g_neighbours.read && LONG(readTick - g_neighbours.readTick) < 0) {
         FreeTableRows(rows);
@@ -118,25 +175,32 @@ void KeepNewerRead(NeighbourRow* rows, uint32_t count, DWORD readTick)
     g_neighbours.rows = rows;
     g_neighbours.count = count;
     g_neighbours.readTick = readTick;
+    g_neighbours.endTick = endTick;
     g_neighbours.read = true;
 }
 
 // True when the neighbour table holds a counting row for the address
-// (reachable, stale or permanent, with a six-byte address), as read at most
-// maxAgeMs before this call (0: read now). A lookup never waits for another's
-// read except one that serves it too, and then only until that read ends.
-bool FindNeighbour(uint32_t address, unsigned char mac[6], DWORD maxAgeMs)
+// (reachable, stale or permanent, with a six-byte address), in a read that
+// ended at most maxAgeMs before this call (0: read now) and began not before
+// *floor (null: no floor). *readStart: when the read it searched began. A
+// lookup never waits for another's read except one that serves it too, and
+// then only until that read ends.
+bool FindNeighbour(uint32_t address, unsigned char mac[6], DWORD maxAgeMs, const DWORD* floor,
+                   DWORD* readStart)
 {
-    const DWORD asked = GetTickCount();
+    const ReadWanted wanted = {GetTickCount(), maxAgeMs, floor != nullptr, floor != nullptr ? *floor : 0};
     AcquireSRWLockExclusive(&g_neighbours.lock);
     while (maxAgeMs != 0) {
-        if (g_neighbours.read && RecentEnough(g_neighbours.readTick, asked, maxAgeMs)) {
+        if (g_neighbours.read && RecentEnough(g_neighbours.readTick, g_neighbours.endTick, wanted)) {
             bool found = SearchRows(g_neighbours.rows, g_neighbours.count, address, mac);
+            *readStart = g_neighbours.readTick;
             ReleaseSRWLockExclusive(&g_neighbours.lock);
             return found;
         }
-        DWORD waited = GetTickCount() - asked;
-        if (!g_neighbours.reading || !RecentEnough(g_neighbours.readingSince, asked, maxAgeMs) ||
+        DWORD waited = GetTickCount() - wanted.asked;
+        const DWORD underMs = maxAgeMs < kSharedReadMaxAgeMs ? maxAgeMs : kSharedReadMaxAgeMs;
+        const ReadWanted under = {wanted.asked, underMs, wanted.floored, wanted.floor};
+        if (!g_neighbours.reading || !RecentEnough(g_neighbours.readingSince, g_neighbours.readingSince, under) ||
             waited >= kSharedReadWaitMs) {
             break;
         }
@@ -158,12 +222,13 @@ bool FindNeighbour(uint32_t address, unsigned char mac[6], DWORD maxAgeMs)
     bool found = SearchRows(rows, count, address, mac);
 
     AcquireSRWLockExclusive(&g_neighbours.lock);
-    KeepNewerRead(rows, count, began);
+    KeepNewerRead(rows, count, began, GetTickCount());
     if (announced) {
         g_neighbours.reading = false;
     }
     ReleaseSRWLockExclusive(&g_neighbours.lock);
     WakeAllConditionVariable(&g_neighbours.readEnded);
+    *readStart = began;
     return found;
 }
 
@@ -182,6 +247,13 @@ bool WaitOnePoll(HANDLE abortEvent)
 }
 
 }  // namespace
+
+void PrepareMacLookup(uint32_t address, const InterfaceSubnet& heardOn)
+{
+    if (!PrefetchArp(address) && MaySolicitNeighbour(address, heardOn) && TakeSolicitTurn(address)) {
+        g_platform.solicitNeighbour(address);  // a failure shows when the device is looked up
+    }
+}
 
 void ForgetSolicitedNeighbours()
 {
@@ -236,19 +308,31 @@ MacLookup LookUpMacAddress(uint32_t address, const InterfaceSubnet& heardOn, uns
     if (status != ERROR_NOT_SUPPORTED) {
         return kMacUnknown;
     }
-    if (FindNeighbour(address, mac, waitMs == 0 ? kSharedReadMaxAgeMs : 0)) {
+    // A lookup that may not wait takes a read made for others only when it
+    // could show what was not there before. One that began after the
+    // device's datagram tells whether the system has learnt its address
+    // since: that serves as long as the datagram's own turn lasts.
+    DWORD floor = 0;
+    const bool floored = waitMs == 0 && UsefulReadStart(address, &floor);
+    const DWORD maxAgeMs = waitMs != 0 ? 0 : floored ? kSolicitIntervalMs : kSharedReadMaxAgeMs;
+    DWORD readStart = 0;
+    if (FindNeighbour(address, mac, maxAgeMs, floored ? &floor : nullptr, &readStart)) {
         return kMacFound;
     }
     if (!MaySolicitNeighbour(address, heardOn) ||
         (TakeSolicitTurn(address) && g_platform.solicitNeighbour(address) != 0)) {
         return kMacUnknown;  // nothing will make the system resolve it
     }
+    // After the turn, which forgets the misses before a new datagram: a read
+    // in the same tick as the datagram may still have begun before it.
+    NoteMissedRead(address, readStart);
     DWORD start = GetTickCount();
     while (GetTickCount() - start < waitMs) {
         if (WaitOnePoll(abortEvent)) {
             return kMacUnknown;
         }
-        if (FindNeighbour(address, mac, 0)) {
+        DWORD readStart = 0;
+        if (FindNeighbour(address, mac, 0, nullptr, &readStart)) {
             return kMacFound;
         }
     }

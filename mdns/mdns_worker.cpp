@@ -8,6 +8,7 @@
 #include "core/wait.h"
 #include "mdns/browse.h"
 #include "mdns/reported_hosts.h"
+#include "mdns/service_found.h"
 #include "net/interface_table.h"
 #include "net/workers.h"
 
@@ -103,6 +104,8 @@ unsigned __stdcall MdnsWorker(void* parameter)
         options.interfaceMask = entry->mask;
         options.reportedHosts = autoRefresh ? &reported : nullptr;
         options.pausedInstances = autoRefresh ? &paused : nullptr;
+        // The devices' hardware addresses are learnt while their records are asked for.
+        options.deviceHeard = PrepareMacLookup;
         options.keepBrowsing = StillWanted;
         options.keepBrowsingContext = &cause;
         // A Refresh or a change of subnet restarts the running pass at once

@@ -41,6 +41,12 @@ enum MacLookup { kMacFound, kMacUnknown, kMacPending };
 MacLookup LookUpMacAddress(uint32_t address, const InterfaceSubnet& heardOn, unsigned char mac[6],
                            HANDLE abortEvent, uint32_t waitMs);
 
+// A device the browse has just heard of, at this address: starts what makes
+// the system learn its hardware address (SendARP on a lookup thread, or the
+// datagram, with the same limits as LookUpMacAddress), so that a lookup once
+// the device is resolved finds it without waiting. Never blocks.
+void PrepareMacLookup(uint32_t address, const InterfaceSubnet& heardOn);
+
 // True when a device's address may be sent a datagram to learn its hardware
 // address: a host address of the interface's subnet (not its network or
 // broadcast address), or a link-local one heard on a link-local address;

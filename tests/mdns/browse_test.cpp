@@ -18,14 +18,23 @@ namespace {
 std::mutex g_foundLock;
 std::vector<std::wstring> g_found;  // instance name, and "+txt" when it has TXT entries
 std::vector<uint32_t> g_foundAddresses;
+std::vector<DWORD> g_foundTicks;
 std::atomic<int32_t> g_foundResult{0};  // what CollectFound answers
+std::vector<uint32_t> g_heard;  // the addresses handed to CollectHeard
 
 int32_t CollectFound(const ResolvedService* service, HWND, HANDLE, ReportedHosts*, uint32_t)
 {
     std::lock_guard<std::mutex> hold(g_foundLock);
     g_found.push_back(std::wstring(service->instanceName) + (service->txtCount > 0 ? L"+txt" : L""));
     g_foundAddresses.push_back(service->address);
+    g_foundTicks.push_back(GetTickCount());
     return g_foundResult;
+}
+
+void CollectHeard(uint32_t address, const InterfaceSubnet&)
+{
+    std::lock_guard<std::mutex> hold(g_foundLock);
+    g_heard.push_back(address);
 }
 
 std::vector<std::wstring> Found()
@@ -53,6 +62,8 @@ protected:
     {
         g_found.clear();
         g_foundAddresses.clear();
+        g_foundTicks.clear();
+        g_heard.clear();
         g_foundResult = 0;
         options_ = DefaultBrowseOptions();
         options_.abortEvent = abort_;
@@ -354,4 +365,34 @@ TEST_F(Browse, RestartEventStartsAFreshPassAtOnce)
     const std::vector<std::wstring> twice = {InstanceName(L"a") + L"+txt", InstanceName(L"a") + L"+txt"};
     EXPECT_EQ(Found(), twice);
     CloseHandle(restart);
+}
+
+// A device whose browse answer gives its address but not the rest is handed
+// over before its lookups start, so that its hardware address is learnt
+// meanwhile; one described in full is not. Once resolved, a device whose
+// hardware address is not known yet is looked at again soon, then less and
+// less often, for a second.
+TEST_F(Browse, DevicesHeardEarlyAndMacRetriesBackOff)
+{
+    g_foundResult = kServiceAwaitingMac;
+    options_.deviceHeard = CollectHeard;
+    StartBrowse();
+    ASSERT_TRUE(fake_.WaitForStarts(kBrowseName, DNS_TYPE_PTR, 1, 2000));
+    ASSERT_TRUE(fake_.Deliver(kBrowseName, DNS_TYPE_PTR, FullAnswer(L"f", L"f", 21, {L"vendor=Orvel"})));
+    ASSERT_TRUE(fake_.Deliver(kBrowseName, DNS_TYPE_PTR, Announcement(L"m", L"m", 20)));
+    ASSERT_TRUE(fake_.WaitForStarts(InstanceName(L"m"), DNS_TYPE_TEXT, 1, 2000));
+    Answer(L"m", 20);
+    EXPECT_NE(WaitForEnd(5000), 0xFFFFFFFFu);
+    EXPECT_EQ(g_heard, std::vector<uint32_t>{20});
+    std::vector<DWORD> tries;
+    for (size_t i = 0; i < g_found.size(); ++i) {
+        if (g_found[i] == InstanceName(L"m") + L"+txt") {
+            tries.push_back(g_foundTicks[i]);
+        }
+    }
+    // At 0, 10, 30, 70, 150, 250 ... 950 ms; a loaded machine may skip a few.
+    ASSERT_GE(tries.size(), 5u);
+    EXPECT_LE(tries.size(), 14u);
+    EXPECT_LT(tries[1] - tries[0], 60u);
+    EXPECT_GE(tries.back() - tries[tries.size() - 2], 90u);
 }

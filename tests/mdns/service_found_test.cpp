@@ -268,7 +268,8 @@ DWORD WINAPI SlowNeighbourTable(PMIB_IPNETTABLE table, PULONG size, BOOL)
 
 // Two lookups at once: one never waits behind the other's read of the
 // neighbour table. Those that may wait read side by side; those that may
-// not (the browse's) share the first one's read.
+// not (the browse's) share the first one's read, and also one that took
+// longer than a shared read may be old, once it has ended.
 TEST_F(ServiceFound, NeighbourReadsAreNotSerialised)
 {
     // The browse's lookups learn on a lookup thread that SendARP is not
@@ -309,6 +310,61 @@ TEST_F(ServiceFound, NeighbourReadsAreNotSerialised)
             EXPECT_EQ(memcmp(macs[i], kMac, 6), 0);
         }
     }
+    Sleep(200);
+    g_slow.reads = 0;
+    ResetEvent(g_slow.joined);
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_EQ(LookUpMacAddress(kDevice, kAnywhere, mac, INVALID_HANDLE_VALUE, 0), kMacFound);
+    }
+    EXPECT_EQ(g_slow.reads, 1);  // the first lasted 400 ms
+}
+
+std::atomic<int> g_sendArpCalls{0};
+
+DWORD WINAPI CountedSendArp(IPAddr, IPAddr, PVOID mac, PULONG)
+{
+    ++g_sendArpCalls;
+    memcpy(mac, kMac, 6);
+    return NO_ERROR;
+}
+
+// A device heard of before it is resolved: where SendARP works, the lookup
+// started then is the one its resolved lookup collects (one SendARP however
+// often it is prepared); where it does not, the datagram goes then, with a
+// lookup's limits, and a lookup that may not wait reads the table again
+// rather than take a read that began before the datagram or lacked it.
+TEST_F(ServiceFound, MacLookupPreparedAhead)
+{
+    unsigned char mac[6] = {};
+    g_platform.sendArp = CountedSendArp;
+    PrepareMacLookup(kDevice, kHome);
+    PrepareMacLookup(kDevice, kHome);
+    for (DWORD begin = GetTickCount(); RunningArpLookups() > 0 && GetTickCount() - begin < 2000; Sleep(5)) {
+    }
+    EXPECT_EQ(LookUpMacAddress(kDevice, kHome, mac, INVALID_HANDLE_VALUE, 0), kMacFound);
+    EXPECT_EQ(g_sendArpCalls, 1);
+
+    g_platform.sendArp = FakeSendArp;
+    UseArp(Arp::AfterSolicit);
+    const uint32_t neighbour = Ipv4(192, 168, 1, 21);  // in the table from the start
+    MacLookup first = kMacPending;
+    for (DWORD begin = GetTickCount(); first == kMacPending && GetTickCount() - begin < 2000; Sleep(10)) {
+        first = LookUpMacAddress(neighbour, kHome, mac, INVALID_HANDLE_VALUE, 0);
+    }
+    ASSERT_EQ(first, kMacFound);
+    Sleep(20);  // that read began before the datagram, well within the age a read may be shared
+    PrepareMacLookup(kDevice, kHome);
+    PrepareMacLookup(Ipv4(192, 168, 2, 20), kHome);
+    EXPECT_EQ(g_net.solicits, 1);
+    EXPECT_EQ(LookUpMacAddress(kDevice, kHome, mac, INVALID_HANDLE_VALUE, 0), kMacFound);
+    EXPECT_EQ(g_net.solicits, 1);
+
+    const uint32_t late = Ipv4(192, 168, 1, 30);  // resolved only after a first look
+    PrepareMacLookup(late, kHome);
+    EXPECT_EQ(LookUpMacAddress(late, kHome, mac, INVALID_HANDLE_VALUE, 0), kMacPending);
+    g_net.rows.push_back(Row(late, 3, 6));
+    EXPECT_EQ(LookUpMacAddress(late, kHome, mac, INVALID_HANDLE_VALUE, 0), kMacFound);
+    EXPECT_EQ(g_net.solicits, 2);
 }
 
 // A reported host's later answers re-post its record with a fresh lastSeen:
