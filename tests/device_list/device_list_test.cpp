@@ -1014,6 +1014,23 @@ TEST_F(DeviceListBulk, ANeverEndingBurstStillDrawsAndAnInnerHoldLeavesDrawingOff
     EXPECT_EQ(1, NewLiveRecords());
 }
 
+// A device that answers again and again changes nothing: a burst of such
+// repeats must not stop the list drawing and repaint it whole at its end.
+TEST_F(DeviceListBulk, RepeatsThatChangeNothingNeitherHoldNorRedraw)
+{
+    Answer answer;
+    Merge(answer);
+    Subclass(WatchListProc);
+    for (bool morePending : {true, true, false}) {
+        answer.lastSeen += 500;
+        MergeBurstRecordAt(parent_, 0, reinterpret_cast<LPARAM>(MakeRecord(answer)), morePending, answer.lastSeen);
+    }
+    EXPECT_TRUE(g_watch.drawing);
+    EXPECT_EQ(0, g_watch.drawingResumed);
+    EXPECT_EQ(1, RowCount());
+    EXPECT_EQ(1, NewLiveRecords());
+}
+
 NMLVCUSTOMDRAW DrawNotification(DWORD stage, const DeviceRecord* record)
 {
     NMLVCUSTOMDRAW draw = {};
