@@ -148,10 +148,7 @@ PassWait WaitOnEvents(HANDLE abortEvent, WSAEVENT readable, const ArpGate& gate)
         return PassWait::Abort;
     }
     if (wait == WAIT_OBJECT_0 + 1) {
-        // Reset before the reads: a datagram that arrives after the last
-        // read signals it again.
-        WSAResetEvent(readable);
-        return PassWait::Readable;
+        return PassWait::Readable;  // the wait has reset it
     }
     if (wait == WAIT_FAILED) {
         // Never expected; keeps the loop from spinning if it happens.
@@ -199,7 +196,9 @@ unsigned __stdcall ReceiveWorker(void* parameter)
     // release besides its read, and the socket's queue would overflow,
     // dropping real devices' answers with the rest. Sends of the transmit
     // worker are single datagrams and are not held up by it.
-    WSAEVENT readable = WSACreateEvent();
+    // Reset by the wait that takes it, which saves a reset call per wake;
+    // a datagram that arrives during the reads signals it again.
+    WSAEVENT readable = CreateEventW(nullptr, FALSE, FALSE, nullptr);  // null is WSA_INVALID_EVENT
     bool onEvents = readable != WSA_INVALID_EVENT &&
                     WSAEventSelect(entry->socket, readable, FD_READ) == 0;
     bool readsReturnAtOnce = onEvents || MakeReadsReturnAtOnce(entry->socket);
