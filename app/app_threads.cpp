@@ -15,10 +15,11 @@
 
 namespace {
 
+// Only after a failed wait: the loop then never spins.
 const DWORD kWatchPassMs = 250;
 // The address table is compared this often. Each read costs several round
 // trips to a system service under Wine (where the notification never comes
-// and this comparison is all there is), so not on every pass: a change is
+// and this comparison is all there is), so not more often: a change is
 // then noticed within about a second there, and at once where notified.
 const DWORD kPollMs = 1000;
 // A notification that arrives this soon after a rebuild that polling already
@@ -73,16 +74,26 @@ unsigned __stdcall AddressWatcher(void*)
     // polling exists for exactly the platforms whose notification fails.
     DWORD armed = g_platform.notifyAddrChange(&notification, &overlapped);
     bool notifying = armed == NO_ERROR || armed == ERROR_IO_PENDING || WSAGetLastError() == WSA_IO_PENDING;
-    HANDLE passWait = notifying ? changeEvent : g_stopEvent;
+    // One wait until the next comparison is due, which the stop event and
+    // the notification end early: under Wine every wait and every poll of
+    // an event is a round trip to the server.
+    HANDLE events[2] = {g_stopEvent, changeEvent};
+    DWORD eventCount = notifying ? 2 : 1;
 
     bool pollRebuilt = false;
     DWORD pollRebuiltAt = 0;
     DWORD polledAt = GetTickCount();
-    while (!StopRequested(0)) {
-        bool notified = WaitForSingleObject(passWait, kWatchPassMs) == WAIT_OBJECT_0 && notifying;
-        if (StopRequested(0)) {
+    for (;;) {
+        DWORD sincePoll = GetTickCount() - polledAt;
+        DWORD untilPoll = sincePoll < kPollMs ? kPollMs - sincePoll : 0;
+        DWORD wait = WaitForMultipleObjects(eventCount, events, FALSE, untilPoll);
+        if (wait == WAIT_FAILED && !StopRequested(kWatchPassMs)) {
+            continue;
+        }
+        if (wait == WAIT_OBJECT_0 || wait == WAIT_FAILED) {
             break;
         }
+        bool notified = wait == WAIT_OBJECT_0 + 1;
         if (notified) {
             g_platform.cancelIPChangeNotify(&overlapped);
             // A new request resets the event: a change during the rebuild

@@ -69,38 +69,40 @@ bool SourceOnLink(const Link* links, ULONG interfaceIndex, uint32_t source)
     return false;
 }
 
-void DrainListener(Session* session, uint8_t* buffer)
+// The readable events reset themselves when the thread's wait takes them
+// (see mdns_client_sockets.cpp), so a drain needs no reset of its own.
+bool DrainListener(Session* session, uint8_t* buffer)
 {
-    WSAResetEvent(session->listener.readable);
     for (int i = 0; i < kMaxDatagramsPerTurn; ++i) {
         ULONG interfaceIndex = 0;
         uint32_t source = 0;
         int length =
             ReceiveOnListener(session->listener, buffer, kMdnsMaxPacketBytes, &interfaceIndex, &source);
         if (length == kNothingWaiting) {
-            return;
+            return false;
         }
         if (length > 0) {
             Deliver(session, buffer, length, interfaceIndex, source);
         }
     }
     WSASetEvent(session->listener.readable);  // more may wait: next turn
+    return true;
 }
 
-void DrainLink(Session* session, const LinkSocket& link, ULONG interfaceIndex, uint8_t* buffer)
+bool DrainLink(Session* session, const LinkSocket& link, ULONG interfaceIndex, uint8_t* buffer)
 {
-    WSAResetEvent(link.readable);
     for (int i = 0; i < kMaxDatagramsPerTurn; ++i) {
         uint32_t source = 0;
         int length = ReceiveOnLink(link, buffer, kMdnsMaxPacketBytes, &source);
         if (length == kNothingWaiting) {
-            return;
+            return false;
         }
         if (length > 0) {
             Deliver(session, buffer, length, interfaceIndex, source);
         }
     }
     WSASetEvent(link.readable);
+    return true;
 }
 
 // Under g_lock: sends what is due; returns the milliseconds until the next.

@@ -122,5 +122,6 @@ bool SourceOnLink(const Link* links, ULONG interfaceIndex, uint32_t source);
 
 // On the session's thread: reads what waits on the listener or a link
 // socket and hands every answering packet to the queries it answers.
-void DrainListener(Session* session, uint8_t* buffer);
-void DrainLink(Session* session, const LinkSocket& link, ULONG interfaceIndex, uint8_t* buffer);
+// True when the turn's share ran out with more waiting (a flood).
+bool DrainListener(Session* session, uint8_t* buffer);
+bool DrainLink(Session* session, const LinkSocket& link, ULONG interfaceIndex, uint8_t* buffer);

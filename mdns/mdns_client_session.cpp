@@ -273,14 +273,31 @@ unsigned __stdcall ClientThread(void* parameter)
         }
         g_lock.Release();
 
-        if (WaitForMultipleObjects(count, events, FALSE, timeout) == WAIT_FAILED) {
+        // Only the socket that woke the wait is read: under Wine every read,
+        // also the one that finds nothing, is a round trip to the server.
+        // Others that are readable too end the next wait at once. A socket
+        // flooded beyond its share lets every other one be read in the same
+        // turn, so that it cannot keep them waiting.
+        DWORD woke = WaitForMultipleObjects(count, events, FALSE, timeout);
+        bool readAll = woke == WAIT_FAILED;
+        if (readAll) {
             Sleep(100);  // never spin
         }
-        if (session->listening) {
-            DrainListener(session, buffer);
+        DWORD index = woke - WAIT_OBJECT_0;
+        if (session->listening && index == 1) {
+            readAll = DrainListener(session, buffer) || readAll;
+        } else if (index >= firstLink && index < count) {
+            readAll = DrainLink(session, links[index], interfaces[index], buffer) || readAll;
         }
-        for (DWORD i = firstLink; i < count; ++i) {
-            DrainLink(session, links[i], interfaces[i], buffer);
+        if (readAll) {
+            if (session->listening && index != 1) {
+                DrainListener(session, buffer);
+            }
+            for (DWORD i = firstLink; i < count; ++i) {
+                if (i != index) {
+                    DrainLink(session, links[i], interfaces[i], buffer);
+                }
+            }
         }
     }
     // Closing: no query is left and no new one can join this session.

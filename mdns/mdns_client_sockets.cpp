@@ -31,10 +31,14 @@ bool Bind(SOCKET socket, uint32_t address, u_short port)
     return bind(socket, reinterpret_cast<const sockaddr*>(&local), sizeof(local)) == 0;
 }
 
-// A readable event for the socket, which also makes it non-blocking.
+// A readable event for the socket, which also makes it non-blocking. It
+// resets itself when a wait takes it: the reader then needs no reset call
+// (under Wine a round trip to the server on each wake). A datagram that
+// arrives during the reads signals it again, at worst for a read that finds
+// nothing.
 bool WatchReadable(SOCKET socket, WSAEVENT* readable)
 {
-    *readable = WSACreateEvent();
+    *readable = CreateEventW(nullptr, FALSE, FALSE, nullptr);  // null is WSA_INVALID_EVENT
     return *readable != WSA_INVALID_EVENT && WSAEventSelect(socket, *readable, FD_READ) == 0;
 }
 

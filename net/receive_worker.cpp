@@ -2,6 +2,11 @@
 // maker's, turns each into a DeviceRecord and posts it to the main window
 // once the ARP cross-check has judged it; with auto-refresh on, an answer
 // that repeats one posted less than a second ago is not posted again.
+//
+// The worker sleeps on the socket's readable event and the abort event
+// together, so an idle interface costs a wake-up a second instead of ten
+// polls (under Wine each poll, lock and wait is a round trip to the server).
+// Where the platform refuses the event, it polls in slices as before.
 #include "net/receive_worker.h"
 
 #include <string.h>
@@ -127,6 +132,53 @@ int ReadDatagrams(SOCKET socket, bool readsReturnAtOnce, ReceivedDatagram* batch
     return kept;
 }
 
+namespace {
+
+// What one pass of the loop learnt about the socket.
+enum class PassWait { Readable, Idle, Abort };
+
+// The socket's readable event: the wait ends on an answer or on the abort
+// event, after at most ReceiveWaitMs. Reads never block (the event makes the
+// socket non-blocking), so they need not hold the socket lock either.
+PassWait WaitOnEvents(HANDLE abortEvent, WSAEVENT readable, const ArpGate& gate)
+{
+    HANDLE events[2] = {abortEvent, readable};
+    DWORD wait = WaitForMultipleObjects(2, events, FALSE, ReceiveWaitMs(gate.count > 0));
+    if (wait == WAIT_OBJECT_0) {
+        return PassWait::Abort;
+    }
+    if (wait == WAIT_OBJECT_0 + 1) {
+        return PassWait::Readable;  // the wait has reset it
+    }
+    if (wait == WAIT_FAILED) {
+        // Never expected; keeps the loop from spinning if it happens.
+        return Signalled(abortEvent, kReceiveSliceMs) ? PassWait::Abort : PassWait::Idle;
+    }
+    return PassWait::Idle;
+}
+
+// The fallback: select in slices with the socket lock held.
+PassWait WaitInSlices(const InterfaceEntry* entry)
+{
+    if (Signalled(entry->abortEvent)) {
+        return PassWait::Abort;
+    }
+    if (!Signalled(entry->socketMutex, INFINITE)) {
+        WaitOutSlice(GetTickCount(), entry->abortEvent);
+        return PassWait::Idle;
+    }
+    // The wait releases the lock unless a datagram is ready.
+    return WaitForDatagram(entry->socket, entry->socketMutex, entry->abortEvent) ? PassWait::Readable
+                                                                                 : PassWait::Idle;
+}
+
+}  // namespace
+
+DWORD ReceiveWaitMs(bool answersAwaitArpRead)
+{
+    return answersAwaitArpRead ? kReceiveSliceMs : kReceiveIdleWaitMs;
+}
+
 unsigned __stdcall ReceiveWorker(void* parameter)
 {
     InterfaceEntry* entry = static_cast<InterfaceEntry*>(parameter);
@@ -139,31 +191,39 @@ unsigned __stdcall ReceiveWorker(void* parameter)
     ForgetRecentSenders(&recent);
     uint32_t refreshesSeen = g_refreshCount;
     // Under a flood every call into the socket layer counts (under Wine each
-    // is a round trip to the server): without this, each datagram would cost
-    // a lock, a wait and a release besides its read, and the socket's queue
-    // would overflow, dropping real devices' answers with the rest. Sends of
-    // the transmit worker are single datagrams and are not held up by it.
-    bool readsReturnAtOnce = MakeReadsReturnAtOnce(entry->socket);
+    // is a round trip to the server): reads that return at once let one wake
+    // take a batch; otherwise each datagram would cost a lock, a wait and a
+    // release besides its read, and the socket's queue would overflow,
+    // dropping real devices' answers with the rest. Sends of the transmit
+    // worker are single datagrams and are not held up by it.
+    // Reset by the wait that takes it, which saves a reset call per wake;
+    // a datagram that arrives during the reads signals it again.
+    WSAEVENT readable = CreateEventW(nullptr, FALSE, FALSE, nullptr);  // null is WSA_INVALID_EVENT
+    bool onEvents = readable != WSA_INVALID_EVENT &&
+                    WSAEventSelect(entry->socket, readable, FD_READ) == 0;
+    bool readsReturnAtOnce = onEvents || MakeReadsReturnAtOnce(entry->socket);
 
     for (;;) {
-        if (WaitForSingleObject(entry->abortEvent, 0) == WAIT_OBJECT_0) {
+        // Every pass, so that answers waiting for an ARP read go out even
+        // when nothing more arrives; while some wait, passes are at most
+        // one slice apart.
+        FlushArpGate(&gate, GetTickCount());
+        DWORD sliceStart = GetTickCount();
+        PassWait passWait = onEvents ? WaitOnEvents(entry->abortEvent, readable, gate)
+                                     : WaitInSlices(entry);
+        if (passWait == PassWait::Abort) {
             break;
         }
-        // Every pass, so that answers waiting for an ARP read go out even
-        // when nothing more arrives; passes are at most one slice apart.
-        FlushArpGate(&gate, GetTickCount());
-        if (!Signalled(entry->socketMutex, INFINITE)) {
-            WaitOutSlice(GetTickCount(), entry->abortEvent);
+        if (passWait == PassWait::Idle) {
             continue;
-        }
-        DWORD sliceStart = GetTickCount();
-        if (!WaitForDatagram(entry->socket, entry->socketMutex, entry->abortEvent)) {
-            continue;  // the wait has released the lock
         }
         bool failed = false;
         int count = ReadDatagrams(entry->socket, readsReturnAtOnce, batch, kReceiveBatchDatagrams,
                                   &failed);
-        ReleaseMutex(entry->socketMutex);
+        // On events, a read that leaves more waiting signals the event again.
+        if (!onEvents) {
+            ReleaseMutex(entry->socketMutex);
+        }
 
         // A refresh has just emptied the window's list: whatever was posted
         // before it must be posted again. Read after the datagrams, so an
@@ -196,5 +256,12 @@ unsigned __stdcall ReceiveWorker(void* parameter)
 
     // Answers still waiting for an ARP read are dropped with the worker.
     ReleaseArpGate(&gate);
+    if (onEvents) {
+        // The socket outlives the worker: it must not signal a closed event.
+        WSAEventSelect(entry->socket, nullptr, 0);
+    }
+    if (readable != WSA_INVALID_EVENT) {
+        WSACloseEvent(readable);
+    }
     return 0;
 }

@@ -8,6 +8,14 @@
 
 // Length of one socket wait of the receive worker.
 constexpr DWORD kReceiveSliceMs = 100;
+// Its wait on the socket's readable event when nothing else is due: an
+// answer or the abort event ends it at once.
+constexpr DWORD kReceiveIdleWaitMs = 1000;
+
+// How long the receive worker's wait on its events may last: while answers
+// wait for a read of the ARP table, one slice, so that they go out soon
+// even when nothing more arrives.
+DWORD ReceiveWaitMs(bool answersAwaitArpRead);
 
 // Called with socketMutex held. Waits until socket is readable, for at most
 // one slice, and returns true with the lock still held when a datagram (or

@@ -1,13 +1,14 @@
 // What a broadcast receive worker last posted for each recent sender, so
 // that with auto-refresh on an answer that says nothing new reaches the
-// window about once a second instead of twice (every device answers every
-// half-second request, and under Wine each post and each list update is a
-// round trip to the server).
+// window about every third request instead of at each one (every device
+// answers every half-second request, and under Wine each post and each list
+// update is a round trip to the server).
 //
 // Only posting is ever held back, and only for an answer equal to one that
 // was posted less than kUnchangedAnswerPostMs ago: a device that answers
 // every request is posted at least every kUnchangedAnswerPostMs plus one
-// request interval, far inside its row's 3 s. Anything the table cannot tell
+// request interval (2 s), so one lost answer still leaves its row half a
+// second inside its 3 s. Anything the table cannot tell
 // (a sender it does not hold, a changed answer) is posted. The table is
 // bounded and a sender's place is found by hash; a flood of made-up senders
 // can push real devices out, which only makes their next answers post.
@@ -18,7 +19,7 @@
 
 #include "core/device_record.h"
 
-constexpr DWORD kUnchangedAnswerPostMs = 1000;
+constexpr DWORD kUnchangedAnswerPostMs = 1500;
 
 // Senders are spread over sets by address; each set keeps its most recently
 // posted senders.

@@ -41,15 +41,15 @@ struct Step {
     bool posted;
 };
 
-TEST(RecentSenders, RepeatsAreHeldBackForASecondAndChangesGoOutAtOnce)
+TEST(RecentSenders, RepeatsAreHeldBackForAnIntervalAndChangesGoOutAtOnce)
 {
     const DeviceRecord same = Answer(L"Speaker");
     const std::vector<Step> steps = {
         {"first answer", kDevice, same, 1000, true},
         {"repeat", kDevice, same, 1500, false},
         {"another sender, same texts", kNeighbour, same, 1500, true},
-        {"repeat just short of a second", kDevice, same, 1000 + kUnchangedAnswerPostMs - 1, false},
-        {"repeat a second on", kDevice, same, 1000 + kUnchangedAnswerPostMs, true},
+        {"repeat just short of the interval", kDevice, same, 1000 + kUnchangedAnswerPostMs - 1, false},
+        {"repeat an interval on", kDevice, same, 1000 + kUnchangedAnswerPostMs, true},
         {"name changed", kDevice, Answer(L"Speaker 2"), 2100, true},
         {"MAC changed", kDevice, Answer(L"Speaker", L"00-11-22-AA-BB-CD"), 2300, true},
         {"description changed", kDevice, Answer(L"Speaker", L"00-11-22-AA-BB-CC", L"Orvel S2"), 2400, true},
@@ -60,7 +60,7 @@ TEST(RecentSenders, RepeatsAreHeldBackForASecondAndChangesGoOutAtOnce)
          Answer(L"Speake", L"r00-11-22-AA-BB-CC", L"Orvel S2", L"8080", DeviceStateOtherSubnet), 2700, true},
         {"repeat across the tick wrap", kNeighbour, same, 0xFFFFFF00u, true},
         {"held back across the wrap", kNeighbour, same, 0x00000010u, false},
-        {"a second on across the wrap", kNeighbour, same, 0xFFFFFF00u + kUnchangedAnswerPostMs, true},
+        {"an interval on across the wrap", kNeighbour, same, 0xFFFFFF00u + kUnchangedAnswerPostMs, true},
     };
     RecentSenders table;
     ForgetRecentSenders(&table);

@@ -557,6 +557,20 @@ TEST_F(BroadcastWorkers, ReceiveDropsOtherMakersBeforeAnyArpRead)
     EXPECT_EQ(g_arpReads, 1);
 }
 
+TEST_F(BroadcastWorkers, AnAnswerEndsTheIdleWaitAtOnce)
+{
+    SOCKET device = INVALID_SOCKET;
+    sockaddr_in worker = {};
+    ASSERT_NO_FATAL_FAILURE(StartBothWorkers(&device, &worker));
+    Sleep(300);  // the worker is well inside a wait that nothing else would end
+
+    DWORD sent = GetTickCount();
+    SendFrom(kOtherDevice, kDiscoveryPort, worker, "Speaker\r\n00-11-22-AA-BB-CC\r\nOrvel S1");
+    PumpUntil(1, 3000);
+    ASSERT_EQ(g_received.size(), 1u);
+    EXPECT_LT(GetTickCount() - sent, kReceiveIdleWaitMs / 2) << "the answer waited for the wait's end";
+}
+
 TEST_F(BroadcastWorkers, ReceivePostsAWaitingAnswerWhenNothingMoreArrives)
 {
     SOCKET device = INVALID_SOCKET;
