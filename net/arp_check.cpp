@@ -105,10 +105,10 @@ void ReadAndPostWaiting(ArpGate* gate, DWORD now)
 {
     // Under Wine one read can take a good part of the interval, so the gap
     // counts from its end.
-    DWORD started = GetTickCount();
+    DWORD started = gate->clock();
     RefreshArpSnapshot(&gate->snapshot);
     gate->readAttempted = true;
-    gate->lastReadMs = GetTickCount() - started;
+    gate->lastReadMs = gate->clock() - started;
     gate->lastReadTick = now + gate->lastReadMs;
     size_t strangersLeft = kArpStrangerPostsPerRead;
     while (gate->count > 0) {
@@ -146,6 +146,7 @@ void InitArpGate(ArpGate* gate, RecordSink post)
     gate->readAttempted = false;
     gate->lastReadTick = 0;
     gate->lastReadMs = 0;
+    gate->clock = GetTickCount;
     gate->first = 0;
     gate->count = 0;
 }

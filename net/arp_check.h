@@ -85,6 +85,7 @@ struct ArpGate {
     bool readAttempted;  // whether the two below mean anything yet
     DWORD lastReadTick;  // when the last read, failed or not, ended
     DWORD lastReadMs;    // how long it took
+    DWORD(WINAPI* clock)(void);  // times the reads: GetTickCount, or a test's clock
     size_t first;        // oldest waiting answer in the ring
     size_t count;
     ArpWaiting waiting[kArpWaitingCapacity];
