@@ -86,11 +86,12 @@ struct Browse {
     PausedInstances ownPauses;  // when the options bring none
     PausedInstances* pauses;
     DWORD lastAbortWait;
+    bool restartTaken;  // a cycle's wait took the restart event's signal
     // After the slots, so that they end (and stop) before the instances
     // that their answers write.
     DnsLookupQuery lookupQueries[kMaxParallelLookups][3];
 
-    Browse() { InitPausedInstances(&ownPauses); }
+    Browse() : restartTaken(false) { InitPausedInstances(&ownPauses); }
     ~Browse() { ReleasePausedInstances(&ownPauses); }
     Browse(const Browse&) = delete;
     Browse& operator=(const Browse&) = delete;
@@ -196,7 +197,13 @@ bool PollAbort(Browse* browse)
 // too, so the next poll sees the abort at once.
 // Devices waiting for their MAC address are looked at again sooner, when
 // the first of them is due: nothing signals when the system has learnt one.
-void WaitOneCycle(const Browse* browse)
+bool HasRestartEvent(const Browse* browse)
+{
+    HANDLE restart = browse->options.restartEvent;
+    return restart != nullptr && restart != INVALID_HANDLE_VALUE;
+}
+
+void WaitOneCycle(Browse* browse)
 {
     DWORD timeoutMs = kCycleMs;
     const uint32_t now = GetTickCount();
@@ -209,10 +216,22 @@ void WaitOneCycle(const Browse* browse)
         DWORD untilDue = LONG(due - now) > 0 ? due - now : 0;
         timeoutMs = untilDue < timeoutMs ? untilDue : timeoutMs;
     }
-    HANDLE events[2] = {browse->context.queue.wake.Handle(), browse->options.abortEvent};
-    DWORD count = HasAbortEvent(browse) ? 2 : 1;
-    if (WaitForMultipleObjects(count, events, FALSE, timeoutMs) == WAIT_FAILED) {
+    // A Refresh (the restart event) ends the wait too, so that the new pass
+    // starts at once rather than at the end of the cycle.
+    HANDLE events[3] = {browse->context.queue.wake.Handle()};
+    DWORD count = 1;
+    if (HasAbortEvent(browse)) {
+        events[count++] = browse->options.abortEvent;
+    }
+    DWORD restartIndex = count;
+    if (HasRestartEvent(browse) && !browse->restartTaken) {
+        events[count++] = browse->options.restartEvent;
+    }
+    DWORD wait = WaitForMultipleObjects(count, events, FALSE, timeoutMs);
+    if (wait == WAIT_FAILED) {
         Sleep(timeoutMs);
+    } else if (restartIndex < count && wait == WAIT_OBJECT_0 + restartIndex) {
+        browse->restartTaken = true;  // the event resets itself: keep its signal
     }
 }
 
@@ -414,11 +433,13 @@ bool TakePending(Browse* browse, bool* emptied)
     return count == cap && !*emptied;
 }
 
-bool RestartAsked(const Browse* browse)
+bool RestartAsked(Browse* browse)
 {
-    HANDLE restart = browse->options.restartEvent;
-    return restart != nullptr && restart != INVALID_HANDLE_VALUE &&
-           WaitForSingleObject(restart, 0) == WAIT_OBJECT_0;
+    if (browse->restartTaken) {
+        browse->restartTaken = false;
+        return true;
+    }
+    return HasRestartEvent(browse) && WaitForSingleObject(browse->options.restartEvent, 0) == WAIT_OBJECT_0;
 }
 
 PassEnd RunPass(Browse* browse)
@@ -555,6 +576,10 @@ int32_t BrowseServices(const BrowseOptions* options)
         }
     }
 
+    // A Refresh this browse took but did not act on is the worker's to see.
+    if (browse.restartTaken) {
+        SetEvent(browse.options.restartEvent);
+    }
     // Every query is stopped: nothing queues or wakes any more. What is still
     // queued goes with the context; the browse query's destructor frees the
     // seen names.
