@@ -76,13 +76,13 @@ rows=$(row_count)
 for ((row = 0; row < rows; row++)); do
   winprobe dblclick "$row" || fail "double-click on row $row failed"
 done
-# The stand-in browser runs asynchronously; wait until its list stops growing.
-previous=-1
-for _ in $(seq 20); do
+# The stand-in browser runs asynchronously, a Wine process for each address,
+# and on a busy machine one may start well after the others: wait until every
+# row's address has come (each row here has an address that opens a page),
+# for at most 20 s.
+for _ in $(seq 40); do
+  (($(wc -l <"$NDT_LAB_URLS") >= rows)) && break
   sleep 0.5
-  count=$(wc -l <"$NDT_LAB_URLS")
-  ((count > 0 && count == previous)) && break
-  previous=$count
 done
 note "opened addresses:"
 sed 's/^/   /' "$NDT_LAB_URLS"
