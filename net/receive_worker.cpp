@@ -1,7 +1,7 @@
 // Broadcast discovery: receives the answers on one interface, keeps the
 // maker's, turns each into a DeviceRecord and posts it to the main window
 // once the ARP cross-check has judged it; with auto-refresh on, an answer
-// that repeats one posted less than 1.5 s ago is not posted again.
+// that repeats the one posted for the request before is not posted again.
 //
 // The worker sleeps on the socket's readable event and the abort event
 // together, so an idle interface costs a wake-up a second instead of ten

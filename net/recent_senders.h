@@ -1,17 +1,18 @@
 // What a broadcast receive worker last posted for each recent sender, so
 // that with auto-refresh on an answer that says nothing new reaches the
-// window about every third request instead of at each one (every device
+// window at every other request instead of at each one (every device
 // answers every half-second request, and under Wine each post and each list
 // update is a round trip to the server).
 //
 // Only posting is ever held back, and only for an answer equal to one that
-// was posted less than kUnchangedAnswerPostMs ago: a device that answers
-// every request is posted at least every kUnchangedAnswerPostMs plus one
-// request interval (2 s), so one lost answer still leaves its row half a
-// second inside its 3 s. Anything the table cannot tell
-// (a sender it does not hold, a changed answer) is posted. The table is
-// bounded and a sender's place is found by hash; a flood of made-up senders
-// can push real devices out, which only makes their next answers post.
+// was posted less than kUnchangedAnswerPostMs ago. The row's time is then
+// that of an answer at most one request older than the device's latest, so
+// a device that falls silent keeps its row about 3 s, as an unthrottled one
+// does, less at most that half second; a longer hold would let its row go a
+// second or more early. Anything the table cannot tell (a sender it does
+// not hold, a changed answer) is posted. The table is bounded and a
+// sender's place is found by hash; a flood of made-up senders can push real
+// devices out, which only makes their next answers post.
 #pragma once
 
 #include <windows.h>
@@ -19,7 +20,9 @@
 
 #include "core/device_record.h"
 
-constexpr DWORD kUnchangedAnswerPostMs = 1500;
+// A little over the request interval, so that jitter never holds back two
+// answers in a row.
+constexpr DWORD kUnchangedAnswerPostMs = 600;
 
 // Senders are spread over sets by address; each set keeps its most recently
 // posted senders.
