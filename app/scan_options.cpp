@@ -10,6 +10,7 @@
 
 #include "core/device_table.h"
 #include "core/globals.h"
+#include "core/web_address.h"
 
 const wchar_t kScanUsage[] =
     L"Usage: NetworkDiscoveryScan [--seconds N] [--format table|csv|json]\r\n"
@@ -69,33 +70,16 @@ bool ParseNumber(const wchar_t* text, uint32_t low, uint32_t high, uint32_t* val
     return true;
 }
 
-// Exactly four decimal parts of 0-255; the result in network byte order.
+// A dotted quad as the device table and the page addresses take it
+// (canonical: no leading zeros); the result in network byte order.
 bool ParseDottedQuad(const wchar_t* text, uint32_t* address)
 {
-    uint8_t parts[4] = {};
-    const wchar_t* p = text;
-    for (int part = 0; part < 4; ++part) {
-        if (part > 0) {
-            if (*p != L'.') {
-                return false;
-            }
-            ++p;
-        }
-        int digits = 0;
-        uint32_t value = 0;
-        while (IsDigit(*p) && digits < 4) {
-            value = value * 10 + static_cast<uint32_t>(*p - L'0');
-            ++p;
-            ++digits;
-        }
-        if (digits == 0 || digits > 3 || value > 255) {
-            return false;
-        }
-        parts[part] = static_cast<uint8_t>(value);
-    }
-    if (*p != L'\0') {
+    unsigned long value = 0;
+    if (!ParseDottedQuadText(text, &value)) {
         return false;
     }
+    uint8_t parts[4] = {static_cast<uint8_t>(value >> 24), static_cast<uint8_t>(value >> 16),
+                        static_cast<uint8_t>(value >> 8), static_cast<uint8_t>(value)};
     memcpy(address, parts, sizeof(parts));
     return true;
 }

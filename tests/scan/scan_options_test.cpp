@@ -46,6 +46,7 @@ const Case kCases[] = {
     {{L"--subnet", L"192.168.77.256"}, kScanUsageError},
     {{L"--subnet", L"192.168.77.0.1"}, kScanUsageError},
     {{L"--subnet", L"0x7f.0.0.1"}, kScanUsageError},
+    {{L"--subnet", L"192.168.077.1"}, kScanUsageError},
     {{L"--subnet", L"255.255.255.255"}, kScanUsageError},
     {{L"--broadcast-only", L"--mdns-only"}, kScanUsageError},
     {{L"--watch", L"--watch"}, kScanUsageError},
