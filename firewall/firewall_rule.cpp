@@ -1,9 +1,11 @@
-// Start-up step that makes sure the Windows Firewall lets the devices' UDP
-// answers in. Discovery sockets use whatever local port the system picks, so
-// the rule allows inbound UDP from remote port 30303 to any local port. The
-// rule is added through the firewall's COM policy objects only when the
-// firewall is on and our rule is missing; an ordinary user lacks the rights,
-// which earns a warning box, and start-up goes on either way.
+// The inbound rule that lets the devices' UDP answers through the Windows
+// Firewall. Discovery sockets use whatever local port the system picks, so
+// the rule allows inbound UDP from remote port 30303 to any local port. At
+// start-up the rule is added through the firewall's COM policy objects only
+// when the firewall is on and our rule is missing; an ordinary user lacks the
+// rights, which earns a warning box, and start-up goes on either way. The
+// installer adds the rule and the uninstaller removes it through the same
+// objects (the program's /AddFirewallRule and /RemoveFirewallRule switches).
 #include "core/platform.h"
 
 #include "firewall/firewall_rule.h"
@@ -140,46 +142,74 @@ bool IsRulePresent(INetFwRules* rules, BSTR name, BSTR grouping)
     return present;
 }
 
-void AddRule(INetFwRules* rules, INetFwRule* rule, HWND owner)
+// Obtains the policy and then the rules collection into *objects, stopping
+// at the first failure; the caller releases whatever was obtained. S_FALSE:
+// the firewall is off and the caller asked for the rules only when it is on.
+HRESULT OpenRules(FirewallObjects* objects, bool onlyWhenEnabled)
 {
-    // Only missing rights are worth telling the user about; the program works
-    // on without the rule, merely seeing fewer devices.
-    if (rules->Add(rule) == E_ACCESSDENIED) {
-        g_platform.messageBox(owner, kWarningText, kWarningCaption, MB_OK | MB_ICONWARNING);
+    HRESULT result = g_platform.createInstance(kClsidNetFwPolicy2, nullptr, CLSCTX_INPROC_SERVER,
+                                               kIidINetFwPolicy2,
+                                               reinterpret_cast<void**>(&objects->policy));
+    if (FAILED(result)) {
+        objects->policy = nullptr;
+        return result;
     }
+    if (onlyWhenEnabled && !IsFirewallEnabled(objects->policy)) {
+        return S_FALSE;
+    }
+    result = objects->policy->get_Rules(&objects->rules);
+    if (FAILED(result)) {
+        objects->rules = nullptr;
+    }
+    return result;
 }
 
-// Obtains the objects one after the other into *objects and stops quietly at
-// the first failure; the caller releases whatever was obtained.
-void AddRuleWhenMissing(FirewallObjects* objects, HWND owner)
+// At start-up the rule is added only when the firewall is on, and missing
+// rights earn the user a warning: the program works on without the rule,
+// merely seeing fewer devices. The installer adds it whatever the state, so
+// that it is in place when the firewall is turned on later, and reports
+// through the result instead.
+HRESULT AddRuleWhenMissing(FirewallObjects* objects, bool atStartUp, HWND owner)
 {
-    if (FAILED(g_platform.createInstance(kClsidNetFwPolicy2, nullptr, CLSCTX_INPROC_SERVER,
-                                         kIidINetFwPolicy2,
-                                         reinterpret_cast<void**>(&objects->policy)))) {
-        objects->policy = nullptr;
-        return;
+    HRESULT result = OpenRules(objects, atStartUp);
+    if (result != S_OK) {
+        return result;
     }
-    if (!IsFirewallEnabled(objects->policy)) {
-        return;
-    }
-    if (FAILED(objects->policy->get_Rules(&objects->rules))) {
-        objects->rules = nullptr;
-        return;
-    }
-    if (FAILED(g_platform.createInstance(kClsidNetFwRule, nullptr, CLSCTX_INPROC_SERVER,
-                                         kIidINetFwRule,
-                                         reinterpret_cast<void**>(&objects->rule)))) {
+    result = g_platform.createInstance(kClsidNetFwRule, nullptr, CLSCTX_INPROC_SERVER,
+                                       kIidINetFwRule, reinterpret_cast<void**>(&objects->rule));
+    if (FAILED(result)) {
         objects->rule = nullptr;
-        return;
+        return result;
     }
     if (!AllocateRuleStrings(&objects->strings)) {
-        return;
+        return E_OUTOFMEMORY;
     }
 
     SetRuleProperties(objects->rule, objects->strings);
-    if (!IsRulePresent(objects->rules, objects->strings.name, objects->strings.grouping)) {
-        AddRule(objects->rules, objects->rule, owner);
+    if (IsRulePresent(objects->rules, objects->strings.name, objects->strings.grouping)) {
+        return S_OK;
     }
+    result = objects->rules->Add(objects->rule);
+    if (atStartUp && result == E_ACCESSDENIED) {
+        g_platform.messageBox(owner, kWarningText, kWarningCaption, MB_OK | MB_ICONWARNING);
+    }
+    return result;
+}
+
+// Removes the rule only when it is ours (our name and grouping).
+HRESULT RemoveRuleWhenPresent(FirewallObjects* objects)
+{
+    HRESULT result = OpenRules(objects, false);
+    if (FAILED(result)) {
+        return result;
+    }
+    if (!AllocateRuleStrings(&objects->strings)) {
+        return E_OUTOFMEMORY;
+    }
+    if (!IsRulePresent(objects->rules, objects->strings.name, objects->strings.grouping)) {
+        return S_OK;
+    }
+    return objects->rules->Remove(objects->strings.name);
 }
 
 void ReleaseObjects(FirewallObjects* objects)
@@ -199,31 +229,50 @@ void ReleaseObjects(FirewallObjects* objects)
     }
 }
 
-}  // namespace
+enum class RuleTask { EnsureAtStartUp, Add, Remove };
 
-void EnsureFirewallRule()
+// Runs one task in a single-threaded apartment of its own. S_FALSE: the
+// thread had such an apartment already; the task stays out of its way and
+// does nothing, but the initialisation still counted and is balanced.
+HRESULT RunRuleTask(RuleTask task, HWND owner)
 {
-    // At start-up the window does not exist yet, so the box has no owner.
-    HWND owner = g_mainWindow;
-
     HRESULT init = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     if (init == S_FALSE) {
-        // COM was already initialised on this thread: the step stays out of
-        // its way, but the call still counted and must be balanced.
         CoUninitialize();
-        return;
+        return S_FALSE;
     }
     // RPC_E_CHANGED_MODE: the thread is in another apartment already, which
     // serves as well; that initialisation is not ours to undo.
     if (init != S_OK && init != RPC_E_CHANGED_MODE) {
-        return;
+        return init;
     }
 
     FirewallObjects objects = {};
-    AddRuleWhenMissing(&objects, owner);
+    HRESULT result = task == RuleTask::Remove
+                         ? RemoveRuleWhenPresent(&objects)
+                         : AddRuleWhenMissing(&objects, task == RuleTask::EnsureAtStartUp, owner);
     ReleaseObjects(&objects);
 
     if (init == S_OK) {
         CoUninitialize();
     }
+    return result;
+}
+
+}  // namespace
+
+void EnsureFirewallRule()
+{
+    // At start-up the window does not exist yet, so the box has no owner.
+    RunRuleTask(RuleTask::EnsureAtStartUp, g_mainWindow);
+}
+
+HRESULT AddFirewallRule()
+{
+    return RunRuleTask(RuleTask::Add, nullptr);
+}
+
+HRESULT RemoveFirewallRule()
+{
+    return RunRuleTask(RuleTask::Remove, nullptr);
 }

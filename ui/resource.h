@@ -13,6 +13,11 @@
     NDT_TEXT(NDT_VERSION_MAJOR) "." NDT_TEXT(NDT_VERSION_MINOR) "." \
     NDT_TEXT(NDT_VERSION_PATCH) "." NDT_TEXT(NDT_VERSION_BUILD)
 
+// Who makes the program and what it is called: the version resources of both
+// programs and the installer package are made from these.
+#define NDT_MAKER_NAME "Orvel Electronics Ltd."
+#define NDT_PRODUCT_NAME "Network Discovery Tool"
+
 #define IDD_ABOUT 103
 #define IDM_ABOUT 104
 #define IDM_EXIT 105
@@ -50,6 +55,10 @@
 #define IDS_STATE_LINK_LOCAL 120
 #define IDS_STATE_OTHER_SUBNET 121
 #define IDS_STATE_CONFLICT 122
+
+// The window program's switches in words (a message box for /?).
+#define IDS_USAGE 130
+#define IDS_USAGE_CAPTION 131
 
 #ifndef IDC_STATIC
 #define IDC_STATIC (-1)

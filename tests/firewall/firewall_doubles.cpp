@@ -132,6 +132,12 @@ HRESULT FakeRules::Add(INetFwRule* rule)
     return addResult;
 }
 
+HRESULT FakeRules::Remove(BSTR name)
+{
+    Log(std::wstring(L"rules.Remove ") + (name != nullptr ? name : L"<null>"));
+    return removeResult;
+}
+
 // ---- FakePolicy ----
 
 HRESULT FakePolicy::get_CurrentProfileTypes(LONG* profile)

@@ -157,15 +157,16 @@ public:
     FakeRule* found = nullptr;
     HRESULT itemResult = HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
     HRESULT addResult = S_OK;
+    HRESULT removeResult = S_OK;
     std::vector<INetFwRule*> added;
     // Runs inside Add, before it returns.
     std::function<void()> onAdd;
 
     HRESULT STDMETHODCALLTYPE Item(BSTR name, INetFwRule** rule) override;
     HRESULT STDMETHODCALLTYPE Add(INetFwRule* rule) override;
+    HRESULT STDMETHODCALLTYPE Remove(BSTR name) override;
 
     HRESULT STDMETHODCALLTYPE get_Count(LONG*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE Remove(BSTR) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE get__NewEnum(IUnknown**) override { return E_NOTIMPL; }
 };
 

@@ -501,6 +501,84 @@ TEST_F(FirewallRuleTest, ReturnsAtOnceWhenTheThreadAlreadyHasASingleThreadedApar
     ExpectStoppedQuietly();
 }
 
+// ---- The installer's operations ----
+
+TEST_F(FirewallRuleTest, TheInstallerAddsTheRuleWithTheFirewallOffAndReportsDeniedRightsWithoutABox)
+{
+    doubles_.policy.publicProfile = {S_OK, VARIANT_FALSE};
+    doubles_.rules.addResult = E_ACCESSDENIED;
+
+    EXPECT_EQ(AddFirewallRule(), E_ACCESSDENIED);
+
+    EXPECT_EQ(EventsStartingWith(L"policy.get_"), (std::vector<std::wstring>{L"policy.get_Rules"}))
+        << "the firewall's state does not count";
+    EXPECT_EQ(EventsStartingWith(L"rule."), kRuleProperties);
+    EXPECT_EQ(doubles_.rules.added.size(), 1u);
+    EXPECT_TRUE(CapturedBoxes().empty());
+    ExpectNothingHeld();
+}
+
+TEST_F(FirewallRuleTest, TheInstallerLeavesOurRuleAloneAndSucceeds)
+{
+    doubles_.rules.found = &doubles_.existingRule;
+    doubles_.existingRule.groupingText = L"Orvel Electronics Ltd.";
+    doubles_.rules.addResult = E_FAIL;
+
+    EXPECT_EQ(AddFirewallRule(), S_OK);
+
+    EXPECT_TRUE(doubles_.rules.added.empty());
+    ExpectNothingHeld();
+}
+
+// Removal: `found` is the rule of our name the collection holds, if any.
+struct RemoveCase {
+    const char* name;
+    const wchar_t* foundGrouping;  // nullptr: no rule of our name
+    HRESULT removeResult;
+    HRESULT expected;
+    bool removes;
+};
+
+class FirewallRuleRemoveTest : public FirewallRuleTest,
+                               public ::testing::WithParamInterface<RemoveCase> {};
+
+TEST_P(FirewallRuleRemoveTest, RemovesOnlyOurRuleAndReportsTheResult)
+{
+    const RemoveCase& c = GetParam();
+    if (c.foundGrouping != nullptr) {
+        doubles_.rules.found = &doubles_.existingRule;
+        doubles_.existingRule.groupingText = c.foundGrouping;
+    }
+    doubles_.rules.removeResult = c.removeResult;
+
+    EXPECT_EQ(RemoveFirewallRule(), c.expected);
+
+    EXPECT_EQ(EventsStartingWith(L"rules.Remove"),
+              c.removes ? std::vector<std::wstring>{L"rules.Remove Announce"}
+                        : std::vector<std::wstring>{});
+    EXPECT_TRUE(doubles_.rules.added.empty());
+    EXPECT_EQ(doubles_.creations.size(), 1u) << "removal needs no rule object";
+    EXPECT_TRUE(CapturedBoxes().empty());
+    ExpectNothingHeld();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, FirewallRuleRemoveTest,
+    ::testing::Values(RemoveCase{"Ours", L"Orvel Electronics Ltd.", S_OK, S_OK, true},
+                      RemoveCase{"OursDenied", L"Orvel Electronics Ltd.", E_ACCESSDENIED,
+                                 E_ACCESSDENIED, true},
+                      RemoveCase{"Another", L"Another Maker", E_FAIL, S_OK, false},
+                      RemoveCase{"None", nullptr, E_FAIL, S_OK, false}),
+    [](const ::testing::TestParamInfo<RemoveCase>& info) { return std::string(info.param.name); });
+
+TEST_F(FirewallRuleTest, RemovalReportsAPolicyThatCannotBeCreated)
+{
+    doubles_.policyCreateResult = REGDB_E_CLASSNOTREG;
+
+    EXPECT_EQ(RemoveFirewallRule(), REGDB_E_CLASSNOTREG);
+    ExpectStoppedQuietly();
+}
+
 // ---- The real firewall objects ----
 
 bool RunningUnderWine()
