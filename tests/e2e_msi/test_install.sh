@@ -1,0 +1,153 @@
+# The installer package under Wine's msiexec, in a fresh Wine prefix of a lab
+# of its own (msiexec runs the installed program, which must stay in a lab):
+# install, then a package with a higher version over it, then uninstall.
+# Checks the files, the Start-menu shortcut, the PATH entry, the firewall
+# rule (kept in the registry by the firewall double registered in the
+# prefix), the Add/Remove Programs entry, that the upgrade leaves one
+# installed copy, that uninstall leaves nothing the install added, and that
+# a firewall refusing the rule does not fail the install. Prints what each
+# step changed and how long it took.
+# Usage: test_install.sh PACKAGE.msi GENERATED.wxs FIREWALL_DOUBLE.dll BUILD_DIR
+set -u
+here=$(cd "$(dirname "$0")" && pwd)
+repo=$(cd "$here/../.." && pwd)
+if [[ -z ${NDT_E2E_MSI_INNER:-} ]]; then
+  if [[ -z ${NDT_LAB:-} ]]; then
+    echo "refusing to run outside a lab: NDT_LAB is not set (run through tools/lab with ... -- ctest)" >&2
+    exit 1
+  fi
+  echo "-- creating a lab with a fresh Wine prefix from lab $NDT_LAB"
+  exec "$repo/tools/lab" with --loopback-only -- env NDT_E2E_MSI_INNER=1 bash "$0" "$@"
+fi
+
+MSI=$1 WXS=$2 DOUBLE=$3 BUILD=$4
+fail() { echo "FAIL: $*" >&2; exit 1; }
+note() { echo "-- $*"; }
+[[ -f $MSI && -f $WXS && -f $DOUBLE ]] || fail "package, WiX source or firewall double not built"
+TMP=$(mktemp -d /tmp/ndt-e2e-msi.XXXXXX)
+trap 'rm -rf "$TMP"' EXIT
+wine() { "$repo/scripts/wine-run" "$@"; }
+winpath() { printf 'Z:%s' "${1//\//\\}"; }
+
+PRODUCT='Network Discovery Tool'
+DIR="$WINEPREFIX/drive_c/Program Files/$PRODUCT"
+UNINSTALL='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
+RULE='HKLM\Software\NDT Test Firewall\Rules\Announce'
+ENVKEY='HKLM\System\CurrentControlSet\Control\Session Manager\Environment'
+SETTINGS='HKCU\Software\Orvel Electronics\Discovery Tool'
+VERSION=$(sed -n 's/^ *<Product .*Version="\([0-9.]*\)".*/\1/p' "$WXS")
+[[ $VERSION =~ ^([0-9]+)\.([0-9]+)\.([0-9]+)\.[0-9]+$ ]] || fail "no version in $WXS"
+NEWER=${BASH_REMATCH[1]}.${BASH_REMATCH[2]}.$((BASH_REMATCH[3] + 1)).0
+
+# ---- the packages ----------------------------------------------------------
+# The firewall actions run while the program is installed: adding after
+# InstallFiles, removing before RemoveFiles, both inside the installer's script.
+msiinfo export "$MSI" InstallExecuteSequence | tr -d '\r' >"$TMP/sequence" || fail "msiinfo failed"
+seq_of() { awk -F'\t' -v a="$1" '$1 == a { print $3 }' "$TMP/sequence"; }
+add=$(seq_of AddFirewallRule) remove=$(seq_of RemoveFirewallRule)
+(( add > $(seq_of InstallFiles) && add < $(seq_of InstallFinalize) )) ||
+  fail "AddFirewallRule at $add, not between InstallFiles and InstallFinalize"
+(( remove > $(seq_of InstallInitialize) && remove < $(seq_of RemoveFiles) )) ||
+  fail "RemoveFirewallRule at $remove, not between InstallInitialize and RemoveFiles"
+# The same source with a higher version: a major upgrade of the first.
+sed "s/Version=\"$VERSION\"/Version=\"$NEWER\"/" "$WXS" >"$TMP/newer.wxs"
+(cd "$BUILD" && bash "$repo/packaging/make-msi" "$TMP/newer.wxs" "$TMP/newer.msi") >/dev/null 2>&1 ||
+  fail "could not build the package of version $NEWER"
+note "package $(basename "$MSI"): $(stat -c %s "$MSI") bytes; upgrade $NEWER built"
+
+# ---- the prefix: the firewall double in place of Wine's objects ------------
+cp "$DOUBLE" "$WINEPREFIX/drive_c/windows/ndt_firewall_double.dll"
+for clsid in '{E2B3C97F-6AE1-41AC-817A-F6F92166D7DD}' '{2C5BC43E-3369-4C33-AB0C-BE9469677AF4}'; do
+  key="HKLM\\Software\\Classes\\CLSID\\$clsid\\InprocServer32"
+  wine reg add "$key" /ve /d 'C:\windows\ndt_firewall_double.dll' /f >/dev/null &&
+    wine reg add "$key" /v ThreadingModel /d Both /f >/dev/null || fail "could not register the double"
+done
+wine reg add "$SETTINGS" /v Marker /d kept /f >/dev/null || fail "could not write a setting"
+
+# ---- what the machine holds: files, registry, Start menu -------------------
+snapshot() { # name
+  (cd "$WINEPREFIX/drive_c" && find . -path ./windows/temp -prune -o -path './users/*/Temp' -prune \
+    -o -print | sort) >"$TMP/$1.files"
+  local hive
+  for hive in HKLM HKCU; do
+    wine reg export "$hive" "$(winpath "$TMP/$1.$hive.reg")" /y >/dev/null || fail "reg export $hive"
+  done
+  # One line per key ("key [...]") and per value ("value [...] name=data"),
+  # so that sets of lines compare.
+  cat "$TMP/$1.HKLM.reg" "$TMP/$1.HKCU.reg" | iconv -f UTF-16LE -t UTF-8 | tr -d '\r' |
+    awk '/^\[/ { key = $0; print "key   " key; next } /^[@"]/ { print "value " key " " $0 }' |
+    sort -u >"$TMP/$1.keys"
+}
+changes() { # before after: lines only in after ("+"), only in before ("-")
+  comm -13 "$TMP/$1.files" "$TMP/$2.files" | sed 's/^/  + file /'
+  comm -23 "$TMP/$1.files" "$TMP/$2.files" | sed 's/^/  - file /'
+  comm -13 "$TMP/$1.keys" "$TMP/$2.keys" | sed 's/^/  + /'
+  comm -23 "$TMP/$1.keys" "$TMP/$2.keys" | sed 's/^/  - /'
+}
+msiexec() { # what log.txt: runs and times msiexec
+  local start end
+  start=$(date +%s.%N)
+  wine msiexec "$@" /qn /l*v "$(winpath "$TMP/msiexec.log")" || fail "msiexec $* failed with status $?"
+  end=$(date +%s.%N)
+  note "msiexec $1 $(basename "$2"): $(awk "BEGIN { printf \"%.2f\", $end - $start }") s"
+}
+products() { wine reg query "$UNINSTALL" /s 2>/dev/null | tr -d '\r' | grep -c "DisplayName *REG_SZ *$PRODUCT\$"; }
+path_entries() {
+  wine reg query "$ENVKEY" /v PATH | tr -d '\r' | sed -n 's/.*REG_EXPAND_SZ *//p' | tr ';' '\n' |
+    grep -cxF "C:\\Program Files\\$PRODUCT\\"
+}
+shortcut() { find "$WINEPREFIX/drive_c" -path '*Start Menu/Programs*' -name "$PRODUCT.lnk" | head -1; }
+rule_value() { wine reg query "$RULE" /v "$1" 2>/dev/null | tr -d '\r' | sed -n "s/^ *$1 *REG_SZ *//p"; }
+expect_installed() { # version
+  cmp -s "$DIR/NetworkDiscoveryTool.exe" "$BUILD/NetworkDiscoveryTool.exe" &&
+    cmp -s "$DIR/NetworkDiscoveryScan.exe" "$BUILD/NetworkDiscoveryScan.exe" ||
+    fail "the installed programs are not the built ones"
+  [[ -n $(shortcut) ]] || fail "no Start-menu shortcut"
+  grep -aq 'NetworkDiscoveryTool.exe' "$(shortcut)" || fail "the shortcut does not name the program"
+  [[ $(path_entries) == 1 ]] || fail "the install folder is on PATH $(path_entries) times"
+  [[ $(products) == 1 ]] || fail "$(products) Add/Remove Programs entries"
+  wine reg query "$UNINSTALL" /s | tr -d '\r' | grep -q "DisplayVersion *REG_SZ *$1\$" ||
+    fail "no Add/Remove Programs entry of version $1"
+  local property expected
+  for property in Direction=1 Protocol=17 RemotePorts=30303 Action=1 Enabled=-1 \
+    'Grouping=Orvel Electronics Ltd.'; do
+    expected=${property#*=}
+    [[ $(rule_value "${property%%=*}") == "$expected" ]] ||
+      fail "rule ${property%%=*} is '$(rule_value "${property%%=*}")', not '$expected'"
+  done
+}
+
+snapshot before
+msiexec /i "$(winpath "$MSI")"
+snapshot installed
+note "the install changed:"; changes before installed
+expect_installed "$VERSION"
+
+msiexec /i "$(winpath "$TMP/newer.msi")"
+snapshot upgraded
+note "the upgrade changed:"; changes installed upgraded
+expect_installed "$NEWER"
+
+msiexec /x "$(winpath "$TMP/newer.msi")"
+snapshot removed
+note "the uninstall changed:"; changes upgraded removed
+[[ ! -e $DIR && -z $(shortcut) && $(path_entries) == 0 && $(products) == 0 ]] ||
+  fail "the uninstall left files, the shortcut, the PATH entry or the Add/Remove entry"
+wine reg query "$RULE" >/dev/null 2>&1 && fail "the uninstall left the firewall rule"
+[[ $(wine reg query "$SETTINGS" /v Marker | tr -d '\r') == *kept* ]] || fail "the user's settings went"
+# Not the package's: the Windows Installer's own folder and the empty keys
+# of its bookkeeping (Wine makes them at the first install), the double's
+# empty rules key, and a value Wine rewrites on every start.
+left=$(changes before removed | grep '^  +' | grep -vxF '  + file ./windows/Installer' |
+  grep -vE '^  \+ key   \[HKEY_LOCAL_MACHINE\\Software\\(Classes\\Installer|Microsoft\\Windows\\CurrentVersion\\Installer\\(UpgradeCodes|UserData)|NDT Test Firewall)' |
+  grep -v '"DriverDateData"=')
+[[ -z $left ]] || fail "the uninstall left what the install added:"$'\n'"$left"
+
+# A firewall that refuses the rule: the install still succeeds, without it.
+wine reg add 'HKLM\Software\NDT Test Firewall' /v RefuseAdd /t REG_DWORD /d 1 /f >/dev/null
+msiexec /i "$(winpath "$MSI")"
+[[ -f $DIR/NetworkDiscoveryTool.exe ]] || fail "a refused rule failed the install"
+wine reg query "$RULE" >/dev/null 2>&1 && fail "a refused rule was added"
+msiexec /x "$(winpath "$MSI")"
+[[ ! -e $DIR ]] || fail "the second uninstall left the program folder"
+note "PASS"
