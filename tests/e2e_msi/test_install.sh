@@ -3,8 +3,8 @@
 # install, then a package with a higher version over it, then uninstall.
 # Checks the files, the Start-menu shortcut, the PATH entry, the firewall
 # rule (kept in the registry by the firewall double registered in the
-# prefix), the Add/Remove Programs entry, that the upgrade leaves one
-# installed copy, that uninstall leaves nothing the install added, and that
+# prefix), the Add/Remove Programs entry, that the upgrade (and a second
+# build of the same version) leaves one installed copy, that uninstall leaves nothing the install added, and that
 # a firewall refusing the rule does not fail the install. Prints what each
 # step changed and how long it took.
 # Usage: test_install.sh PACKAGE.msi GENERATED.wxs FIREWALL_DOUBLE.dll BUILD_DIR
@@ -51,9 +51,13 @@ add=$(seq_of AddFirewallRule) remove=$(seq_of RemoveFirewallRule)
   fail "RemoveFirewallRule at $remove, not between InstallInitialize and RemoveFiles"
 # The same source with a higher version: a major upgrade of the first.
 sed "s/Version=\"$VERSION\"/Version=\"$NEWER\"/" "$WXS" >"$TMP/newer.wxs"
-(cd "$BUILD" && bash "$repo/packaging/make-msi" "$TMP/newer.wxs" "$TMP/newer.msi") >/dev/null 2>&1 ||
-  fail "could not build the package of version $NEWER"
-note "package $(basename "$MSI"): $(stat -c %s "$MSI") bytes; upgrade $NEWER built"
+# Built twice: each build has a product code of its own, and a second build
+# of one version must replace the first as well.
+for name in newer rebuilt; do
+  (cd "$BUILD" && bash "$repo/packaging/make-msi" "$TMP/newer.wxs" "$TMP/$name.msi") >/dev/null 2>&1 ||
+    fail "could not build the package of version $NEWER"
+done
+note "package $(basename "$MSI"): $(stat -c %s "$MSI") bytes; upgrade $NEWER built twice"
 
 # ---- the prefix: the firewall double in place of Wine's objects ------------
 cp "$DOUBLE" "$WINEPREFIX/drive_c/windows/ndt_firewall_double.dll"
@@ -108,6 +112,8 @@ expect_installed() { # version
   [[ $(products) == 1 ]] || fail "$(products) Add/Remove Programs entries"
   wine reg query "$UNINSTALL" /s | tr -d '\r' | grep -q "DisplayVersion *REG_SZ *$1\$" ||
     fail "no Add/Remove Programs entry of version $1"
+  wine reg query "$UNINSTALL" /s | tr -d '\r' | grep -q "Publisher *REG_SZ *Orvel Electronics Ltd.\$" ||
+    fail "the Add/Remove Programs entry does not name the maker"
   local property expected
   for property in Direction=1 Protocol=17 RemotePorts=30303 Action=1 Enabled=-1 \
     'Grouping=Orvel Electronics Ltd.'; do
@@ -128,7 +134,10 @@ snapshot upgraded
 note "the upgrade changed:"; changes installed upgraded
 expect_installed "$NEWER"
 
-msiexec /x "$(winpath "$TMP/newer.msi")"
+msiexec /i "$(winpath "$TMP/rebuilt.msi")"
+expect_installed "$NEWER"
+
+msiexec /x "$(winpath "$TMP/rebuilt.msi")"
 snapshot removed
 note "the uninstall changed:"; changes upgraded removed
 [[ ! -e $DIR && -z $(shortcut) && $(path_entries) == 0 && $(products) == 0 ]] ||
