@@ -17,22 +17,16 @@ struct ParseCase {
 
 const ParseCase kParseCases[] = {
     {nullptr, LaunchRequest::OpenWindow},
-    {L"", LaunchRequest::OpenWindow},
     {L"  \t ", LaunchRequest::OpenWindow},
-    {L"/AddFirewallRule", LaunchRequest::AddFirewallRule},
     {L" -addfirewallrule ", LaunchRequest::AddFirewallRule},
     {L"--ADDFIREWALLRULE", LaunchRequest::AddFirewallRule},
     {L"/RemoveFirewallRule", LaunchRequest::RemoveFirewallRule},
     {L"/?", LaunchRequest::ShowUsage},
-    {L"-h", LaunchRequest::ShowUsage},
-    {L"--help", LaunchRequest::ShowUsage},
     {L"AddFirewallRule", LaunchRequest::UsageError},
     {L"/AddFirewallRules", LaunchRequest::UsageError},
     {L"/AddFirewall", LaunchRequest::UsageError},
-    {L"/", LaunchRequest::UsageError},
     {L"---help", LaunchRequest::UsageError},
     {L"/AddFirewallRule /RemoveFirewallRule", LaunchRequest::UsageError},
-    {L"\"/?\"", LaunchRequest::UsageError},
 };
 
 TEST(ParseLaunchRequestTest, ReadsTheSwitchOfEachCommandLine)

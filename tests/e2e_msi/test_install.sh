@@ -76,9 +76,10 @@ snapshot() { # name
   for hive in HKLM HKCU; do
     wine reg export "$hive" "$(winpath "$TMP/$1.$hive.reg")" /y >/dev/null || fail "reg export $hive"
   done
-  # One line per key ("key [...]") and per value ("value [...] name=data"),
-  # so that sets of lines compare.
+  # One line per key ("key [...]") and per value ("value [...] name=data",
+  # continued lines joined), so that sets of lines compare.
   cat "$TMP/$1.HKLM.reg" "$TMP/$1.HKCU.reg" | iconv -f UTF-16LE -t UTF-8 | tr -d '\r' |
+    sed -e ':a' -e '/\\$/{N;s/\\\n *//;ba' -e '}' |
     awk '/^\[/ { key = $0; print "key   " key; next } /^[@"]/ { print "value " key " " $0 }' |
     sort -u >"$TMP/$1.keys"
 }
@@ -93,13 +94,11 @@ msiexec() { # what log.txt: runs and times msiexec
   start=$(date +%s.%N)
   wine msiexec "$@" /qn /l*v "$(winpath "$TMP/msiexec.log")" || fail "msiexec $* failed with status $?"
   end=$(date +%s.%N)
-  note "msiexec $1 $(basename "$2"): $(awk "BEGIN { printf \"%.2f\", $end - $start }") s"
+  note "msiexec $1 $(basename "$2"): $(awk "BEGIN { printf \"%.2f\", $end - $start }") s; PATH: $(system_path)"
 }
 products() { wine reg query "$UNINSTALL" /s 2>/dev/null | tr -d '\r' | grep -c "DisplayName *REG_SZ *$PRODUCT\$"; }
-path_entries() {
-  wine reg query "$ENVKEY" /v PATH | tr -d '\r' | sed -n 's/.*REG_EXPAND_SZ *//p' | tr ';' '\n' |
-    grep -cxF "C:\\Program Files\\$PRODUCT\\"
-}
+system_path() { wine reg query "$ENVKEY" /v PATH | tr -d '\r' | sed -n 's/.*REG_EXPAND_SZ *//p'; }
+path_entries() { system_path | tr ';' '\n' | grep -cxF "C:\\Program Files\\$PRODUCT\\"; }
 shortcut() { find "$WINEPREFIX/drive_c" -path '*Start Menu/Programs*' -name "$PRODUCT.lnk" | head -1; }
 rule_value() { wine reg query "$RULE" /v "$1" 2>/dev/null | tr -d '\r' | sed -n "s/^ *$1 *REG_SZ *//p"; }
 expect_installed() { # version
@@ -146,10 +145,12 @@ wine reg query "$RULE" >/dev/null 2>&1 && fail "the uninstall left the firewall 
 [[ $(wine reg query "$SETTINGS" /v Marker | tr -d '\r') == *kept* ]] || fail "the user's settings went"
 # Not the package's: the Windows Installer's own folder and the empty keys
 # of its bookkeeping (Wine makes them at the first install), the double's
-# empty rules key, and a value Wine rewrites on every start.
+# empty rules key, and the display adapters' keys Wine writes when its
+# desktop starts. PATH is judged by its entries above: Wine's removal leaves
+# the separator it appended.
 left=$(changes before removed | grep '^  +' | grep -vxF '  + file ./windows/Installer' |
   grep -vE '^  \+ key   \[HKEY_LOCAL_MACHINE\\Software\\(Classes\\Installer|Microsoft\\Windows\\CurrentVersion\\Installer\\(UpgradeCodes|UserData)|NDT Test Firewall)' |
-  grep -v '"DriverDateData"=')
+  grep -v -e 'CurrentControlSet\\Control\\\(Video\|Class\)\\' -e 'Session Manager\\Environment\] "PATH"=')
 [[ -z $left ]] || fail "the uninstall left what the install added:"$'\n'"$left"
 
 # A firewall that refuses the rule: the install still succeeds, without it.
