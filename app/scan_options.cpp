@@ -221,18 +221,25 @@ void SetDefaults(ScanOptions* options)
     options->output[0] = L'\0';
 }
 
-// Options that cannot go together; true when the combination is fine.
-bool CheckCombination(const bool* seen, wchar_t* message, int chars)
+// Why option index cannot join the options already seen, or null.
+const wchar_t* Conflict(int index, const bool* seen)
 {
-    if (seen[kBroadcastOnlyIndex] && seen[kMdnsOnlyIndex]) {
-        Say(message, chars, L"--broadcast-only and --mdns-only exclude each other", L"--mdns-only");
-        return false;
+    struct Exclusive {
+        int a;
+        int b;
+        const wchar_t* why;
+    };
+    static const Exclusive kExclusive[] = {
+        {kBroadcastOnlyIndex, kMdnsOnlyIndex, L"--broadcast-only and --mdns-only exclude each other"},
+        {kOutputIndex, kFormatIndex, L"--output writes the window's saved list: not with --format"},
+        {kOutputIndex, kWatchIndex, L"--output writes the list once: not with --watch"},
+    };
+    for (const Exclusive& pair : kExclusive) {
+        if ((index == pair.a && seen[pair.b]) || (index == pair.b && seen[pair.a])) {
+            return pair.why;
+        }
     }
-    if (seen[kOutputIndex] && (seen[kFormatIndex] || seen[kWatchIndex])) {
-        Say(message, chars, L"writes the window's saved list once: not with --format or --watch", L"--output");
-        return false;
-    }
-    return true;
+    return nullptr;
 }
 
 }  // namespace
@@ -276,8 +283,9 @@ ScanParse ParseScanOptions(int argc, const wchar_t* const* argv, ScanOptions* op
         _snwprintf(given, kScanPathChars + 32, equals != nullptr || !option.takesValue ? L"%ls" : L"%ls %ls",
                    argument, value);
         given[kScanPathChars + 31] = L'\0';
-        if (seen[index]) {
-            Say(message, chars, L"given more than once", given);
+        const wchar_t* conflict = seen[index] ? L"given more than once" : Conflict(index, seen);
+        if (conflict != nullptr) {
+            Say(message, chars, conflict, given);
             return kScanUsageError;
         }
         seen[index] = true;
@@ -285,9 +293,6 @@ ScanParse ParseScanOptions(int argc, const wchar_t* const* argv, ScanOptions* op
             Say(message, chars, option.what, given);
             return kScanUsageError;
         }
-    }
-    if (!CheckCombination(seen, message, chars)) {
-        return kScanUsageError;
     }
     // One expiry span: long enough for every device to answer the one pass.
     if (!seen[kSecondsIndex] && !options->watch) {
