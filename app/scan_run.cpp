@@ -158,6 +158,9 @@ void ReportWriteFailure(DWORD status, const wchar_t* target)
     FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, status, 0, reason, 160,
                    nullptr);
     reason[159] = L'\0';
+    for (int end = lstrlenW(reason); end > 0 && (reason[end - 1] == L' ' || reason[end - 1] < L' ');) {
+        reason[--end] = L'\0';  // the system's text ends in a line break
+    }
     wchar_t text[kScanPathChars + 256];
     _snwprintf(text, kScanPathChars + 256, L"the list could not be written to %ls (error %lu: %ls)", target,
                static_cast<unsigned long>(status), reason);
