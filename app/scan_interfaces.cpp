@@ -55,28 +55,62 @@ void ListScanSubnets(wchar_t* text, int chars)
     UnlockInterfaceTable();
 }
 
+namespace {
+
+// Interfaces beyond these are not told apart (the answer is then "").
+constexpr uint32_t kKeptInterfaces = 64;
+
+struct KeptInterface {
+    uint32_t address;
+    uint32_t mask;
+    uint32_t network;
+};
+
+// Written and read by the console's thread only.
+KeptInterface g_kept[kKeptInterfaces];
+uint32_t g_keptCount = 0;
+bool g_keptAll = true;
+
+}  // namespace
+
+void KeepScanInterfaces()
+{
+    uint32_t filter = g_subnetFilter;
+    g_keptCount = 0;
+    g_keptAll = true;
+    LockInterfaceTable();
+    for (uint32_t i = 0; i < g_interfaceTable.count && g_interfaceTable.entries != nullptr; ++i) {
+        const InterfaceEntry& entry = g_interfaceTable.entries[i];
+        if (filter != kAllInterfaces && filter != entry.network) {
+            continue;  // not asked on
+        }
+        if (g_keptCount == kKeptInterfaces) {
+            g_keptAll = false;
+            break;
+        }
+        g_kept[g_keptCount++] = KeptInterface{entry.address, entry.mask, entry.network};
+    }
+    UnlockInterfaceTable();
+}
+
 void HeardOnFromInterfaces(const DeviceRow* row, wchar_t* text, int chars)
 {
     CopyText(text, static_cast<size_t>(chars), L"");
     unsigned long value = 0;
-    if (!ParseDottedQuadText(row->record->ipText, &value)) {
+    if (!g_keptAll || !ParseDottedQuadText(row->record->ipText, &value)) {
         return;
     }
     uint32_t device = htonl(static_cast<uint32_t>(value));
-    uint32_t heardOn = 0;
+    const KeptInterface* heardOn = nullptr;
     int fits = 0;
-    LockInterfaceTable();
-    for (uint32_t i = 0; i < g_interfaceTable.count && g_interfaceTable.entries != nullptr; ++i) {
-        const InterfaceEntry& entry = g_interfaceTable.entries[i];
-        uint32_t filter = g_subnetFilter;
-        bool asked = filter == kAllInterfaces || filter == entry.network;
-        if (asked && ClassifySender(device, entry.address, entry.mask, entry.network) == row->ownState) {
-            heardOn = entry.address;
+    for (uint32_t i = 0; i < g_keptCount; ++i) {
+        const KeptInterface& kept = g_kept[i];
+        if (ClassifySender(device, kept.address, kept.mask, kept.network) == row->ownState) {
+            heardOn = &kept;
             ++fits;
         }
     }
-    UnlockInterfaceTable();
     if (fits == 1) {
-        FormatDottedQuad(heardOn, text, static_cast<size_t>(chars));
+        FormatDottedQuad(heardOn->address, text, static_cast<size_t>(chars));
     }
 }

@@ -99,6 +99,7 @@ void OnAddressChange(ScanSession* session)
                      nullptr, 0);
     }
     session->table->Clear();
+    KeepScanInterfaces();
     ResumeInterfaceWorkers();
 }
 
@@ -302,6 +303,7 @@ int Discover(const ScanOptions& options, DeviceTable* table, ScanView* view)
         // Read by the workers, which are still suspended.
         g_subnetFilter = network;
     }
+    KeepScanInterfaces();
     ScanSession session = {table, view, options.watch};
     HWND window = CreateMessageWindow(&session);
     if (window == nullptr) {
