@@ -369,7 +369,7 @@ int RunScan(const ScanOptions& options)
     // Its failure was told on stderr through the message-box seam.
     if (BuildInterfaceTable()) {
         DeviceTable table;
-        ScanView view(options.format, options.watch, HeardOnFromInterfaces);
+        ScanView view(options.format, options.watch, HeardOnFromInterfaces, GetStdHandle(STD_OUTPUT_HANDLE));
         table.SetView(&view);
         status = Discover(options, &table, &view);
         table.SetView(nullptr);

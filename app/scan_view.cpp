@@ -25,8 +25,8 @@ int FirstRowOf(const DeviceTable& table, const wchar_t* ip)
 
 }  // namespace
 
-ScanView::ScanView(ScanFormat format, bool printChanges, ScanHeardOn heardOn)
-    : format_(format), printChanges_(printChanges), heardOn_(heardOn), listed_(false),
+ScanView::ScanView(ScanFormat format, bool printChanges, ScanHeardOn heardOn, HANDLE output)
+    : format_(format), printChanges_(printChanges), heardOn_(heardOn), output_(output), listed_(false),
       writeStatus_(NO_ERROR), gathering_(false), pendingCount_(0), pending_()
 {
 }
@@ -115,7 +115,7 @@ void ScanView::PrintHeader()
 void ScanView::ProbeOutput()
 {
     if (printChanges_ && writeStatus_ == NO_ERROR) {
-        writeStatus_ = ProbeScanOutput(GetStdHandle(STD_OUTPUT_HANDLE));
+        writeStatus_ = ProbeScanOutput(output_);
     }
 }
 
@@ -138,5 +138,5 @@ void ScanView::Write(const wchar_t* text, size_t length)
     if (writeStatus_ != NO_ERROR || length == 0) {
         return;
     }
-    writeStatus_ = WriteScanText(GetStdHandle(STD_OUTPUT_HANDLE), text, length);
+    writeStatus_ = WriteScanText(output_, text, length);
 }

@@ -14,7 +14,8 @@
 
 class ScanView : public DeviceTableView {
 public:
-    ScanView(ScanFormat format, bool printChanges, ScanHeardOn heardOn);
+    // Lines go to output (standard output in the program).
+    ScanView(ScanFormat format, bool printChanges, ScanHeardOn heardOn, HANDLE output);
     ScanView(const ScanView&) = delete;
     ScanView& operator=(const ScanView&) = delete;
 
@@ -50,6 +51,7 @@ private:
     ScanFormat format_;
     bool printChanges_;
     ScanHeardOn heardOn_;
+    HANDLE output_;
     bool listed_;
     DWORD writeStatus_;
     bool gathering_;
