@@ -81,7 +81,7 @@ void ScanFinished()
     }
 }
 
-ScanLoopEnd RunScanLoop(DWORD limitMs, ScanView* view)
+ScanLoopEnd RunScanLoop(DWORD limitMs, ScanPrinter* view)
 {
     ScanDeadline deadline = {TickClock, GetTickCount(), limitMs};
     DWORD lastProbe = deadline.start;

@@ -4,7 +4,7 @@
 
 #include <windows.h>
 
-#include "app/scan_view.h"
+#include "app/scan_printer.h"
 
 typedef DWORD (*ScanClock)();
 
@@ -32,4 +32,4 @@ enum ScanLoopEnd {
 
 // Dispatches this thread's messages until the time is up (limitMs, 0: none),
 // Ctrl+C, or the view's output fails; probes the output pipe now and then.
-ScanLoopEnd RunScanLoop(DWORD limitMs, ScanView* view);
+ScanLoopEnd RunScanLoop(DWORD limitMs, ScanPrinter* view);

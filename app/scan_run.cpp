@@ -14,9 +14,10 @@
 #include "app/app_threads.h"
 #include "app/discovery_lifetime.h"
 #include "app/scan_interfaces.h"
+#include "app/scan_list.h"
 #include "app/scan_loop.h"
 #include "app/scan_output.h"
-#include "app/scan_view.h"
+#include "app/scan_printer.h"
 #include "app/scan_write.h"
 #include "core/app_messages.h"
 #include "core/device_table.h"
@@ -27,31 +28,15 @@
 #include "net/address_class.h"
 #include "net/interface_table.h"
 #include "net/workers.h"
-#include "ui/row_export.h"
 
 namespace {
 
-const wchar_t kProgramName[] = L"NetworkDiscoveryScan";
 const wchar_t kWindowClass[] = L"NetworkDiscoveryScanMessages";
-
-void WriteError(const wchar_t* text)
-{
-    WriteScanText(GetStdHandle(STD_ERROR_HANDLE), text, static_cast<size_t>(lstrlenW(text)));
-}
 
 // The message-box seam of a program without windows: one line on stderr.
 int WINAPI ErrorLineBox(HWND, LPCWSTR text, LPCWSTR, UINT)
 {
-    wchar_t line[512];
-    _snwprintf(line, 512, L"%ls: %ls", kProgramName, text != nullptr ? text : L"");
-    line[511] = L'\0';
-    for (wchar_t* p = line; *p != L'\0'; ++p) {
-        if (*p == L'\r' || *p == L'\n') {
-            *p = L' ';
-        }
-    }
-    WriteError(line);
-    WriteError(L"\r\n");
+    ScanError(text != nullptr ? text : L"");
     return IDOK;
 }
 
@@ -61,7 +46,7 @@ void Progress(const wchar_t* text)
     DWORD mode = 0;
     HANDLE error = GetStdHandle(STD_ERROR_HANDLE);
     if (GetConsoleMode(error, &mode)) {
-        WriteError(text);
+        WriteScanText(error, text, static_cast<size_t>(lstrlenW(text)));
     }
 }
 
@@ -74,10 +59,37 @@ unsigned __stdcall IdleWorker(void* parameter)
     return 0;
 }
 
+// The table's view: every change goes to the printer, and is accepted.
+class ScanView : public DeviceTableView {
+public:
+    explicit ScanView(ScanPrinter* printer) : printer_(printer) {}
+    ScanView(const ScanView&) = delete;
+    ScanView& operator=(const ScanView&) = delete;
+
+    bool RowAdded(const DeviceRow* row) override
+    {
+        printer_->Added(row);
+        return true;
+    }
+    bool RowChanged(const DeviceRow* row, uint32_t changes) override
+    {
+        printer_->Changed(row, changes);
+        return true;
+    }
+    bool RowRemoving(const DeviceRow* row) override
+    {
+        printer_->Removing(row);
+        return true;
+    }
+
+private:
+    ScanPrinter* printer_;
+};
+
 // What the message-only window works on.
 struct ScanSession {
     DeviceTable* table;
-    ScanView* view;
+    ScanPrinter* view;
     bool expire;  // --watch: rows go after the expiry span, as with auto-refresh
 };
 
@@ -152,63 +164,6 @@ void ChooseWays(uint32_t ways)
     }
 }
 
-// One line on stderr for an output that could not be written.
-void ReportWriteFailure(DWORD status, const wchar_t* target)
-{
-    wchar_t reason[160] = L"";
-    FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, status, 0, reason, 160,
-                   nullptr);
-    reason[159] = L'\0';
-    for (int end = lstrlenW(reason); end > 0 && (reason[end - 1] == L' ' || reason[end - 1] < L' ');) {
-        reason[--end] = L'\0';  // the system's text ends in a line break
-    }
-    wchar_t text[kScanPathChars + 256];
-    _snwprintf(text, kScanPathChars + 256, L"the list could not be written to %ls (error %lu: %ls)", target,
-               static_cast<unsigned long>(status), reason);
-    text[kScanPathChars + 255] = L'\0';
-    ScanError(text);
-}
-
-// The table's rows in order, or null (out of memory); count may be 0.
-const DeviceRow** CollectRows(const DeviceTable& table, int* count)
-{
-    *count = table.Count();
-    const DeviceRow** rows = static_cast<const DeviceRow**>(
-        HeapAlloc(GetProcessHeap(), 0, sizeof(const DeviceRow*) * static_cast<size_t>(*count > 0 ? *count : 1)));
-    for (int i = 0; rows != nullptr && i < *count; ++i) {
-        rows[i] = table.RowAt(i);
-    }
-    return rows;
-}
-
-// Prints the list, or saves it as the window does; the write's status.
-DWORD PrintList(const DeviceTable& table, const ScanOptions& options)
-{
-    int count = 0;
-    const DeviceRow** rows = CollectRows(table, &count);
-    TextBuffer text;
-    InitTextBuffer(&text);
-    if (rows != nullptr && options.output[0] != L'\0') {
-        FormatSavedList(&text, rows, count);
-    } else if (rows != nullptr) {
-        FormatScanList(&text, rows, count, options.format, HeardOnFromInterfaces);
-    }
-    DWORD status = ERROR_NOT_ENOUGH_MEMORY;
-    if (rows != nullptr && !text.failed && options.output[0] != L'\0') {
-        status = WriteUtf8File(options.output, text.text, text.length);
-    } else if (rows != nullptr && !text.failed) {
-        status = WriteScanText(GetStdHandle(STD_OUTPUT_HANDLE), text.text, text.length);
-    }
-    FreeTextBuffer(&text);
-    if (rows != nullptr) {
-        HeapFree(GetProcessHeap(), 0, rows);
-    }
-    if (status != NO_ERROR) {
-        ReportWriteFailure(status, options.output[0] != L'\0' ? options.output : L"standard output");
-    }
-    return status;
-}
-
 // The network of the --subnet, or kAllInterfaces after telling on stderr
 // which subnets there are.
 uint32_t ChosenNetwork(const ScanOptions& options)
@@ -265,7 +220,7 @@ void NoteStart(const ScanOptions& options)
 }
 
 // Listens until the run ends, then takes discovery down; how it went.
-ScanOutcome Listen(const ScanOptions& options, HWND window, ScanView* view)
+ScanOutcome Listen(const ScanOptions& options, HWND window, ScanPrinter* view)
 {
     // Set before the workers run, so that their first answers arrive.
     g_mainWindow = window;
@@ -291,7 +246,7 @@ ScanOutcome Listen(const ScanOptions& options, HWND window, ScanView* view)
 
 // Discovery from the interface table's build to its teardown, the table
 // and its view on this thread. Returns the status of the run.
-int Discover(const ScanOptions& options, DeviceTable* table, ScanView* view)
+int Discover(const ScanOptions& options, DeviceTable* table, ScanPrinter* view)
 {
     if (options.subnet != kAllInterfaces) {
         uint32_t network = ChosenNetwork(options);
@@ -314,20 +269,15 @@ int Discover(const ScanOptions& options, DeviceTable* table, ScanView* view)
     ScanOutcome outcome = Listen(options, window, view);
     outcome.listed = view->Listed();
     if (outcome.writeStatus != NO_ERROR && !(options.watch && IsReaderGone(outcome.writeStatus))) {
-        ReportWriteFailure(outcome.writeStatus, L"standard output");
+        ReportScanWriteFailure(outcome.writeStatus, L"standard output");
     }
     if (!options.watch) {
-        outcome.writeStatus = PrintList(*table, options);
+        outcome.writeStatus = PrintScanList(*table, options);
     }
     return ScanExitStatus(outcome);
 }
 
 }  // namespace
-
-void ScanError(const wchar_t* text)
-{
-    ErrorLineBox(nullptr, text, nullptr, 0);
-}
 
 int RunScan(const ScanOptions& options)
 {
@@ -369,9 +319,10 @@ int RunScan(const ScanOptions& options)
     // Its failure was told on stderr through the message-box seam.
     if (BuildInterfaceTable()) {
         DeviceTable table;
-        ScanView view(options.format, options.watch, HeardOnFromInterfaces, GetStdHandle(STD_OUTPUT_HANDLE));
+        ScanPrinter printer(options.format, options.watch, HeardOnFromInterfaces, GetStdHandle(STD_OUTPUT_HANDLE));
+        ScanView view(&printer);
         table.SetView(&view);
-        status = Discover(options, &table, &view);
+        status = Discover(options, &table, &printer);
         table.SetView(nullptr);
     } else {
         WSACleanup();

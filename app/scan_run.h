@@ -9,6 +9,3 @@
 // the --output file) and what went wrong, as one line, to standard error.
 // Returns a ScanStatus.
 int RunScan(const ScanOptions& options);
-
-// Writes text as one line to standard error.
-void ScanError(const wchar_t* text);

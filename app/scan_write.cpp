@@ -2,6 +2,8 @@
 // that notices a pipe nobody reads any more while nothing is being printed.
 #include "app/scan_write.h"
 
+#include <stdio.h>
+
 namespace {
 
 DWORD WriteConsoleText(HANDLE handle, const wchar_t* text, size_t length)
@@ -80,4 +82,20 @@ DWORD ProbeScanOutput(HANDLE handle)
     // whose reading end was closed refuses the write (ERROR_NO_DATA).
     DWORD written = 0;
     return WriteFile(handle, "", 0, &written, nullptr) ? NO_ERROR : GetLastError();
+}
+
+void ScanError(const wchar_t* text)
+{
+    // Cut two units short of the buffer, so that the line end always fits.
+    constexpr int kLineChars = 512;
+    wchar_t line[kLineChars];
+    _snwprintf(line, kLineChars - 2, L"NetworkDiscoveryScan: %ls", text);
+    line[kLineChars - 3] = L'\0';
+    for (wchar_t* p = line; *p != L'\0'; ++p) {
+        if (*p == L'\r' || *p == L'\n') {
+            *p = L' ';
+        }
+    }
+    lstrcatW(line, L"\r\n");
+    WriteScanText(GetStdHandle(STD_ERROR_HANDLE), line, static_cast<size_t>(lstrlenW(line)));
 }

@@ -17,3 +17,7 @@ bool IsReaderGone(DWORD status);
 // a reader: a write of no bytes, which fails on a pipe whose reader closed
 // it. NO_ERROR for a live pipe and for anything that is no pipe.
 DWORD ProbeScanOutput(HANDLE handle);
+
+// Writes "NetworkDiscoveryScan: text" as one line to standard error (line
+// breaks inside text become spaces).
+void ScanError(const wchar_t* text);

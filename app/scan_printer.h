@@ -1,8 +1,10 @@
-// The console's view of the device table: notes whether a row was ever
-// listed and, in --watch runs, prints one time-stamped line per change. The
-// changes one answer makes to a row are gathered into one line, together
-// with the way it answered becoming both (which the table reports to no
-// view), so a "changed" line names every field that changed.
+// What the console makes of the device table's changes: notes whether a row
+// was ever listed and, in --watch runs, prints one time-stamped line per
+// change. The changes one answer makes to a row are gathered into one line,
+// together with the way it answered becoming both (which the table reports
+// to no view), so a "changed" line names every field that changed. The
+// table's view (DeviceTableView) hands its calls to RowAdded, RowChanged and
+// RowRemoving here.
 #pragma once
 
 #include <stdint.h>
@@ -12,16 +14,17 @@
 #include "app/scan_options.h"
 #include "core/device_table.h"
 
-class ScanView : public DeviceTableView {
+class ScanPrinter {
 public:
     // Lines go to output (standard output in the program).
-    ScanView(ScanFormat format, bool printChanges, ScanHeardOn heardOn, HANDLE output);
-    ScanView(const ScanView&) = delete;
-    ScanView& operator=(const ScanView&) = delete;
+    ScanPrinter(ScanFormat format, bool printChanges, ScanHeardOn heardOn, HANDLE output);
+    ScanPrinter(const ScanPrinter&) = delete;
+    ScanPrinter& operator=(const ScanPrinter&) = delete;
 
-    bool RowAdded(const DeviceRow* row) override;
-    bool RowChanged(const DeviceRow* row, uint32_t changes) override;
-    bool RowRemoving(const DeviceRow* row) override;
+    // What the table's view is told; each accepts the change.
+    void Added(const DeviceRow* row);
+    void Changed(const DeviceRow* row, uint32_t changes);
+    void Removing(const DeviceRow* row);
 
     // Merges answer into table, its changes printed as one line per row.
     void MergeAnswer(DeviceTable* table, DeviceRecord* answer);

@@ -1,5 +1,5 @@
 // Printing the changes of the device table in --watch runs.
-#include "app/scan_view.h"
+#include "app/scan_printer.h"
 
 #include "app/scan_output.h"
 #include "app/scan_time.h"
@@ -25,38 +25,36 @@ int FirstRowOf(const DeviceTable& table, const wchar_t* ip)
 
 }  // namespace
 
-ScanView::ScanView(ScanFormat format, bool printChanges, ScanHeardOn heardOn, HANDLE output)
+ScanPrinter::ScanPrinter(ScanFormat format, bool printChanges, ScanHeardOn heardOn, HANDLE output)
     : format_(format), printChanges_(printChanges), heardOn_(heardOn), output_(output), listed_(false),
       writeStatus_(NO_ERROR), gathering_(false), pendingCount_(0), pending_()
 {
 }
 
-bool ScanView::RowAdded(const DeviceRow* row)
+void ScanPrinter::Added(const DeviceRow* row)
 {
     listed_ = true;
     Print(L"new", row, 0);
-    return true;
 }
 
-bool ScanView::RowChanged(const DeviceRow* row, uint32_t changes)
+void ScanPrinter::Changed(const DeviceRow* row, uint32_t changes)
 {
     // The port is not among the printed fields.
     changes &= ~static_cast<uint32_t>(kRowChangedPort);
     if (changes == 0) {
-        return true;
+        return;
     }
     for (int i = 0; gathering_ && i < pendingCount_; ++i) {
         if (pending_[i].row == row) {
             pending_[i].changes |= changes;
-            return true;
+            return;
         }
     }
     Print(row->shown.state == DeviceStateConflict && (changes & kRowChangedState) != 0 ? L"conflict" : L"changed",
           row, changes);
-    return true;
 }
 
-bool ScanView::RowRemoving(const DeviceRow* row)
+void ScanPrinter::Removing(const DeviceRow* row)
 {
     for (int i = 0; i < pendingCount_; ++i) {
         if (pending_[i].row == row) {
@@ -65,10 +63,9 @@ bool ScanView::RowRemoving(const DeviceRow* row)
         }
     }
     Print(L"gone", row, 0);
-    return true;
 }
 
-void ScanView::MergeAnswer(DeviceTable* table, DeviceRecord* answer)
+void ScanPrinter::MergeAnswer(DeviceTable* table, DeviceRecord* answer)
 {
     // The rows under the answer's address, as they were: those it changes.
     pendingCount_ = 0;
@@ -92,7 +89,7 @@ void ScanView::MergeAnswer(DeviceTable* table, DeviceRecord* answer)
     pendingCount_ = 0;
 }
 
-void ScanView::Flush(int index)
+void ScanPrinter::Flush(int index)
 {
     const Pending& entry = pending_[index];
     if (entry.row == nullptr || entry.changes == 0) {
@@ -103,7 +100,7 @@ void ScanView::Flush(int index)
     pending_[index].changes = 0;
 }
 
-void ScanView::PrintHeader()
+void ScanPrinter::PrintHeader()
 {
     TextBuffer text;
     InitTextBuffer(&text);
@@ -112,14 +109,14 @@ void ScanView::PrintHeader()
     FreeTextBuffer(&text);
 }
 
-void ScanView::ProbeOutput()
+void ScanPrinter::ProbeOutput()
 {
     if (printChanges_ && writeStatus_ == NO_ERROR) {
         writeStatus_ = ProbeScanOutput(output_);
     }
 }
 
-void ScanView::Print(const wchar_t* event, const DeviceRow* row, uint32_t changes)
+void ScanPrinter::Print(const wchar_t* event, const DeviceRow* row, uint32_t changes)
 {
     if (!printChanges_) {
         return;
@@ -133,7 +130,7 @@ void ScanView::Print(const wchar_t* event, const DeviceRow* row, uint32_t change
     FreeTextBuffer(&text);
 }
 
-void ScanView::Write(const wchar_t* text, size_t length)
+void ScanPrinter::Write(const wchar_t* text, size_t length)
 {
     if (writeStatus_ != NO_ERROR || length == 0) {
         return;

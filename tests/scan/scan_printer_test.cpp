@@ -7,11 +7,23 @@
 #include <string>
 #include <vector>
 
-#include "app/scan_view.h"
+#include "app/scan_printer.h"
 #include "app/scan_write.h"
 #include "core/text_copy.h"
 
 namespace {
+
+// The table's view as the program's: every change to the printer.
+class PrinterView : public DeviceTableView {
+public:
+    explicit PrinterView(ScanPrinter* printer) : printer_(printer) {}
+    bool RowAdded(const DeviceRow* row) override { return printer_->Added(row), true; }
+    bool RowChanged(const DeviceRow* row, uint32_t changes) override { return printer_->Changed(row, changes), true; }
+    bool RowRemoving(const DeviceRow* row) override { return printer_->Removing(row), true; }
+
+private:
+    ScanPrinter* printer_;
+};
 
 struct Answer {
     const wchar_t* mac;
@@ -64,7 +76,7 @@ std::vector<std::string> EventsOf(const std::string& csv)
     return events;
 }
 
-TEST(ScanView, OneLinePerChangeNamingTheFields)
+TEST(ScanPrinter, OneLinePerChangeNamingTheFields)
 {
     for (const Case& c : kCases) {
         HANDLE readEnd = nullptr;
@@ -72,13 +84,14 @@ TEST(ScanView, OneLinePerChangeNamingTheFields)
         ASSERT_TRUE(CreatePipe(&readEnd, &writeEnd, nullptr, 1 << 16));
         {
             DeviceTable table;
-            ScanView view(kScanCsv, true, nullptr, writeEnd);
+            ScanPrinter printer(kScanCsv, true, nullptr, writeEnd);
+            PrinterView view(&printer);
             table.SetView(&view);
             for (const Answer& answer : c.answers) {
-                view.MergeAnswer(&table, MakeAnswer(answer));
+                printer.MergeAnswer(&table, MakeAnswer(answer));
             }
             table.SetView(nullptr);
-            EXPECT_EQ(view.WriteStatus(), static_cast<DWORD>(NO_ERROR));
+            EXPECT_EQ(printer.WriteStatus(), static_cast<DWORD>(NO_ERROR));
         }
         CloseHandle(writeEnd);
         std::string csv;
@@ -92,17 +105,17 @@ TEST(ScanView, OneLinePerChangeNamingTheFields)
     }
 }
 
-TEST(ScanView, NoticesAPipeWithoutReader)
+TEST(ScanPrinter, NoticesAPipeWithoutReader)
 {
     HANDLE readEnd = nullptr;
     HANDLE writeEnd = nullptr;
     ASSERT_TRUE(CreatePipe(&readEnd, &writeEnd, nullptr, 0));
-    ScanView view(kScanCsv, true, nullptr, writeEnd);
-    view.ProbeOutput();
-    EXPECT_EQ(view.WriteStatus(), static_cast<DWORD>(NO_ERROR));
+    ScanPrinter printer(kScanCsv, true, nullptr, writeEnd);
+    printer.ProbeOutput();
+    EXPECT_EQ(printer.WriteStatus(), static_cast<DWORD>(NO_ERROR));
     CloseHandle(readEnd);
-    view.ProbeOutput();
-    EXPECT_TRUE(IsReaderGone(view.WriteStatus())) << view.WriteStatus();
+    printer.ProbeOutput();
+    EXPECT_TRUE(IsReaderGone(printer.WriteStatus())) << printer.WriteStatus();
     CloseHandle(writeEnd);
 }
 
