@@ -35,6 +35,10 @@ void AppendTableLine(TextBuffer* buffer, RowFields* fields, const int* widths)
         bool last = i + 1 == fields->count;
         AppendPadded(buffer, fields->text[i], last ? 0 : widths[i] + kTableGap);
     }
+    // An empty last field leaves the padding of the one before.
+    while (!buffer->failed && buffer->length > 0 && buffer->text[buffer->length - 1] == L' ') {
+        buffer->text[--buffer->length] = L'\0';
+    }
     AppendText(buffer, L"\r\n");
 }
 
