@@ -1,113 +1,96 @@
-// A strict reader of the JSON the console writes (an array of flat objects
-// of string values, or one such object): it refuses what a JSON parser
-// refuses (a raw control character in a string, an unknown escape, a stray
-// comma) and decodes the strings, so a test can compare them with what went in.
+// A strict reader of the console's JSON list (an array of flat objects of
+// string values): it refuses what a JSON parser refuses (a raw control
+// character in a string, an unknown escape, a stray comma) and decodes the
+// strings, so a test can compare them with what went in.
 #pragma once
+
+#include <wchar.h>
 
 #include <string>
 #include <vector>
 
-namespace json_check {
+class JsonListReader {
+public:
+    explicit JsonListReader(const std::wstring& text) : text_(text), at_(0) {}
 
-struct Reader {
-    const std::wstring& text;
-    size_t at;
+    // The values of key in every object, in order; false for text that is
+    // not such a list.
+    bool Read(const wchar_t* key, std::vector<std::wstring>* values)
+    {
+        if (!Take(L'[')) {
+            return false;
+        }
+        do {
+            if (!Take(L'{')) {
+                return false;
+            }
+            do {
+                std::wstring name;
+                std::wstring value;
+                if (!String(&name) || !Take(L':') || !String(&value)) {
+                    return false;
+                }
+                if (name == key) {
+                    values->push_back(value);
+                }
+            } while (Take(L','));
+            if (!Take(L'}')) {
+                return false;
+            }
+        } while (Take(L','));
+        return Take(L']') && (Blank(), at_ == text_.size());
+    }
 
+private:
     void Blank()
     {
-        while (at < text.size() && (text[at] == L' ' || text[at] == L'\r' || text[at] == L'\n' || text[at] == L'\t')) {
-            ++at;
+        while (at_ < text_.size() && wcschr(L" \r\n\t", text_[at_]) != nullptr && text_[at_] != 0) {
+            ++at_;
         }
     }
     bool Take(wchar_t c)
     {
         Blank();
-        if (at < text.size() && text[at] == c) {
-            ++at;
-            return true;
-        }
-        return false;
+        return at_ < text_.size() && text_[at_] == c && (++at_, true);
     }
-    bool Hex(wchar_t c, unsigned* value)
+    // \uXXXX after its backslash: four hex digits.
+    bool Unicode(std::wstring* out)
     {
-        unsigned digit = c >= L'0' && c <= L'9' ? c - L'0' : c >= L'a' && c <= L'f' ? c - L'a' + 10
-                       : c >= L'A' && c <= L'F' ? c - L'A' + 10 : 16;
-        *value = *value * 16 + digit;
-        return digit < 16;
+        if (at_ + 5 > text_.size() || text_[at_] != L'u') {
+            return false;
+        }
+        std::wstring digits = text_.substr(at_ + 1, 4);
+        if (digits.find_first_not_of(L"0123456789abcdefABCDEF") != std::wstring::npos) {
+            return false;
+        }
+        *out += static_cast<wchar_t>(wcstoul(digits.c_str(), nullptr, 16));
+        at_ += 4;
+        return true;
     }
     bool String(std::wstring* out)
     {
+        static const wchar_t kFrom[] = L"\"\\/bfnrt";
+        static const wchar_t kTo[] = L"\"\\/\b\f\n\r\t";
         if (!Take(L'"')) {
             return false;
         }
-        static const wchar_t kFrom[] = L"\"\\/bfnrt";
-        static const wchar_t kTo[] = L"\"\\/\b\f\n\r\t";
-        for (; at < text.size() && text[at] != L'"'; ++at) {
-            if (text[at] < 0x20) {
+        for (; at_ < text_.size() && text_[at_] != L'"'; ++at_) {
+            wchar_t c = text_[at_];
+            const wchar_t* simple = c == L'\\' && at_ + 1 < text_.size() && text_[at_ + 1] != 0
+                                        ? wcschr(kFrom, text_[at_ + 1]) : nullptr;
+            if (c < 0x20 || (c == L'\\' && simple == nullptr && !(++at_, Unicode(out)))) {
                 return false;
             }
-            if (text[at] != L'\\') {
-                *out += text[at];
-                continue;
-            }
-            wchar_t e = ++at < text.size() ? text[at] : 0;
-            const wchar_t* simple = e != 0 ? wcschr(kFrom, e) : nullptr;
             if (simple != nullptr) {
                 *out += kTo[simple - kFrom];
-                continue;
+                ++at_;
+            } else if (c != L'\\') {
+                *out += c;
             }
-            unsigned value = 0;
-            if (e != L'u' || at + 4 >= text.size() || !Hex(text[at + 1], &value) || !Hex(text[at + 2], &value) ||
-                !Hex(text[at + 3], &value) || !Hex(text[at + 4], &value)) {
-                return false;
-            }
-            *out += static_cast<wchar_t>(value);
-            at += 4;
         }
-        return Take(L'"');
+        return at_ < text_.size() && (++at_, true);
     }
-    // One object; the value of key (if any) appended to values.
-    bool Object(const wchar_t* key, std::vector<std::wstring>* values)
-    {
-        if (!Take(L'{')) {
-            return false;
-        }
-        if (Take(L'}')) {
-            return true;
-        }
-        do {
-            std::wstring name;
-            std::wstring value;
-            if (!String(&name) || !Take(L':') || !String(&value)) {
-                return false;
-            }
-            if (name == key) {
-                values->push_back(value);
-            }
-        } while (Take(L','));
-        return Take(L'}');
-    }
+
+    const std::wstring& text_;
+    size_t at_;
 };
-
-}  // namespace json_check
-
-// Reads text as one array of objects; the values of key in order.
-inline bool ParseJsonList(const std::wstring& text, const wchar_t* key, std::vector<std::wstring>* values)
-{
-    json_check::Reader reader{text, 0};
-    if (!reader.Take(L'[')) {
-        return false;
-    }
-    if (!reader.Take(L']')) {
-        do {
-            if (!reader.Object(key, values)) {
-                return false;
-            }
-        } while (reader.Take(L','));
-        if (!reader.Take(L']')) {
-            return false;
-        }
-    }
-    reader.Blank();
-    return reader.at == text.size();
-}

@@ -108,7 +108,7 @@ TEST(ScanOutput, JsonKeepsEveryControlCharacter)
     EXPECT_NE(json.find(L"\\u000a\\u000b"), std::wstring::npos);
     EXPECT_NE(json.find(L"\\u001f\\u007f"), std::wstring::npos);
     std::vector<std::wstring> names;
-    ASSERT_TRUE(ParseJsonList(json, L"name", &names)) << std::string(json.begin(), json.end());
+    ASSERT_TRUE(JsonListReader(json).Read(L"name", &names)) << std::string(json.begin(), json.end());
     ASSERT_EQ(names.size(), 2u);
     EXPECT_EQ(names[0], name);
 }
