@@ -3,8 +3,8 @@
 #include <windows.h>
 
 #include "app/scan_options.h"
-#include "app/scan_output.h"
 #include "app/scan_run.h"
+#include "app/scan_write.h"
 
 int wmain(int argc, wchar_t** argv)
 {
@@ -13,6 +13,9 @@ int wmain(int argc, wchar_t** argv)
     switch (ParseScanOptions(argc, argv, &options, message, 256)) {
     case kScanHelp:
         WriteScanText(GetStdHandle(STD_OUTPUT_HANDLE), kScanUsage, lstrlenW(kScanUsage));
+        return 0;
+    case kScanVersion:
+        WriteScanText(GetStdHandle(STD_OUTPUT_HANDLE), kScanVersionLine, lstrlenW(kScanVersionLine));
         return 0;
     case kScanUsageError:
         ScanError(message);

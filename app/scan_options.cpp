@@ -1,6 +1,7 @@
 // Parsing of the console program's arguments. Strict: a value out of range,
 // an unknown or repeated option, or a malformed address is an error, never
-// a silent default.
+// a silent default. The options are one table: each one's name, whether it
+// takes a value, and how it reads it.
 #include "app/scan_options.h"
 
 #include <windows.h>
@@ -10,26 +11,37 @@
 
 #include "core/device_table.h"
 #include "core/globals.h"
+#include "core/text_copy.h"
 #include "core/web_address.h"
+#include "ui/resource.h"
 
 const wchar_t kScanUsage[] =
-    L"Usage: NetworkDiscoveryScan [--seconds N] [--format table|csv|json]\r\n"
-    L"                            [--subnet A.B.C.D] [--broadcast-only | --mdns-only] [--watch]\r\n"
+    L"Usage: NetworkDiscoveryScan [--seconds N] [--format table|csv|json | --output FILE]\r\n"
+    L"                            [--subnet A.B.C.D[/N]] [--broadcast-only | --mdns-only]\r\n"
+    L"                            [--watch] [--version]\r\n"
     L"\r\n"
     L"Lists the Orvel devices that answer on the local IPv4 networks.\r\n"
     L"\r\n"
     L"  --seconds N       listen N seconds (1-3600, default 3), then print the list;\r\n"
     L"                    with --watch, stop watching after N seconds\r\n"
-    L"  --format F        table (default), csv, or json\r\n"
-    L"  --subnet A.B.C.D  only the interface whose subnet holds this address\r\n"
+    L"  --format F        table (default), csv, or json (any letter case)\r\n"
+    L"  --output FILE     write the list to FILE as the window's \"Save list as\" does\r\n"
+    L"                    (CSV, UTF-8 with a byte-order mark); not with --watch\r\n"
+    L"  --subnet A.B.C.D  only the interface whose subnet holds this address;\r\n"
+    L"                    A.B.C.D/N: only the interface on exactly that subnet\r\n"
     L"  --broadcast-only  ask only by the broadcast request\r\n"
     L"  --mdns-only       ask only by multicast DNS\r\n"
     L"  --watch           keep asking, with rows leaving after 3 s of silence, and\r\n"
-    L"                    print one line per change: new, changed, conflict (a\r\n"
-    L"                    listed row now shares its address), gone; Ctrl+C ends\r\n"
+    L"                    print one line per change with its time: new, changed\r\n"
+    L"                    (naming the fields), conflict (a listed row now shares its\r\n"
+    L"                    address), gone; Ctrl+C, or a reader that went away, ends\r\n"
+    L"  --version         print the version and end\r\n"
     L"\r\n"
     L"Exit status: 0 when a device was listed, 1 when none, 2 on a usage error or\r\n"
-    L"when discovery cannot run.\r\n";
+    L"when discovery cannot run, 3 when the output could not be written, 4 when\r\n"
+    L"Ctrl+C ended a listing before its time was up (the list so far is printed).\r\n";
+
+const wchar_t kScanVersionLine[] = L"NetworkDiscoveryScan " NDT_VERSION_TEXT L"\r\n";
 
 namespace {
 
@@ -84,19 +96,100 @@ bool ParseDottedQuad(const wchar_t* text, uint32_t* address)
     return true;
 }
 
-bool ParseFormat(const wchar_t* text, ScanFormat* format)
+bool ParseSeconds(const wchar_t* value, ScanOptions* options)
 {
-    if (wcscmp(text, L"table") == 0) {
-        *format = kScanTable;
-    } else if (wcscmp(text, L"csv") == 0) {
-        *format = kScanCsv;
-    } else if (wcscmp(text, L"json") == 0) {
-        *format = kScanJson;
-    } else {
+    return ParseNumber(value, kScanMinSeconds, kScanMaxSeconds, &options->seconds);
+}
+
+bool ParseFormat(const wchar_t* value, ScanOptions* options)
+{
+    static const wchar_t* const kNames[] = {L"table", L"csv", L"json"};
+    static const ScanFormat kFormats[] = {kScanTable, kScanCsv, kScanJson};
+    for (size_t i = 0; i < sizeof(kNames) / sizeof(kNames[0]); ++i) {
+        if (lstrcmpiW(value, kNames[i]) == 0) {
+            options->format = kFormats[i];
+            return true;
+        }
+    }
+    return false;
+}
+
+// A.B.C.D or A.B.C.D/N. The broadcast address stands for every interface:
+// it is no subnet.
+bool ParseSubnet(const wchar_t* value, ScanOptions* options)
+{
+    wchar_t address[32];
+    const wchar_t* slash = wcschr(value, L'/');
+    size_t length = slash != nullptr ? static_cast<size_t>(slash - value) : wcslen(value);
+    if (length >= 32) {
         return false;
     }
+    CopyText(address, length + 1, value);
+    uint32_t prefix = 0;
+    if (slash != nullptr && !ParseNumber(slash + 1, 0, 32, &prefix)) {
+        return false;
+    }
+    options->subnetPrefix = slash != nullptr ? static_cast<int>(prefix) : kScanAnyPrefix;
+    return ParseDottedQuad(address, &options->subnet) && options->subnet != kAllInterfaces;
+}
+
+bool ParseOutput(const wchar_t* value, ScanOptions* options)
+{
+    size_t length = wcslen(value);
+    if (length == 0 || length >= static_cast<size_t>(kScanPathChars)) {
+        return false;
+    }
+    CopyText(options->output, kScanPathChars, value);
     return true;
 }
+
+bool SetBroadcastOnly(const wchar_t*, ScanOptions* options)
+{
+    options->ways = kScanBroadcast;
+    return true;
+}
+
+bool SetMdnsOnly(const wchar_t*, ScanOptions* options)
+{
+    options->ways = kScanMdns;
+    return true;
+}
+
+bool SetWatch(const wchar_t*, ScanOptions* options)
+{
+    options->watch = true;
+    return true;
+}
+
+// The options in the order of kOptions.
+enum OptionIndex {
+    kSecondsIndex,
+    kFormatIndex,
+    kSubnetIndex,
+    kOutputIndex,
+    kBroadcastOnlyIndex,
+    kMdnsOnlyIndex,
+    kWatchIndex,
+    kOptionCount
+};
+
+struct OptionSpec {
+    const wchar_t* name;
+    bool takesValue;
+    bool (*read)(const wchar_t* value, ScanOptions* options);
+    const wchar_t* what;  // what a value that does not read means
+};
+
+const OptionSpec kOptions[] = {
+    {L"--seconds", true, ParseSeconds, L"takes a whole number of seconds from 1 to 3600"},
+    {L"--format", true, ParseFormat, L"takes table, csv or json"},
+    {L"--subnet", true, ParseSubnet, L"takes an IPv4 address A.B.C.D or a subnet A.B.C.D/N"},
+    {L"--output", true, ParseOutput, L"takes the path of a file"},
+    {L"--broadcast-only", false, SetBroadcastOnly, L""},
+    {L"--mdns-only", false, SetMdnsOnly, L""},
+    {L"--watch", false, SetWatch, L""},
+};
+static_assert(sizeof(kOptions) / sizeof(kOptions[0]) == kOptionCount, "one entry per option");
 
 bool IsHelp(const wchar_t* argument)
 {
@@ -104,26 +197,49 @@ bool IsHelp(const wchar_t* argument)
            wcscmp(argument, L"/?") == 0;
 }
 
-// The options that take a value, as "--name value" or "--name=value".
-enum ValueOption { kNoValue, kSecondsOption, kFormatOption, kSubnetOption };
-
-ValueOption ValueOptionOf(const wchar_t* argument, size_t nameLength)
+// The option named by argument ("--name" or "--name=value"), or -1.
+int FindOption(const wchar_t* argument, const wchar_t** equals)
 {
-    struct Named {
-        const wchar_t* name;
-        ValueOption option;
-    };
-    static const Named kNames[] = {
-        {L"--seconds", kSecondsOption},
-        {L"--format", kFormatOption},
-        {L"--subnet", kSubnetOption},
-    };
-    for (const Named& named : kNames) {
-        if (wcslen(named.name) == nameLength && wcsncmp(argument, named.name, nameLength) == 0) {
-            return named.option;
+    *equals = wcschr(argument, L'=');
+    size_t length = *equals != nullptr ? static_cast<size_t>(*equals - argument) : wcslen(argument);
+    for (int i = 0; i < kOptionCount; ++i) {
+        if (wcslen(kOptions[i].name) == length && wcsncmp(argument, kOptions[i].name, length) == 0) {
+            return i;
         }
     }
-    return kNoValue;
+    return -1;
+}
+
+void SetDefaults(ScanOptions* options)
+{
+    options->seconds = 0;
+    options->format = kScanTable;
+    options->subnet = kAllInterfaces;
+    options->subnetPrefix = kScanAnyPrefix;
+    options->ways = kScanBothWays;
+    options->watch = false;
+    options->output[0] = L'\0';
+}
+
+// Why option index cannot join the options already seen, or null.
+const wchar_t* Conflict(int index, const bool* seen)
+{
+    struct Exclusive {
+        int a;
+        int b;
+        const wchar_t* why;
+    };
+    static const Exclusive kExclusive[] = {
+        {kBroadcastOnlyIndex, kMdnsOnlyIndex, L"--broadcast-only and --mdns-only exclude each other"},
+        {kOutputIndex, kFormatIndex, L"--output writes the window's saved list: not with --format"},
+        {kOutputIndex, kWatchIndex, L"--output writes the list once: not with --watch"},
+    };
+    for (const Exclusive& pair : kExclusive) {
+        if ((index == pair.a && seen[pair.b]) || (index == pair.b && seen[pair.a])) {
+            return pair.why;
+        }
+    }
+    return nullptr;
 }
 
 }  // namespace
@@ -134,96 +250,52 @@ ScanParse ParseScanOptions(int argc, const wchar_t* const* argv, ScanOptions* op
     if (chars > 0) {
         message[0] = L'\0';
     }
-    options->seconds = 0;
-    options->format = kScanTable;
-    options->subnet = kAllInterfaces;
-    options->ways = kScanBothWays;
-    options->watch = false;
-
+    SetDefaults(options);
     for (int i = 1; i < argc; ++i) {
         if (IsHelp(argv[i])) {
             return kScanHelp;
         }
+        if (wcscmp(argv[i], L"--version") == 0) {
+            return kScanVersion;
+        }
     }
-
-    bool secondsSeen = false;
-    bool formatSeen = false;
-    bool subnetSeen = false;
-    bool wayChosen = false;
+    bool seen[kOptionCount] = {};
     for (int i = 1; i < argc; ++i) {
         const wchar_t* argument = argv[i];
-        const wchar_t* equals = wcschr(argument, L'=');
-        size_t nameLength = equals != nullptr ? static_cast<size_t>(equals - argument) : wcslen(argument);
-        ValueOption option = ValueOptionOf(argument, nameLength);
-        if (option != kNoValue) {
-            const wchar_t* value = nullptr;
-            if (equals != nullptr) {
-                value = equals + 1;
-            } else if (i + 1 < argc) {
-                value = argv[++i];
-            } else {
-                Say(message, chars, L"needs a value", argument);
-                return kScanUsageError;
-            }
-            // The option as given, with its value, for the message.
-            wchar_t given[128];
-            _snwprintf(given, 128, equals != nullptr ? L"%ls" : L"%ls %ls", argument, value);
-            given[127] = L'\0';
-            bool* seen = option == kSecondsOption ? &secondsSeen
-                         : option == kFormatOption ? &formatSeen
-                                                   : &subnetSeen;
-            if (*seen) {
-                Say(message, chars, L"given more than once", given);
-                return kScanUsageError;
-            }
-            *seen = true;
-            bool valid = false;
-            const wchar_t* what = L"";
-            switch (option) {
-            case kSecondsOption:
-                valid = ParseNumber(value, kScanMinSeconds, kScanMaxSeconds, &options->seconds);
-                what = L"takes a whole number of seconds from 1 to 3600";
-                break;
-            case kFormatOption:
-                valid = ParseFormat(value, &options->format);
-                what = L"takes table, csv or json";
-                break;
-            case kSubnetOption:
-                // The broadcast address stands for every interface: no subnet.
-                valid = ParseDottedQuad(value, &options->subnet) && options->subnet != kAllInterfaces;
-                what = L"takes an IPv4 address A.B.C.D";
-                break;
-            case kNoValue:
-                break;
-            }
-            if (!valid) {
-                Say(message, chars, what, given);
-                return kScanUsageError;
-            }
-        } else if (wcscmp(argument, L"--broadcast-only") == 0 || wcscmp(argument, L"--mdns-only") == 0) {
-            uint32_t way = argument[2] == L'b' ? kScanBroadcast : kScanMdns;
-            if (wayChosen) {
-                Say(message, chars,
-                    options->ways == way ? L"given more than once"
-                                         : L"--broadcast-only and --mdns-only exclude each other",
-                    argument);
-                return kScanUsageError;
-            }
-            wayChosen = true;
-            options->ways = way;
-        } else if (wcscmp(argument, L"--watch") == 0) {
-            if (options->watch) {
-                Say(message, chars, L"given more than once", argument);
-                return kScanUsageError;
-            }
-            options->watch = true;
-        } else {
+        const wchar_t* equals = nullptr;
+        int index = FindOption(argument, &equals);
+        if (index < 0 || (equals != nullptr && !kOptions[index].takesValue)) {
             Say(message, chars, argument[0] == L'-' ? L"unknown option" : L"unexpected argument", argument);
+            return kScanUsageError;
+        }
+        const OptionSpec& option = kOptions[index];
+        const wchar_t* value = L"";
+        if (option.takesValue && equals != nullptr) {
+            value = equals + 1;
+        } else if (option.takesValue && i + 1 < argc) {
+            value = argv[++i];
+        } else if (option.takesValue) {
+            Say(message, chars, L"needs a value", argument);
+            return kScanUsageError;
+        }
+        // The option as given, with its value, for the message.
+        wchar_t given[kScanPathChars + 32];
+        _snwprintf(given, kScanPathChars + 32, equals != nullptr || !option.takesValue ? L"%ls" : L"%ls %ls",
+                   argument, value);
+        given[kScanPathChars + 31] = L'\0';
+        const wchar_t* conflict = seen[index] ? L"given more than once" : Conflict(index, seen);
+        if (conflict != nullptr) {
+            Say(message, chars, conflict, given);
+            return kScanUsageError;
+        }
+        seen[index] = true;
+        if (!option.read(value, options)) {
+            Say(message, chars, option.what, given);
             return kScanUsageError;
         }
     }
     // One expiry span: long enough for every device to answer the one pass.
-    if (!secondsSeen && !options->watch) {
+    if (!seen[kSecondsIndex] && !options->watch) {
         options->seconds = kDeviceExpiryMs / 1000;
     }
     return kScanRun;

@@ -1,110 +1,23 @@
-// Table, CSV and JSON text of device rows. The columns are the window's
-// exported ones (ui/device_columns.h) with its header texts, the CSV fields
-// are quoted and defused by the window's own rules (ui/export_text.h), and
-// the Status words come from the same string resources; one column more
-// tells which way the device answered.
+// Table, CSV and JSON text of device rows (fields from scan_fields), CSV
+// fields quoted and defused by the window's own rules (ui/export_text.h).
 #include "app/scan_output.h"
 
 #include <stdio.h>
 
-#include "ui/device_columns.h"
-#include "ui/state_text.h"
+#include "ui/saved_list.h"
 
 namespace {
 
-constexpr int kFieldChars = 256;
-// The exported columns and the way the device answered.
-constexpr int kMaxFields = kDeviceColumnCount + 1;
 constexpr int kTableGap = 2;
 // Widths of --watch table lines, which cannot measure rows still to come.
 constexpr int kEventWidth = 8;
+constexpr int kTimeWidth = 29;
+constexpr int kChangesWidth = 40;
 constexpr int kWatchWidths[kDeviceColumnCount] = {15, 20, 17, 28, 3, 0, 12};
 
-const wchar_t kWaysHeader[] = L"Answered";
-const wchar_t kWaysKey[] = L"answered";
 const wchar_t kEventHeader[] = L"Event";
-
-// The JSON key of each exported column; stable whatever the header texts.
-const wchar_t* ColumnKey(int column)
-{
-    switch (column) {
-    case kColumnIp:
-        return L"ip";
-    case kColumnName:
-        return L"name";
-    case kColumnMac:
-        return L"mac";
-    case kColumnDescription:
-        return L"description";
-    case kColumnArp:
-        return L"arp";
-    case kColumnPort:
-        return L"port";
-    case kColumnStatus:
-        return L"status";
-    default:
-        return L"";
-    }
-}
-
-const wchar_t* WaysText(uint32_t ways)
-{
-    bool broadcast = (ways & kAnsweredBroadcast) != 0;
-    bool mdns = (ways & kAnsweredMdns) != 0;
-    return broadcast && mdns ? L"both" : mdns ? L"mDNS" : broadcast ? L"broadcast" : L"";
-}
-
-// One row's texts in output order, each bounded and zero-terminated.
-struct RowFields {
-    int count;
-    int column[kMaxFields];  // the column of each field; -1 for the way
-    wchar_t text[kMaxFields][kFieldChars];
-};
-
-void CopyField(wchar_t* field, const wchar_t* text)
-{
-    lstrcpynW(field, text, kFieldChars);
-}
-
-// A field for a person or a CSV line: control characters (a device may put
-// line breaks in its name) become spaces, so every row stays one line.
-void Flatten(wchar_t* field)
-{
-    for (wchar_t* p = field; *p != L'\0'; ++p) {
-        if (*p < L' ' || *p == 0x7F) {
-            *p = L' ';
-        }
-    }
-}
-
-void CellText(const DeviceRecord* shown, int column, wchar_t* field)
-{
-    if (column == kColumnStatus) {
-        StateText(shown->state, field, kFieldChars);
-    } else {
-        CopyField(field, DeviceCellText(shown, column));
-    }
-}
-
-// The row's fields, or the headers when row is null.
-void GatherFields(const DeviceRow* row, RowFields* fields)
-{
-    fields->count = 0;
-    for (int column = 0; column < kDeviceColumnCount; ++column) {
-        if (!IsExportedColumn(column)) {
-            continue;
-        }
-        wchar_t* field = fields->text[fields->count];
-        if (row == nullptr) {
-            CopyField(field, DeviceColumnHeader(column));
-        } else {
-            CellText(&row->shown, column, field);
-        }
-        fields->column[fields->count++] = column;
-    }
-    CopyField(fields->text[fields->count], row == nullptr ? kWaysHeader : WaysText(row->ways));
-    fields->column[fields->count++] = -1;
-}
+const wchar_t kChangesHeader[] = L"Changes";
+const wchar_t kTimeHeader[] = L"Time";
 
 void AppendPadded(TextBuffer* buffer, const wchar_t* text, int width)
 {
@@ -118,88 +31,97 @@ void AppendPadded(TextBuffer* buffer, const wchar_t* text, int width)
 void AppendTableLine(TextBuffer* buffer, RowFields* fields, const int* widths)
 {
     for (int i = 0; i < fields->count; ++i) {
-        Flatten(fields->text[i]);
+        FlattenField(fields->text[i]);
         bool last = i + 1 == fields->count;
         AppendPadded(buffer, fields->text[i], last ? 0 : widths[i] + kTableGap);
     }
+    // An empty last field leaves the padding of the one before.
+    while (!buffer->failed && buffer->length > 0 && buffer->text[buffer->length - 1] == L' ') {
+        buffer->text[--buffer->length] = L'\0';
+    }
     AppendText(buffer, L"\r\n");
 }
 
-void AppendCsvLine(TextBuffer* buffer, RowFields* fields, const wchar_t* event)
+void AppendCsvField(TextBuffer* buffer, const wchar_t* text, bool first)
+{
+    if (!first) {
+        AppendChar(buffer, ExportSeparator(kCommaSeparated));
+    }
+    AppendExportField(buffer, text, kCommaSeparated);
+}
+
+// The event first (so that a line starts "new","A.B.C.D"), then the
+// fields, then what changed and when.
+void AppendCsvLine(TextBuffer* buffer, RowFields* fields, const wchar_t* const* event)
 {
     if (event != nullptr) {
-        AppendExportField(buffer, event, kCommaSeparated);
+        AppendCsvField(buffer, event[0], true);
     }
     for (int i = 0; i < fields->count; ++i) {
-        if (i > 0 || event != nullptr) {
-            AppendChar(buffer, ExportSeparator(kCommaSeparated));
-        }
-        Flatten(fields->text[i]);
-        AppendExportField(buffer, fields->text[i], kCommaSeparated);
+        FlattenField(fields->text[i]);
+        AppendCsvField(buffer, fields->text[i], i == 0 && event == nullptr);
+    }
+    if (event != nullptr) {
+        AppendCsvField(buffer, event[1], false);
+        AppendCsvField(buffer, event[2], false);
     }
     AppendText(buffer, L"\r\n");
 }
 
-void AppendJsonString(TextBuffer* buffer, const wchar_t* text)
-{
-    AppendChar(buffer, L'"');
-    for (const wchar_t* p = text; *p != L'\0'; ++p) {
-        switch (*p) {
-        case L'"':
-            AppendText(buffer, L"\\\"");
-            break;
-        case L'\\':
-            AppendText(buffer, L"\\\\");
-            break;
-        case L'\n':
-            AppendText(buffer, L"\\n");
-            break;
-        case L'\r':
-            AppendText(buffer, L"\\r");
-            break;
-        case L'\t':
-            AppendText(buffer, L"\\t");
-            break;
-        default:
-            if (*p < L' ' || *p == 0x7F) {
-                wchar_t escaped[8];
-                _snwprintf(escaped, 8, L"\\u%04x", static_cast<unsigned>(*p));
-                escaped[7] = L'\0';
-                AppendText(buffer, escaped);
-            } else {
-                AppendChar(buffer, *p);
-            }
-            break;
-        }
-    }
-    AppendChar(buffer, L'"');
-}
-
-void AppendJsonMember(TextBuffer* buffer, const wchar_t* key, const wchar_t* value, bool first)
+void AppendJsonKey(TextBuffer* buffer, const wchar_t* key, bool first)
 {
     if (!first) {
         AppendChar(buffer, L',');
     }
     AppendJsonString(buffer, key);
     AppendChar(buffer, L':');
-    AppendJsonString(buffer, value);
+}
+
+// "changes":["name","status"]
+void AppendJsonChanges(TextBuffer* buffer, uint32_t changes)
+{
+    wchar_t keys[kFieldChars];
+    ChangedKeys(changes, keys, kFieldChars);
+    AppendJsonKey(buffer, L"changes", false);
+    AppendChar(buffer, L'[');
+    bool first = true;
+    for (wchar_t* key = keys; *key != L'\0';) {
+        wchar_t* end = key;
+        while (*end != L'\0' && *end != L' ') {
+            ++end;
+        }
+        wchar_t ended = *end;
+        *end = L'\0';
+        if (!first) {
+            AppendChar(buffer, L',');
+        }
+        AppendJsonString(buffer, key);
+        first = false;
+        key = ended != L'\0' ? end + 1 : end;
+    }
+    AppendChar(buffer, L']');
 }
 
 // One object on one line, without a line end; JSON escapes keep any text.
-void AppendJsonObject(TextBuffer* buffer, const RowFields* fields, const wchar_t* event)
+void AppendJsonObject(TextBuffer* buffer, const RowFields* fields, const ScanEvent* event)
 {
     AppendChar(buffer, L'{');
     if (event != nullptr) {
-        AppendJsonMember(buffer, L"event", event, true);
+        AppendJsonKey(buffer, L"time", true);
+        AppendJsonString(buffer, event->time);
+        AppendJsonKey(buffer, L"event", false);
+        AppendJsonString(buffer, event->name);
+        AppendJsonChanges(buffer, event->changes);
     }
     for (int i = 0; i < fields->count; ++i) {
-        int column = fields->column[i];
+        int kind = fields->kind[i];
         const wchar_t* value = fields->text[i];
         // A row without ARP evidence shows a blank; JSON says so with "".
-        if (column == kColumnArp && lstrcmpW(value, L" ") == 0) {
+        if (kind == kColumnArp && lstrcmpW(value, L" ") == 0) {
             value = L"";
         }
-        AppendJsonMember(buffer, column < 0 ? kWaysKey : ColumnKey(column), value, i == 0 && event == nullptr);
+        AppendJsonKey(buffer, FieldKey(kind), i == 0 && event == nullptr);
+        AppendJsonString(buffer, value);
     }
     AppendChar(buffer, L'}');
 }
@@ -207,14 +129,14 @@ void AppendJsonObject(TextBuffer* buffer, const RowFields* fields, const wchar_t
 void FormatTable(TextBuffer* buffer, const DeviceRow* const* rows, int count)
 {
     RowFields fields;
-    GatherFields(nullptr, &fields);
+    GatherFields(nullptr, false, nullptr, &fields);
     int widths[kMaxFields] = {};
     for (int i = 0; i < fields.count; ++i) {
         widths[i] = lstrlenW(fields.text[i]);
     }
     for (int r = 0; r < count; ++r) {
         RowFields measured;
-        GatherFields(rows[r], &measured);
+        GatherFields(rows[r], false, nullptr, &measured);
         for (int i = 0; i < measured.count; ++i) {
             int length = lstrlenW(measured.text[i]);
             widths[i] = length > widths[i] ? length : widths[i];
@@ -222,7 +144,7 @@ void FormatTable(TextBuffer* buffer, const DeviceRow* const* rows, int count)
     }
     AppendTableLine(buffer, &fields, widths);
     for (int r = 0; r < count; ++r) {
-        GatherFields(rows[r], &fields);
+        GatherFields(rows[r], false, nullptr, &fields);
         AppendTableLine(buffer, &fields, widths);
     }
 }
@@ -230,14 +152,28 @@ void FormatTable(TextBuffer* buffer, const DeviceRow* const* rows, int count)
 void WatchWidths(const RowFields* fields, int* widths)
 {
     for (int i = 0; i < fields->count; ++i) {
-        int column = fields->column[i];
-        widths[i] = column >= 0 ? kWatchWidths[column] : 0;
+        int kind = fields->kind[i];
+        widths[i] = kind >= 0 ? kWatchWidths[kind] : 0;
     }
+}
+
+// A --watch table line: time, event, the row's fields, what changed.
+void AppendWatchTableLine(TextBuffer* buffer, RowFields* fields, const wchar_t* const* event)
+{
+    int widths[kMaxFields] = {};
+    WatchWidths(fields, widths);
+    widths[fields->count - 1] = 10;  // the way it answered, before the changes
+    AppendPadded(buffer, event[2], kTimeWidth + kTableGap);
+    AppendPadded(buffer, event[0], kEventWidth + kTableGap);
+    lstrcpynW(fields->text[fields->count], event[1], kFieldChars);
+    fields->kind[fields->count++] = kFieldAnswered;
+    AppendTableLine(buffer, fields, widths);
 }
 
 }  // namespace
 
-void FormatScanList(TextBuffer* buffer, const DeviceRow* const* rows, int count, ScanFormat format)
+void FormatScanList(TextBuffer* buffer, const DeviceRow* const* rows, int count, ScanFormat format,
+                    ScanHeardOn heardOn)
 {
     RowFields fields;
     switch (format) {
@@ -245,10 +181,10 @@ void FormatScanList(TextBuffer* buffer, const DeviceRow* const* rows, int count,
         FormatTable(buffer, rows, count);
         break;
     case kScanCsv:
-        GatherFields(nullptr, &fields);
+        GatherFields(nullptr, true, heardOn, &fields);
         AppendCsvLine(buffer, &fields, nullptr);
         for (int r = 0; r < count; ++r) {
-            GatherFields(rows[r], &fields);
+            GatherFields(rows[r], true, heardOn, &fields);
             AppendCsvLine(buffer, &fields, nullptr);
         }
         break;
@@ -256,7 +192,7 @@ void FormatScanList(TextBuffer* buffer, const DeviceRow* const* rows, int count,
         AppendText(buffer, L"[");
         for (int r = 0; r < count; ++r) {
             AppendText(buffer, r == 0 ? L"\r\n" : L",\r\n");
-            GatherFields(rows[r], &fields);
+            GatherFields(rows[r], true, heardOn, &fields);
             AppendJsonObject(buffer, &fields, nullptr);
         }
         AppendText(buffer, L"\r\n]\r\n");
@@ -264,89 +200,68 @@ void FormatScanList(TextBuffer* buffer, const DeviceRow* const* rows, int count,
     }
 }
 
+void FormatSavedList(TextBuffer* buffer, const DeviceRow* const* rows, int count)
+{
+    AppendSavedListHeader(buffer);
+    for (int r = 0; r < count; ++r) {
+        AppendSavedListRow(buffer, &rows[r]->shown);
+    }
+}
+
 void FormatScanEventHeader(TextBuffer* buffer, ScanFormat format)
 {
     RowFields fields;
-    GatherFields(nullptr, &fields);
-    int widths[kMaxFields] = {};
-    WatchWidths(&fields, widths);
+    const wchar_t* headers[] = {kEventHeader, kChangesHeader, kTimeHeader};
     switch (format) {
     case kScanTable:
-        AppendPadded(buffer, kEventHeader, kEventWidth + kTableGap);
-        AppendTableLine(buffer, &fields, widths);
+        GatherFields(nullptr, false, nullptr, &fields);
+        AppendWatchTableLine(buffer, &fields, headers);
         break;
     case kScanCsv:
-        AppendCsvLine(buffer, &fields, kEventHeader);
+        GatherFields(nullptr, true, nullptr, &fields);
+        AppendCsvLine(buffer, &fields, headers);
         break;
     case kScanJson:
         break;
     }
 }
 
-void FormatScanEvent(TextBuffer* buffer, const wchar_t* event, const DeviceRow* row, ScanFormat format)
+void FormatScanEvent(TextBuffer* buffer, const ScanEvent& event, ScanFormat format, ScanHeardOn heardOn)
 {
     RowFields fields;
-    GatherFields(row, &fields);
-    int widths[kMaxFields] = {};
-    WatchWidths(&fields, widths);
+    wchar_t changes[kFieldChars];
+    ChangedKeys(event.changes, changes, kFieldChars);
+    const wchar_t* texts[] = {event.name, changes, event.time};
+    GatherFields(event.row, format != kScanTable, heardOn, &fields);
     switch (format) {
     case kScanTable:
-        AppendPadded(buffer, event, kEventWidth + kTableGap);
-        AppendTableLine(buffer, &fields, widths);
+        AppendWatchTableLine(buffer, &fields, texts);
         break;
     case kScanCsv:
-        AppendCsvLine(buffer, &fields, event);
+        AppendCsvLine(buffer, &fields, texts);
         break;
     case kScanJson:
-        AppendJsonObject(buffer, &fields, event);
+        AppendJsonObject(buffer, &fields, &event);
         AppendText(buffer, L"\r\n");
         break;
     }
 }
 
-bool WriteScanText(HANDLE handle, const wchar_t* text, size_t length)
+void AppendJsonString(TextBuffer* buffer, const wchar_t* text)
 {
-    if (handle == nullptr || handle == INVALID_HANDLE_VALUE) {
-        return false;
-    }
-    DWORD mode = 0;
-    if (GetConsoleMode(handle, &mode)) {
-        // The console shows any character; a byte stream would need its code page.
-        while (length > 0) {
-            DWORD chunk = length > 8192 ? 8192 : static_cast<DWORD>(length);
-            DWORD written = 0;
-            if (!WriteConsoleW(handle, text, chunk, &written, nullptr) || written == 0) {
-                return false;
-            }
-            text += written;
-            length -= written;
+    AppendChar(buffer, L'"');
+    for (const wchar_t* p = text; *p != L'\0'; ++p) {
+        if (*p == L'"' || *p == L'\\') {
+            AppendChar(buffer, L'\\');
+            AppendChar(buffer, *p);
+        } else if (*p < L' ' || *p == 0x7F) {
+            wchar_t escaped[8];
+            _snwprintf(escaped, 8, L"\\u%04x", static_cast<unsigned>(*p));
+            escaped[7] = L'\0';
+            AppendText(buffer, escaped);
+        } else {
+            AppendChar(buffer, *p);
         }
-        return true;
     }
-    if (length == 0) {
-        return true;
-    }
-    int bytes = WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), nullptr, 0, nullptr, nullptr);
-    if (bytes <= 0) {
-        return false;
-    }
-    char* utf8 = static_cast<char*>(HeapAlloc(GetProcessHeap(), 0, static_cast<size_t>(bytes)));
-    if (utf8 == nullptr) {
-        return false;
-    }
-    WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), utf8, bytes, nullptr, nullptr);
-    bool complete = true;
-    const char* next = utf8;
-    DWORD left = static_cast<DWORD>(bytes);
-    while (left > 0) {
-        DWORD written = 0;
-        if (!WriteFile(handle, next, left, &written, nullptr) || written == 0) {
-            complete = false;
-            break;
-        }
-        next += written;
-        left -= written;
-    }
-    HeapFree(GetProcessHeap(), 0, utf8);
-    return complete;
+    AppendChar(buffer, L'"');
 }

@@ -11,11 +11,14 @@
 #include <locale.h>
 #include <stdio.h>
 
-#include <atomic>
-
 #include "app/app_threads.h"
 #include "app/discovery_lifetime.h"
+#include "app/scan_interfaces.h"
+#include "app/scan_list.h"
+#include "app/scan_loop.h"
 #include "app/scan_output.h"
+#include "app/scan_printer.h"
+#include "app/scan_write.h"
 #include "core/app_messages.h"
 #include "core/device_table.h"
 #include "core/globals.h"
@@ -28,52 +31,12 @@
 
 namespace {
 
-const wchar_t kProgramName[] = L"NetworkDiscoveryScan";
 const wchar_t kWindowClass[] = L"NetworkDiscoveryScanMessages";
-// Messages handled between two looks at the clock and at Ctrl+C, so that a
-// flood of answers can hold up neither.
-constexpr int kMessagesPerLook = 64;
-// A console window's close gives its handler this long before the system
-// ends the process; the run is taken down well within it.
-constexpr DWORD kCloseGraceMs = 4000;
-
-// Set by the console control handler (on a thread of its own) and read by
-// the loop; created before the handler is installed and kept for the life
-// of the process, since the handler may run at any moment.
-HANDLE g_quitEvent = nullptr;
-HANDLE g_finishedEvent = nullptr;
-std::atomic<bool> g_quitRequested{false};
-
-BOOL WINAPI OnConsoleControl(DWORD type)
-{
-    g_quitRequested = true;
-    SetEvent(g_quitEvent);
-    if (type == CTRL_CLOSE_EVENT || type == CTRL_LOGOFF_EVENT || type == CTRL_SHUTDOWN_EVENT) {
-        // Returning lets the system end the process at once: first let the
-        // run take discovery down.
-        WaitForSingleObject(g_finishedEvent, kCloseGraceMs);
-    }
-    return TRUE;
-}
-
-void WriteError(const wchar_t* text)
-{
-    WriteScanText(GetStdHandle(STD_ERROR_HANDLE), text, static_cast<size_t>(lstrlenW(text)));
-}
 
 // The message-box seam of a program without windows: one line on stderr.
 int WINAPI ErrorLineBox(HWND, LPCWSTR text, LPCWSTR, UINT)
 {
-    wchar_t line[512];
-    _snwprintf(line, 512, L"%ls: %ls", kProgramName, text != nullptr ? text : L"");
-    line[511] = L'\0';
-    for (wchar_t* p = line; *p != L'\0'; ++p) {
-        if (*p == L'\r' || *p == L'\n') {
-            *p = L' ';
-        }
-    }
-    WriteError(line);
-    WriteError(L"\r\n");
+    ScanError(text != nullptr ? text : L"");
     return IDOK;
 }
 
@@ -83,7 +46,7 @@ void Progress(const wchar_t* text)
     DWORD mode = 0;
     HANDLE error = GetStdHandle(STD_ERROR_HANDLE);
     if (GetConsoleMode(error, &mode)) {
-        WriteError(text);
+        WriteScanText(error, text, static_cast<size_t>(lstrlenW(text)));
     }
 }
 
@@ -96,97 +59,47 @@ unsigned __stdcall IdleWorker(void* parameter)
     return 0;
 }
 
-// Prints each change of the table in --watch runs, and notes whether any
-// row was ever listed.
+// The table's view: every change goes to the printer, and is accepted.
 class ScanView : public DeviceTableView {
 public:
-    ScanView(ScanFormat format, bool printChanges)
-        : format_(format), printChanges_(printChanges), listed_(false), readerGone_(false)
-    {
-    }
+    explicit ScanView(ScanPrinter* printer) : printer_(printer) {}
     ScanView(const ScanView&) = delete;
     ScanView& operator=(const ScanView&) = delete;
 
     bool RowAdded(const DeviceRow* row) override
     {
-        listed_ = true;
-        Print(L"new", row);
+        printer_->Added(row);
         return true;
     }
-
     bool RowChanged(const DeviceRow* row, uint32_t changes) override
     {
-        // The port is not among the printed fields.
-        if ((changes & ~static_cast<uint32_t>(kRowChangedPort)) == 0) {
-            return true;
-        }
-        bool conflict = (changes & kRowChangedState) != 0 && row->shown.state == DeviceStateConflict;
-        Print(conflict ? L"conflict" : L"changed", row);
+        printer_->Changed(row, changes);
         return true;
     }
-
     bool RowRemoving(const DeviceRow* row) override
     {
-        Print(L"gone", row);
+        printer_->Removing(row);
         return true;
     }
 
-    void PrintHeader()
-    {
-        TextBuffer text;
-        InitTextBuffer(&text);
-        FormatScanEventHeader(&text, format_);
-        Write(&text);
-        FreeTextBuffer(&text);
-    }
-
-    bool Listed() const { return listed_; }
-    bool ReaderGone() const { return readerGone_; }
-
 private:
-    void Print(const wchar_t* event, const DeviceRow* row)
-    {
-        if (!printChanges_) {
-            return;
-        }
-        TextBuffer text;
-        InitTextBuffer(&text);
-        FormatScanEvent(&text, event, row, format_);
-        Write(&text);
-        FreeTextBuffer(&text);
-    }
-
-    void Write(const TextBuffer* text)
-    {
-        if (text->failed || readerGone_ || text->length == 0) {
-            return;
-        }
-        if (!WriteScanText(GetStdHandle(STD_OUTPUT_HANDLE), text->text, text->length)) {
-            // Whoever read the changes went away: nobody is left to tell.
-            readerGone_ = true;
-        }
-    }
-
-    ScanFormat format_;
-    bool printChanges_;
-    bool listed_;
-    bool readerGone_;
+    ScanPrinter* printer_;
 };
 
 // What the message-only window works on.
 struct ScanSession {
     DeviceTable* table;
-    ScanView* view;
+    ScanPrinter* view;
     bool expire;  // --watch: rows go after the expiry span, as with auto-refresh
 };
 
 void OnDevice(ScanSession* session, WPARAM wParam, LPARAM lParam)
 {
     DeviceRecord* record = reinterpret_cast<DeviceRecord*>(lParam);
-    if (wParam != sizeof(DeviceRecord)) {
+    if (wParam != sizeof(DeviceRecord) || record == nullptr) {
         return;  // not a record of ours: not ours to free either
     }
-    session->table->Merge(record);
+    session->view->MergeAnswer(session->table, record);
 }
 
 void OnAddressChange(ScanSession* session)
@@ -198,6 +111,7 @@ void OnAddressChange(ScanSession* session)
                      nullptr, 0);
     }
     session->table->Clear();
+    KeepScanInterfaces();
     ResumeInterfaceWorkers();
 }
 
@@ -229,38 +143,6 @@ LRESULT CALLBACK ScanWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     return DefWindowProcW(window, message, wParam, lParam);
 }
 
-bool TimeIsUp(DWORD start, DWORD limitMs)
-{
-    return limitMs != 0 && GetTickCount() - start >= limitMs;
-}
-
-bool ShouldStop(DWORD start, DWORD limitMs, const ScanView& view)
-{
-    return g_quitRequested || view.ReaderGone() || TimeIsUp(start, limitMs);
-}
-
-// Handles messages until the time is up (limitMs, 0: none), Ctrl+C, or the
-// reader of --watch lines went away.
-void RunLoop(DWORD limitMs, const ScanView& view)
-{
-    DWORD start = GetTickCount();
-    while (!ShouldStop(start, limitMs, view)) {
-        DWORD timeout = INFINITE;
-        if (limitMs != 0) {
-            timeout = limitMs - (GetTickCount() - start);
-        }
-        DWORD wait = MsgWaitForMultipleObjectsEx(1, &g_quitEvent, timeout, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
-        if (wait == WAIT_FAILED) {
-            Sleep(10);  // never expected; keeps the loop from spinning
-        }
-        MSG message;
-        for (int handled = 0; handled < kMessagesPerLook && PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE);
-             ++handled) {
-            DispatchMessageW(&message);
-        }
-    }
-}
-
 // After discovery has stopped: answers still queued are merged (they were
 // heard within the listening time), anything else is dropped.
 void DrainQueue(HWND window)
@@ -269,22 +151,6 @@ void DrainQueue(HWND window)
     while (PeekMessageW(&message, window, 0, 0, PM_REMOVE)) {
         DispatchMessageW(&message);
     }
-}
-
-// The interface network that holds address, or kAllInterfaces for none.
-uint32_t NetworkHolding(uint32_t address)
-{
-    uint32_t network = kAllInterfaces;
-    LockInterfaceTable();
-    for (uint32_t i = 0; i < g_interfaceTable.count && g_interfaceTable.entries != nullptr; ++i) {
-        const InterfaceEntry& entry = g_interfaceTable.entries[i];
-        if ((address & entry.mask) == entry.network) {
-            network = entry.network;
-            break;
-        }
-    }
-    UnlockInterfaceTable();
-    return network;
 }
 
 void ChooseWays(uint32_t ways)
@@ -298,77 +164,51 @@ void ChooseWays(uint32_t ways)
     }
 }
 
-void PrintList(const DeviceTable& table, ScanFormat format)
+// The network of the --subnet, or kAllInterfaces after telling on stderr
+// which subnets there are.
+uint32_t ChosenNetwork(const ScanOptions& options)
 {
-    int count = table.Count();
-    const DeviceRow** rows = static_cast<const DeviceRow**>(
-        HeapAlloc(GetProcessHeap(), 0, sizeof(const DeviceRow*) * static_cast<size_t>(count > 0 ? count : 1)));
-    if (rows == nullptr) {
-        ScanError(L"out of memory for the list");
-        return;
+    uint32_t network = ScanNetworkOf(options.subnet, options.subnetPrefix);
+    if (network != kAllInterfaces) {
+        return network;
     }
-    for (int i = 0; i < count; ++i) {
-        rows[i] = table.RowAt(i);
+    wchar_t address[32];
+    wchar_t subnets[256];
+    wchar_t text[400];
+    FormatDottedQuad(options.subnet, address, 32);
+    ListScanSubnets(subnets, 256);
+    wchar_t prefix[8] = L"";
+    if (options.subnetPrefix != kScanAnyPrefix) {
+        _snwprintf(prefix, 8, L"/%d", options.subnetPrefix);
+        prefix[7] = L'\0';
     }
-    TextBuffer text;
-    InitTextBuffer(&text);
-    FormatScanList(&text, rows, count, format);
-    if (text.failed) {
-        ScanError(L"out of memory for the list");
-    } else {
-        WriteScanText(GetStdHandle(STD_OUTPUT_HANDLE), text.text, text.length);
-    }
-    FreeTextBuffer(&text);
-    HeapFree(GetProcessHeap(), 0, rows);
+    _snwprintf(text, 400, L"no IPv4 interface of this computer is %ls %ls%ls; its subnets: %ls",
+               options.subnetPrefix == kScanAnyPrefix ? L"in the subnet of" : L"on", address, prefix, subnets);
+    text[399] = L'\0';
+    ScanError(text);
+    return kAllInterfaces;
 }
 
-// Discovery from the interface table's build to its teardown, the table
-// and its view on this thread. Returns the status of the run.
-int Discover(const ScanOptions& options, DeviceTable* table, ScanView* view)
+HWND CreateMessageWindow(ScanSession* session)
 {
-    if (options.subnet != kAllInterfaces) {
-        uint32_t network = NetworkHolding(options.subnet);
-        if (network == kAllInterfaces) {
-            wchar_t text[96];
-            wchar_t address[32];
-            FormatDottedQuad(options.subnet, address, 32);
-            _snwprintf(text, 96, L"no IPv4 interface of this computer is in the subnet of %ls", address);
-            text[95] = L'\0';
-            ScanError(text);
-            SetEvent(g_stopEvent);
-            StopDiscovery(nullptr, nullptr, E_FAIL);
-            return kScanCannotRun;
-        }
-        // Read by the workers, which are still suspended.
-        g_subnetFilter = network;
-    }
-
     HINSTANCE instance = GetModuleHandleW(nullptr);
     WNDCLASSW windowClass = {};
     windowClass.lpfnWndProc = ScanWindowProc;
     windowClass.hInstance = instance;
     windowClass.lpszClassName = kWindowClass;
-    ScanSession session = {table, view, options.watch};
     HWND window = nullptr;
     if (RegisterClassW(&windowClass) != 0) {
-        window = CreateWindowExW(0, kWindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, instance, &session);
+        window = CreateWindowExW(0, kWindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, instance, session);
     }
     if (window == nullptr) {
         ScanError(L"cannot create the window that receives the answers");
-        SetEvent(g_stopEvent);
-        StopDiscovery(nullptr, nullptr, E_FAIL);
         UnregisterClassW(kWindowClass, instance);
-        return kScanCannotRun;
     }
-    // Set before the workers run, so that their first answers arrive.
-    g_mainWindow = window;
-    HANDLE watcher = StartAppThread(AddressWatcher);
-    HANDLE ticker = StartAppThread(ExpiryTicker);
-    if (options.watch) {
-        view->PrintHeader();
-    }
-    ResumeInterfaceWorkers();
+    return window;
+}
 
+void NoteStart(const ScanOptions& options)
+{
     wchar_t note[128];
     if (options.watch) {
         _snwprintf(note, 128, L"Watching for devices; Ctrl+C ends.\r\n");
@@ -377,8 +217,22 @@ int Discover(const ScanOptions& options, DeviceTable* table, ScanView* view)
     }
     note[127] = L'\0';
     Progress(note);
+}
 
-    RunLoop(options.seconds * 1000, *view);
+// Listens until the run ends, then takes discovery down; how it went.
+ScanOutcome Listen(const ScanOptions& options, HWND window, ScanPrinter* view)
+{
+    // Set before the workers run, so that their first answers arrive.
+    g_mainWindow = window;
+    HANDLE watcher = StartAppThread(AddressWatcher);
+    HANDLE ticker = StartAppThread(ExpiryTicker);
+    if (options.watch) {
+        view->PrintHeader();
+    }
+    ResumeInterfaceWorkers();
+    NoteStart(options);
+
+    ScanLoopEnd end = RunScanLoop(options.seconds * 1000, view);
 
     SetEvent(g_stopEvent);
     StopDiscovery(watcher, ticker, E_FAIL);
@@ -386,20 +240,44 @@ int Discover(const ScanOptions& options, DeviceTable* table, ScanView* view)
     g_mainWindow = nullptr;
     DrainQueue(window);
     DestroyWindow(window);
-    UnregisterClassW(kWindowClass, instance);
+    UnregisterClassW(kWindowClass, GetModuleHandleW(nullptr));
+    return ScanOutcome{options.watch, false, end == kScanLoopQuit, end == kScanLoopTimeUp, view->WriteStatus()};
+}
 
-    if (!options.watch) {
-        PrintList(*table, options.format);
+// Discovery from the interface table's build to its teardown, the table
+// and its view on this thread. Returns the status of the run.
+int Discover(const ScanOptions& options, DeviceTable* table, ScanPrinter* view)
+{
+    if (options.subnet != kAllInterfaces) {
+        uint32_t network = ChosenNetwork(options);
+        if (network == kAllInterfaces) {
+            SetEvent(g_stopEvent);
+            StopDiscovery(nullptr, nullptr, E_FAIL);
+            return kScanCannotRun;
+        }
+        // Read by the workers, which are still suspended.
+        g_subnetFilter = network;
     }
-    return view->Listed() ? kScanListed : kScanNoneListed;
+    KeepScanInterfaces();
+    ScanSession session = {table, view, options.watch};
+    HWND window = CreateMessageWindow(&session);
+    if (window == nullptr) {
+        SetEvent(g_stopEvent);
+        StopDiscovery(nullptr, nullptr, E_FAIL);
+        return kScanCannotRun;
+    }
+    ScanOutcome outcome = Listen(options, window, view);
+    outcome.listed = view->Listed();
+    if (outcome.writeStatus != NO_ERROR && !(options.watch && IsReaderGone(outcome.writeStatus))) {
+        ReportScanWriteFailure(outcome.writeStatus, L"standard output");
+    }
+    if (!options.watch) {
+        outcome.writeStatus = PrintScanList(*table, options);
+    }
+    return ScanExitStatus(outcome);
 }
 
 }  // namespace
-
-void ScanError(const wchar_t* text)
-{
-    ErrorLineBox(nullptr, text, nullptr, 0);
-}
 
 int RunScan(const ScanOptions& options)
 {
@@ -408,16 +286,13 @@ int RunScan(const ScanOptions& options)
     setlocale(LC_ALL, "");
     g_platform.messageBox = ErrorLineBox;
 
-    g_quitEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    g_finishedEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     HANDLE stopEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    if (g_quitEvent == nullptr || g_finishedEvent == nullptr || stopEvent == nullptr) {
+    if (!InstallScanQuitHandler() || stopEvent == nullptr) {
         ScanError(L"cannot create the events the run needs");
         return kScanCannotRun;
     }
     g_stopEvent = stopEvent;  // like the quit events, lives until the process ends
     g_instance = GetModuleHandleW(nullptr);
-    SetConsoleCtrlHandler(OnConsoleControl, TRUE);
 
     // With --watch rows come and go as with auto-refresh on; without it the
     // one listening period is the window's first pass with auto-refresh
@@ -434,7 +309,7 @@ int RunScan(const ScanOptions& options)
         _snwprintf(text, 96, L"the system refused the network sockets (WSAStartup error %d)", started);
         text[95] = L'\0';
         ScanError(text);
-        SetEvent(g_finishedEvent);
+        ScanFinished();
         return kScanCannotRun;
     }
     // Ours stands by where the system has no multicast DNS client or it refuses.
@@ -444,13 +319,14 @@ int RunScan(const ScanOptions& options)
     // Its failure was told on stderr through the message-box seam.
     if (BuildInterfaceTable()) {
         DeviceTable table;
-        ScanView view(options.format, options.watch);
+        ScanPrinter printer(options.format, options.watch, HeardOnFromInterfaces, GetStdHandle(STD_OUTPUT_HANDLE));
+        ScanView view(&printer);
         table.SetView(&view);
-        status = Discover(options, &table, &view);
+        status = Discover(options, &table, &printer);
         table.SetView(nullptr);
     } else {
         WSACleanup();
     }
-    SetEvent(g_finishedEvent);
+    ScanFinished();
     return status;
 }

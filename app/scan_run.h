@@ -3,16 +3,9 @@
 #pragma once
 
 #include "app/scan_options.h"
+#include "app/scan_status.h"
 
-enum ScanStatus {
-    kScanListed = 0,     // at least one device was listed
-    kScanNoneListed = 1,
-    kScanCannotRun = 2,  // also the status of a usage error
-};
-
-// Runs discovery as the options say, printing rows to standard output and
-// what went wrong, as one line, to standard error. Returns a ScanStatus.
+// Runs discovery as the options say, printing rows to standard output (or
+// the --output file) and what went wrong, as one line, to standard error.
+// Returns a ScanStatus.
 int RunScan(const ScanOptions& options);
-
-// Writes text as one line to standard error.
-void ScanError(const wchar_t* text);

@@ -6,27 +6,21 @@
 
 #include "ui/device_columns.h"
 #include "ui/list_cells.h"
+#include "ui/saved_list.h"
 
 void AppendRow(TextBuffer* buffer, HWND list, int row, ExportFormat format)
 {
-    bool first = true;
+    wchar_t texts[kDeviceColumnCount][kCellChars];
+    const wchar_t* cells[kDeviceColumnCount];
     for (int column = 0; column < kDeviceColumnCount; ++column) {
-        if (!IsExportedColumn(column)) {
-            continue;
-        }
-        wchar_t cell[kCellChars];
         if (row < 0) {
-            lstrcpynW(cell, DeviceColumnHeader(column), kCellChars);
+            lstrcpynW(texts[column], DeviceColumnHeader(column), kCellChars);
         } else {
-            ReadCellText(list, row, column, cell);
+            ReadCellText(list, row, column, texts[column]);
         }
-        if (!first) {
-            AppendChar(buffer, ExportSeparator(format));
-        }
-        first = false;
-        AppendExportField(buffer, cell, format);
+        cells[column] = texts[column];
     }
-    AppendText(buffer, L"\r\n");
+    AppendExportedCells(buffer, cells, format);
 }
 
 void FormatRows(TextBuffer* buffer, HWND list, bool selectedOnly, bool withHeader, ExportFormat format)

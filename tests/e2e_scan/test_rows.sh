@@ -1,7 +1,10 @@
 # The console lists the demo network as the window does: the same rows with
 # the same address, name, MAC, description, ARP mark and Status, after the
-# window's start-up pass and the console's default three seconds; its last
-# column says which way each device answered.
+# window's start-up pass and the console's default three seconds; its
+# further columns say which way each device answered, its page address and
+# the interface that heard it. The JSON list says the same and parses; the
+# --output file is the window's saved list (its columns, with a byte-order
+# mark), while standard output has none.
 # Usage: test_rows.sh PROGRAM_EXE WINPROBE_EXE SCAN_EXE
 source "$(dirname "$0")/scan_lib.sh"
 
@@ -51,4 +54,46 @@ for ip, way in ways.items():
         ok = False
 sys.exit(0 if ok else 1)
 PY
+head -c 3 "$E2E_TMP/scan.csv" | od -An -tx1 | grep -q 'ef bb bf' && fail "standard output starts with a byte-order mark"
+
+start_scan "$E2E_TMP/scan.json" --format JSON
+wait_scan_exit 20 || fail "the JSON listing did not end within 20 s"
+expect_eq "$SCAN_STATUS" 0 "the JSON listing's exit status"
+start_scan "$E2E_TMP/unused.txt" --output "$(winepath -w "$E2E_TMP")\\saved.csv"
+wait_scan_exit 20 || fail "the saved listing did not end within 20 s"
+expect_eq "$SCAN_STATUS" 0 "the saved listing's exit status"
+
+/usr/bin/python3 - "$E2E_TMP/scan.csv" "$E2E_TMP/scan.json" "$E2E_TMP/saved.csv" "$E2E_TMP/unused.txt" <<'PY' ||
+import csv, json, sys
+scan, listed, saved, unused = sys.argv[1:]
+with open(scan, encoding="utf-8", newline="") as stream:
+    listing = list(csv.DictReader(stream))
+rows = {r["IP Address"]: r for r in listing}
+objects = json.load(open(listed, encoding="utf-8"))
+keys = {"ip", "name", "mac", "description", "arp", "status", "answered", "page", "heardOn"}
+ok = all(set(o) == keys for o in objects)
+columns = ["IP Address", "Name", "MAC Address", "Status", "Answered", "Page", "Heard On"]
+from_json = sorted((o["ip"], o["name"], o["mac"], o["status"], o["answered"], o["page"], o["heardOn"]) for o in objects)
+if from_json != sorted(tuple(r[c] for c in columns) for r in listing):
+    print("   the JSON rows differ from the CSV rows")
+    ok = False
+want = {"192.168.77.21": ("http://192.168.77.21:8080/", "192.168.77.10"),
+        "192.168.77.22": ("http://192.168.77.22:80/", "192.168.77.10"),
+        "169.254.7.20": ("http://169.254.7.20:80/", "169.254.7.10"),
+        "192.168.77.41": ("http://192.168.77.41:80/", "192.168.77.10")}
+for ip, (page, heard) in want.items():
+    if (rows[ip]["Page"], rows[ip]["Heard On"]) != (page, heard):
+        print("   %s: page %r heard on %r" % (ip, rows[ip]["Page"], rows[ip]["Heard On"]))
+        ok = False
+raw = open(saved, "rb").read()
+ok = ok and raw.startswith(b"\xef\xbb\xbf") and open(unused, "rb").read() == b""
+with open(saved, encoding="utf-8-sig", newline="") as stream:
+    table = list(csv.reader(stream))
+ok = ok and table[0] == ["IP Address", "Name", "MAC Address", "Description", "ARP", "Status"]
+shared = ["IP Address", "Name", "MAC Address", "Description", "ARP", "Status"]
+ok = ok and sorted(map(tuple, table[1:])) == sorted(tuple(r[h] for h in shared) for r in listing)
+sys.exit(0 if ok else 1)
+PY
+  fail "the JSON list or the saved list differs from the CSV list"
+sed 's/^/   json /' "$E2E_TMP/scan.json"
 note "PASS"

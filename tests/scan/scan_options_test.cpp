@@ -2,6 +2,7 @@
 // parses to: one row per command line.
 #include <gtest/gtest.h>
 
+#include <string>
 #include <vector>
 
 #include "app/scan_options.h"
@@ -20,6 +21,8 @@ struct Case {
     uint32_t subnet = kAllInterfaces;
     uint32_t ways = kScanBothWays;
     bool watch = false;
+    int prefix = kScanAnyPrefix;
+    const wchar_t* output = L"";
 };
 
 const Case kCases[] = {
@@ -30,7 +33,14 @@ const Case kCases[] = {
     {{L"--subnet", L"192.168.77.0", L"--broadcast-only"}, kScanRun, 3, kScanTable, kNet77, kScanBroadcast, false},
     {{L"--watch"}, kScanRun, 0, kScanTable, kAllInterfaces, kScanBothWays, true},
     {{L"--watch", L"--seconds", L"10"}, kScanRun, 10, kScanTable, kAllInterfaces, kScanBothWays, true},
+    {{L"--format", L"CSV"}, kScanRun, 3, kScanCsv},
+    {{L"--format=Json"}, kScanRun, 3, kScanJson},
+    {{L"--subnet", L"192.168.77.0/24"}, kScanRun, 3, kScanTable, kNet77, kScanBothWays, false, 24},
+    {{L"--subnet=192.168.77.9/0"}, kScanRun, 3, kScanTable, 0x094DA8C0u, kScanBothWays, false, 0},
+    {{L"--output", L"C:\\out\\devices.csv", L"--seconds", L"5"}, kScanRun, 5, kScanTable, kAllInterfaces,
+     kScanBothWays, false, kScanAnyPrefix, L"C:\\out\\devices.csv"},
     {{L"--format", L"csv", L"-h"}, kScanHelp},
+    {{L"--seconds", L"0", L"--version"}, kScanVersion},
     {{L"/?"}, kScanHelp},
     {{L"--seconds", L"0"}, kScanUsageError},
     {{L"--seconds", L"3601"}, kScanUsageError},
@@ -41,7 +51,13 @@ const Case kCases[] = {
     {{L"--seconds"}, kScanUsageError},
     {{L"--seconds", L"2", L"--seconds", L"3"}, kScanUsageError},
     {{L"--format", L"xml"}, kScanUsageError},
-    {{L"--format", L"CSV"}, kScanUsageError},
+    {{L"--format", L"cvs"}, kScanUsageError},
+    {{L"--subnet", L"192.168.77.0/33"}, kScanUsageError},
+    {{L"--subnet", L"192.168.77.0/"}, kScanUsageError},
+    {{L"--subnet", L"192.168.77.0/2/4"}, kScanUsageError},
+    {{L"--output", L""}, kScanUsageError},
+    {{L"--format", L"json", L"--output", L"x.csv"}, kScanUsageError},
+    {{L"--output", L"x.csv", L"--watch"}, kScanUsageError},
     {{L"--subnet", L"192.168.77"}, kScanUsageError},
     {{L"--subnet", L"192.168.77.256"}, kScanUsageError},
     {{L"--subnet", L"192.168.77.0.1"}, kScanUsageError},
@@ -82,6 +98,8 @@ TEST(ScanOptions, EachCommandLine)
         EXPECT_EQ(options.subnet, c.subnet);
         EXPECT_EQ(options.ways, c.ways);
         EXPECT_EQ(options.watch, c.watch);
+        EXPECT_EQ(options.subnetPrefix, c.prefix);
+        EXPECT_EQ(std::wstring(options.output), std::wstring(c.output));
     }
 }
 

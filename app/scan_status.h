@@ -1,0 +1,24 @@
+// The console program's exit status, decided from how its run went.
+#pragma once
+
+#include <windows.h>
+
+enum ScanStatus {
+    kScanListed = 0,     // at least one device was listed
+    kScanNoneListed = 1,
+    kScanCannotRun = 2,  // also the status of a usage error
+    kScanWriteFailed = 3,  // the list or a change could not be written
+    kScanInterrupted = 4,  // Ctrl+C before a listing's time was up
+};
+
+struct ScanOutcome {
+    bool watch;
+    bool listed;       // a row was ever listed
+    bool interrupted;  // Ctrl+C (or the console's close) ended the run
+    bool timeUp;       // the listening time ran out
+    DWORD writeStatus; // the first failed write's Win32 status, or NO_ERROR
+};
+
+// A failed write wins, except that a --watch run whose reader went away has
+// simply ended; a listing cut short by Ctrl+C is not a complete list.
+int ScanExitStatus(const ScanOutcome& outcome);

@@ -1,0 +1,114 @@
+// How a console run ends: its exit status from how it went, the listening
+// time judged from one look at the clock, and the time stamps of --watch.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "app/scan_loop.h"
+#include "app/scan_status.h"
+#include "app/scan_time.h"
+
+namespace {
+
+struct StatusCase {
+    ScanOutcome outcome;  // watch, listed, interrupted, timeUp, writeStatus
+    int status;
+};
+
+const StatusCase kStatusCases[] = {
+    {{false, true, false, true, NO_ERROR}, kScanListed},
+    {{false, false, false, true, NO_ERROR}, kScanNoneListed},
+    {{false, true, true, false, NO_ERROR}, kScanInterrupted},
+    {{false, false, true, false, NO_ERROR}, kScanInterrupted},
+    {{false, true, false, true, ERROR_DISK_FULL}, kScanWriteFailed},
+    {{false, true, false, true, ERROR_NO_DATA}, kScanWriteFailed},
+    {{false, true, true, false, ERROR_BROKEN_PIPE}, kScanWriteFailed},
+    // --watch ends by Ctrl+C or when its reader leaves; a full disk fails it.
+    {{true, true, true, false, NO_ERROR}, kScanListed},
+    {{true, false, true, false, NO_ERROR}, kScanNoneListed},
+    {{true, true, false, false, ERROR_NO_DATA}, kScanListed},
+    {{true, false, false, false, ERROR_BROKEN_PIPE}, kScanNoneListed},
+    {{true, true, false, false, ERROR_DISK_FULL}, kScanWriteFailed},
+    {{true, true, false, true, NO_ERROR}, kScanListed},
+};
+
+TEST(ScanStatus, FromTheRunsOutcome)
+{
+    for (const StatusCase& c : kStatusCases) {
+        const ScanOutcome& o = c.outcome;
+        SCOPED_TRACE(testing::Message() << "watch " << o.watch << " listed " << o.listed << " interrupted "
+                                        << o.interrupted << " time up " << o.timeUp << " write " << o.writeStatus);
+        EXPECT_EQ(ScanExitStatus(o), c.status);
+    }
+}
+
+// A clock that moves on by step at every look.
+DWORD g_clockNow = 0;
+DWORD g_clockStep = 0;
+DWORD SteppingClock()
+{
+    DWORD now = g_clockNow;
+    g_clockNow += g_clockStep;
+    return now;
+}
+
+TEST(ScanDeadline, OneLookAtTheClock)
+{
+    struct Case {
+        DWORD now;
+        DWORD step;
+        bool left;
+        DWORD wait;
+    };
+    // Start 1000 (and near the tick counter's wrap), limit 3000.
+    const Case kCases[] = {
+        {1000, 0, true, 3000}, {3999, 2, true, 1}, {4000, 0, false, 0}, {4001, 0, false, 0},
+        {3990, 20, true, 10},  // the deadline passes between two looks
+    };
+    for (DWORD start : {1000u, 0xFFFFFF00u}) {
+        for (const Case& c : kCases) {
+            g_clockNow = c.now + (start - 1000);
+            g_clockStep = c.step;
+            ScanDeadline deadline = {SteppingClock, start, 3000};
+            DWORD wait = 0;
+            SCOPED_TRACE(testing::Message() << "start " << start << " now " << c.now);
+            ASSERT_EQ(ScanTimeLeft(deadline, &wait), c.left);
+            if (c.left) {
+                EXPECT_EQ(wait, c.wait);
+            }
+        }
+    }
+    DWORD wait = 0;
+    EXPECT_TRUE(ScanTimeLeft(ScanDeadline{SteppingClock, 0, 0}, &wait));
+    EXPECT_EQ(wait, INFINITE);
+}
+
+TEST(ScanTime, Iso8601WithOffset)
+{
+    struct Case {
+        int offset;
+        const wchar_t* expected;
+    };
+    const Case kCases[] = {
+        {60, L"2026-03-09T07:05:04.009+01:00"},
+        {0, L"2026-03-09T07:05:04.009+00:00"},
+        {-300, L"2026-03-09T07:05:04.009-05:00"},
+        {330, L"2026-03-09T07:05:04.009+05:30"},
+        {-570, L"2026-03-09T07:05:04.009-09:30"},
+    };
+    SYSTEMTIME local = {};
+    local.wYear = 2026;
+    local.wMonth = 3;
+    local.wDay = 9;
+    local.wHour = 7;
+    local.wMinute = 5;
+    local.wSecond = 4;
+    local.wMilliseconds = 9;
+    for (const Case& c : kCases) {
+        wchar_t text[kScanTimeChars];
+        FormatScanTime(local, c.offset, text);
+        EXPECT_EQ(std::wstring(text), std::wstring(c.expected));
+    }
+}
+
+}  // namespace
