@@ -1,6 +1,6 @@
 // The device table's rules: the maker's word, merge by address, conflicts,
-// own states, the texts a row shows, bounds and numeric order (the end of
-// rows is in device_table_life.cpp).
+// own states, the texts a row shows, bounds and numeric order (expiry and
+// clearing are in device_table_life.cpp).
 #include "core/device_table.h"
 
 #include <stdlib.h>
@@ -9,7 +9,6 @@
 
 #include "core/mac_text.h"
 #include "core/maker.h"
-#include "core/web_address.h"
 
 namespace {
 
@@ -29,24 +28,6 @@ void TerminateTextFields(DeviceRecord* record)
 bool HasVendorPrefix(const DeviceRecord* record)
 {
     return wcsncmp(record->description, kMakerDescriptionPrefix, kVendorPrefixChars) == 0;
-}
-
-wchar_t FoldAscii(wchar_t c)
-{
-    return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c - L'A' + L'a') : c;
-}
-
-// Texts that are no address order by their letters, ignoring ASCII case,
-// so that one address however spelt keeps its rows together.
-int CompareFolded(const wchar_t* a, const wchar_t* b)
-{
-    for (;; ++a, ++b) {
-        wchar_t x = FoldAscii(*a);
-        wchar_t y = FoldAscii(*b);
-        if (x != y || x == L'\0') {
-            return x < y ? -1 : (x > y ? 1 : 0);
-        }
-    }
 }
 
 bool SameAddress(const DeviceRow* row, const wchar_t* ip)
@@ -91,20 +72,6 @@ void ShowText(wchar_t* field, size_t capacity, const wchar_t* text, uint32_t cha
 }
 
 }  // namespace
-
-int CompareAddressTexts(const wchar_t* a, const wchar_t* b)
-{
-    unsigned long valueA = 0, valueB = 0;
-    bool isA = ParseDottedQuadText(a, &valueA);
-    bool isB = ParseDottedQuadText(b, &valueB);
-    if (isA && isB) {
-        return valueA < valueB ? -1 : (valueA > valueB ? 1 : 0);
-    }
-    if (isA != isB) {
-        return isA ? -1 : 1;
-    }
-    return CompareFolded(a, b);
-}
 
 const wchar_t* ArpMarkText(const DeviceRecord* record)
 {
@@ -395,3 +362,21 @@ bool DeviceTable::Tell(int index, uint32_t changes)
     return false;
 }
 
+void DeviceTable::Drop(int index)
+{
+    DeviceRow* row = rows_[index];
+    memmove(&rows_[index], &rows_[index + 1], sizeof(rows_[0]) * static_cast<size_t>(count_ - index - 1));
+    --count_;
+    rows_[count_] = nullptr;
+    FreeDeviceRecord(row->record);
+    free(row);
+}
+
+bool DeviceTable::Remove(int index)
+{
+    if (view_ != nullptr && !view_->RowRemoving(rows_[index])) {
+        return false;
+    }
+    Drop(index);
+    return true;
+}

@@ -14,6 +14,7 @@
 
 #include <stdint.h>
 
+#include "core/address_order.h"
 #include "core/device_record.h"
 
 // Rows not seen for longer than this are removed by Expire.
@@ -148,10 +149,6 @@ private:
     DeviceRow* rows_[kMaxDeviceRows];
 };
 
-// <0, 0, >0 as address text a sorts before, with or after b. Dotted quads
-// compare by value (10.0.0.9 before 10.0.0.10); a text that is not one
-// sorts after every address, by its letters ignoring ASCII case.
-int CompareAddressTexts(const wchar_t* a, const wchar_t* b);
 
 // "Y": ARP agrees with the reported MAC; "*": ARP knows another MAC; " ".
 const wchar_t* ArpMarkText(const DeviceRecord* record);

@@ -1,10 +1,6 @@
 // The end of a device table's rows: expiry of rows no longer heard (a
-// conflict such a row leaves ends), marking every row seen, clearing, and
-// the one place a row and its record are freed.
+// conflict such a row leaves ends), marking every row seen, and clearing.
 #include "core/device_table.h"
-
-#include <stdlib.h>
-#include <string.h>
 
 #include "core/text_copy.h"
 
@@ -17,25 +13,6 @@ bool Stale(const DeviceRow* row, uint32_t now)
 }
 
 }  // namespace
-
-void DeviceTable::Drop(int index)
-{
-    DeviceRow* row = rows_[index];
-    memmove(&rows_[index], &rows_[index + 1], sizeof(rows_[0]) * static_cast<size_t>(count_ - index - 1));
-    --count_;
-    rows_[count_] = nullptr;
-    FreeDeviceRecord(row->record);
-    free(row);
-}
-
-bool DeviceTable::Remove(int index)
-{
-    if (view_ != nullptr && !view_->RowRemoving(rows_[index])) {
-        return false;
-    }
-    Drop(index);
-    return true;
-}
 
 bool DeviceTable::HasStaleRows(uint32_t now) const
 {
