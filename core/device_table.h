@@ -149,6 +149,5 @@ private:
     DeviceRow* rows_[kMaxDeviceRows];
 };
 
-
 // "Y": ARP agrees with the reported MAC; "*": ARP knows another MAC; " ".
 const wchar_t* ArpMarkText(const DeviceRecord* record);
