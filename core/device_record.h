@@ -34,7 +34,16 @@ struct DeviceRecord {
     wchar_t macText[kMacTextChars];
     wchar_t description[kDescriptionChars];
     wchar_t portText[kPortTextChars];
-    int32_t fromMdns;
+    int32_t fromMdns;  // 0: a broadcast reply; else a MdnsAnswerKind
+};
+
+// A multicast DNS answer's MAC is what the neighbour table gives its
+// address. Where the table gives that MAC to other addresses of the same
+// interface too (a bridge answering ARP for the devices behind it), it names
+// the bridge, not the device.
+enum MdnsAnswerKind : int32_t {
+    kMdnsAnswer = 1,
+    kMdnsAnswerSharedMac = 2,
 };
 
 #ifdef _WIN32

@@ -1,5 +1,6 @@
 // The device table's rules: the maker's word, merge by address, conflicts,
-// own states, the texts a row shows, expiry, bounds and numeric order.
+// own states, the texts a row shows, bounds and numeric order (expiry and
+// clearing are in device_table_life.cpp).
 #include "core/device_table.h"
 
 #include <stdlib.h>
@@ -8,7 +9,6 @@
 
 #include "core/mac_text.h"
 #include "core/maker.h"
-#include "core/web_address.h"
 
 namespace {
 
@@ -30,24 +30,6 @@ bool HasVendorPrefix(const DeviceRecord* record)
     return wcsncmp(record->description, kMakerDescriptionPrefix, kVendorPrefixChars) == 0;
 }
 
-wchar_t FoldAscii(wchar_t c)
-{
-    return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c - L'A' + L'a') : c;
-}
-
-// Texts that are no address order by their letters, ignoring ASCII case,
-// so that one address however spelt keeps its rows together.
-int CompareFolded(const wchar_t* a, const wchar_t* b)
-{
-    for (;; ++a, ++b) {
-        wchar_t x = FoldAscii(*a);
-        wchar_t y = FoldAscii(*b);
-        if (x != y || x == L'\0') {
-            return x < y ? -1 : (x > y ? 1 : 0);
-        }
-    }
-}
-
 bool SameAddress(const DeviceRow* row, const wchar_t* ip)
 {
     return CompareAddressTexts(row->record->ipText, ip) == 0;
@@ -59,12 +41,6 @@ bool SameAddress(const DeviceRow* row, const wchar_t* ip)
 bool Current(uint32_t at, uint32_t now)
 {
     return static_cast<uint32_t>(now - at) <= kDeviceExpiryMs || static_cast<uint32_t>(at - now) <= kDeviceExpiryMs;
-}
-
-// Signed, so that a row seen after now (marked seen while a tick waited) stays.
-bool Stale(const DeviceRow* row, uint32_t now)
-{
-    return static_cast<int32_t>(now - row->record->lastSeen) > static_cast<int32_t>(kDeviceExpiryMs);
 }
 
 void NoteReach(DeviceRow* row, int32_t state, uint32_t at)
@@ -96,20 +72,6 @@ void ShowText(wchar_t* field, size_t capacity, const wchar_t* text, uint32_t cha
 }
 
 }  // namespace
-
-int CompareAddressTexts(const wchar_t* a, const wchar_t* b)
-{
-    unsigned long valueA = 0, valueB = 0;
-    bool isA = ParseDottedQuadText(a, &valueA);
-    bool isB = ParseDottedQuadText(b, &valueB);
-    if (isA && isB) {
-        return valueA < valueB ? -1 : (valueA > valueB ? 1 : 0);
-    }
-    if (isA != isB) {
-        return isA ? -1 : 1;
-    }
-    return CompareFolded(a, b);
-}
 
 const wchar_t* ArpMarkText(const DeviceRecord* record)
 {
@@ -177,16 +139,6 @@ int DeviceTable::FirstIndexOf(const wchar_t* ip) const
     return low < count_ && SameAddress(rows_[low], ip) ? low : -1;
 }
 
-int DeviceTable::IndexOfMac(const wchar_t* macText) const
-{
-    for (int index = 0; index < count_; ++index) {
-        if (SameMacText(rows_[index]->shown.macText, macText)) {
-            return index;
-        }
-    }
-    return -1;
-}
-
 int DeviceTable::RowsUnder(int first, const wchar_t* ip) const
 {
     int rows = 0;
@@ -194,6 +146,25 @@ int DeviceTable::RowsUnder(int first, const wchar_t* ip) const
         ++rows;
     }
     return rows;
+}
+
+// The row under the answer's address (first: its first row, or -1) that the
+// answer belongs to, or -1: the one with its MAC, else one whose MAC names no
+// device; for an answer whose own MAC names no device, else the first.
+int DeviceTable::OwnRowOf(int first, const DeviceRecord* answer) const
+{
+    const bool sharedMac = answer->fromMdns == kMdnsAnswerSharedMac;
+    int standIn = -1;
+    for (int index = first, end = first + RowsUnder(first, answer->ipText); index >= 0 && index < end; ++index) {
+        const DeviceRow* row = rows_[index];
+        if (SameMacText(row->shown.macText, answer->macText)) {
+            return index;
+        }
+        if (standIn < 0 && (sharedMac || row->sharedMac)) {
+            standIn = index;
+        }
+    }
+    return standIn;
 }
 
 void DeviceTable::Merge(DeviceRecord* answer)
@@ -211,60 +182,49 @@ void DeviceTable::Merge(DeviceRecord* answer)
     }
 
     int first = FirstIndexOf(answer->ipText);
+    int own = OwnRowOf(first, answer);
+    if (own >= 0) {
+        // The row stays red while another row shares its address or another
+        // device claims it, so both sides of a conflict stay marked.
+        const DeviceRow* row = rows_[own];
+        bool conflict = RowsUnder(first, answer->ipText) > 1 || (row->hasClaim && Current(row->claimedAt, answer->lastSeen));
+        Update(own, answer, conflict);
+        FreeDeviceRecord(answer);
+        return;
+    }
     if (first < 0) {
         Insert(-1, answer, false);
         return;
     }
-    if (SameMacText(rows_[first]->shown.macText, answer->macText)) {
-        // Its own answer: the row stays red while another row shares its
-        // address or another device claims it, so both sides of a conflict
-        // stay marked.
-        const DeviceRow* row = rows_[first];
-        bool conflict = RowsUnder(first, answer->ipText) > 1 || (row->hasClaim && Current(row->claimedAt, answer->lastSeen));
-        Update(first, answer, conflict);
-        FreeDeviceRecord(answer);
-        return;
-    }
 
-    // A second MAC claims this address: the device that sent the answer is
-    // red, in its own row if it has one, and so is every row under the
-    // address.
-    int macIndex = IndexOfMac(answer->macText);
-    if (macIndex < 0) {
-        Insert(first, answer, true);
-        return;
-    }
-    bool elsewhere = !SameAddress(rows_[macIndex], answer->ipText);
+    // Another device answers from a listed address: its row comes in red,
+    // and the rows there turn red. When its row cannot be listed, its claim
+    // keeps them red: their own answers would otherwise find them alone.
     wchar_t ip[kIpTextChars];
     CopyText(ip, kIpTextChars, answer->ipText);
     uint32_t at = answer->lastSeen;
-    Update(macIndex, answer, true);
-    FreeDeviceRecord(answer);
-    if (elsewhere) {
-        // The rows under the claimed address stay red while the claim goes
-        // on: their own answers would otherwise find them alone and clear it.
-        for (int index = FirstIndexOf(ip); index >= 0 && index < count_ && SameAddress(rows_[index], ip); ++index) {
-            rows_[index]->claimedAt = at;
-            rows_[index]->hasClaim = true;
-        }
-        MarkConflict(ip);
+    if (!Insert(first, answer, true)) {
+        Claim(ip, at);
     }
 }
 
-void DeviceTable::Insert(int first, DeviceRecord* answer, bool conflict)
+// Lists the answer as a new row (red when conflict, with every row under its
+// address); true when it was listed, else the answer is freed.
+bool DeviceTable::Insert(int first, DeviceRecord* answer, bool conflict)
 {
     if (count_ >= kMaxDeviceRows || (first >= 0 && RowsUnder(first, answer->ipText) >= kMaxRowsPerAddress)) {
         FreeDeviceRecord(answer);
-        return;
+        return false;
     }
     DeviceRow* row = static_cast<DeviceRow*>(calloc(1, sizeof(DeviceRow)));
     if (row == nullptr) {
         FreeDeviceRecord(answer);
-        return;
+        return false;
     }
     row->record = answer;
     row->shown = *answer;
     row->ways = answer->fromMdns != 0 ? kAnsweredMdns : kAnsweredBroadcast;
+    row->sharedMac = answer->fromMdns == kMdnsAnswerSharedMac;
     if (answer->fromMdns == 0) {
         row->broadcastAt = answer->lastSeen;
         row->hasBroadcast = true;
@@ -289,13 +249,14 @@ void DeviceTable::Insert(int first, DeviceRecord* answer, bool conflict)
 
     if (view_ != nullptr && !view_->RowAdded(row)) {
         Drop(index);
-        return;
+        return false;
     }
     if (conflict) {
         wchar_t ip[kIpTextChars];
         CopyText(ip, kIpTextChars, answer->ipText);
         MarkConflict(ip);
     }
+    return true;
 }
 
 void DeviceTable::Update(int index, const DeviceRecord* answer, bool conflict)
@@ -308,8 +269,11 @@ void DeviceTable::Update(int index, const DeviceRecord* answer, bool conflict)
 
     // A device that answers both ways names and describes itself in its
     // broadcast reply; the multicast DNS texts stand in only while no
-    // broadcast answer is current, so the row does not alternate.
-    bool keepTexts = answer->fromMdns != 0 && row->hasBroadcast && Current(row->broadcastAt, at);
+    // broadcast answer is current, so the row does not alternate. So does a
+    // MAC that names no device, with the ARP marks that judge it.
+    bool broadcastCurrent = row->hasBroadcast && Current(row->broadcastAt, at);
+    bool keepTexts = answer->fromMdns != 0 && broadcastCurrent;
+    bool keepMac = answer->fromMdns == kMdnsAnswerSharedMac && broadcastCurrent;
     if (answer->fromMdns == 0) {
         row->broadcastAt = at;
         row->hasBroadcast = true;
@@ -322,13 +286,16 @@ void DeviceTable::Update(int index, const DeviceRecord* answer, bool conflict)
         ShowText(row->shown.name, kNameChars, answer->name, kRowChangedName, &changes);
         ShowText(row->shown.description, kDescriptionChars, answer->description, kRowChangedDescription, &changes);
     }
-    ShowText(row->shown.macText, kMacTextChars, answer->macText, kRowChangedMac, &changes);
-    ShowText(row->shown.portText, kPortTextChars, answer->portText, kRowChangedPort, &changes);
-    if (wcscmp(ArpMarkText(&row->shown), ArpMarkText(answer)) != 0) {
-        changes |= kRowChangedArp;
+    if (!keepMac) {
+        ShowText(row->shown.macText, kMacTextChars, answer->macText, kRowChangedMac, &changes);
+        if (wcscmp(ArpMarkText(&row->shown), ArpMarkText(answer)) != 0) {
+            changes |= kRowChangedArp;
+        }
+        row->shown.arpConfirmed = answer->arpConfirmed;
+        row->shown.arpMismatch = answer->arpMismatch;
+        row->sharedMac = answer->fromMdns == kMdnsAnswerSharedMac;
     }
-    row->shown.arpConfirmed = answer->arpConfirmed;
-    row->shown.arpMismatch = answer->arpMismatch;
+    ShowText(row->shown.portText, kPortTextChars, answer->portText, kRowChangedPort, &changes);
     row->shown.fromMdns = answer->fromMdns;
     if (changes != 0) {
         Tell(index, changes);
@@ -345,6 +312,16 @@ void DeviceTable::ShowState(int index, int32_t own, bool conflict, uint32_t* cha
     row->shown.state = shown;
     row->record->state = shown;
     row->ownState = own;
+}
+
+// Every row under ip is claimed by a device at at, and red.
+void DeviceTable::Claim(const wchar_t* ip, uint32_t at)
+{
+    for (int index = FirstIndexOf(ip); index >= 0 && index < count_ && SameAddress(rows_[index], ip); ++index) {
+        rows_[index]->claimedAt = at;
+        rows_[index]->hasClaim = true;
+    }
+    MarkConflict(ip);
 }
 
 void DeviceTable::MarkConflict(const wchar_t* ip)
@@ -402,52 +379,4 @@ bool DeviceTable::Remove(int index)
     }
     Drop(index);
     return true;
-}
-
-bool DeviceTable::HasStaleRows(uint32_t now) const
-{
-    for (int index = 0; index < count_; ++index) {
-        if (Stale(rows_[index], now)) {
-            return true;
-        }
-    }
-    return false;
-}
-
-void DeviceTable::Expire(uint32_t now)
-{
-    int index = 0;
-    while (index < count_) {
-        const DeviceRow* row = rows_[index];
-        if (!Stale(row, now)) {
-            ++index;
-            continue;
-        }
-        bool inConflict = row->shown.state == DeviceStateConflict;
-        wchar_t ip[kIpTextChars];
-        CopyText(ip, kIpTextChars, row->record->ipText);
-        if (!Remove(index)) {
-            ++index;  // the view keeps it
-            continue;
-        }
-        if (inConflict) {
-            Settle(ip);
-        }
-    }
-}
-
-void DeviceTable::MarkAllSeen(uint32_t now)
-{
-    for (int index = 0; index < count_; ++index) {
-        rows_[index]->record->lastSeen = now;
-        rows_[index]->shown.lastSeen = now;
-    }
-}
-
-void DeviceTable::Clear()
-{
-    // From the last row back, so a row the view keeps moves no other.
-    for (int index = count_ - 1; index >= 0; --index) {
-        Remove(index);
-    }
 }

@@ -14,6 +14,7 @@
 
 #include <stdint.h>
 
+#include "core/address_order.h"
 #include "core/device_record.h"
 
 // Rows not seen for longer than this are removed by Expire.
@@ -63,6 +64,10 @@ struct DeviceRow {
     bool hasBroadcast;
     bool hasClaim;
     bool hasReach[3];
+    // The shown MAC came from a multicast DNS answer whose MAC the neighbour
+    // table shares among several addresses: it names no device, so the
+    // device's own MAC, when it answers by broadcast, takes the row over.
+    bool sharedMac;
 };
 
 class DeviceTableView {
@@ -93,9 +98,16 @@ public:
     // Takes answer, a record allocated with AllocateDeviceRecord: it becomes
     // a new row's record or is freed. Its lastSeen is the moment it was heard.
     //
-    // An answer under a listed address from the MAC shown there updates that
-    // row; from another MAC it is a conflict. A device that answers both ways
-    // shows its broadcast name and description while a broadcast answer is
+    // An answer belongs to a row of its own address only: the one with its
+    // MAC; a multicast DNS answer whose MAC names no device (see
+    // MdnsAnswerKind) to the address's first row. An answer from another MAC
+    // than the ones listed under its address is a conflict: its own row comes
+    // in red, and every row under the address turns red, also when the
+    // rival's row cannot be listed (the bounds, the view refusing), while its
+    // claim is current. The same MAC under several addresses is no conflict
+    // (one device may have several). A device that answers both ways shows
+    // its broadcast name, description and, against a MAC that names no
+    // device, its broadcast MAC and ARP marks while a broadcast answer is
     // current (within the expiry span), the multicast DNS ones otherwise. A
     // device heard on several interfaces shows the best reach that is current.
     void Merge(DeviceRecord* answer);
@@ -120,11 +132,12 @@ public:
 private:
     int FirstIndexOf(const wchar_t* ip) const;
     int IndexOfRecord(const DeviceRecord* record) const;
-    int IndexOfMac(const wchar_t* macText) const;
+    int OwnRowOf(int first, const DeviceRecord* answer) const;
     int RowsUnder(int first, const wchar_t* ip) const;
-    void Insert(int first, DeviceRecord* answer, bool conflict);
+    bool Insert(int first, DeviceRecord* answer, bool conflict);
     void Update(int index, const DeviceRecord* answer, bool conflict);
     void ShowState(int index, int32_t own, bool conflict, uint32_t* changes);
+    void Claim(const wchar_t* ip, uint32_t at);
     void MarkConflict(const wchar_t* ip);
     void Settle(const wchar_t* ip);
     void Drop(int index);
@@ -135,11 +148,6 @@ private:
     int count_;
     DeviceRow* rows_[kMaxDeviceRows];
 };
-
-// <0, 0, >0 as address text a sorts before, with or after b. Dotted quads
-// compare by value (10.0.0.9 before 10.0.0.10); a text that is not one
-// sorts after every address, by its letters ignoring ASCII case.
-int CompareAddressTexts(const wchar_t* a, const wchar_t* b);
 
 // "Y": ARP agrees with the reported MAC; "*": ARP knows another MAC; " ".
 const wchar_t* ArpMarkText(const DeviceRecord* record);

@@ -192,3 +192,14 @@ DWORD ReadInterfaceAddress(uint32_t interfaceIndex, uint32_t* address, uint32_t*
     FreeTableRows(rows);
     return status;
 }
+
+bool FindInterfaceOfAddress(const AddressRow* rows, uint32_t count, uint32_t address, uint32_t* interfaceIndex)
+{
+    for (uint32_t i = 0; i < count; ++i) {
+        if (rows[i].address == address && address != 0) {
+            *interfaceIndex = rows[i].index;
+            return true;
+        }
+    }
+    return false;
+}

@@ -51,3 +51,7 @@ void FreeTableRows(void* rows);
 // ERROR_INVALID_PARAMETER when the interface has no such row, or the
 // failing status of the read.
 DWORD ReadInterfaceAddress(uint32_t interfaceIndex, uint32_t* address, uint32_t* mask);
+
+// The index of the interface that holds address, from rows ReadAddressRows
+// gave (its first row with that address). False when none holds it.
+bool FindInterfaceOfAddress(const AddressRow* rows, uint32_t count, uint32_t address, uint32_t* interfaceIndex);

@@ -27,6 +27,7 @@ enum SlotState { kSlotFree, kSlotRunning, kSlotAnswered };
 struct ArpSlot {
     SlotState state;
     uint32_t address;
+    uint32_t source;
     DWORD status;
     unsigned char mac[6];
     DWORD answeredTick;
@@ -55,10 +56,11 @@ unsigned __stdcall ArpLookupThread(void* parameter)
     ArpSlot* slot = static_cast<ArpSlot*>(parameter);
     // Written before the thread started; nobody changes it while it runs.
     const uint32_t address = slot->address;
+    const uint32_t source = slot->source;
     SendArpFunction sendArp = g_platform.sendArp;
     unsigned char buffer[8] = {};
     ULONG length = sizeof(buffer);
-    DWORD status = sendArp(address, 0, buffer, &length);
+    DWORD status = sendArp(address, source, buffer, &length);
 
     AcquireSRWLockExclusive(&g_arp.lock);
     if (status == ERROR_NOT_SUPPORTED) {
@@ -92,16 +94,17 @@ bool Unsupported()
     return g_arp.unsupported != nullptr && g_arp.unsupported == g_platform.sendArp;
 }
 
-// Under the lock: the slot of a lookup of address, running or answered;
-// else null, with *reserved a free slot now running for it (null when none
-// is free). The caller starts the reserved slot's thread once unlocked.
-ArpSlot* ClaimSlot(uint32_t address, ArpSlot** reserved)
+// Under the lock: the slot of a lookup of address from source, running or
+// answered; else null, with *reserved a free slot now running for it (null
+// when none is free). The caller starts the reserved slot's thread once
+// unlocked.
+ArpSlot* ClaimSlot(uint32_t address, uint32_t source, ArpSlot** reserved)
 {
     const DWORD now = GetTickCount();
     ArpSlot* freeSlot = nullptr;
     for (ArpSlot& slot : g_arp.slots) {
         bool available = slot.state == kSlotFree || Forgotten(slot, now);
-        if (!available && slot.address == address) {
+        if (!available && slot.address == address && slot.source == source) {
             *reserved = nullptr;
             return &slot;
         }
@@ -112,6 +115,7 @@ ArpSlot* ClaimSlot(uint32_t address, ArpSlot** reserved)
     if (freeSlot != nullptr) {
         freeSlot->state = kSlotRunning;
         freeSlot->address = address;
+        freeSlot->source = source;
     }
     *reserved = freeSlot;
     return nullptr;
@@ -119,7 +123,7 @@ ArpSlot* ClaimSlot(uint32_t address, ArpSlot** reserved)
 
 }  // namespace
 
-bool AskArp(uint32_t address, unsigned char mac[6], DWORD* status)
+bool AskArp(uint32_t address, uint32_t source, unsigned char mac[6], DWORD* status)
 {
     AcquireSRWLockExclusive(&g_arp.lock);
     if (Unsupported()) {
@@ -128,7 +132,7 @@ bool AskArp(uint32_t address, unsigned char mac[6], DWORD* status)
         return true;
     }
     ArpSlot* reserved = nullptr;
-    ArpSlot* own = ClaimSlot(address, &reserved);
+    ArpSlot* own = ClaimSlot(address, source, &reserved);
     bool answered = own != nullptr && own->state == kSlotAnswered;
     if (answered) {
         *status = own->status;
@@ -143,7 +147,7 @@ bool AskArp(uint32_t address, unsigned char mac[6], DWORD* status)
     return true;
 }
 
-bool PrefetchArp(uint32_t address)
+bool PrefetchArp(uint32_t address, uint32_t source)
 {
     AcquireSRWLockExclusive(&g_arp.lock);
     if (Unsupported()) {
@@ -151,7 +155,7 @@ bool PrefetchArp(uint32_t address)
         return false;
     }
     ArpSlot* reserved = nullptr;
-    ClaimSlot(address, &reserved);
+    ClaimSlot(address, source, &reserved);
     ReleaseSRWLockExclusive(&g_arp.lock);
     if (reserved != nullptr) {
         StartLookupThread(reserved);  // when it cannot start, AskArp will say so

@@ -6,45 +6,23 @@
 // sent only where a device of this link could be, and not too often: the
 // address comes from a stranger's answer. The browse sends it as soon as it
 // hears of a device (PrepareMacLookup), so that the system resolves the
-// address while the device's other records are asked for.
+// address while the device's other records are asked for. Every question is
+// asked on the interface that heard the device: SendARP from its address,
+// and only the neighbour rows of that interface count, so that two cards on
+// overlapping subnets never give a device another host's MAC.
 #include <string.h>
 
 #include "core/platform.h"
 #include "core/platform_tables.h"
 #include "core/wait.h"
 #include "mdns/arp_requests.h"
+#include "mdns/neighbour_reads.h"
 #include "mdns/service_found.h"
 #include "net/address_class.h"
 
 namespace {
 
 constexpr DWORD kResolvePollMs = 100;
-// A lookup that may not wait takes a read of the table that ended this
-// recently: a burst of devices found together costs one read, not one each
-// (under Wine a read takes ~90 ms with 254 neighbours, over 100 ms on a busy
-// machine).
-constexpr DWORD kSharedReadMaxAgeMs = 100;
-// How long a lookup waits for another's read under way before it reads for
-// itself: only a read that hangs takes this long.
-constexpr DWORD kSharedReadWaitMs = 1000;
-
-// The last read of the neighbour table, shared by every worker's lookups.
-// The table is read outside the lock; rows, count and the ticks change
-// together under it.
-struct NeighbourSnapshot {
-    SRWLOCK lock = SRWLOCK_INIT;
-    CONDITION_VARIABLE readEnded = CONDITION_VARIABLE_INIT;
-    NeighbourRow* rows = nullptr;  // FreeTableRows; kept for the process's life
-    uint32_t count = 0;
-    DWORD readTick = 0;  // when the kept read began
-    DWORD endTick = 0;   // and ended
-    bool read = false;
-    // A read under way that lookups asked meanwhile may wait for.
-    bool reading = false;
-    DWORD readingSince = 0;
-};
-
-NeighbourSnapshot g_neighbours;
 
 // At most one datagram per device and second, however many browses ask.
 constexpr DWORD kSolicitIntervalMs = 1000;
@@ -134,104 +112,6 @@ void NoteMissedRead(uint32_t address, DWORD readStart)
     ReleaseSRWLockExclusive(&g_solicited.lock);
 }
 
-// What a lookup takes of a read that others made: one that ended at most
-// maxAgeMs before it was asked, and, with a floor, began no earlier than the
-// floor. It waits for a read under way only if that began at most
-// kSharedReadMaxAgeMs before it was asked (and not before the floor).
-struct ReadWanted {
-    DWORD asked;
-    DWORD maxAgeMs;
-    bool floored;
-    DWORD floor;
-};
-
-bool RecentEnough(DWORD began, DWORD ended, const ReadWanted& wanted)
-{
-    return LONG(wanted.asked - ended) <= LONG(wanted.maxAgeMs) &&
-           (!wanted.floored || LONG(began - wanted.floor) >= 0);
-}
-
-bool SearchRows(const NeighbourRow* rows, uint32_t count, uint32_t address, unsigned char mac[6])
-{
-    for (uint32_t i = 0; i < count; ++i) {
-        if (rows[i].address == address) {
-            memcpy(mac, rows[i].mac, kNeighbourMacLength);
-            return true;
-        }
-    }
-    return false;
-}
-
-// Under the lock: takes the rows (null after a failed read, which counts as
-// a read that found nothing). Whichever of the two reads began later is
-// kept, the other freed.
-void KeepNewerRead(NeighbourRow* rows, uint32_t count, DWORD readTick, DWORD endTick)
-{
-    if (g_neighbours.read && LONG(readTick - g_neighbours.readTick) < 0) {
-        FreeTableRows(rows);
-        return;
-    }
-    FreeTableRows(g_neighbours.rows);
-    g_neighbours.rows = rows;
-    g_neighbours.count = count;
-    g_neighbours.readTick = readTick;
-    g_neighbours.endTick = endTick;
-    g_neighbours.read = true;
-}
-
-// True when the neighbour table holds a counting row for the address
-// (reachable, stale or permanent, with a six-byte address), in a read that
-// ended at most maxAgeMs before this call (0: read now) and began not before
-// *floor (null: no floor). *readStart: when the read it searched began. A
-// lookup never waits for another's read except one that serves it too, and
-// then only until that read ends.
-bool FindNeighbour(uint32_t address, unsigned char mac[6], DWORD maxAgeMs, const DWORD* floor,
-                   DWORD* readStart)
-{
-    const ReadWanted wanted = {GetTickCount(), maxAgeMs, floor != nullptr, floor != nullptr ? *floor : 0};
-    AcquireSRWLockExclusive(&g_neighbours.lock);
-    while (maxAgeMs != 0) {
-        if (g_neighbours.read && RecentEnough(g_neighbours.readTick, g_neighbours.endTick, wanted)) {
-            bool found = SearchRows(g_neighbours.rows, g_neighbours.count, address, mac);
-            *readStart = g_neighbours.readTick;
-            ReleaseSRWLockExclusive(&g_neighbours.lock);
-            return found;
-        }
-        DWORD waited = GetTickCount() - wanted.asked;
-        const DWORD underMs = maxAgeMs < kSharedReadMaxAgeMs ? maxAgeMs : kSharedReadMaxAgeMs;
-        const ReadWanted under = {wanted.asked, underMs, wanted.floored, wanted.floor};
-        if (!g_neighbours.reading || !RecentEnough(g_neighbours.readingSince, g_neighbours.readingSince, under) ||
-            waited >= kSharedReadWaitMs) {
-            break;
-        }
-        SleepConditionVariableSRW(&g_neighbours.readEnded, &g_neighbours.lock, kSharedReadWaitMs - waited, 0);
-    }
-    // This lookup reads; while it does, others that its read serves wait
-    // for it instead of reading too.
-    const DWORD began = GetTickCount();
-    const bool announced = !g_neighbours.reading;
-    if (announced) {
-        g_neighbours.reading = true;
-        g_neighbours.readingSince = began;
-    }
-    ReleaseSRWLockExclusive(&g_neighbours.lock);
-
-    NeighbourRow* rows = nullptr;
-    uint32_t count = 0;
-    ReadNeighbourRows(&rows, &count);  // on failure: null and 0
-    bool found = SearchRows(rows, count, address, mac);
-
-    AcquireSRWLockExclusive(&g_neighbours.lock);
-    KeepNewerRead(rows, count, began, GetTickCount());
-    if (announced) {
-        g_neighbours.reading = false;
-    }
-    ReleaseSRWLockExclusive(&g_neighbours.lock);
-    WakeAllConditionVariable(&g_neighbours.readEnded);
-    *readStart = began;
-    return found;
-}
-
 // Waits one poll interval; true when the abort event is set.
 bool WaitOnePoll(HANDLE abortEvent)
 {
@@ -246,11 +126,42 @@ bool WaitOnePoll(HANDLE abortEvent)
     return IsSignalled(wait);
 }
 
+// SendARP from the interface's address: on a lookup thread for a caller that
+// may not wait (false while it runs), else here. True with *status its
+// result (mac filled on NO_ERROR).
+bool AskSendArp(uint32_t address, uint32_t source, uint32_t waitMs, unsigned char mac[6], DWORD* status)
+{
+    unsigned char buffer[8] = {};
+    if (waitMs == 0) {
+        if (!AskArp(address, source, buffer, status)) {
+            return false;
+        }
+    } else {
+        ULONG length = sizeof(buffer);
+        *status = g_platform.sendArp(address, source, buffer, &length);
+    }
+    if (*status == NO_ERROR) {
+        memcpy(mac, buffer, kNeighbourMacLength);
+    }
+    return true;
+}
+
+// Whether the neighbour table gives the MAC SendARP found to other addresses
+// of the interface too; a read others made lately serves.
+bool SendArpMacShared(uint32_t address, uint32_t interfaceAddress, const unsigned char mac[6])
+{
+    unsigned char tableMac[kNeighbourMacLength] = {};
+    bool shared = false;
+    DWORD readStart = 0;
+    return FindNeighbour({address, interfaceAddress, tableMac, &shared}, kSharedReadMaxAgeMs, nullptr, &readStart) &&
+           shared && memcmp(tableMac, mac, kNeighbourMacLength) == 0;
+}
+
 }  // namespace
 
 void PrepareMacLookup(uint32_t address, const InterfaceSubnet& heardOn)
 {
-    if (!PrefetchArp(address) && MaySolicitNeighbour(address, heardOn) && TakeSolicitTurn(address)) {
+    if (!PrefetchArp(address, heardOn.address) && MaySolicitNeighbour(address, heardOn) && TakeSolicitTurn(address)) {
         g_platform.solicitNeighbour(address);  // a failure shows when the device is looked up
     }
 }
@@ -289,20 +200,17 @@ bool MaySolicitNeighbour(uint32_t address, const InterfaceSubnet& heardOn)
 }
 
 MacLookup LookUpMacAddress(uint32_t address, const InterfaceSubnet& heardOn, unsigned char mac[6],
-                           HANDLE abortEvent, uint32_t waitMs)
+                           HANDLE abortEvent, uint32_t waitMs, bool* sharedMac)
 {
-    unsigned char buffer[8] = {};
+    bool shared = false;
+    bool* sharedOut = sharedMac != nullptr ? sharedMac : &shared;
+    *sharedOut = false;
     DWORD status = NO_ERROR;
-    if (waitMs == 0) {
-        if (!AskArp(address, buffer, &status)) {
-            return kMacPending;
-        }
-    } else {
-        ULONG length = sizeof(buffer);
-        status = g_platform.sendArp(address, 0, buffer, &length);
+    if (!AskSendArp(address, heardOn.address, waitMs, mac, &status)) {
+        return kMacPending;
     }
     if (status == NO_ERROR) {
-        memcpy(mac, buffer, 6);
+        *sharedOut = SendArpMacShared(address, heardOn.address, mac);
         return kMacFound;
     }
     if (status != ERROR_NOT_SUPPORTED) {
@@ -312,11 +220,12 @@ MacLookup LookUpMacAddress(uint32_t address, const InterfaceSubnet& heardOn, uns
     // could show what was not there before. One that began after the
     // device's datagram tells whether the system has learnt its address
     // since: that serves as long as the datagram's own turn lasts.
+    const NeighbourAsked asked = {address, heardOn.address, mac, sharedOut};
     DWORD floor = 0;
     const bool floored = waitMs == 0 && UsefulReadStart(address, &floor);
     const DWORD maxAgeMs = waitMs != 0 ? 0 : floored ? kSolicitIntervalMs : kSharedReadMaxAgeMs;
     DWORD readStart = 0;
-    if (FindNeighbour(address, mac, maxAgeMs, floored ? &floor : nullptr, &readStart)) {
+    if (FindNeighbour(asked, maxAgeMs, floored ? &floor : nullptr, &readStart)) {
         return kMacFound;
     }
     if (!MaySolicitNeighbour(address, heardOn) ||
@@ -332,7 +241,7 @@ MacLookup LookUpMacAddress(uint32_t address, const InterfaceSubnet& heardOn, uns
             return kMacUnknown;
         }
         DWORD readStart = 0;
-        if (FindNeighbour(address, mac, 0, nullptr, &readStart)) {
+        if (FindNeighbour(asked, 0, nullptr, &readStart)) {
             return kMacFound;
         }
     }

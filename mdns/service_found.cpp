@@ -86,9 +86,10 @@ int32_t OnServiceFound(const ResolvedService* service, HWND, HANDLE abortEvent,
     TxtValues values;
     ReadTxtValues(service, &values);
     unsigned char mac[6] = {};
+    bool sharedMac = false;
     MacLookup lookup = kMacUnknown;
     if (!IsReverseLookupName(service->hostName) && lstrcmpiW(values.vendor, kMakerWord) == 0) {
-        lookup = LookUpMacAddress(service->address, service->heardOn, mac, abortEvent, macWaitMs);
+        lookup = LookUpMacAddress(service->address, service->heardOn, mac, abortEvent, macWaitMs, &sharedMac);
     }
     if (lookup == kMacPending) {
         return kServiceAwaitingMac;
@@ -104,7 +105,7 @@ int32_t OnServiceFound(const ResolvedService* service, HWND, HANDLE abortEvent,
     if (record == nullptr) {
         return kServiceIgnored;
     }
-    record->fromMdns = 1;
+    record->fromMdns = sharedMac ? kMdnsAnswerSharedMac : kMdnsAnswer;
     ComposeDescription(values, record->description);
     CopyText(record->name, kNameChars, service->hostName);
     wsprintfW(record->macText, L"%02X-%02X-%02X-%02X-%02X-%02X", mac[0], mac[1], mac[2], mac[3],

@@ -1,7 +1,9 @@
 // Turns a resolved service into a device record: only the maker's devices
 // (TXT vendor), with a MAC address this computer has learnt, are posted to
 // the main window, in the state its address earns on the interface that
-// heard it, as a broadcast reply's sender would.
+// heard it, as a broadcast reply's sender would. A MAC that the neighbour
+// table gives several addresses is posted as one that names no device
+// (kMdnsAnswerSharedMac).
 #pragma once
 
 #include <winsock2.h>
@@ -37,9 +39,13 @@ enum MacLookup { kMacFound, kMacUnknown, kMacPending };
 // never blocks (SendARP runs on a lookup thread, see arp_requests.h), and
 // kMacPending says: not known yet, SendARP or resolution under way, ask
 // again. kMacUnknown: none came or will come, or abortEvent
-// (INVALID_HANDLE_VALUE: none) was set meanwhile.
+// (INVALID_HANDLE_VALUE: none) was set meanwhile. Both ask on the interface
+// that heard the device: SendARP from its address, and the neighbour rows of
+// that interface only. With kMacFound, *sharedMac (when given) says whether
+// that interface's neighbour rows give the MAC to other addresses too (a
+// bridge answering ARP for the devices behind it).
 MacLookup LookUpMacAddress(uint32_t address, const InterfaceSubnet& heardOn, unsigned char mac[6],
-                           HANDLE abortEvent, uint32_t waitMs);
+                           HANDLE abortEvent, uint32_t waitMs, bool* sharedMac = nullptr);
 
 // A device the browse has just heard of, at this address: starts what makes
 // the system learn its hardware address (SendARP on a lookup thread, or the

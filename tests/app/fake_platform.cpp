@@ -101,6 +101,56 @@ ULONG WINAPI FakeGetAdaptersAddresses(ULONG, ULONG, PVOID, PIP_ADAPTER_ADDRESSES
     return NO_ERROR;
 }
 
+DWORD WINAPI FakeGetIpNetTable(PMIB_IPNETTABLE table, PULONG size, BOOL)
+{
+    FakePlatform* fake = FakePlatform::current;
+    EnterCriticalSection(&fake->lock);
+    DWORD result = NO_ERROR;
+    ULONG needed = static_cast<ULONG>(sizeof(DWORD) + (fake->neighbours.size() + 1) * sizeof(MIB_IPNETROW));
+    if (table == nullptr || *size < needed) {
+        *size = needed;
+        result = ERROR_INSUFFICIENT_BUFFER;
+    } else {
+        table->dwNumEntries = static_cast<DWORD>(fake->neighbours.size());
+        for (size_t i = 0; i < fake->neighbours.size(); ++i) {
+            MIB_IPNETROW& row = table->table[i];
+            row = {};
+            row.dwAddr = Ipv4(fake->neighbours[i].address);
+            row.dwIndex = fake->neighbours[i].index;
+            row.dwType = 3;
+            row.dwPhysAddrLen = 6;
+            memcpy(row.bPhysAddr, fake->neighbours[i].mac, 6);
+        }
+    }
+    LeaveCriticalSection(&fake->lock);
+    return result;
+}
+
+DWORD WINAPI FakeSendArp(IPAddr dest, IPAddr source, PVOID mac, PULONG length)
+{
+    FakePlatform* fake = FakePlatform::current;
+    EnterCriticalSection(&fake->lock);
+    DWORD result = fake->sendArpResult == NO_ERROR ? DWORD(ERROR_BAD_NET_NAME) : fake->sendArpResult;
+    for (const FakeAddress& address : fake->addresses) {
+        for (const FakeNeighbour& row : fake->neighbours) {
+            if (fake->sendArpResult == NO_ERROR && Ipv4(address.address) == source && row.index == address.index &&
+                Ipv4(row.address) == dest && *length >= 6) {
+                memcpy(mac, row.mac, 6);
+                *length = 6;
+                result = NO_ERROR;
+            }
+        }
+    }
+    LeaveCriticalSection(&fake->lock);
+    return result;
+}
+
+int FakeSolicitNeighbour(IPAddr)
+{
+    InterlockedIncrement(&FakePlatform::current->solicits);
+    return 0;
+}
+
 int WINAPI FakeMessageBox(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type)
 {
     FakePlatform* fake = FakePlatform::current;
@@ -147,6 +197,9 @@ FakePlatform::FakePlatform() : saved_(g_platform)
     current = this;
     g_platform.getIpAddrTable = FakeGetIpAddrTable;
     g_platform.getAdaptersAddresses = FakeGetAdaptersAddresses;
+    g_platform.getIpNetTable = FakeGetIpNetTable;
+    g_platform.sendArp = FakeSendArp;
+    g_platform.solicitNeighbour = FakeSolicitNeighbour;
     g_platform.messageBox = FakeMessageBox;
     g_platform.notifyAddrChange = FakeNotifyAddrChange;
     g_platform.cancelIPChangeNotify = FakeCancelIPChangeNotify;

@@ -1,5 +1,6 @@
-// Test doubles for the platform seam: an address table and adapter list that
-// a test chooses, and message boxes that are recorded instead of shown.
+// Test doubles for the platform seam: an address table, neighbour table and
+// adapter list that a test chooses, SendARP over them, and message boxes
+// and neighbour datagrams that are recorded instead of shown or sent.
 #pragma once
 
 #include <winsock2.h>
@@ -15,6 +16,12 @@ struct FakeAddress {
     const char* address;
     const char* mask;
     DWORD index;
+};
+
+struct FakeNeighbour {
+    const char* address;
+    DWORD index;  // the interface's
+    unsigned char mac[6];
 };
 
 struct FakeAdapter {
@@ -42,6 +49,13 @@ public:
     DWORD addressReadResult = NO_ERROR;
     ULONG adapterProbeResult = ERROR_BUFFER_OVERFLOW;
     std::vector<RecordedBox> boxes;
+
+    // Neighbour rows (all counting: dynamic, six bytes). SendARP answers as
+    // sendArpResult says; with NO_ERROR, from the row of the interface that
+    // holds its source address, else ERROR_BAD_NET_NAME.
+    std::vector<FakeNeighbour> neighbours;
+    DWORD sendArpResult = ERROR_NOT_SUPPORTED;
+    LONG solicits = 0;
 
     // Reads that find a new row added since the size probe (the table grew).
     int growthsBeforeRead = 0;

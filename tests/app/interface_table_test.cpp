@@ -224,9 +224,11 @@ TEST_F(InterfaceTableTest, TeardownStopsAllInterfacesInParallel)
 // 3 s, or until the test lets it go.
 HANDLE g_arpRelease = nullptr;
 LONG g_arpCalls = 0;
+IPAddr g_arpSource = 0;
 
-DWORD WINAPI BlockingSendArp(IPAddr, IPAddr, PVOID, PULONG)
+DWORD WINAPI BlockingSendArp(IPAddr, IPAddr source, PVOID, PULONG)
 {
+    g_arpSource = source;
     InterlockedIncrement(&g_arpCalls);
     WaitForSingleObject(g_arpRelease, 3000);
     return ERROR_BAD_NET_NAME;
@@ -265,7 +267,7 @@ TEST_F(InterfaceTableTest, TeardownDoesNotWaitForABlockingSendArp)
     // Its late answer was kept intact, for whoever asks next.
     unsigned char mac[6] = {};
     DWORD status = NO_ERROR;
-    EXPECT_TRUE(AskArp(device, mac, &status));
+    EXPECT_TRUE(AskArp(device, g_arpSource, mac, &status));
     EXPECT_EQ(static_cast<DWORD>(ERROR_BAD_NET_NAME), status);
     CloseHandle(g_arpRelease);
 }

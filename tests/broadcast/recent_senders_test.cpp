@@ -58,6 +58,8 @@ TEST(RecentSenders, RepeatsAreHeldBackForAnIntervalAndChangesGoOutAtOnce)
          Answer(L"Speaker", L"00-11-22-AA-BB-CC", L"Orvel S2", L"8080", DeviceStateOtherSubnet), 2600, true},
         {"texts shifted between fields", kDevice,
          Answer(L"Speake", L"r00-11-22-AA-BB-CC", L"Orvel S2", L"8080", DeviceStateOtherSubnet), 2700, true},
+        {"posted just before the tick wrap", kDevice, same, 0xFFFFFE00u, true},
+        {"its repeat just before the wrap held back", kDevice, same, 0xFFFFFFF0u, false},
         {"repeat across the tick wrap", kNeighbour, same, 0xFFFFFF00u, true},
         {"held back across the wrap", kNeighbour, same, 0x00000010u, false},
         {"an interval on across the wrap", kNeighbour, same, 0xFFFFFF00u + kUnchangedAnswerPostMs, true},
@@ -69,6 +71,39 @@ TEST(RecentSenders, RepeatsAreHeldBackForAnIntervalAndChangesGoOutAtOnce)
         EXPECT_EQ(AnswerIsDue(&table, step.sender, AnswerFingerprint(&step.answer), step.now),
                   step.posted);
     }
+}
+
+// Senders the table keeps in one set with kDevice: it spreads senders over
+// its sets by a multiplicative hash of the address, whose top bits pick one.
+std::vector<uint32_t> SetMates(size_t count)
+{
+    const uint32_t set = (kDevice * 2654435761u) >> 25;
+    std::vector<uint32_t> mates;
+    for (uint32_t n = 1; mates.size() < count; ++n) {
+        uint32_t candidate = Ipv4(10, (n >> 16) & 255, (n >> 8) & 255, n & 255);
+        if (((candidate * 2654435761u) >> 25) == set) {
+            mates.push_back(candidate);
+        }
+    }
+    return mates;
+}
+
+TEST(RecentSenders, AFullSetGivesWayOldestFirstWhileTheNewestRepeatIsHeldBack)
+{
+    const DeviceRecord same = Answer(L"Speaker");
+    const uint64_t fingerprint = AnswerFingerprint(&same);
+    const std::vector<uint32_t> senders = SetMates(kRecentSenderWays + 1);
+    RecentSenders table;
+    ForgetRecentSenders(&table);
+    for (size_t i = 0; i < senders.size(); ++i) {
+        EXPECT_TRUE(AnswerIsDue(&table, senders[i], fingerprint, DWORD(1000 + 10 * i)));
+    }
+    // All within the interval: only a sender that lost its place is posted.
+    const DWORD later = 1100;
+    EXPECT_FALSE(AnswerIsDue(&table, senders.back(), fingerprint, later)) << "the newest is held";
+    EXPECT_TRUE(AnswerIsDue(&table, senders[0], fingerprint, later)) << "the oldest gave way";
+    EXPECT_TRUE(AnswerIsDue(&table, senders[1], fingerprint, later)) << "its return pushed out the next oldest";
+    EXPECT_FALSE(AnswerIsDue(&table, senders[kRecentSenderWays - 1], fingerprint, later)) << "a younger one stays";
 }
 
 TEST(RecentSenders, AFloodOfMadeUpSendersNeverDelaysARealDevice)

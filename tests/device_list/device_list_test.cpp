@@ -504,7 +504,7 @@ TEST_F(DeviceListMerge, SecondMacForListedAddressAddsRedRowAndTurnsTheFirstRed)
     EXPECT_EQ(2, NewLiveRecords());
 }
 
-TEST_F(DeviceListMerge, SecondMacHeldUnderAnotherAddressTurnsThatRowRed)
+TEST_F(DeviceListMerge, MacListedElsewhereGetsARedRowUnderTheAddressItAnswersFrom)
 {
     Answer a;
     a.ip = L"10.0.0.5";
@@ -516,30 +516,32 @@ TEST_F(DeviceListMerge, SecondMacHeldUnderAnotherAddressTurnsThatRowRed)
     b.lastSeen = 1200;
     DeviceRecord* recordB = Merge(b);
 
-    // Device B now claims A's address.
+    // Device B now answers from A's address too.
     Answer moved;
     moved.ip = L"10.0.0.5";
     moved.mac = L"00-11-22-AA-BB-0B";
     moved.name = L"moved";
     moved.port = L"8081";
     moved.lastSeen = 5000;
-    Merge(moved);
+    DeviceRecord* recordMoved = Merge(moved);
 
-    ASSERT_EQ(2, RowCount());
-    int rowA = RowOf(recordA);
-    int rowB = RowOf(recordB);
-    EXPECT_EQ(L"10.0.0.5", Cell(rowA, 0));
-    EXPECT_EQ(L"speaker", Cell(rowA, 1));
-    EXPECT_EQ(DeviceStateConflict, recordA->state);  // its address is claimed
+    ASSERT_EQ(3, RowCount());
+    EXPECT_EQ(L"speaker", Cell(RowOf(recordA), 1));
+    EXPECT_EQ(DeviceStateConflict, recordA->state);
     EXPECT_EQ(1000u, recordA->lastSeen);
+    int rowMoved = RowOf(recordMoved);
+    EXPECT_EQ(L"10.0.0.5", Cell(rowMoved, 0));
+    EXPECT_EQ(L"moved", Cell(rowMoved, 1));
+    EXPECT_EQ(L"8081", Cell(rowMoved, 5));
+    EXPECT_EQ(DeviceStateConflict, recordMoved->state);
 
+    // B's row under its other address says what that address answered.
+    int rowB = RowOf(recordB);
     EXPECT_EQ(L"10.0.0.6", Cell(rowB, 0));
-    EXPECT_EQ(L"moved", Cell(rowB, 1));
-    EXPECT_EQ(L"8081", Cell(rowB, 5));
-    EXPECT_EQ(std::wstring(L"10.0.0.6"), recordB->ipText);
-    EXPECT_EQ(DeviceStateConflict, recordB->state);
-    EXPECT_EQ(5000u, recordB->lastSeen);
-    EXPECT_EQ(2, NewLiveRecords());
+    EXPECT_EQ(L"speaker", Cell(rowB, 1));
+    EXPECT_EQ(DeviceStateNormal, recordB->state);
+    EXPECT_EQ(1200u, recordB->lastSeen);
+    EXPECT_EQ(3, NewLiveRecords());
 }
 
 // Sequences of answers from devices that answer both ways or move, and the
@@ -573,15 +575,11 @@ TEST_F(DeviceListMerge, AnswerSequencesLeaveOneTruthfulRowPerDevice)
         {"multicast DNS texts once the broadcast answer is old",
          {{L"10.0.0.5", kA, false, 1000}, {L"10.0.0.5", kA, true, 4001}},
          {L"10.0.0.5|mdns|02-AC-00-00-00-0A|Orvel mdns|"}},
-        {"a MAC listed elsewhere claims an address: every row there is red",
+        {"a MAC listed elsewhere answers from a listed address: both rows there are red",
          {{L"10.0.0.5", kA, false, 1000}, {L"10.0.0.6", kB, false, 1000}, {L"10.0.0.5", kB, false, 1100},
           {L"10.0.0.5", kA, false, 1200}},
          {L"10.0.0.5|bcast|02-AC-00-00-00-0A|Orvel bcast|Conflict",
-          L"10.0.0.6|bcast|02-AC-00-00-00-0B|Orvel bcast|Conflict"}},
-        {"rows left alone take their own state back",
-         {{L"10.0.0.5", kA, false, 1000}, {L"10.0.0.6", kB, false, 1000}, {L"10.0.0.5", kB, false, 1100},
-          {L"10.0.0.5", kA, false, 4101}, {L"10.0.0.6", kB, false, 4101}},
-         {L"10.0.0.5|bcast|02-AC-00-00-00-0A|Orvel bcast|", L"10.0.0.6|bcast|02-AC-00-00-00-0B|Orvel bcast|"}},
+          L"10.0.0.5|bcast|02-AC-00-00-00-0B|Orvel bcast|Conflict", L"10.0.0.6|bcast|02-AC-00-00-00-0B|Orvel bcast|"}},
         {"heard on two interfaces by turns: the better reach stays",
          {{L"169.254.0.5", kA, false, 1000, DeviceStateLinkLocal},
           {L"169.254.0.5", kA, true, 1100, DeviceStateOtherSubnet},
@@ -743,9 +741,11 @@ TEST_F(DeviceListMerge, RecordTheControlRefusesIsFreed)
     conflicting.mac = L"00-11-22-AA-BB-03";
     Merge(conflicting);
 
+    // The rival the control could not list still marks the listed row.
     ASSERT_EQ(1, RowCount());
     EXPECT_EQ(listedRecord, Stored(0));
-    EXPECT_EQ(DeviceStateNormal, listedRecord->state);
+    EXPECT_EQ(DeviceStateConflict, listedRecord->state);
+    EXPECT_EQ(L"Conflict", Cell(0, kColumnStatus));
     EXPECT_EQ(1, NewLiveRecords());
 }
 

@@ -45,6 +45,11 @@ may use {n} (index in the range) and {octet} (last octet of the address)):
   broadcast  true or an object of tools/simulate device fields: the broadcast
              simulator also runs for this device, with its address and MAC,
              name = host name, description "<vendor> <model> - v<firmware>"
+  own_mac    the device sits behind a bridge that rewrites MACs (proxy ARP,
+             a Wi-Fi extender as a repeater): "mac" is then the bridge's,
+             which every frame of the device and its ARP answers carry (the
+             devices behind one bridge share it), and own_mac the device's
+             own, which its broadcast reply names
   id         key in logs and state (default: the host name)
 """
 
@@ -56,7 +61,7 @@ DEFAULT_TXT = ["vendor=Orvel", "model=X200", "firmware_version=1.4"]
 RESPONDERS = ("zeroconf", "multicast", "standard", "silent")
 ADDITIONALS = ("full", "a-only")
 FIELDS = {"id", "ip", "mac", "host", "instance", "port", "txt", "responder", "broadcast", "additionals",
-          "delay_ms"}
+          "delay_ms", "own_mac"}
 RANGE_FIELDS = {"prefix", "from", "count"}
 
 
@@ -121,6 +126,7 @@ class Device:
         self.ip = str(self.interface.ip)
         octets = self.interface.ip.packed
         self.mac = parse_mac(fields.get("mac", "02-4F-56-6D-%02X-%02X" % (octets[2], octets[3])))
+        self.own_mac = parse_mac(fields["own_mac"]) if "own_mac" in fields else None
         self.host = str(fields.get("host", "orvel-%d" % octets[3]))
         self.instance = str(fields.get("instance", self.host))
         self.port = int(fields.get("port", 80))
@@ -177,6 +183,8 @@ class Device:
                  "name": self.host, "description": self.description() or "Orvel X200",
                  # The device's own kernel answers ARP for its address.
                  "arp": False}
+        if self.own_mac is not None:
+            entry["mac_text"] = format_mac(self.own_mac)
         entry.update(self.broadcast)
         return entry
 
@@ -185,6 +193,7 @@ class Device:
                 "instance": self.instance, "port": self.port, "txt": self.txt,
                 "responder": self.responder, "broadcast": self.broadcast is not None,
                 "additionals": self.additionals, "delay_ms": list(self.delay_ms),
+                "own_mac": format_mac(self.own_mac) if self.own_mac is not None else None,
                 "listed_as": self.description()}
 
 
@@ -226,7 +235,9 @@ class Scenario:
         self.devices = [Device(entry, i + 1, delay_ms) for i, entry in enumerate(entries)]
         seen = {}
         for device in self.devices:
-            for key, value in (("address", device.ip), ("MAC", device.mac),
+            # Devices behind one bridge share its MAC; their own stay apart.
+            mac = device.mac if device.own_mac is None else device.own_mac
+            for key, value in (("address", device.ip), ("MAC", mac),
                                ("instance", device.instance_name.lower())):
                 if (key, value) in seen:
                     raise ScenarioError("%s and %s share one %s" % (seen[(key, value)], device.id, key))
