@@ -6,6 +6,7 @@
 
 #include "core/text_copy.h"
 #include "core/web_address.h"
+#include "net/address_class.h"
 #include "ui/state_text.h"
 
 namespace {
@@ -13,6 +14,7 @@ namespace {
 const wchar_t kAnsweredHeader[] = L"Answered";
 const wchar_t kPageHeader[] = L"Page";
 const wchar_t kHeardOnHeader[] = L"Heard On";
+const wchar_t kInstanceHeader[] = L"Instance";
 
 void CopyField(wchar_t* field, const wchar_t* text)
 {
@@ -42,15 +44,22 @@ void ExtraText(const DeviceRow* row, int kind, ScanHeardOn heardOn, wchar_t* fie
         CopyField(field, WaysText(row->ways));
     } else if (kind == kFieldPage) {
         PageText(row, field);
+    } else if (kind == kFieldHeardOn && row->shown.heardOn != 0) {
+        FormatDottedQuad(row->shown.heardOn, field, kFieldChars);
     } else if (kind == kFieldHeardOn && heardOn != nullptr) {
         heardOn(row, field, kFieldChars);
         field[kFieldChars - 1] = L'\0';
+    } else if (kind == kFieldInstance) {
+        CopyText(field, kFieldChars, row->shown.instanceName);
     }
 }
 
 const wchar_t* ExtraHeader(int kind)
 {
-    return kind == kFieldAnswered ? kAnsweredHeader : kind == kFieldPage ? kPageHeader : kHeardOnHeader;
+    return kind == kFieldAnswered ? kAnsweredHeader
+           : kind == kFieldPage   ? kPageHeader
+           : kind == kFieldHeardOn ? kHeardOnHeader
+                                   : kInstanceHeader;
 }
 
 void ColumnText(const DeviceRow* row, int column, wchar_t* field)
@@ -75,8 +84,8 @@ void GatherFields(const DeviceRow* row, bool extended, ScanHeardOn heardOn, RowF
             fields->kind[fields->count++] = column;
         }
     }
-    static const int kExtras[] = {kFieldAnswered, kFieldPage, kFieldHeardOn};
-    int extras = extended ? 3 : 1;
+    static const int kExtras[] = {kFieldAnswered, kFieldPage, kFieldHeardOn, kFieldInstance};
+    int extras = extended ? 4 : 1;
     for (int i = 0; i < extras; ++i) {
         wchar_t* field = fields->text[fields->count];
         if (row == nullptr) {
@@ -111,6 +120,8 @@ const wchar_t* FieldKey(int kind)
         return L"page";
     case kFieldHeardOn:
         return L"heardOn";
+    case kFieldInstance:
+        return L"instance";
     default:
         return L"";
     }

@@ -1,7 +1,8 @@
 // The texts of one device row as the console prints them: the window's
 // exported columns with its header texts and Status words, then the way the
 // device answered, its page address (what a double-click opens) and the
-// address of this computer's interface that heard it. Each text is bounded
+// address of this computer's interface that heard it, and a multicast DNS
+// device's instance name. Each text is bounded
 // and zero-terminated; JSON keys are stable whatever the header texts.
 #pragma once
 
@@ -17,8 +18,9 @@ enum ScanExtraField : int {
     kFieldAnswered = -1,
     kFieldPage = -2,
     kFieldHeardOn = -3,
+    kFieldInstance = -4,
 };
-constexpr int kMaxFields = kDeviceColumnCount + 3;
+constexpr int kMaxFields = kDeviceColumnCount + 4;
 
 struct RowFields {
     int count;
@@ -27,12 +29,13 @@ struct RowFields {
 };
 
 // Writes the address of the interface that heard the row's device ("" when
-// unknown) into text (chars units).
+// unknown) into text (chars units); asked only when the row's record does
+// not say.
 typedef void (*ScanHeardOn)(const DeviceRow* row, wchar_t* text, int chars);
 
 // The fields of row, or their headers when row is null: the exported
-// columns and the way it answered, and with extended (CSV, JSON) its page
-// and the interface that heard it too. heardOn may be null.
+// columns and the way it answered, and with extended (CSV, JSON) its page,
+// the interface that heard it and its instance name too. heardOn may be null.
 void GatherFields(const DeviceRow* row, bool extended, ScanHeardOn heardOn, RowFields* fields);
 
 // The JSON key of a field kind.

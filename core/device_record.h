@@ -15,7 +15,10 @@ enum DeviceState : int32_t {
 };
 
 enum : int {
-    kIpTextChars = 64,
+    // A dotted quad and its terminator; ipText is always written from a number.
+    kIpTextChars = 16,
+    // A multicast DNS instance's own label (DNS allows 63 bytes; longer ones are cut).
+    kInstanceNameChars = 46,
     kNameChars = 256,
     kMacTextChars = 64,
     kDescriptionChars = 256,
@@ -28,6 +31,9 @@ struct DeviceRecord {
     int32_t arpMismatch;
     int32_t arpConfirmed;
     wchar_t ipText[kIpTextChars];
+    // These two take the room ipText never used, so the layout keeps its size.
+    uint32_t heardOn;  // address of the interface that heard the answer (network byte order)
+    wchar_t instanceName[kInstanceNameChars];  // multicast DNS only: the instance's label
     int32_t state;  // DeviceState
     uint32_t lastSeen;
     wchar_t name[kNameChars];

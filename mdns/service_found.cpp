@@ -78,6 +78,18 @@ void ComposeDescription(const TxtValues& values, wchar_t* description)
     }
 }
 
+// The instance's own label: the PTR target up to its service type ("._").
+void CopyInstanceLabel(wchar_t* label, const wchar_t* instanceName)
+{
+    size_t length = 0;
+    while (instanceName[length] != L'\0' && !(instanceName[length] == L'.' && instanceName[length + 1] == L'_')) {
+        ++length;
+    }
+    size_t capacity = kInstanceNameChars;
+    size_t kept = length < capacity ? length + 1 : capacity;
+    CopyText(label, kept, instanceName);
+}
+
 }  // namespace
 
 int32_t OnServiceFound(const ResolvedService* service, HWND, HANDLE abortEvent,
@@ -116,6 +128,8 @@ int32_t OnServiceFound(const ResolvedService* service, HWND, HANDLE abortEvent,
     // interface, so that a device both paths find keeps one colour.
     const InterfaceSubnet& heardOn = service->heardOn;
     record->state = ClassifySender(service->address, heardOn.address, heardOn.mask, heardOn.address & heardOn.mask);
+    record->heardOn = heardOn.address;
+    CopyInstanceLabel(record->instanceName, service->instanceName);
     record->arpConfirmed = 1;
     record->arpMismatch = 0;
     // The SRV port is not used: the devices serve their page on 80.

@@ -52,6 +52,7 @@ void ReportDevice(const InterfaceEntry* entry, const sockaddr_in& sender, const 
     uint32_t senderAddress = sender.sin_addr.s_addr;
     FormatDottedQuad(senderAddress, parsed.ipText, kIpTextChars);
     parsed.state = ClassifySender(senderAddress, entry->address, entry->mask, entry->network);
+    parsed.heardOn = entry->address;
     parsed.lastSeen = GetTickCount();
     // Only senders the snapshot knows are held back: the gate posts their
     // answers at once (after a read, when one is due), while a stranger's

@@ -2,7 +2,8 @@
 # the same address, name, MAC, description, ARP mark and Status, after the
 # window's start-up pass and the console's default three seconds; its
 # further columns say which way each device answered, its page address and
-# the interface that heard it. The JSON list says the same and parses; the
+# the interface that heard it and a multicast DNS device's instance
+# name. The JSON list says the same and parses; the
 # --output file is the window's saved list (its columns, with a byte-order
 # mark), while standard output has none.
 # Usage: test_rows.sh PROGRAM_EXE WINPROBE_EXE SCAN_EXE
@@ -70,20 +71,25 @@ with open(scan, encoding="utf-8", newline="") as stream:
     listing = list(csv.DictReader(stream))
 rows = {r["IP Address"]: r for r in listing}
 objects = json.load(open(listed, encoding="utf-8"))
-keys = {"ip", "name", "mac", "description", "arp", "status", "answered", "page", "heardOn"}
+keys = {"ip", "name", "mac", "description", "arp", "status", "answered", "page", "heardOn", "instance"}
 ok = all(set(o) == keys for o in objects)
-columns = ["IP Address", "Name", "MAC Address", "Status", "Answered", "Page", "Heard On"]
-from_json = sorted((o["ip"], o["name"], o["mac"], o["status"], o["answered"], o["page"], o["heardOn"]) for o in objects)
+# Two runs: a device heard on both interfaces may be heard first on either.
+columns = ["IP Address", "Name", "MAC Address", "Status", "Answered", "Page", "Instance"]
+from_json = sorted((o["ip"], o["name"], o["mac"], o["status"], o["answered"], o["page"], o["instance"])
+                   for o in objects)
 if from_json != sorted(tuple(r[c] for c in columns) for r in listing):
     print("   the JSON rows differ from the CSV rows")
     ok = False
-want = {"192.168.77.21": ("http://192.168.77.21:8080/", "192.168.77.10"),
-        "192.168.77.22": ("http://192.168.77.22:80/", "192.168.77.10"),
-        "169.254.7.20": ("http://169.254.7.20:80/", "169.254.7.10"),
-        "192.168.77.41": ("http://192.168.77.41:80/", "192.168.77.10")}
-for ip, (page, heard) in want.items():
-    if (rows[ip]["Page"], rows[ip]["Heard On"]) != (page, heard):
-        print("   %s: page %r heard on %r" % (ip, rows[ip]["Page"], rows[ip]["Heard On"]))
+want = {"192.168.77.21": ("http://192.168.77.21:8080/", "192.168.77.10", ""),
+        "192.168.77.22": ("http://192.168.77.22:80/", "192.168.77.10", ""),
+        "169.254.7.20": ("http://169.254.7.20:80/", "169.254.7.10", ""),
+        "10.20.30.40": ("http://10.20.30.40:80/", "169.254.7.10 or 192.168.77.10", ""),
+        "192.168.77.41": ("http://192.168.77.41:80/", "192.168.77.10", "X200 Lobby"),
+        "192.168.77.42": ("http://192.168.77.42:80/", "192.168.77.10", "X200 Panel")}
+for ip, expected in want.items():
+    got = (rows[ip]["Page"], rows[ip]["Heard On"], rows[ip]["Instance"])
+    if got != expected and not (got[1] in expected[1].split(" or ") and got[::2] == expected[::2]):
+        print("   %s: page, heard on, instance %r" % (ip, got))
         ok = False
 raw = open(saved, "rb").read()
 ok = ok and raw.startswith(b"\xef\xbb\xbf") and open(unused, "rb").read() == b""

@@ -34,26 +34,28 @@ const Case kCases[] = {
     {L"192.168.77.30", L"A \"quoted\" \\ name", L"Orvel IO-8", 1, DeviceStateConflict,
      kAnsweredBroadcast | kAnsweredMdns, kRowChangedState | kScanChangedWays, kScanCsv,
      L"\"new\",\"192.168.77.30\",\"A \"\"quoted\"\" \\ name\",\"02-4F-56-00-70-31\",\"Orvel IO-8\",\"Y\","
-     L"\"Conflict\",\"both\",\"http://192.168.77.30:8080/\",\"192.168.77.10\",\"status answered\","
+     L"\"Conflict\",\"both\",\"http://192.168.77.30:8080/\",\"192.168.77.10\",\"\",\"status answered\","
      L"\"2026-12-08T07:30:05.123+01:00\"\r\n"},
     {L"192.168.77.30", L"A \"quoted\" \\ name", L"Orvel IO-8", 1, DeviceStateConflict,
      kAnsweredBroadcast | kAnsweredMdns, kRowChangedName | kRowChangedPort | kRowChangedArp, kScanJson,
      L"{\"time\":\"2026-12-08T07:30:05.123+01:00\",\"event\":\"new\",\"changes\":[\"name\",\"arp\"],"
      L"\"ip\":\"192.168.77.30\",\"name\":\"A \\\"quoted\\\" \\\\ name\","
      L"\"mac\":\"02-4F-56-00-70-31\",\"description\":\"Orvel IO-8\",\"arp\":\"Y\",\"status\":\"Conflict\","
-     L"\"answered\":\"both\",\"page\":\"http://192.168.77.30:8080/\",\"heardOn\":\"192.168.77.10\"}\r\n"},
+     L"\"answered\":\"both\",\"page\":\"http://192.168.77.30:8080/\",\"heardOn\":\"192.168.77.10\","
+     L"\"instance\":\"\"}\r\n"},
     // A line break in a field keeps the row on one line; the formula is defused.
     {L"169.254.7.20", L"=cmd|' /C calc'!A0", L"Orvel\r\nIO-8\x01", 0, DeviceStateLinkLocal, kAnsweredMdns, 0,
      kScanCsv,
      L"\"new\",\"169.254.7.20\",\"'=cmd|' /C calc'!A0\",\"02-4F-56-00-70-31\",\"Orvel  IO-8 \",\" \","
-     L"\"Link-local\",\"mDNS\",\"http://169.254.7.20:8080/\",\"192.168.77.10\",\"\","
+     L"\"Link-local\",\"mDNS\",\"http://169.254.7.20:8080/\",\"169.254.7.10\",\"X200 \"\"Lobby\"\"\",\"\","
      L"\"2026-12-08T07:30:05.123+01:00\"\r\n"},
     {L"169.254.7.20", L"=cmd|' /C calc'!A0", L"Orvel\r\nIO-8\x01", 0, DeviceStateLinkLocal, kAnsweredMdns, 0,
      kScanJson,
      L"{\"time\":\"2026-12-08T07:30:05.123+01:00\",\"event\":\"new\",\"changes\":[],"
      L"\"ip\":\"169.254.7.20\",\"name\":\"=cmd|' /C calc'!A0\",\"mac\":\"02-4F-56-00-70-31\","
      L"\"description\":\"Orvel\\u000d\\u000aIO-8\\u0001\",\"arp\":\"\",\"status\":\"Link-local\","
-     L"\"answered\":\"mDNS\",\"page\":\"http://169.254.7.20:8080/\",\"heardOn\":\"192.168.77.10\"}\r\n"},
+     L"\"answered\":\"mDNS\",\"page\":\"http://169.254.7.20:8080/\",\"heardOn\":\"169.254.7.10\","
+     L"\"instance\":\"X200 \\\"Lobby\\\"\"}\r\n"},
 };
 
 void FillRow(DeviceRow* row, const wchar_t* ip, const wchar_t* name, const wchar_t* description)
@@ -75,6 +77,11 @@ TEST(ScanOutput, DeviceChosenTexts)
         row.shown.arpConfirmed = c.arpConfirmed;
         row.shown.state = c.state;
         row.ways = c.ways;
+        // The record's own interface comes before the one the resolver guesses.
+        if (c.ways == kAnsweredMdns) {
+            row.shown.heardOn = 0x0A07FEA9u;  // 169.254.7.10
+            wcscpy(row.shown.instanceName, L"X200 \"Lobby\"");
+        }
 
         TextBuffer text;
         InitTextBuffer(&text);
