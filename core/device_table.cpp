@@ -297,6 +297,14 @@ void DeviceTable::Update(int index, const DeviceRecord* answer, bool conflict)
     }
     ShowText(row->shown.portText, kPortTextChars, answer->portText, kRowChangedPort, &changes);
     row->shown.fromMdns = answer->fromMdns;
+    // A broadcast answer has no instance name: the one multicast DNS gave
+    // stays. The interface shown is the one that heard the reach shown.
+    if (answer->fromMdns != 0) {
+        CopyText(row->shown.instanceName, kInstanceNameChars, answer->instanceName);
+    }
+    if (answer->state == row->ownState) {
+        row->shown.heardOn = answer->heardOn;
+    }
     if (changes != 0) {
         Tell(index, changes);
     }

@@ -238,4 +238,22 @@ TEST(DeviceTable, TheViewLearnsOfRealChangesOnlyAndMayRefuse)
     EXPECT_EQ(1, table.Count());
 }
 
+TEST(DeviceTable, ARowKeepsTheInstanceNameAndTheInterfaceOfItsReach)
+{
+    DeviceTable table;
+    DeviceRecord* near = Answer({L"10.0.0.5", kA, kBcast, 1000});
+    near->heardOn = 3;
+    table.Merge(near);
+    DeviceRecord* mdns = Answer({L"10.0.0.5", kA, kMdns, 1100});
+    CopyText(mdns->instanceName, kInstanceNameChars, L"X200 Lobby");
+    mdns->heardOn = 3;
+    table.Merge(mdns);
+    DeviceRecord* far = Answer({L"10.0.0.5", kA, kBcast, 1200, DeviceStateOtherSubnet});
+    far->heardOn = 2;
+    table.Merge(far);  // heard on a second card too, with a lesser reach
+    const DeviceRecord& shown = table.RowAt(0)->shown;
+    EXPECT_STREQ(L"X200 Lobby", shown.instanceName);
+    EXPECT_EQ(3u, shown.heardOn);
+}
+
 }  // namespace
