@@ -33,6 +33,8 @@ PACKET_MR_PROMISC = 1
 PACKET_OUTGOING = 4
 
 COUNTS_INTERVAL = 0.2
+# How often the loss file is looked at.
+LOSS_CHECK_INTERVAL = 0.5
 # Seconds between a device's ARP request for the requester and its answer.
 ANNOUNCE_GAP = 0.003
 RECEIVE_BUFFER = 4 * 1024 * 1024
@@ -71,7 +73,7 @@ def write_json_atomically(path, data):
 
 class Engine:
     def __init__(self, scenario, interface, counts_path=None, control_path=None,
-                 seed=None, log=None):
+                 seed=None, log=None, loss_path=None):
         self.scenario = scenario
         self.interface = interface
         self.counts_path = counts_path
@@ -87,6 +89,8 @@ class Engine:
         self.frames_sent = 0
         self.send_errors = 0
         self.next_counts_write = 0.0
+        self.loss_path = loss_path
+        self.next_loss_check = 0.0
 
     # ---- setup and teardown ---------------------------------------------------
 
@@ -149,6 +153,7 @@ class Engine:
             while not self.stopping:
                 now = time.monotonic()
                 next_silence = self.responder.tick(now)
+                self.check_loss(now)
                 self.send_due(now)
                 self.write_counts()
                 timeout = self.next_counts_write - now if self.responder.changed else 1.0
@@ -179,6 +184,23 @@ class Engine:
             self.close()
             self.log("stopped: %d request(s), %d frame(s) sent" %
                      (self.responder.requests, self.frames_sent))
+
+    def check_loss(self, now):
+        """Takes the lab's loss (a percentage in the loss file, written by
+        tools/lab loss; no file: none): the raw socket reads frames before
+        the namespace's packet filter, so the devices drop their share here."""
+        if not self.loss_path or now < self.next_loss_check:
+            return
+        self.next_loss_check = now + LOSS_CHECK_INTERVAL
+        try:
+            with open(self.loss_path, encoding="ascii") as handle:
+                loss = min(max(float(handle.read().strip()) / 100.0, 0.0), 1.0)
+        except (OSError, ValueError):
+            loss = 0.0
+        if loss != self.responder.loss:
+            self.log("loss on the way in: %g %%" % (loss * 100.0))
+            self.responder.loss = loss
+            self.responder.changed = True
 
     @staticmethod
     def drain(sock):
