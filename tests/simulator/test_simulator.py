@@ -325,8 +325,8 @@ class ControlAndCountsTests(unittest.TestCase):
         for text, expected in (("20\n", 0.2), ("junk", 0.0), ("100", 1.0)):
             with open(loss_path, "w", encoding="ascii") as handle:
                 handle.write(text)
-            sim.next_loss_check = 0.0
-            sim.check_loss(1.0)
+            sim.loss_stamp = None
+            sim.check_loss()
             self.assertEqual(sim.responder.loss, expected)
         sim.responder.loss = 0.2
         answered = [len(sim.responder.handle(request_frame(), 2.0 + i)) for i in range(20)]

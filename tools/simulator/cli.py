@@ -164,7 +164,7 @@ def main(argv=None):
     run.add_argument("--pidfile")
     run.add_argument("--seed", type=int)
     run.add_argument("--quiet", action="store_true")
-    run.add_argument("--loss-file", help="file with the lab's loss in percent (read every 0.5 s)")
+    run.add_argument("--loss-file", help="file with the lab's loss in percent (looked at before each batch of frames)")
     run.set_defaults(handler=command_run)
 
     ctl = sub.add_parser("ctl", help="send a command to a running simulator")

@@ -33,8 +33,6 @@ PACKET_MR_PROMISC = 1
 PACKET_OUTGOING = 4
 
 COUNTS_INTERVAL = 0.2
-# How often the loss file is looked at.
-LOSS_CHECK_INTERVAL = 0.5
 # Seconds between a device's ARP request for the requester and its answer.
 ANNOUNCE_GAP = 0.003
 RECEIVE_BUFFER = 4 * 1024 * 1024
@@ -90,7 +88,7 @@ class Engine:
         self.send_errors = 0
         self.next_counts_write = 0.0
         self.loss_path = loss_path
-        self.next_loss_check = 0.0
+        self.loss_stamp = None      # the loss file's (inode, mtime, size) when last read
 
     # ---- setup and teardown ---------------------------------------------------
 
@@ -153,7 +151,6 @@ class Engine:
             while not self.stopping:
                 now = time.monotonic()
                 next_silence = self.responder.tick(now)
-                self.check_loss(now)
                 self.send_due(now)
                 self.write_counts()
                 timeout = self.next_counts_write - now if self.responder.changed else 1.0
@@ -185,13 +182,22 @@ class Engine:
             self.log("stopped: %d request(s), %d frame(s) sent" %
                      (self.responder.requests, self.frames_sent))
 
-    def check_loss(self, now):
+    def check_loss(self):
         """Takes the lab's loss (a percentage in the loss file, written by
         tools/lab loss; no file: none): the raw socket reads frames before
-        the namespace's packet filter, so the devices drop their share here."""
-        if not self.loss_path or now < self.next_loss_check:
+        the namespace's packet filter, so the devices drop their share here.
+        Looked at before every batch of frames (a stat; read when it
+        changed), so a loss holds from the moment tools/lab loss returns."""
+        if not self.loss_path:
             return
-        self.next_loss_check = now + LOSS_CHECK_INTERVAL
+        try:
+            info = os.stat(self.loss_path)
+            stamp = (info.st_ino, info.st_mtime_ns, info.st_size)
+        except OSError:
+            stamp = None
+        if stamp == self.loss_stamp:
+            return
+        self.loss_stamp = stamp
         try:
             with open(self.loss_path, encoding="ascii") as handle:
                 loss = min(max(float(handle.read().strip()) / 100.0, 0.0), 1.0)
@@ -212,6 +218,7 @@ class Engine:
 
     def read_frames(self):
         # Drain everything queued, so a burst of requests is answered as one burst.
+        self.check_loss()
         while True:
             try:
                 frame, address = self.raw.recvfrom(65535)
