@@ -1,0 +1,62 @@
+# One Refresh at 20 % loss each way lists every device: four that answer the
+# broadcast request and one that speaks only multicast DNS. The loss drops
+# each packet on its own, so a device whose request or answer was lost is
+# found only by asking again: with k requests a device stays unlisted with
+# probability 0.36^k (0.8 x 0.8 of a round trip gets through), 2.8e-4 for
+# k = 8; one request alone misses each device a third of the time. The wait
+# for the rows ends as soon as all are listed; its bound leaves the browse
+# its fifth question (the intervals double from 1 s: 0, 1, 3, 7, 15 s).
+# Usage: test_refresh.sh PROGRAM_EXE WINPROBE_EXE
+source "$(dirname "$0")/../e2e_mdns/mdns_lib.sh"
+MDNS_DIR=$(cd "$(dirname "$0")" && pwd)
+
+if [[ -z ${NDT_E2E_MDNS_SCENARIO:-} ]]; then
+  run_in_mdns_lab lossy "$@"
+  exit
+fi
+
+mdns_init "$@"
+ips=(192.168.77.21 192.168.77.22 192.168.77.23 192.168.77.24 192.168.77.31)
+loss=20
+bound=16
+
+# dropped_in NAMESPACE: packets the loss rule of that namespace dropped so far.
+dropped_in() {
+  "$BCAST_TOOLS/lab" loss "$NDT_LAB" | awk -v ns="$1" '$1 == ns { print $5 }'
+}
+
+start_app
+wait_main_window 20
+wait_for 20 "every device listed before the loss" all_listed "${ips[@]}"
+"$BCAST_TOOLS/lab" loss "$NDT_LAB" "$loss" || fail "cannot set the lab's loss"
+note "loss $loss % on the way into every namespace of the lab"
+
+# The winprobe clicks Refresh and reads the row count until the list has
+# been emptied and then holds as many rows as devices, or the bound passes.
+out=$(winprobe refresh-time "${#ips[@]}" "$bound") || fail "winprobe refresh-time failed"
+note "after the Refresh (ms from the click): $(tr '\t\n' '= ' <<<"$out")"
+[[ $(awk -F'\t' '$1 == "cleared" { print $2 }' <<<"$out") != - ]] || fail "the Refresh never emptied the list"
+dump_list
+show_rows
+listed=$(awk -F'\t' '$1 == "listed" { print $2 }' <<<"$out")
+if [[ $listed == - ]] || ! all_listed "${ips[@]}"; then
+  missing=""
+  for ip in "${ips[@]}"; do
+    [[ -n $(rows_with_ip "$ip") ]] || missing+="$ip "
+  done
+  fail "not every device listed within $bound s of a Refresh at $loss % loss; missing: ${missing:-none (fewer rows)}"
+fi
+expect_eq "$(row_count)" "${#ips[@]}" "rows after the Refresh"
+
+# A loss that dropped nothing would have tested nothing.
+"$BCAST_TOOLS/lab" loss "$NDT_LAB" | sed 's/^/   /'
+pc_dropped=$(dropped_in "ndt-$NDT_LAB-pc")
+device_dropped=$(awk '{ n += $0 } END { print n + 0 }' < <(
+  for ((i = 1; i <= 4; i++)); do
+    "$BCAST_TOOLS/simulate" ctl "$NDT_LAB_DIR/mdns/simulator-m$i.sock" counts |
+      /usr/bin/python3 -c 'import json, sys; print(json.load(sys.stdin)["lost_requests"])'
+  done
+  dropped_in "ndt-$NDT_LAB-m*"))
+((pc_dropped > 0 && device_dropped > 0)) ||
+  fail "the loss did not take: $pc_dropped packets dropped at the PC, $device_dropped at the devices"
+note "every device listed at $loss % loss: $pc_dropped packets dropped at the PC, $device_dropped at the devices"
