@@ -64,4 +64,5 @@ pc_arrived=$(counter_of "ndt-$NDT_LAB-pc" 3)
 devices_arrived=$(counter_of "ndt-$NDT_LAB-m*" 3)
 ((pc_arrived > 0 && devices_arrived > 0)) ||
   fail "the loss rules saw no packet: $pc_arrived arrived at the PC, $devices_arrived at the devices"
-[[ $(awk '$3 != 0.2' "$E2E_TMP/requests") == "" ]] || fail "a broadcast device does not lose $loss %"
+[[ -z $(awk -v p="$loss" '$3 != p / 100' "$E2E_TMP/requests") ]] || fail "a broadcast device does not lose $loss %"
+note "every device listed $listed ms after the Refresh at $loss % loss"
