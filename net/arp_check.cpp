@@ -99,6 +99,19 @@ ArpWaiting TakeOldest(ArpGate* gate)
     return oldest;
 }
 
+// Waiting answers whose senders the snapshot does not know.
+size_t CountStrangers(const ArpGate* gate)
+{
+    size_t strangers = 0;
+    for (size_t i = 0; i < gate->count; ++i) {
+        const ArpWaiting& waiting = gate->waiting[(gate->first + i) % kArpWaitingCapacity];
+        if (!ArpSnapshotHasSender(&gate->snapshot, waiting.sender)) {
+            ++strangers;
+        }
+    }
+    return strangers;
+}
+
 // Reads the table and posts every waiting record, judged against it; a
 // failed read leaves the snapshot empty, so they go out without flags.
 void ReadAndPostWaiting(ArpGate* gate, DWORD now)
@@ -110,15 +123,26 @@ void ReadAndPostWaiting(ArpGate* gate, DWORD now)
     gate->readAttempted = true;
     gate->lastReadMs = gate->clock() - started;
     gate->lastReadTick = now + gate->lastReadMs;
-    size_t strangersLeft = kArpStrangerPostsPerRead;
+    size_t strangers = CountStrangers(gate);
+    // Over the limit, the strangers posted are a window that moves on with
+    // each read: devices the table never learns answer every request in the
+    // same order, and a window at the front would list the same few each
+    // time and the rest never.
+    size_t first = 0;
+    if (strangers > kArpStrangerPostsPerRead) {
+        first = gate->strangerTurn % strangers;
+        gate->strangerTurn = first + kArpStrangerPostsPerRead;
+    }
+    size_t rank = 0;
     while (gate->count > 0) {
         ArpWaiting waiting = TakeOldest(gate);
         if (!ArpSnapshotHasSender(&gate->snapshot, waiting.sender)) {
-            if (strangersLeft == 0) {
+            size_t place = (rank + strangers - first) % strangers;
+            ++rank;
+            if (place >= kArpStrangerPostsPerRead) {
                 FreeDeviceRecord(waiting.record);
                 continue;
             }
-            --strangersLeft;
         }
         JudgeAgainstSnapshot(&gate->snapshot, waiting.sender, waiting.record);
         gate->post(waiting.record);
@@ -149,6 +173,7 @@ void InitArpGate(ArpGate* gate, RecordSink post)
     gate->clock = GetTickCount;
     gate->first = 0;
     gate->count = 0;
+    gate->strangerTurn = 0;
 }
 
 void ReleaseArpGate(ArpGate* gate)

@@ -42,7 +42,9 @@ constexpr size_t kArpWaitingCapacity = 512;
 // as fast as the worker can read it, the window falls ever further behind
 // with its queue of answers growing without bound, and real rows wait in
 // that queue. About 128 a second at most, per interface: room for some
-// sixty devices of other subnets answering twice a second.
+// sixty devices of other subnets answering twice a second. Which of them go
+// moves on with each read, so that every stranger answering again is
+// listed within a few reads.
 constexpr size_t kArpStrangerPostsPerRead = 32;
 
 // One copy of the ARP table, owned by one receive worker (not shared).
@@ -88,6 +90,7 @@ struct ArpGate {
     DWORD(WINAPI* clock)(void);  // times the reads: GetTickCount, or a test's clock
     size_t first;        // oldest waiting answer in the ring
     size_t count;
+    size_t strangerTurn;  // where the next read's window of strangers starts
     ArpWaiting waiting[kArpWaitingCapacity];
 };
 

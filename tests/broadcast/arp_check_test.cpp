@@ -7,6 +7,8 @@
 #include <string.h>
 #include <wchar.h>
 
+#include <set>
+#include <string>
 #include <vector>
 
 #include "core/device_record.h"
@@ -355,6 +357,29 @@ TEST_F(BroadcastArp, AFloodOfUnknownSendersCostsAFewReadsASecondAndSparesTheWind
     EXPECT_EQ(device, deviceAnswers) << "every answer of the real device goes to the window";
     // Made-up senders reach the window only as fast as it can take them.
     EXPECT_LE(g_posted.size() - device, static_cast<size_t>(fake_.reads) * kArpStrangerPostsPerRead);
+}
+
+TEST_F(BroadcastArp, StrangersAnsweringEveryRequestAreAllListedWithinAFewRequests)
+{
+    // 250 devices that the table never learns (a full neighbour table)
+    // answer a request every half second, always in the same order.
+    const int kDevices = 250;
+    std::set<std::wstring> listed;
+    for (DWORD start = 1000; start < 1000 + 10 * 500; start += 500) {
+        for (int i = 0; i < kDevices; ++i) {
+            FlushArpGate(&gate_, start);
+            Submit(L"00-11-22-AA-BB-CC", Ipv4(10, 0, i / 200, 1 + i % 200), start,
+                   std::to_wstring(i).c_str());
+        }
+        for (DWORD now = start; now < start + 500; now += 10) {
+            FlushArpGate(&gate_, now);
+        }
+    }
+    for (const DeviceRecord& posted : g_posted) {
+        listed.insert(posted.name);
+    }
+    EXPECT_EQ(listed.size(), static_cast<size_t>(kDevices));
+    EXPECT_LE(g_posted.size(), static_cast<size_t>(fake_.reads) * kArpStrangerPostsPerRead);
 }
 
 TEST_F(BroadcastArp, ASlowTableIsReadLessOften)

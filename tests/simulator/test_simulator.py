@@ -318,5 +318,25 @@ class ControlAndCountsTests(unittest.TestCase):
         self.assertEqual(self.engine.command("counts")["requests"], 0)
 
 
+    def test_loss_file_drops_each_devices_share_of_requests_on_its_own(self):
+        devices = [{"id": "d%d" % i, "ip": "192.168.77.%d" % (20 + i)} for i in range(100)]
+        loss_path = os.path.join(self.directory.name, "loss")
+        sim = engine.Engine(make_scenario(*devices), "dev0", seed=7, loss_path=loss_path)
+        for text, expected in (("20\n", 0.2), ("junk", 0.0), ("100", 1.0)):
+            with open(loss_path, "w", encoding="ascii") as handle:
+                handle.write(text)
+            sim.loss_stamp = None
+            sim.check_loss()
+            self.assertEqual(sim.responder.loss, expected)
+        sim.responder.loss = 0.2
+        answered = [len(sim.responder.handle(request_frame(), 2.0 + i)) for i in range(20)]
+        lost = sim.responder.lost_requests
+        # 2000 device-requests at 20 %: far outside 300..500 only by a fault.
+        self.assertTrue(300 < lost < 500, lost)
+        self.assertEqual(sum(answered), 2000 - lost)
+        self.assertGreater(len(set(answered)), 1, "each device loses on its own, not all at once")
+        self.assertEqual(sum(sim.responder.counts[d].lost_requests for d in sim.responder.counts), lost)
+
+
 if __name__ == "__main__":
     unittest.main()

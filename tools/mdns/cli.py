@@ -87,7 +87,7 @@ def command_start(options):
         if state and state.get("ready"):
             print("mdns-devices: %d device(s) in lab %s (pid %d)" % (len(state["devices"]), lab, state["pid"]),
                   file=sys.stderr)
-            return 0
+            return extend_loss(lab)
         if process.poll() is not None:
             break
         time.sleep(0.05)
@@ -99,6 +99,17 @@ def command_start(options):
     command_stop(options)
     fail("the devices did not start")
     return 1
+
+
+def extend_loss(lab):
+    """The lab's loss (tools/lab loss) also for the new devices' namespaces,
+    set once they all answered."""
+    try:
+        with open(os.path.join(netns.lab_dir(lab), "loss"), encoding="ascii") as handle:
+            percent = handle.read().strip()
+    except OSError:
+        return 0
+    return subprocess.run([LAB, "loss", lab, percent], check=False).returncode
 
 
 def command_stop(options):

@@ -255,7 +255,8 @@ class Fleet:
             with netns.Inside(fd):
                 process = subprocess.Popen(
                     [SIMULATE, "run", base + ".json", "--iface", "eth0", "--counts", base + "-counts.json",
-                     "--control", base + ".sock", "--quiet"],
+                     "--control", base + ".sock", "--quiet",
+                     "--loss-file", os.path.join(netns.lab_dir(self.lab), "loss")],
                     stdin=subprocess.DEVNULL, stdout=log, stderr=log, preexec_fn=netns.die_with_parent)
             log.close()
             self.simulators.append((device, process, base + ".sock"))

@@ -1,8 +1,10 @@
 """Command line of the device simulator (the entry point is tools/simulate).
 
   simulate run SCENARIO [--iface dev0] [--counts FILE] [--control SOCKET]
-                        [--pidfile FILE] [--seed N] [--quiet]
-      put the scenario's devices on the LAN (inside the lab's devices namespace)
+                        [--pidfile FILE] [--seed N] [--quiet] [--loss-file FILE]
+      put the scenario's devices on the LAN (inside the lab's devices namespace);
+      --loss-file: the lab's loss (tools/lab loss), a percentage of the requests
+      each device loses on its way in
   simulate ctl SOCKET COMMAND [ARGS...]
       talk to a running simulator: ping, counts, list, silence DEVICE,
       resume DEVICE, set DEVICE FIELD VALUE, reset, quit
@@ -57,7 +59,7 @@ def command_run(options):
     log = (lambda text: None) if options.quiet else (
         lambda text: print("simulate: " + text, file=sys.stderr, flush=True))
     sim = engine.Engine(scenario, options.iface, options.counts, options.control,
-                        options.seed, log)
+                        options.seed, log, options.loss_file)
     if options.pidfile:
         with open(options.pidfile, "w", encoding="ascii") as handle:
             handle.write("%d\n" % os.getpid())
@@ -162,6 +164,7 @@ def main(argv=None):
     run.add_argument("--pidfile")
     run.add_argument("--seed", type=int)
     run.add_argument("--quiet", action="store_true")
+    run.add_argument("--loss-file", help="file with the lab's loss in percent (looked at before each batch of frames)")
     run.set_defaults(handler=command_run)
 
     ctl = sub.add_parser("ctl", help="send a command to a running simulator")

@@ -71,7 +71,7 @@ def write_json_atomically(path, data):
 
 class Engine:
     def __init__(self, scenario, interface, counts_path=None, control_path=None,
-                 seed=None, log=None):
+                 seed=None, log=None, loss_path=None):
         self.scenario = scenario
         self.interface = interface
         self.counts_path = counts_path
@@ -87,6 +87,8 @@ class Engine:
         self.frames_sent = 0
         self.send_errors = 0
         self.next_counts_write = 0.0
+        self.loss_path = loss_path
+        self.loss_stamp = None      # the loss file's (inode, mtime, size) when last read
 
     # ---- setup and teardown ---------------------------------------------------
 
@@ -180,6 +182,32 @@ class Engine:
             self.log("stopped: %d request(s), %d frame(s) sent" %
                      (self.responder.requests, self.frames_sent))
 
+    def check_loss(self):
+        """Takes the lab's loss (a percentage in the loss file, written by
+        tools/lab loss; no file: none): the raw socket reads frames before
+        the namespace's packet filter, so the devices drop their share here.
+        Looked at before every batch of frames (a stat; read when it
+        changed), so a loss holds from the moment tools/lab loss returns."""
+        if not self.loss_path:
+            return
+        try:
+            info = os.stat(self.loss_path)
+            stamp = (info.st_ino, info.st_mtime_ns, info.st_size)
+        except OSError:
+            stamp = None
+        if stamp == self.loss_stamp:
+            return
+        self.loss_stamp = stamp
+        try:
+            with open(self.loss_path, encoding="ascii") as handle:
+                loss = min(max(float(handle.read().strip()) / 100.0, 0.0), 1.0)
+        except (OSError, ValueError):
+            loss = 0.0
+        if loss != self.responder.loss:
+            self.log("loss on the way in: %g %%" % (loss * 100.0))
+            self.responder.loss = loss
+            self.responder.changed = True
+
     @staticmethod
     def drain(sock):
         try:
@@ -190,6 +218,7 @@ class Engine:
 
     def read_frames(self):
         # Drain everything queued, so a burst of requests is answered as one burst.
+        self.check_loss()
         while True:
             try:
                 frame, address = self.raw.recvfrom(65535)

@@ -21,6 +21,7 @@ class DeviceCounts:
         self.answers = 0
         self.other_datagrams = 0
         self.arp_replies = 0
+        self.lost_requests = 0
         self.by_source = {}
 
     def as_dict(self):
@@ -29,6 +30,7 @@ class DeviceCounts:
             "answers": self.answers,
             "other_datagrams": self.other_datagrams,
             "arp_replies": self.arp_replies,
+            "lost_requests": self.lost_requests,
             "by_source": dict(self.by_source),
         }
 
@@ -38,6 +40,9 @@ class Responder:
         self.scenario = scenario
         self.start_time = start_time
         self.random = random.Random(seed)
+        # Share of the IPv4 frames each device loses on its way in (0..1),
+        # each device and frame on its own, as on a lossy link.
+        self.loss = 0.0
         self.by_ip = {}
         self.by_mac = {}
         for device in scenario.devices:
@@ -52,6 +57,7 @@ class Responder:
         self.requests = 0
         self.other_datagrams = 0
         self.arp_requests = 0
+        self.lost_requests = 0
         self.last_request = None
         self.recent_requests = deque(maxlen=32)
         self.changed = True
@@ -114,6 +120,8 @@ class Responder:
         else:
             candidates = self.by_mac.get(udp.dst_mac, ())
         hearers = [d for d in candidates if d.hears_destination(udp.dst_mac, udp.dst_ip)]
+        if self.loss > 0.0:
+            hearers = [d for d in hearers if not self._lost(d)]
         if not hearers:
             return []
         self.changed = True
@@ -140,6 +148,14 @@ class Responder:
             out.append(Outgoing(due, device, "answer",
                                 self._answer_frames(device, udp), device.answers))
         return out
+
+    def _lost(self, device):
+        if self.random.random() >= self.loss:
+            return False
+        self.counts[device.id].lost_requests += 1
+        self.lost_requests += 1
+        self.changed = True
+        return True
 
     def _answer_frames(self, device, request):
         out = []
@@ -174,6 +190,8 @@ class Responder:
             "requests": self.requests,
             "other_datagrams": self.other_datagrams,
             "arp_requests": self.arp_requests,
+            "lost_requests": self.lost_requests,
+            "loss": self.loss,
             "answers": sum(c.answers for c in self.counts.values()),
             "last_request": self.last_request,
             # CLOCK_MONOTONIC seconds: comparable with time.monotonic() of any process here.
