@@ -16,24 +16,6 @@ namespace {
 // The longest wait: a change of g_autoRefresh is seen within it even when
 // no trigger comes with it.
 constexpr DWORD kTriggerWaitMs = 500;
-// A request the system refused (say, while its neighbour table was full) is
-// tried again this often; with auto-refresh off nothing else would resend it.
-constexpr DWORD kSendRetryDelayMs = 250;
-constexpr int kSendRetries = 3;
-
-// Sends one request, retrying a failed send; false when the abort event
-// was set meanwhile.
-bool SendWithRetries(InterfaceEntry* entry)
-{
-    for (int retry = 0; !SendDiscoveryRequestTo(entry, entry->broadcast) && retry < kSendRetries;
-         ++retry) {
-        if (WaitForSingleObject(entry->abortEvent, kSendRetryDelayMs) == WAIT_OBJECT_0) {
-            return false;
-        }
-    }
-    return true;
-}
-
 bool Admitted(const InterfaceEntry* entry)
 {
     uint32_t filter = g_subnetFilter;
@@ -87,11 +69,10 @@ unsigned __stdcall TransmitWorker(void* parameter)
             }
             StartRequestPass(&schedule, now);
         }
-        if (!TakeDueRequest(&schedule, now, autoRefresh) || !Admitted(entry)) {
-            continue;
-        }
-        if (!SendWithRetries(entry)) {
-            break;
+        // A request the system refuses (say, while its neighbour table is
+        // full) is not retried on its own: the pass's next one follows soon.
+        if (TakeDueRequest(&schedule, now, autoRefresh) && Admitted(entry)) {
+            SendDiscoveryRequestTo(entry, entry->broadcast);
         }
     }
     return 0;
