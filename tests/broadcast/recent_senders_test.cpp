@@ -106,8 +106,8 @@ TEST(RecentSenders, AFloodOfMadeUpSendersNeverDelaysARealDevice)
     EXPECT_LE(longestGap, kUnchangedAnswerPostMs + 500);
 }
 
-// A sender posted at 1000 that falls silent is asked at 3000, 3200, ...,
-// 3800 and no more; one that keeps answering is not asked until it stops.
+// A sender posted at 1000 that falls silent is asked at 3000, 3125, ...,
+// 3875 and no more; one that keeps answering is not asked until it stops.
 TEST(RecentSenders, AQuietSenderIsAskedInTheSecondBeforeItsRowExpires)
 {
     RecentSenders table;
@@ -132,8 +132,8 @@ TEST(RecentSenders, AQuietSenderIsAskedInTheSecondBeforeItsRowExpires)
             lastWait = untilNext;
         }
     }
-    EXPECT_EQ(asked, (std::vector<DWORD>{3000, 3200, 3400, 3600, 3800}));
-    EXPECT_EQ(neighbourAsked, (std::vector<DWORD>{8000, 8200, 8400, 8600, 8800}));
+    EXPECT_EQ(asked, (std::vector<DWORD>{3000, 3130, 3250, 3380, 3500, 3630, 3750, 3880}));
+    EXPECT_EQ(neighbourAsked, (std::vector<DWORD>{8000, 8130, 8250, 8380, 8500, 8630, 8750, 8880}));
     EXPECT_EQ(lastWait, 500u) << "the wait ends when the first request is due";
 
     // A late worker asks once for the requests it missed; a posted answer
@@ -142,12 +142,12 @@ TEST(RecentSenders, AQuietSenderIsAskedInTheSecondBeforeItsRowExpires)
     ASSERT_TRUE(AnswerIsDue(&table, kDevice, fingerprint, 1000, kUnchangedAnswerPostMs));
     uint32_t due[4];
     DWORD untilNext = 0;
-    EXPECT_EQ(TakeDueConfirmations(&table, 3450, due, 4, &untilNext), 1);
-    EXPECT_EQ(untilNext, 150u);
-    EXPECT_EQ(TakeDueConfirmations(&table, 3600, due, 4, &untilNext), 1);
-    EXPECT_TRUE(AnswerIsDue(&table, kDevice, fingerprint, 3650, kUnchangedAnswerPostMs));
-    EXPECT_EQ(TakeDueConfirmations(&table, 3700, due, 4, &untilNext), 0);
-    EXPECT_EQ(untilNext, 1950u);
+    EXPECT_EQ(TakeDueConfirmations(&table, 3300, due, 4, &untilNext), 1);
+    EXPECT_EQ(untilNext, 75u);
+    EXPECT_EQ(TakeDueConfirmations(&table, 3375, due, 4, &untilNext), 1);
+    EXPECT_TRUE(AnswerIsDue(&table, kDevice, fingerprint, 3400, kUnchangedAnswerPostMs));
+    EXPECT_EQ(TakeDueConfirmations(&table, 3500, due, 4, &untilNext), 0);
+    EXPECT_EQ(untilNext, 1900u);
 }
 
 }  // namespace
