@@ -10,14 +10,17 @@
 // Offsets of a pass's requests from its start. One request reaches a device
 // and brings its answer back with probability (1 - loss)^2: with 20 % loss
 // each way a device is missed by one request 36 % of the time, by k in a row
-// 0.36^k. Eight requests by 2.5 s leave 255 x 0.36^8 = 0.07 devices of 255
+// 0.36^k. Eight requests by 2.6 s leave 255 x 0.36^8 = 0.07 devices of 255
 // unlisted on average: all 255 are listed within 3 s in about 93 % of
 // Refreshes, three or more missed about once in 20,000. With 5 % loss each
-// way (9.75 % a round trip) the five requests by 1 s leave 255 x 0.0975^5 =
-// 0.002 missed: all listed within 1.5 s. The pauses grow (0.2 s to 0.6 s)
-// so that the first requests, which most devices answer, come soon, while a
-// pass costs eight answers per device, not one each 0.2 s.
-constexpr DWORD kPassOffsetsMs[] = {0, 200, 400, 700, 1000, 1400, 1900, 2500};
+// way (9.75 % a round trip) the five requests by 1.25 s leave 255 x 0.0975^5
+// = 0.002 missed: all listed within 1.5 s. The first pause is 0.3 s: every
+// device answers every request at once, and the receive worker must have
+// read the first burst of answers (and the window listed them) before the
+// next one comes, or the socket's buffer overflows and the repeats slow the
+// first listing. The pauses then grow (to 0.5 s), so that a pass costs eight
+// answers per device, not one each 0.3 s.
+constexpr DWORD kPassOffsetsMs[] = {0, 300, 600, 900, 1250, 1650, 2100, 2600};
 constexpr uint32_t kPassRequests = sizeof(kPassOffsetsMs) / sizeof(kPassOffsetsMs[0]);
 
 // With auto-refresh on, outside a pass, requests are this far apart.

@@ -721,10 +721,10 @@ TEST_F(BroadcastWorkers, TransmitPassOutlastsARefusedSend)
     HANDLE thread = Start(TransmitWorker);
     ASSERT_NE(thread, nullptr);
 
-    // Refused at 0, 0.2, 0.4 and 0.7 s; sent at 1, 1.4, 1.9 and 2.5 s.
+    // Refused at 0, 0.3, 0.6 and 0.9 s; sent at 1.25, 1.65, 2.1 and 2.6 s.
     allowBroadcast(FALSE);
     SetEvent(entry_.transmitTrigger);
-    Sleep(850);
+    Sleep(1050);
     allowBroadcast(TRUE);
     int sent = CountWithin(device, 2500);
     EXPECT_GE(sent, 3);
