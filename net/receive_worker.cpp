@@ -200,6 +200,32 @@ DWORD AskQuietSenders(InterfaceEntry* entry, RecentSenders* recent)
     return untilNext;
 }
 
+// Reports the datagrams of one batch. Failed reads and empty datagrams
+// left no trace in it.
+void ReportBatch(const InterfaceEntry* entry, const ReceivedDatagram* batch, int count,
+                 ArpGate* gate, RecentSenders* recent, uint32_t* refreshesSeen)
+{
+    // A refresh has just emptied the window's list: whatever was posted
+    // before it must be posted again. Read after the datagrams, so an
+    // answer to the refresh's own request always sees it.
+    uint32_t refreshes = g_refreshCount;
+    if (refreshes != *refreshesSeen) {
+        *refreshesSeen = refreshes;
+        ForgetRecentSenders(recent);
+    }
+    // Without auto-refresh rows never expire: a repeat waits for the next
+    // Refresh.
+    DWORD holdMs = g_autoRefresh != 0 ? kUnchangedAnswerPostMs : kHoldUntilForgotten;
+    for (int i = 0; i < count; ++i) {
+        const sockaddr_in& sender = batch[i].sender;
+        // Only this one loopback address is ignored; the rest of 127/8 is not.
+        if (sender.sin_addr.s_addr == htonl(INADDR_LOOPBACK) || !Admitted(entry)) {
+            continue;
+        }
+        ReportDevice(entry, sender, batch[i].bytes, batch[i].length, gate, recent, holdMs);
+    }
+}
+
 }  // namespace
 
 DWORD ReceiveWaitMs(bool answersAwaitArpRead)
@@ -257,30 +283,7 @@ unsigned __stdcall ReceiveWorker(void* parameter)
             ReleaseMutex(entry->socketMutex);
         }
 
-        // A refresh has just emptied the window's list: whatever was posted
-        // before it must be posted again. Read after the datagrams, so an
-        // answer to the refresh's own request always sees it.
-        uint32_t refreshes = g_refreshCount;
-        if (refreshes != refreshesSeen) {
-            refreshesSeen = refreshes;
-            ForgetRecentSenders(&recent);
-        }
-        // Without auto-refresh rows never expire: a repeat waits for the
-        // next Refresh.
-        DWORD holdMs = g_autoRefresh != 0 ? kUnchangedAnswerPostMs : kHoldUntilForgotten;
-
-        // Failed reads and empty datagrams leave no trace.
-        for (int i = 0; i < count; ++i) {
-            const sockaddr_in& sender = batch[i].sender;
-            // Only this one loopback address is ignored; the rest of 127/8 is not.
-            if (sender.sin_addr.s_addr == htonl(INADDR_LOOPBACK)) {
-                continue;
-            }
-            if (!Admitted(entry)) {
-                continue;
-            }
-            ReportDevice(entry, sender, batch[i].bytes, batch[i].length, &gate, &recent, holdMs);
-        }
+        ReportBatch(entry, batch, count, &gate, &recent, &refreshesSeen);
         if (failed) {
             WaitOutSlice(sliceStart, entry->abortEvent);
         }

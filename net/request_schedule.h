@@ -10,17 +10,17 @@
 // Offsets of a pass's requests from its start. One request reaches a device
 // and brings its answer back with probability (1 - loss)^2: with 20 % loss
 // each way a device is missed by one request 36 % of the time, by k in a row
-// 0.36^k. Eight requests by 2.6 s leave 255 x 0.36^8 = 0.07 devices of 255
-// unlisted on average: all 255 are listed within 3 s in about 93 % of
-// Refreshes, three or more missed about once in 20,000. With 5 % loss each
-// way (9.75 % a round trip) the five requests by 1.25 s leave 255 x 0.0975^5
-// = 0.002 missed: all listed within 1.5 s. The first pause is 0.3 s: every
-// device answers every request at once, and the receive worker must have
-// read the first burst of answers (and the window listed them) before the
-// next one comes, or the socket's buffer overflows and the repeats slow the
-// first listing. The pauses then grow (to 0.5 s), so that a pass costs eight
-// answers per device, not one each 0.3 s.
-constexpr DWORD kPassOffsetsMs[] = {0, 300, 600, 900, 1250, 1650, 2100, 2600};
+// 0.36^k. Nine requests by 2.6 s leave 255 x 0.36^9 = 0.025 devices of 255
+// unlisted on average: all 255 are listed within 3 s in about 97 % of
+// Refreshes (eight requests measured 8 of 10), three or more missed about
+// once in 300,000. With 5 % loss each way (9.75 % a round trip) the five
+// requests by 1.2 s leave 255 x 0.0975^5 = 0.002 missed: all listed within
+// 1.5 s. The pauses are 0.3 s at first: every device answers every request
+// at once, and the receive worker must have read one burst of answers (and
+// the window listed them) before the next comes, or the socket's buffer
+// overflows and the repeats slow the first listing. They then grow, so
+// that a pass ends by 2.6 s and the last answers are listed within 3 s.
+constexpr DWORD kPassOffsetsMs[] = {0, 300, 600, 900, 1200, 1500, 1850, 2200, 2600};
 constexpr uint32_t kPassRequests = sizeof(kPassOffsetsMs) / sizeof(kPassOffsetsMs[0]);
 
 // With auto-refresh on, outside a pass, requests are this far apart.

@@ -47,14 +47,14 @@ TEST(RequestSchedule, PassesRepeatWithGrowingPausesAndAutoRefreshFillsTheRest)
 {
     const std::vector<ScheduleRun> runs = {
         {"one trigger: a pass, then nothing", false, {100}, 0, 20000,
-         {100, 400, 700, 1000, 1350, 1750, 2200, 2700}},
+         {100, 400, 700, 1000, 1300, 1600, 1950, 2300, 2700}},
         {"auto-refresh without a trigger", true, {}, 0, 2000, {0, 500, 1000, 1500, 2000}},
         {"auto-refresh: the pass replaces the half-second requests", true, {1200}, 0, 4800,
-         {0, 500, 1000, 1200, 1500, 1800, 2100, 2450, 2850, 3300, 3800, 4300, 4800}},
+         {0, 500, 1000, 1200, 1500, 1800, 2100, 2400, 2700, 3050, 3400, 3800, 4300, 4800}},
         {"a trigger in a pass starts it over", false, {0, 500}, 0, 5000,
-         {0, 300, 500, 800, 1100, 1400, 1750, 2150, 2600, 3100}},
+         {0, 300, 500, 800, 1100, 1400, 1700, 2000, 2350, 2700, 3100}},
         {"a late worker skips the offsets it missed", false, {0}, 350, 5000,
-         {0, 650, 1250, 2000, 2450, 2950}},
+         {0, 650, 1250, 1850, 2550, 2950}},
     };
     for (const ScheduleRun& run : runs) {
         SCOPED_TRACE(run.label);
