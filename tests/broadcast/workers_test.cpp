@@ -682,20 +682,10 @@ TEST_F(BroadcastWorkers, AQuietDeviceIsAskedDirectlyAndItsAnswerIsPosted)
     EXPECT_EQ(payload, std::string(kDiscoveryRequest, kDiscoveryRequestLength));
     EXPECT_EQ(from.sin_port, worker.sin_port) << "asked from the socket its answer must reach";
 
-    // Its unchanged answer is posted, and starts the wait over.
+    // Its unchanged answer is posted, not held back as a repeat.
     SendFrom(kOtherDevice, kDiscoveryPort, worker, answer);
     PumpUntil(3, 1000);
-    ASSERT_EQ(g_received.size(), 3u);
-    Sleep(2 * kConfirmIntervalMs);
-    while (ReceiveWithin(device, 0, &payload, nullptr)) {
-    }
-    EXPECT_EQ(CountWithin(device, kConfirmFirstMs - 3 * kConfirmIntervalMs), 0);
-
-    // Silent from then on: asked again in the last second, then no more.
-    int asked = CountWithin(device, kDeviceExpiryMs - kConfirmFirstMs + 4 * kConfirmIntervalMs);
-    EXPECT_GE(asked, 2);
-    EXPECT_LE(asked, static_cast<int>(kConfirmRequests));
-    EXPECT_EQ(CountWithin(device, 1000), 0);
+    EXPECT_EQ(g_received.size(), 3u);
 }
 
 TEST_F(BroadcastWorkers, TransmitPassOutlastsARefusedSend)
