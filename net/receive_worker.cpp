@@ -1,7 +1,10 @@
 // Broadcast discovery: receives the answers on one interface, keeps the
 // maker's, turns each into a DeviceRecord and posts it to the main window
-// once the ARP cross-check has judged it; with auto-refresh on, an answer
-// that repeats the one posted for the request before is not posted again.
+// once the ARP cross-check has judged it; an answer that repeats the one
+// posted for the request before is not posted again (see recent_senders.h).
+// With auto-refresh on, it also asks a device that has gone quiet directly
+// before its row expires (see confirm_schedule.h): this worker knows when
+// each sender's answer was last posted, and the answer comes back here.
 //
 // The worker sleeps on the socket's readable event and the abort event
 // together, so an idle interface costs a wake-up a second instead of ten
@@ -20,6 +23,7 @@
 #include "net/discovery_request.h"
 #include "net/interface_table.h"
 #include "net/recent_senders.h"
+#include "net/request_send.h"
 #include "net/workers.h"
 
 namespace {
@@ -37,11 +41,11 @@ void WaitOutSlice(DWORD start, HANDLE abortEvent)
 // Builds the record for one accepted reply and hands it to the ARP gate,
 // which posts it now or after the next read of the ARP table. Parsing comes
 // first, into a record on the stack: an answer that is not the maker's, or
-// one that recent (null: post all) holds back, costs neither an allocation
-// nor an ARP read. A record that cannot be allocated is skipped; one that
+// one that recent holds back (for holdMs), costs neither an allocation nor
+// an ARP read. A record that cannot be allocated is skipped; one that
 // cannot be posted is freed by the post.
 void ReportDevice(const InterfaceEntry* entry, const sockaddr_in& sender, const char* bytes,
-                  int length, ArpGate* gate, RecentSenders* recent)
+                  int length, ArpGate* gate, RecentSenders* recent, DWORD holdMs)
 {
     DeviceRecord parsed;
     memset(&parsed, 0, sizeof(parsed));
@@ -58,8 +62,8 @@ void ReportDevice(const InterfaceEntry* entry, const sockaddr_in& sender, const 
     // answers at once (after a read, when one is due), while a stranger's
     // waits for a read that may drop it, and then its next answer must not
     // count as a repeat.
-    if (recent != nullptr && ArpSnapshotHasSender(&gate->snapshot, senderAddress) &&
-        !AnswerIsDue(recent, senderAddress, AnswerFingerprint(&parsed), parsed.lastSeen)) {
+    if (ArpSnapshotHasSender(&gate->snapshot, senderAddress) &&
+        !AnswerIsDue(recent, senderAddress, AnswerFingerprint(&parsed), parsed.lastSeen, holdMs)) {
         return;
     }
 
@@ -141,10 +145,10 @@ enum class PassWait { Readable, Idle, Abort };
 // The socket's readable event: the wait ends on an answer or on the abort
 // event, after at most ReceiveWaitMs. Reads never block (the event makes the
 // socket non-blocking), so they need not hold the socket lock either.
-PassWait WaitOnEvents(HANDLE abortEvent, WSAEVENT readable, const ArpGate& gate)
+PassWait WaitOnEvents(HANDLE abortEvent, WSAEVENT readable, DWORD waitMs)
 {
     HANDLE events[2] = {abortEvent, readable};
-    DWORD wait = WaitForMultipleObjects(2, events, FALSE, ReceiveWaitMs(gate.count > 0));
+    DWORD wait = WaitForMultipleObjects(2, events, FALSE, waitMs);
     if (wait == WAIT_OBJECT_0) {
         return PassWait::Abort;
     }
@@ -171,6 +175,56 @@ PassWait WaitInSlices(const InterfaceEntry* entry)
     // The wait releases the lock unless a datagram is ready.
     return WaitForDatagram(entry->socket, entry->socketMutex, entry->abortEvent) ? PassWait::Readable
                                                                                  : PassWait::Idle;
+}
+
+bool Admitted(const InterfaceEntry* entry)
+{
+    uint32_t filter = g_subnetFilter;
+    return filter == kAllInterfaces || filter == entry->network;
+}
+
+// With auto-refresh on, sends a direct request to every sender due one (see
+// confirm_schedule.h); returns the milliseconds until the next is due, or
+// kNoConfirmationDue. A send that fails is not retried: the next request
+// of the schedule, or the broadcast, is the next chance.
+DWORD AskQuietSenders(InterfaceEntry* entry, RecentSenders* recent)
+{
+    if (g_autoRefresh == 0 || !Admitted(entry)) {
+        return kNoConfirmationDue;
+    }
+    uint32_t due[32];
+    DWORD untilNext = kNoConfirmationDue;
+    int count = TakeDueConfirmations(recent, GetTickCount(), due, 32, &untilNext);
+    for (int i = 0; i < count; ++i) {
+        SendDiscoveryRequestTo(entry, due[i]);
+    }
+    return untilNext;
+}
+
+// Reports the datagrams of one batch. Failed reads and empty datagrams
+// left no trace in it.
+void ReportBatch(const InterfaceEntry* entry, const ReceivedDatagram* batch, int count,
+                 ArpGate* gate, RecentSenders* recent, uint32_t* refreshesSeen)
+{
+    // A refresh has just emptied the window's list: whatever was posted
+    // before it must be posted again. Read after the datagrams, so an
+    // answer to the refresh's own request always sees it.
+    uint32_t refreshes = g_refreshCount;
+    if (refreshes != *refreshesSeen) {
+        *refreshesSeen = refreshes;
+        ForgetRecentSenders(recent);
+    }
+    // Without auto-refresh rows never expire: a repeat waits for the next
+    // Refresh.
+    DWORD holdMs = g_autoRefresh != 0 ? kUnchangedAnswerPostMs : kHoldUntilForgotten;
+    for (int i = 0; i < count; ++i) {
+        const sockaddr_in& sender = batch[i].sender;
+        // Only this one loopback address is ignored; the rest of 127/8 is not.
+        if (sender.sin_addr.s_addr == htonl(INADDR_LOOPBACK) || !Admitted(entry)) {
+            continue;
+        }
+        ReportDevice(entry, sender, batch[i].bytes, batch[i].length, gate, recent, holdMs);
+    }
 }
 
 }  // namespace
@@ -203,6 +257,7 @@ unsigned __stdcall ReceiveWorker(void* parameter)
     bool onEvents = readable != WSA_INVALID_EVENT &&
                     WSAEventSelect(entry->socket, readable, FD_READ) == 0;
     bool readsReturnAtOnce = onEvents || MakeReadsReturnAtOnce(entry->socket);
+    DWORD untilConfirmation = kNoConfirmationDue;
 
     for (;;) {
         // Every pass, so that answers waiting for an ARP read go out even
@@ -210,12 +265,15 @@ unsigned __stdcall ReceiveWorker(void* parameter)
         // one slice apart.
         FlushArpGate(&gate, GetTickCount());
         DWORD sliceStart = GetTickCount();
-        PassWait passWait = onEvents ? WaitOnEvents(entry->abortEvent, readable, gate)
+        DWORD waitMs = ReceiveWaitMs(gate.count > 0);
+        waitMs = untilConfirmation < waitMs ? untilConfirmation : waitMs;
+        PassWait passWait = onEvents ? WaitOnEvents(entry->abortEvent, readable, waitMs)
                                      : WaitInSlices(entry);
         if (passWait == PassWait::Abort) {
             break;
         }
         if (passWait == PassWait::Idle) {
+            untilConfirmation = AskQuietSenders(entry, &recent);
             continue;
         }
         bool failed = false;
@@ -226,33 +284,11 @@ unsigned __stdcall ReceiveWorker(void* parameter)
             ReleaseMutex(entry->socketMutex);
         }
 
-        // A refresh has just emptied the window's list: whatever was posted
-        // before it must be posted again. Read after the datagrams, so an
-        // answer to the refresh's own request always sees it.
-        uint32_t refreshes = g_refreshCount;
-        if (refreshes != refreshesSeen) {
-            refreshesSeen = refreshes;
-            ForgetRecentSenders(&recent);
-        }
-        // Without auto-refresh answers come only when asked for: all go out.
-        RecentSenders* holdBack = g_autoRefresh != 0 ? &recent : nullptr;
-
-        // Failed reads and empty datagrams leave no trace.
-        for (int i = 0; i < count; ++i) {
-            const sockaddr_in& sender = batch[i].sender;
-            // Only this one loopback address is ignored; the rest of 127/8 is not.
-            if (sender.sin_addr.s_addr == htonl(INADDR_LOOPBACK)) {
-                continue;
-            }
-            uint32_t filter = g_subnetFilter;
-            if (filter != kAllInterfaces && filter != entry->network) {
-                continue;
-            }
-            ReportDevice(entry, sender, batch[i].bytes, batch[i].length, &gate, holdBack);
-        }
+        ReportBatch(entry, batch, count, &gate, &recent, &refreshesSeen);
         if (failed) {
             WaitOutSlice(sliceStart, entry->abortEvent);
         }
+        untilConfirmation = AskQuietSenders(entry, &recent);
     }
 
     // Answers still waiting for an ARP read are dropped with the worker.

@@ -1,5 +1,6 @@
 // The receive worker's bounded table of the answers it last posted, per
-// sender, and the rule that holds back a repeated answer.
+// sender, the rule that holds back a repeated answer, and the walk that
+// finds the senders due a direct request.
 #include "net/recent_senders.h"
 
 #include <string.h>
@@ -50,7 +51,8 @@ uint64_t AnswerFingerprint(const DeviceRecord* record)
     return hash;
 }
 
-bool AnswerIsDue(RecentSenders* table, uint32_t sender, uint64_t fingerprint, DWORD now)
+bool AnswerIsDue(RecentSenders* table, uint32_t sender, uint64_t fingerprint, DWORD now,
+                 DWORD holdMs)
 {
     RecentSender* set = table->slots[SetOf(sender)];
     RecentSender* slot = nullptr;
@@ -60,7 +62,7 @@ bool AnswerIsDue(RecentSenders* table, uint32_t sender, uint64_t fingerprint, DW
         }
     }
     if (slot != nullptr && slot->fingerprint == fingerprint &&
-        now - slot->postedTick < kUnchangedAnswerPostMs) {
+        (holdMs == kHoldUntilForgotten || now - slot->postedTick < holdMs)) {
         return false;
     }
     if (slot == nullptr) {
@@ -76,5 +78,31 @@ bool AnswerIsDue(RecentSenders* table, uint32_t sender, uint64_t fingerprint, DW
     slot->address = sender;
     slot->fingerprint = fingerprint;
     slot->postedTick = now;
+    slot->confirmationsSent = 0;
     return true;
+}
+
+int TakeDueConfirmations(RecentSenders* table, DWORD now, uint32_t* senders, int capacity,
+                         DWORD* untilNextMs)
+{
+    int taken = 0;
+    DWORD next = kNoConfirmationDue;
+    for (uint32_t set = 0; set < kRecentSenderSets; ++set) {
+        for (uint32_t way = 0; way < kRecentSenderWays; ++way) {
+            RecentSender& slot = table->slots[set][way];
+            if (!slot.used) {
+                continue;
+            }
+            DWORD since = now - slot.postedTick;
+            DWORD until = MsUntilConfirmation(since, slot.confirmationsSent);
+            if (until == 0 && taken < capacity) {
+                senders[taken++] = slot.address;
+                slot.confirmationsSent = AskedAfterConfirmation(since);
+                until = MsUntilConfirmation(since, slot.confirmationsSent);
+            }
+            next = until < next ? until : next;
+        }
+    }
+    *untilNextMs = next;
+    return taken;
 }

@@ -1,49 +1,43 @@
-// Broadcast discovery: sends the request on one interface, once per trigger
-// or, with auto-refresh on, about every half second.
+// Broadcast discovery: sends the request on one interface, a pass of
+// repeats per trigger (see request_schedule.h) and, with auto-refresh on,
+// about every half second besides.
 #include <winsock2.h>
 #include <windows.h>
 
 #include "core/globals.h"
 #include "core/wait.h"
-#include "net/discovery_request.h"
 #include "net/interface_table.h"
+#include "net/request_schedule.h"
+#include "net/request_send.h"
 #include "net/workers.h"
 
 namespace {
 
+// The longest wait: a change of g_autoRefresh is seen within it even when
+// no trigger comes with it.
 constexpr DWORD kTriggerWaitMs = 500;
-// A request the system refused (say, while its neighbour table was full) is
-// tried again this often; with auto-refresh off nothing else would resend it.
-constexpr DWORD kSendRetryDelayMs = 250;
-constexpr int kSendRetries = 3;
-
-// True when the whole request went out.
-bool SendDiscoveryRequest(InterfaceEntry* entry)
+bool Admitted(const InterfaceEntry* entry)
 {
-    sockaddr_in destination = {};
-    destination.sin_family = AF_INET;
-    destination.sin_port = htons(kDiscoveryPort);
-    destination.sin_addr.s_addr = entry->broadcast;
-
-    if (!Signalled(entry->socketMutex, INFINITE)) {
-        return false;
-    }
-    int sent = sendto(entry->socket, kDiscoveryRequest, kDiscoveryRequestLength, 0,
-                      reinterpret_cast<const sockaddr*>(&destination), sizeof(destination));
-    ReleaseMutex(entry->socketMutex);
-    return sent == kDiscoveryRequestLength;
+    uint32_t filter = g_subnetFilter;
+    return filter == kAllInterfaces || filter == entry->network;
 }
 
-// Sends one request, retrying a failed send; false when the abort event
-// was set meanwhile.
-bool SendWithRetries(InterfaceEntry* entry)
+enum class Wake { Abort, Trigger, Timeout };
+
+// Waits for the trigger, the abort event (so that shutdown and a rebuild
+// need not sit out the wait) or the next request's time.
+Wake WaitForWork(InterfaceEntry* entry, DWORD waitMs)
 {
-    for (int retry = 0; !SendDiscoveryRequest(entry) && retry < kSendRetries; ++retry) {
-        if (WaitForSingleObject(entry->abortEvent, kSendRetryDelayMs) == WAIT_OBJECT_0) {
-            return false;
-        }
+    HANDLE events[2] = {entry->abortEvent, entry->transmitTrigger};
+    DWORD wait = WaitForMultipleObjects(2, events, FALSE, waitMs < kTriggerWaitMs ? waitMs : kTriggerWaitMs);
+    if (wait == WAIT_OBJECT_0) {
+        return Wake::Abort;
     }
-    return true;
+    if (wait == WAIT_FAILED) {
+        // Never expected; keeps the loop from spinning if it happens.
+        return Signalled(entry->abortEvent, kTriggerWaitMs) ? Wake::Abort : Wake::Timeout;
+    }
+    return wait == WAIT_OBJECT_0 + 1 ? Wake::Trigger : Wake::Timeout;
 }
 
 }  // namespace
@@ -51,34 +45,34 @@ bool SendWithRetries(InterfaceEntry* entry)
 unsigned __stdcall TransmitWorker(void* parameter)
 {
     InterfaceEntry* entry = static_cast<InterfaceEntry*>(parameter);
+    RequestSchedule schedule;
+    InitRequestSchedule(&schedule);
+    // Without auto-refresh the trigger starts signalled; with it, the start
+    // makes its pass here.
+    if (g_autoRefresh != 0 && Admitted(entry)) {
+        StartRequestPass(&schedule, GetTickCount());
+    }
     for (;;) {
-        if (WaitForSingleObject(entry->abortEvent, 0) == WAIT_OBJECT_0) {
+        bool autoRefresh = g_autoRefresh != 0;
+        Wake wake = WaitForWork(entry, MsUntilNextRequest(&schedule, GetTickCount(), autoRefresh));
+        if (wake == Wake::Abort) {
             break;
         }
-        // The abort event ends the wait too, so that shutdown and a rebuild
-        // need not sit out the half second.
-        HANDLE events[2] = {entry->abortEvent, entry->transmitTrigger};
-        DWORD wait = WaitForMultipleObjects(2, events, FALSE, kTriggerWaitMs);
-        if (wait == WAIT_OBJECT_0) {
-            break;
-        }
-        if (wait == WAIT_FAILED) {
-            // Never expected; keeps the loop from spinning if it happens.
-            if (WaitForSingleObject(entry->abortEvent, kTriggerWaitMs) == WAIT_OBJECT_0) {
-                break;
+        DWORD now = GetTickCount();
+        autoRefresh = g_autoRefresh != 0;
+        if (wake == Wake::Trigger) {
+            // An interface the filter excludes is not asked: a pass starts
+            // only when it is admitted at the trigger.
+            if (!Admitted(entry)) {
+                schedule.inPass = false;
+                continue;
             }
+            StartRequestPass(&schedule, now);
         }
-        bool triggered = wait == WAIT_OBJECT_0 + 1;
-        // Auto-refresh sends after a time-out too; otherwise only on a trigger.
-        if (g_autoRefresh == 0 && !triggered) {
-            continue;
-        }
-        uint32_t filter = g_subnetFilter;
-        if (filter != kAllInterfaces && filter != entry->network) {
-            continue;
-        }
-        if (!SendWithRetries(entry)) {
-            break;
+        // A request the system refuses (say, while its neighbour table is
+        // full) is not retried on its own: the pass's next one follows soon.
+        if (TakeDueRequest(&schedule, now, autoRefresh) && Admitted(entry)) {
+            SendDiscoveryRequestTo(entry, entry->broadcast);
         }
     }
     return 0;

@@ -124,13 +124,26 @@ protected:
     HANDLE thread = nullptr;
 };
 
-TEST_F(AppThreadsTest, TickerPostsOnceASecondAlsoWithoutAutoRefreshAndStopsPromptly)
+// Once a second for the count; four times a second with auto-refresh on,
+// so that a row goes within 3.25 s of its device's last answer.
+TEST_F(AppThreadsTest, TickerPostsAtItsPaceAndStopsPromptly)
 {
-    Start(ExpiryTicker);
-    Pump(2500);
-    EXPECT_GE(g_ticks, 2);
-    EXPECT_LE(g_ticks, 3);
-    EXPECT_LT(Stop(), 1000u);
+    struct Pace {
+        int32_t autoRefresh;
+        LONG fewest;
+        LONG most;
+    };
+    for (const Pace& pace : {Pace{0, 2, 3}, Pace{1, 8, 10}}) {
+        SCOPED_TRACE(pace.autoRefresh != 0 ? "auto-refresh on" : "auto-refresh off");
+        g_autoRefresh = pace.autoRefresh;
+        g_ticks = 0;
+        ResetEvent(g_stopEvent);
+        Start(ExpiryTicker);
+        Pump(2500);
+        EXPECT_GE(g_ticks, pace.fewest);
+        EXPECT_LE(g_ticks, pace.most);
+        EXPECT_LT(Stop(), 1000u);
+    }
 }
 
 TEST_F(AppThreadsTest, WatcherLeavesTheTableAloneWithoutAChange)

@@ -1,7 +1,8 @@
 // The rule that holds back a broadcast answer repeating one posted less than
-// a second ago: what counts as a change, when a repeat goes out again, and
-// that no table state, a flood of made-up senders included, delays a
-// device's post past a second.
+// a second ago (or, without auto-refresh, until the next Refresh): what
+// counts as a change, when a repeat goes out again, and that no table state,
+// a flood of made-up senders included, delays a device's post past a
+// second; and when a quiet sender is due a direct request.
 #include <gtest/gtest.h>
 
 #include <string.h>
@@ -39,6 +40,7 @@ struct Step {
     DeviceRecord answer;
     DWORD now;
     bool posted;
+    DWORD holdMs = kUnchangedAnswerPostMs;
 };
 
 TEST(RecentSenders, RepeatsAreHeldBackForAnIntervalAndChangesGoOutAtOnce)
@@ -63,12 +65,15 @@ TEST(RecentSenders, RepeatsAreHeldBackForAnIntervalAndChangesGoOutAtOnce)
         {"repeat across the tick wrap", kNeighbour, same, 0xFFFFFF00u, true},
         {"held back across the wrap", kNeighbour, same, 0x00000010u, false},
         {"an interval on across the wrap", kNeighbour, same, 0xFFFFFF00u + kUnchangedAnswerPostMs, true},
+        {"held until forgotten", kNeighbour, same, 0x00100000u, false, kHoldUntilForgotten},
+        {"a change is never held", kNeighbour, Answer(L"Other"), 0x00100001u, true, kHoldUntilForgotten},
     };
     RecentSenders table;
     ForgetRecentSenders(&table);
     for (const Step& step : steps) {
         SCOPED_TRACE(step.label);
-        EXPECT_EQ(AnswerIsDue(&table, step.sender, AnswerFingerprint(&step.answer), step.now),
+        EXPECT_EQ(AnswerIsDue(&table, step.sender, AnswerFingerprint(&step.answer), step.now,
+                              step.holdMs),
                   step.posted);
     }
 }
@@ -120,12 +125,13 @@ TEST(RecentSenders, AFloodOfMadeUpSendersNeverDelaysARealDevice)
     DWORD longestGap = 0;
     for (DWORD ms = 0; ms < 20000; ++ms) {
         uint32_t spoofed = Ipv4(10, ms / 65536, ms / 256 % 256, ms % 256);
-        AnswerIsDue(table.get(), spoofed, fingerprint, ms);
+        AnswerIsDue(table.get(), spoofed, fingerprint, ms, kUnchangedAnswerPostMs);
         for (int d = 0; d < kDevices; ++d) {
             if ((ms + 7 * static_cast<DWORD>(d)) % 500 != 0) {
                 continue;
             }
-            if (AnswerIsDue(table.get(), Ipv4(192, 168, 1, 100 + d), fingerprint, ms)) {
+            if (AnswerIsDue(table.get(), Ipv4(192, 168, 1, 100 + d), fingerprint, ms,
+                            kUnchangedAnswerPostMs)) {
                 DWORD gap = ms - lastPost[d];
                 longestGap = gap > longestGap && ms > 1000 ? gap : longestGap;
                 lastPost[d] = ms;
@@ -133,6 +139,50 @@ TEST(RecentSenders, AFloodOfMadeUpSendersNeverDelaysARealDevice)
         }
     }
     EXPECT_LE(longestGap, kUnchangedAnswerPostMs + 500);
+}
+
+// A sender posted at 1000 that falls silent is asked at 3000, 3125, ...,
+// 3875 and no more; one that keeps answering is not asked until it stops.
+TEST(RecentSenders, AQuietSenderIsAskedInTheSecondBeforeItsRowExpires)
+{
+    RecentSenders table;
+    ForgetRecentSenders(&table);
+    const DeviceRecord answer = Answer(L"Device");
+    const uint64_t fingerprint = AnswerFingerprint(&answer);
+    ASSERT_TRUE(AnswerIsDue(&table, kDevice, fingerprint, 1000, kUnchangedAnswerPostMs));
+    std::vector<DWORD> asked;
+    std::vector<DWORD> neighbourAsked;
+    DWORD lastWait = 0;
+    for (DWORD now = 1000; now <= 9000; now += 10) {
+        if (now % 1000 == 0 && now <= 6000) {  // answers once a second until 6000
+            AnswerIsDue(&table, kNeighbour, fingerprint, now, kUnchangedAnswerPostMs);
+        }
+        uint32_t due[4];
+        DWORD untilNext = 0;
+        int count = TakeDueConfirmations(&table, now, due, 4, &untilNext);
+        for (int i = 0; i < count; ++i) {
+            (due[i] == kDevice ? asked : neighbourAsked).push_back(now);
+        }
+        if (now == 2500) {
+            lastWait = untilNext;
+        }
+    }
+    EXPECT_EQ(asked, (std::vector<DWORD>{3000, 3130, 3250, 3380, 3500, 3630, 3750, 3880}));
+    EXPECT_EQ(neighbourAsked, (std::vector<DWORD>{8000, 8130, 8250, 8380, 8500, 8630, 8750, 8880}));
+    EXPECT_EQ(lastWait, 500u) << "the wait ends when the first request is due";
+
+    // A late worker asks once for the requests it missed; a posted answer
+    // starts the schedule over.
+    ForgetRecentSenders(&table);
+    ASSERT_TRUE(AnswerIsDue(&table, kDevice, fingerprint, 1000, kUnchangedAnswerPostMs));
+    uint32_t due[4];
+    DWORD untilNext = 0;
+    EXPECT_EQ(TakeDueConfirmations(&table, 3300, due, 4, &untilNext), 1);
+    EXPECT_EQ(untilNext, 75u);
+    EXPECT_EQ(TakeDueConfirmations(&table, 3375, due, 4, &untilNext), 1);
+    EXPECT_TRUE(AnswerIsDue(&table, kDevice, fingerprint, 3400, kUnchangedAnswerPostMs));
+    EXPECT_EQ(TakeDueConfirmations(&table, 3500, due, 4, &untilNext), 0);
+    EXPECT_EQ(untilNext, 1900u);
 }
 
 }  // namespace

@@ -17,6 +17,7 @@
 
 #include "core/app_messages.h"
 #include "core/device_record.h"
+#include "core/device_table.h"
 #include "core/globals.h"
 #include "core/platform.h"
 #include "broadcast/heap_bytes.h"
@@ -25,6 +26,7 @@
 #include "net/interface_table.h"
 #include "net/receive_worker.h"
 #include "net/recent_senders.h"
+#include "net/request_schedule.h"
 #include "net/workers.h"
 
 namespace {
@@ -394,7 +396,17 @@ protected:
     int32_t savedAutoRefresh_ = 0;
 };
 
-TEST_F(BroadcastWorkers, TransmitSendsTheRequestOncePerTrigger)
+// The schedule's times are request_schedule_test's; here, that a trigger
+// sends one pass (a late wake may merge two of its requests) and no more.
+// Counted until 0.3 s after the last: before auto-refresh's next request.
+void ExpectOnePass(SOCKET device)
+{
+    int count = CountWithin(device, kPassOffsetsMs[kPassRequests - 1] + 300);
+    EXPECT_GE(count, static_cast<int>(kPassRequests) - 2);
+    EXPECT_LE(count, static_cast<int>(kPassRequests));
+}
+
+TEST_F(BroadcastWorkers, TransmitSendsOnePassPerTrigger)
 {
     SOCKET device = Device(Ipv4(127, 0, 0, 1), kDiscoveryPort);
     ASSERT_NE(device, INVALID_SOCKET);
@@ -407,15 +419,17 @@ TEST_F(BroadcastWorkers, TransmitSendsTheRequestOncePerTrigger)
     EXPECT_EQ(payload.size(), 29u);
     EXPECT_EQ(payload, "Discovery: Who is out there ?");
     EXPECT_NE(first.sin_port, 0);
+    int rest = CountWithin(device, kPassOffsetsMs[kPassRequests - 1] + 700);
+    EXPECT_GE(rest, static_cast<int>(kPassRequests) - 3);
+    EXPECT_LE(rest, static_cast<int>(kPassRequests) - 1);
 
-    // Auto-refresh off: time-outs send nothing.
+    // Auto-refresh off: after the pass, time-outs send nothing.
     EXPECT_EQ(CountWithin(device, 1200), 0);
 
     SetEvent(entry_.transmitTrigger);
     sockaddr_in second = {};
     ASSERT_TRUE(ReceiveWithin(device, 2000, &payload, &second));
     EXPECT_EQ(second.sin_port, first.sin_port) << "every request leaves from the same socket";
-    EXPECT_EQ(CountWithin(device, 700), 0);
 }
 
 TEST_F(BroadcastWorkers, TransmitSkipsAnInterfaceTheFilterExcludes)
@@ -428,21 +442,22 @@ TEST_F(BroadcastWorkers, TransmitSkipsAnInterfaceTheFilterExcludes)
     SetEvent(entry_.transmitTrigger);
     EXPECT_EQ(CountWithin(device, 800), 0);
 
-    // The trigger was used up while excluded: admitting the interface alone
-    // sends nothing until the next trigger.
+    // The trigger was used up while excluded, and started no pass:
+    // admitting the interface alone sends nothing until the next trigger.
     g_subnetFilter = entry_.network;
-    EXPECT_EQ(CountWithin(device, 700), 0);
+    EXPECT_EQ(CountWithin(device, 2000), 0);
     SetEvent(entry_.transmitTrigger);
-    EXPECT_EQ(CountWithin(device, 800), 1);
+    ExpectOnePass(device);
 }
 
-TEST_F(BroadcastWorkers, TransmitWithAutoRefreshSendsTwiceASecond)
+TEST_F(BroadcastWorkers, TransmitWithAutoRefreshStartsWithAPassThenSendsTwiceASecond)
 {
     SOCKET device = Device(Ipv4(127, 0, 0, 1), kDiscoveryPort);
     ASSERT_NE(device, INVALID_SOCKET);
     g_autoRefresh = 1;
     Start(TransmitWorker);
 
+    ExpectOnePass(device);
     int count = CountWithin(device, 2100);
     EXPECT_GE(count, 3);
     EXPECT_LE(count, 5);
@@ -503,7 +518,7 @@ TEST_F(BroadcastWorkers, ReceiveTakesTheLongestDatagramAndEachReplyApart)
     ASSERT_EQ(longest.size(), 1536u);
     SendFrom(kOtherDevice, kDiscoveryPort, worker, longest);
     SendFrom(kOtherDevice, kDiscoveryPort, worker, "Twice\r\n00-11-22-AA-BB-CD\r\nOrvel T");
-    SendFrom(kOtherDevice, kDiscoveryPort, worker, "Twice\r\n00-11-22-AA-BB-CD\r\nOrvel T");
+    SendFrom(kOtherDevice, kDiscoveryPort, worker, "Twice\r\n00-11-22-AA-BB-CD\r\nOrvel T2");
     PumpUntil(3, 3000);
     ASSERT_EQ(g_received.size(), 3u);
     EXPECT_EQ(wcslen(g_received[0].name), 255u);
@@ -618,19 +633,66 @@ TEST_F(BroadcastWorkers, ReceiveWithAutoRefreshHoldsBackRepeatsUntilARefresh)
     }
     EXPECT_STREQ(g_received.back().name, L"Changed");
 
+    // Without auto-refresh rows never expire: a repeat is held back
+    // however late it comes, until a Refresh.
+    g_autoRefresh = 0;
+    size_t before = g_received.size();
+    Sleep(kUnchangedAnswerPostMs);
+    SendFrom(kOtherDevice, kDiscoveryPort, worker, "Changed\r\n00-11-22-AA-BB-CC\r\nOrvel S1");
+    PumpUntil(before + 1, 600);
+    EXPECT_EQ(g_received.size(), before);
+
     // The window empties its list on a refresh: a repeat goes out at once.
     TriggerRefresh();
-    size_t before = g_received.size();
     SendFrom(kOtherDevice, kDiscoveryPort, worker, "Changed\r\n00-11-22-AA-BB-CC\r\nOrvel S1");
     PumpUntil(before + 1, 3000);
     ASSERT_EQ(g_received.size(), before + 1);
     EXPECT_STREQ(g_received.back().name, L"Changed");
 }
 
-TEST_F(BroadcastWorkers, TransmitRetriesAFailedSend)
+TEST_F(BroadcastWorkers, AQuietDeviceIsAskedDirectlyAndItsAnswerIsPosted)
 {
-    // A broadcast without SO_BROADCAST is refused; allowing it later lets a
-    // retry through. 127.255.255.255 stays on the loopback interface.
+    // Only the receive worker runs: every request the device hears is a
+    // direct one, sent to 127.0.0.2 from the entry's own socket.
+    SOCKET device = Device(INADDR_ANY, kDiscoveryPort);
+    ASSERT_NE(device, INVALID_SOCKET);
+    sockaddr_in worker = {};
+    worker.sin_family = AF_INET;
+    worker.sin_addr.s_addr = Ipv4(127, 0, 0, 1);
+    int length = sizeof(worker);
+    ASSERT_EQ(bind(entry_.socket, reinterpret_cast<const sockaddr*>(&worker), sizeof(worker)), 0);
+    ASSERT_EQ(getsockname(entry_.socket, reinterpret_cast<sockaddr*>(&worker), &length), 0);
+    ASSERT_NO_FATAL_FAILURE(UseSinkWindow());
+    g_autoRefresh = 1;
+    Start(ReceiveWorker);
+    const std::string answer = "Quiet\r\n00-11-22-AA-BB-CC\r\nOrvel S1";
+
+    // The first answer finds the snapshot empty; the second is remembered.
+    SendFrom(kOtherDevice, kDiscoveryPort, worker, answer);
+    PumpUntil(1, 3000);
+    SendFrom(kOtherDevice, kDiscoveryPort, worker, answer);
+    PumpUntil(2, 3000);
+    ASSERT_EQ(g_received.size(), 2u);
+    DWORD posted = GetTickCount();
+
+    std::string payload;
+    sockaddr_in from = {};
+    ASSERT_TRUE(ReceiveWithin(device, kDeviceExpiryMs, &payload, &from)) << "never asked";
+    EXPECT_GE(GetTickCount() - posted, kConfirmFirstMs - 100) << "asked while it still answered";
+    EXPECT_EQ(payload, std::string(kDiscoveryRequest, kDiscoveryRequestLength));
+    EXPECT_EQ(from.sin_port, worker.sin_port) << "asked from the socket its answer must reach";
+
+    // Its unchanged answer is posted, not held back as a repeat.
+    SendFrom(kOtherDevice, kDiscoveryPort, worker, answer);
+    PumpUntil(3, 1000);
+    EXPECT_EQ(g_received.size(), 3u);
+}
+
+TEST_F(BroadcastWorkers, TransmitPassOutlastsARefusedSend)
+{
+    // A broadcast without SO_BROADCAST is refused; allowing it later lets
+    // the pass's next request through. 127.255.255.255 stays on the
+    // loopback interface.
     SOCKET device = Device(INADDR_ANY, kDiscoveryPort);
     ASSERT_NE(device, INVALID_SOCKET);
     entry_.broadcast = Ipv4(127, 255, 255, 255);
@@ -649,23 +711,17 @@ TEST_F(BroadcastWorkers, TransmitRetriesAFailedSend)
     HANDLE thread = Start(TransmitWorker);
     ASSERT_NE(thread, nullptr);
 
-    struct Case {
-        const char* label;
-        DWORD refusedForMs;
-        int requests;
-    };
-    // Tries at about 0, 250, 500 and 750 ms, then no more.
-    const Case cases[] = {{"sent on a retry", 100, 1}, {"given up after three retries", 1600, 0}};
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.label);
-        allowBroadcast(FALSE);
-        SetEvent(entry_.transmitTrigger);
-        Sleep(c.refusedForMs);
-        allowBroadcast(TRUE);
-        EXPECT_EQ(CountWithin(device, 1500), c.requests);
-    }
+    // Refused at 0, 0.3, 0.6 and 0.9 s; sent at 1.2 (or refused), 1.5,
+    // 1.85, 2.2 and 2.6 s.
+    allowBroadcast(FALSE);
+    SetEvent(entry_.transmitTrigger);
+    Sleep(1050);
+    allowBroadcast(TRUE);
+    int sent = CountWithin(device, 2500);
+    EXPECT_GE(sent, 3);
+    EXPECT_LE(sent, 5);
 
-    // The wait between tries ends at once on abort.
+    // The wait within a pass ends at once on abort.
     allowBroadcast(FALSE);
     SetEvent(entry_.transmitTrigger);
     Sleep(100);
