@@ -101,14 +101,14 @@ TEST(RecentSenders, AFullSetGivesWayOldestFirstWhileTheNewestRepeatIsHeldBack)
     RecentSenders table;
     ForgetRecentSenders(&table);
     for (size_t i = 0; i < senders.size(); ++i) {
-        EXPECT_TRUE(AnswerIsDue(&table, senders[i], fingerprint, DWORD(1000 + 10 * i)));
+        EXPECT_TRUE(AnswerIsDue(&table, senders[i], fingerprint, DWORD(1000 + 10 * i), kUnchangedAnswerPostMs));
     }
     // All within the interval: only a sender that lost its place is posted.
     const DWORD later = 1100;
-    EXPECT_FALSE(AnswerIsDue(&table, senders.back(), fingerprint, later)) << "the newest is held";
-    EXPECT_TRUE(AnswerIsDue(&table, senders[0], fingerprint, later)) << "the oldest gave way";
-    EXPECT_TRUE(AnswerIsDue(&table, senders[1], fingerprint, later)) << "its return pushed out the next oldest";
-    EXPECT_FALSE(AnswerIsDue(&table, senders[kRecentSenderWays - 1], fingerprint, later)) << "a younger one stays";
+    EXPECT_FALSE(AnswerIsDue(&table, senders.back(), fingerprint, later, kUnchangedAnswerPostMs)) << "the newest is held";
+    EXPECT_TRUE(AnswerIsDue(&table, senders[0], fingerprint, later, kUnchangedAnswerPostMs)) << "the oldest gave way";
+    EXPECT_TRUE(AnswerIsDue(&table, senders[1], fingerprint, later, kUnchangedAnswerPostMs)) << "its return pushed out the next oldest";
+    EXPECT_FALSE(AnswerIsDue(&table, senders[kRecentSenderWays - 1], fingerprint, later, kUnchangedAnswerPostMs)) << "a younger one stays";
 }
 
 TEST(RecentSenders, AFloodOfMadeUpSendersNeverDelaysARealDevice)
