@@ -3,7 +3,12 @@
 // own SRV, TXT and address queries, up to kMaxParallelLookups at a time,
 // newest first. An instance that fails (its lookups run out of time, or its
 // device's hardware address is never learnt) is paused: its answers are
-// dropped for 1, 2, 4 ... up to 30 s, then it counts again. The routine wakes
+// dropped for 1, 2, 4 ... up to 30 s (paused_instances.h), then it counts
+// again; one whose lookups ran out of time is asked again itself once its
+// pause is over, since the answers it lacks may just have been lost. A pass
+// lasts at least until the browse question has been repeated (minPassMs).
+// With auto-refresh, listed hosts are asked for their address shortly
+// before their rows would expire (host_confirm.h). The routine wakes
 // on every answer and at least every 250 ms; a device waiting for its
 // hardware address is looked at again after 10 ms, then less and less often.
 #include "mdns/browse.h"
@@ -16,6 +21,7 @@
 #include "core/globals.h"
 #include "core/text_copy.h"
 #include "core/wait.h"
+#include "mdns/host_confirm.h"
 #include "mdns/service_found.h"
 
 namespace {
@@ -36,12 +42,9 @@ constexpr uint32_t kLongestMacRetryMs = 100;
 // A retry round may read the neighbour table (one read serves every device
 // of the round): not on every wake-up in a burst.
 constexpr uint32_t kMacRoundMs = 10;
-// With auto-refresh the browse query is asked afresh this often: a running
-// query is re-sent only at doubling intervals, and listed devices must answer
-// well within their rows' 3 s.
-constexpr uint32_t kBrowseRestartMs = 1000;
-constexpr uint32_t kFirstPauseMs = 1000;
-constexpr uint32_t kLongestPauseMs = 30000;
+// Instances whose lookups ran out of time, kept to be asked again after
+// their pause; beyond that the oldest give way (their next answer counts).
+constexpr int kMaxLookupRetries = kMaxParallelLookups;
 
 enum PassEnd { PassSilent, PassAborted, PassRestarted };
 
@@ -87,6 +90,9 @@ struct Browse {
     PausedInstances* pauses;
     DWORD lastAbortWait;
     bool restartTaken;  // a cycle's wait took the restart event's signal
+    uint32_t passStart;
+    InstancePtr retries[kMaxLookupRetries];  // lookups to ask again once their pause is over
+    HostConfirmations confirmations;
     // After the slots, so that they end (and stop) before the instances
     // that their answers write.
     DnsLookupQuery lookupQueries[kMaxParallelLookups][3];
@@ -97,83 +103,41 @@ struct Browse {
     Browse& operator=(const Browse&) = delete;
 };
 
+uint32_t Now(const Browse* browse)
+{
+    return browse->options.clock();
+}
+
+uint32_t TickClock()
+{
+    return GetTickCount();
+}
+
+// A pause is over: the instance counts again at its next answer, unless it
+// waits among the retries, which ask for it themselves.
+void OnPauseEnded(void* context, const wchar_t* instanceName)
+{
+    Browse* browse = static_cast<Browse*>(context);
+    for (const InstancePtr& retry : browse->retries) {
+        if (retry != nullptr && SameDnsName(retry->service.instanceName, instanceName, kDnsNameChars - 1)) {
+            return;
+        }
+    }
+    ForgetInstanceName(&browse->context, instanceName);
+}
+
 // An instance failed: its answers are dropped for a pause that doubles with
 // each failure. Without room (out of memory) it counts again at once.
 void PauseInstance(Browse* browse, const ServiceInstance* instance)
 {
-    PausedInstances& table = *browse->pauses;
-    const wchar_t* name = instance->service.instanceName;
-    int32_t slot = FindName(&table.names, name, 0);
-    if (slot == -1) {
-        if (table.names.count == table.names.capacity && table.names.oldest != -1) {
-            int32_t oldest = table.names.oldest;
-            if (table.states[oldest].paused) {
-                ForgetInstanceName(&browse->context, table.names.slots[oldest].name);
-            }
-            RemoveName(&table.names, oldest);
-        }
-        int32_t evicted;
-        slot = AddName(&table.names, name, 0, &evicted);
-        if (slot == -1) {
-            ForgetInstanceName(&browse->context, name);
-            return;
-        }
-        table.states[slot] = PauseState{0, 0, false};
-    }
-    PauseState& state = table.states[slot];
-    uint32_t pauseMs = kLongestPauseMs;
-    if (state.failures < 5) {
-        pauseMs = kFirstPauseMs << state.failures;  // 1, 2, 4, 8, 16 s, then 30
-        ++state.failures;
-    }
-    uint32_t now = GetTickCount();
-    state.until = now + pauseMs;
-    state.paused = true;
-    if (!table.anyPaused || LONG(state.until - table.nextEnd) < 0) {
-        table.nextEnd = state.until;
-    }
-    table.anyPaused = true;
-}
-
-// Lets the instances whose pause is over count again; a look at every entry
-// only when the earliest pause has ended.
-void EndPauses(Browse* browse)
-{
-    PausedInstances& table = *browse->pauses;
-    uint32_t now = GetTickCount();
-    if (!table.anyPaused || LONG(now - table.nextEnd) < 0) {
-        return;
-    }
-    table.anyPaused = false;
-    for (uint32_t slot = 0; slot < table.names.capacity; ++slot) {
-        PauseState& state = table.states[slot];
-        if (table.names.slots[slot].name == nullptr || !state.paused) {
-            continue;
-        }
-        if (LONG(now - state.until) >= 0) {
-            state.paused = false;
-            ForgetInstanceName(&browse->context, table.names.slots[slot].name);
-        } else if (!table.anyPaused || LONG(state.until - table.nextEnd) < 0) {
-            table.nextEnd = state.until;
-            table.anyPaused = true;
-        }
-    }
+    PauseInstanceName(browse->pauses, instance->service.instanceName, Now(browse), OnPauseEnded, browse);
 }
 
 // An instance answering during its pause under another host name (or in a
 // later browse, whose browse query has not seen it yet) is not looked up.
 bool IsPaused(const Browse* browse, const ServiceInstance* instance)
 {
-    int32_t slot = FindName(&browse->pauses->names, instance->service.instanceName, 0);
-    const PauseState* state = slot != -1 ? &browse->pauses->states[slot] : nullptr;
-    return state != nullptr && state->paused && LONG(GetTickCount() - state->until) < 0;
-}
-
-// A device reported: its next failure starts from the shortest pause.
-void ClearPause(Browse* browse, const ServiceInstance* instance)
-{
-    NameIndex* names = &browse->pauses->names;
-    RemoveName(names, FindName(names, instance->service.instanceName, 0));
+    return IsInstancePaused(browse->pauses, instance->service.instanceName, Now(browse));
 }
 
 bool HasAbortEvent(const Browse* browse)
@@ -206,7 +170,7 @@ bool HasRestartEvent(const Browse* browse)
 void WaitOneCycle(Browse* browse)
 {
     DWORD timeoutMs = kCycleMs;
-    const uint32_t now = GetTickCount();
+    const uint32_t now = Now(browse);
     const uint32_t roundAt = browse->lastMacRetry + kMacRoundMs;
     for (const AwaitingMac& entry : browse->awaiting) {
         if (entry.instance == nullptr) {
@@ -254,26 +218,6 @@ bool StartPass(Browse* browse)
     return true;
 }
 
-// Auto-refresh only: keeps devices answering by asking afresh every second.
-// The seen names stay, and the silence clock runs on across the restart: a
-// restart is not an answer. A failed restart is tried again next cycle.
-void KeepDevicesAnswering(Browse* browse)
-{
-    mDNSPTRQuery& query = browse->ptrQuery;
-    if (browse->options.reportedHosts == nullptr ||
-        (query.IsActive() != 0 && query.TimeSinceStart() <= kBrowseRestartMs)) {
-        return;
-    }
-    uint32_t lastAnswer = query.lastAnswerTick;
-    if (query.IsActive() != 0) {
-        query.Stop();
-    }
-    StartBrowseQuery(browse);
-    // Start set the clock to its start time; an answer since then keeps its own.
-    uint32_t started = query.startTick;
-    query.lastAnswerTick.compare_exchange_strong(started, lastAnswer);
-}
-
 void StopIfActive(mDNSQuery* query)
 {
     if (query->IsActive() != 0) {
@@ -302,7 +246,7 @@ int32_t CallFound(Browse* browse, const ServiceInstance* instance)
     int32_t result = context.foundCallback(&instance->service, context.window, browse->options.abortEvent,
                                            browse->options.reportedHosts, 0);
     if (result == kServicePosted) {
-        ClearPause(browse, instance);
+        ClearInstancePause(browse->pauses, instance->service.instanceName);
     }
     return result;
 }
@@ -332,14 +276,14 @@ void Report(Browse* browse, InstancePtr instance)
     }
     EndAwaitingMac(browse, slot, true);
     slot->instance = std::move(instance);
-    slot->since = GetTickCount();
+    slot->since = Now(browse);
     slot->retryMs = kFirstMacRetryMs;
     slot->nextTry = slot->since + slot->retryMs;
 }
 
 void RetryAwaitingMac(Browse* browse)
 {
-    uint32_t now = GetTickCount();
+    uint32_t now = Now(browse);
     if (now - browse->lastMacRetry < kMacRoundMs) {
         return;
     }
@@ -368,26 +312,73 @@ void RetryAwaitingMac(Browse* browse)
     }
 }
 
-// Reports each resolved lookup; a lookup that failed pauses its instance.
-// Instances whose pause is over count again.
+// A lookup ran out of time: its instance is paused and kept to be asked
+// again; when the retries are full the oldest gives way.
+void KeepForRetry(Browse* browse, InstancePtr instance)
+{
+    PauseInstance(browse, instance.get());
+    InstancePtr* slot = &browse->retries[0];
+    for (InstancePtr& retry : browse->retries) {
+        if (retry == nullptr) {
+            slot = &retry;
+            break;
+        }
+    }
+    if (*slot != nullptr) {
+        ForgetInstanceHost(&browse->context, slot->get());
+        slot->reset();
+        for (int i = 1; i < kMaxLookupRetries; ++i) {
+            std::swap(browse->retries[i - 1], browse->retries[i]);  // oldest first
+        }
+        slot = &browse->retries[kMaxLookupRetries - 1];
+    }
+    *slot = std::move(instance);
+}
+
+// Retries whose pause is over get their lookups again, as slots allow.
+void StartRetries(Browse* browse)
+{
+    for (InstancePtr& retry : browse->retries) {
+        if (retry == nullptr || IsPaused(browse, retry.get()) || FreeLookupSlots(&browse->lookups) == 0) {
+            continue;
+        }
+        InstancePtr unstarted = StartLookup(&browse->lookups, std::move(retry));
+        if (unstarted != nullptr) {
+            KeepForRetry(browse, std::move(unstarted));
+        }
+    }
+}
+
+// Reports each resolved lookup; a lookup that failed pauses its instance
+// and is asked again after the pause. Instances whose pause is over count again.
 void CheckLookups(Browse* browse)
 {
-    EndPauses(browse);
+    EndPauses(browse->pauses, Now(browse), OnPauseEnded, browse);
     for (LookupSlot& slot : browse->lookups.slots) {
         InstancePtr instance;
         LookupState state = CheckLookup(&browse->lookups, &slot, &instance);
         if (state == LookupState::Resolved) {
             Report(browse, std::move(instance));
         } else if (state == LookupState::Expired) {
-            PauseInstance(browse, instance.get());
+            KeepForRetry(browse, std::move(instance));
         }
     }
+    StartRetries(browse);
 }
 
+// Devices being resolved, waiting for their hardware address, or due to be
+// asked again soon keep a pass from ending: a retry after a longer pause
+// waits for a later pass (or browse).
 bool AnyDeviceBusy(const Browse* browse)
 {
     for (const AwaitingMac& entry : browse->awaiting) {
         if (entry.instance != nullptr) {
+            return true;
+        }
+    }
+    for (const InstancePtr& retry : browse->retries) {
+        if (retry != nullptr &&
+            PauseLeft(browse->pauses, retry->service.instanceName, Now(browse)) <= kSilenceMs) {
             return true;
         }
     }
@@ -447,6 +438,7 @@ PassEnd RunPass(Browse* browse)
     if (!StartPass(browse)) {
         return PassAborted;
     }
+    browse->passStart = Now(browse);
     for (;;) {
         if (PollAbort(browse)) {
             return PassAborted;
@@ -454,8 +446,11 @@ PassEnd RunPass(Browse* browse)
         if (RestartAsked(browse)) {
             return PassRestarted;
         }
-        bool silent = browse->ptrQuery.TimeSinceLastAnswer() > kSilenceMs;
-        KeepDevicesAnswering(browse);
+        bool silent = browse->ptrQuery.TimeSinceLastAnswer() > kSilenceMs &&
+                      Now(browse) - browse->passStart >= browse->options.minPassMs;
+        if (browse->options.reportedHosts != nullptr) {
+            ConfirmDueHosts(&browse->confirmations, browse->options.reportedHosts, Now(browse));
+        }
         CheckLookups(browse);
         RetryAwaitingMac(browse);
         bool emptied = false;
@@ -479,24 +474,23 @@ void EndPass(Browse* browse)
     for (AwaitingMac& entry : browse->awaiting) {
         EndAwaitingMac(browse, &entry, false);
     }
+    for (InstancePtr& retry : browse->retries) {
+        ForgetInstanceHost(&browse->context, retry.get());
+        retry.reset();
+    }
+    StopConfirmations(&browse->confirmations);
     StopIfActive(&browse->ptrQuery);
 }
 
+// Every host counts as new: the browse query's seen names go, and with them
+// the known answers the client lists in its questions.
+void ForgetAllHosts(Browse* browse)
+{
+    browse->ptrQuery.ForgetAllSeenNames();
+    ForgetKnownAnswers(browse->context.interfaceIndex, browse->context.browseName, nullptr);
+}
+
 }  // namespace
-
-void InitPausedInstances(PausedInstances* table)
-{
-    // Out of memory: an empty index, and every failed instance counts again at once.
-    InitNameIndex(&table->names, kMaxPausedInstances, kDnsNameChars - 1);
-    table->nextEnd = 0;
-    table->anyPaused = false;
-}
-
-void ReleasePausedInstances(PausedInstances* table)
-{
-    ReleaseNameIndex(&table->names);
-    table->anyPaused = false;
-}
 
 BrowseOptions DefaultBrowseOptions()
 {
@@ -515,6 +509,8 @@ BrowseOptions DefaultBrowseOptions()
     options.keepBrowsing = nullptr;
     options.keepBrowsingContext = nullptr;
     options.restartEvent = nullptr;
+    options.clock = nullptr;
+    options.minPassMs = kMinPassMs;
     return options;
 }
 
@@ -522,10 +518,13 @@ int32_t BrowseServices(const BrowseOptions* options)
 {
     Browse browse;
     browse.options = options != nullptr ? *options : DefaultBrowseOptions();
+    if (browse.options.clock == nullptr) {
+        browse.options.clock = TickClock;
+    }
     for (AwaitingMac& entry : browse.awaiting) {
         entry.since = entry.nextTry = entry.retryMs = 0;
     }
-    browse.lastMacRetry = GetTickCount();
+    browse.lastMacRetry = Now(&browse);
 
     BrowseContext& context = browse.context;
     if (!context.queue.wake.Ready()) {
@@ -558,6 +557,11 @@ int32_t BrowseServices(const BrowseOptions* options)
     browse.pauses = browse.options.pausedInstances != nullptr ? browse.options.pausedInstances : &browse.ownPauses;
 
     browse.ptrQuery.reportedHosts = browse.options.reportedHosts;
+    InitHostConfirmations(&browse.confirmations, browse.options.interfaceIndex);
+    context.interfaceIndex = browse.options.interfaceIndex;
+    // The client's known answers of an earlier browse would keep the hosts
+    // quiet that this one must report afresh.
+    ForgetAllHosts(&browse);
     browse.lastAbortWait = WAIT_TIMEOUT;
 
     for (;;) {
@@ -566,7 +570,7 @@ int32_t BrowseServices(const BrowseOptions* options)
         if (end == PassRestarted) {
             // Every host counts as new again; the query is stopped, so no
             // answer walks the names meanwhile.
-            browse.ptrQuery.ForgetAllSeenNames();
+            ForgetAllHosts(&browse);
             continue;
         }
         // Instances still queued wait for the next pass.

@@ -120,6 +120,19 @@ DWORD AttachLink(Session* session, ULONG interfaceIndex, uint32_t address, uint3
 // that interface (a link of it, with its mask).
 bool SourceOnLink(const Link* links, ULONG interfaceIndex, uint32_t source);
 
+// The known answers (mdns_client_known.cpp): the PTR records that answered
+// the running PTR questions, each listed in later packets of that question
+// while more than half its TTL remains (so responders that hold nothing
+// newer stay quiet), at most kMaxKnownAnswers in all, the oldest giving way.
+constexpr unsigned kMaxKnownAnswers = 64;
+// Under g_lock: remembers the answer-section PTR records of the packet whose
+// owner is `question`, heard on that interface; a TTL of 0 forgets one.
+void RememberKnownAnswers(const DnsMessage& message, ULONG interfaceIndex, const char* question, DWORD now);
+// Under g_lock: appends the known answers of that PTR question, whose name
+// lies at nameOffset in the packet, while they fit. Returns the new length.
+size_t AppendKnownAnswers(uint8_t* packet, size_t length, size_t capacity, size_t nameOffset,
+                          ULONG interfaceIndex, const char* question, DWORD now);
+
 // On the session's thread: reads what waits on the listener or a link
 // socket and hands every answering packet to the queries it answers.
 // True when the turn's share ran out with more waiting (a flood).

@@ -161,12 +161,56 @@ bool SameQuestion(const Query* a, const Query* b)
     return a->packetLength == b->packetLength && memcmp(a->packet, b->packet, a->packetLength) == 0;
 }
 
+// One packet being filled with questions; its PTR questions' known answers
+// follow them when it is sent.
+struct QueryPacket {
+    uint8_t bytes[kMaxQueryPacketBytes];
+    size_t length;
+    const Query* ptrQueries[kMaxQueryPacketBytes / kDnsHeaderBytes];
+    size_t ptrOffsets[kMaxQueryPacketBytes / kDnsHeaderBytes];
+    unsigned ptrCount;
+};
+
+void SendPacket(Link* link, QueryPacket* packet, DWORD now)
+{
+    if (packet->length == 0) {
+        return;
+    }
+    for (unsigned i = 0; i < packet->ptrCount; ++i) {
+        packet->length = AppendKnownAnswers(packet->bytes, packet->length, sizeof(packet->bytes),
+                                            packet->ptrOffsets[i], link->interfaceIndex,
+                                            packet->ptrQueries[i]->name, now);
+    }
+    SendToGroup(link->socket, packet->bytes, packet->length);
+    packet->length = 0;
+    packet->ptrCount = 0;
+}
+
+void AddQuestion(Link* link, QueryPacket* packet, const Query* query, DWORD now)
+{
+    size_t offset = packet->length;
+    size_t grown = offset == 0 ? 0 : DnsAppendQuestion(packet->bytes, offset, sizeof(packet->bytes),
+                                                       query->packet, query->packetLength);
+    if (grown == 0) {
+        SendPacket(link, packet, now);
+        memcpy(packet->bytes, query->packet, query->packetLength);
+        offset = 0;
+        grown = query->packetLength;
+    }
+    packet->length = grown;
+    if (query->type == kDnsTypePtr && packet->ptrCount < sizeof(packet->ptrOffsets) / sizeof(size_t)) {
+        packet->ptrQueries[packet->ptrCount] = query;
+        packet->ptrOffsets[packet->ptrCount++] = offset == 0 ? kDnsHeaderBytes : offset;
+    }
+}
+
 // Sends the queries of one link in as few packets as fit; a question asked
 // twice (two browses of one interface) goes once.
 void SendBatch(Link* link, Query* const* batch, unsigned count, DWORD now)
 {
-    uint8_t packet[kMaxQueryPacketBytes];
-    size_t length = 0;
+    QueryPacket packet;
+    packet.length = 0;
+    packet.ptrCount = 0;
     for (unsigned i = 0; i < count; ++i) {
         Query* query = batch[i];
         if (query->link != link) {
@@ -177,23 +221,11 @@ void SendBatch(Link* link, Query* const* batch, unsigned count, DWORD now)
         for (unsigned j = 0; j < i && !repeat; ++j) {
             repeat = batch[j]->link == link && SameQuestion(batch[j], query);
         }
-        if (repeat) {
-            continue;
+        if (!repeat) {
+            AddQuestion(link, &packet, query, now);
         }
-        size_t grown = length == 0 ? 0 : DnsAppendQuestion(packet, length, sizeof(packet), query->packet,
-                                                            query->packetLength);
-        if (grown == 0) {
-            if (length != 0) {
-                SendToGroup(link->socket, packet, length);
-            }
-            memcpy(packet, query->packet, query->packetLength);
-            grown = query->packetLength;
-        }
-        length = grown;
     }
-    if (length != 0) {
-        SendToGroup(link->socket, packet, length);
-    }
+    SendPacket(link, &packet, now);
 }
 
 // Every link with a query due sends it together with the link's queries due

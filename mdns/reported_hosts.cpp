@@ -87,6 +87,7 @@ void RememberReportedHost(ReportedHosts* table, const DeviceRecord* record, uint
         host->address = address;
         host->reportedTick = now;
         host->postedTick = now;
+        host->asked = false;
     }
     LeaveCriticalSection(&table->lock);
 }
@@ -125,6 +126,7 @@ bool RefreshReportedHost(ReportedHosts* table, const wchar_t* ownerName, uint32_
         if (copy != nullptr) {
             memcpy(copy, &host->record, sizeof(DeviceRecord));
             host->postedTick = now;
+            host->asked = false;
         }
     }
     LeaveCriticalSection(&table->lock);
@@ -135,4 +137,28 @@ bool RefreshReportedHost(ReportedHosts* table, const wchar_t* ownerName, uint32_
     copy->lastSeen = GetTickCount();
     // The window owns it once posted; a failed post frees it.
     return PostDeviceRecord(copy);
+}
+
+static_assert(int(kNameChars) == int(kDnsNameChars), "a listed name fits a host name field");
+
+int TakeHostsToConfirm(ReportedHosts* table, uint32_t now, wchar_t (*names)[kDnsNameChars], int capacity)
+{
+    int count = 0;
+    EnterCriticalSection(&table->lock);
+    for (uint32_t slot = 0; slot < table->names.capacity && table->hosts != nullptr && count < capacity; ++slot) {
+        ReportedHost* host = table->hosts[slot].get();
+        if (host == nullptr || now - host->reportedTick > kForgetReportedAfterMs) {
+            continue;
+        }
+        uint32_t quiet = now - host->postedTick;
+        if (quiet < kConfirmAfterMs || quiet >= kRowLifeMs ||
+            (host->asked && now - host->askedTick < kConfirmIntervalMs)) {
+            continue;
+        }
+        host->asked = true;
+        host->askedTick = now;
+        memcpy(names[count++], host->record.name, sizeof(names[0]));
+    }
+    LeaveCriticalSection(&table->lock);
+    return count;
 }

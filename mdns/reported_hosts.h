@@ -18,11 +18,20 @@
 #include <memory>
 
 #include "core/device_record.h"
+#include "mdns/host_name.h"
 #include "mdns/name_index.h"
 
-// Answers come about once a second while auto-refresh restarts the browse
-// query; refreshing every one of them keeps rows well inside their 3 s.
+// Refreshing an answer at most this often keeps rows well inside their 3 s.
 constexpr uint32_t kRefreshIntervalMs = 800;
+
+// A listed row goes this long after its last post (the window's expiry).
+// A host that has not been posted for kConfirmAfterMs is asked for its
+// address (host_confirm.h) every kConfirmIntervalMs until its row would go:
+// three chances in the last second, so that a lost answer or two do not
+// remove the row of a device that still answers.
+constexpr uint32_t kRowLifeMs = 3000;
+constexpr uint32_t kConfirmAfterMs = 2000;
+constexpr uint32_t kConfirmIntervalMs = 330;
 // A host whose last full report is older than this is not refreshed any
 // more: it must pass the vendor and address checks again now and then.
 constexpr uint32_t kForgetReportedAfterMs = 60000;
@@ -42,6 +51,8 @@ struct ReportedHost {
     uint32_t address;       // network byte order
     uint32_t reportedTick;  // the last full report
     uint32_t postedTick;    // the last post, full report or refresh
+    uint32_t askedTick;     // the last confirmation asked since postedTick
+    bool asked;
 };
 
 struct ReportedHosts {
@@ -73,3 +84,9 @@ bool ReportedHostNeedsRenewal(ReportedHosts* table, const wchar_t* ownerName, ui
 // Returns true when a copy was posted.
 bool RefreshReportedHost(ReportedHosts* table, const wchar_t* ownerName, uint32_t address,
                          uint32_t now);
+
+// Up to `capacity` hosts due to be asked whether they are still there: not
+// posted for kConfirmAfterMs, their rows not yet gone, not asked within
+// kConfirmIntervalMs; each is counted as asked now. Returns how many; their
+// host names go to names (each kDnsNameChars wide).
+int TakeHostsToConfirm(ReportedHosts* table, uint32_t now, wchar_t (*names)[kDnsNameChars], int capacity);

@@ -70,6 +70,7 @@ protected:
         options_.singlePass = 1;
         options_.interfaceIndex = 7;
         options_.foundCallback = CollectFound;
+        options_.minPassMs = 0;  // a pass may end at its first silence
         InitReportedHosts(&reported_);
     }
 
@@ -296,8 +297,7 @@ TEST_F(Browse, AbortEndsWithinOneCycle)
 }
 
 // With auto-refresh, repeats of a reported host re-post its record with a
-// fresh lastSeen about once a second, and the browse query is restarted so
-// that devices keep answering, without reporting the host again.
+// fresh lastSeen about once a second, without reporting the host again.
 TEST_F(Browse, AutoRefreshKeepsReportedHostsFresh)
 {
     PostedRecords posted;
@@ -328,18 +328,33 @@ TEST_F(Browse, AutoRefreshKeepsReportedHostsFresh)
         }
     }
     EXPECT_EQ(fake_.Starts(InstanceName(L"S"), DNS_TYPE_SRV), 1);
-    EXPECT_GE(fake_.Starts(kBrowseName, DNS_TYPE_PTR), 4);
 }
 
-// A restart of the browse query is not an answer: the pass still ends in silence.
-TEST_F(Browse, RestartsDoNotHoldOffSilence)
+// Silence ends a pass only once the browse question has had its repeats.
+TEST_F(Browse, SilenceEndsAPassNotBeforeItsMinimum)
 {
-    options_.reportedHosts = &reported_;
+    options_.minPassMs = 3000;
     StartBrowse();
     DWORD took = WaitForEnd(6000);
-    EXPECT_GE(took, 1900u);
-    EXPECT_LT(took, 4000u);
-    EXPECT_GE(fake_.Starts(kBrowseName, DNS_TYPE_PTR), 2);
+    EXPECT_GE(took, 2900u);
+    EXPECT_LT(took, 4500u);
+}
+
+// A lookup that ran out of time is asked again by the browse itself once
+// its pause is over, without waiting for the instance's next browse answer.
+TEST_F(Browse, LostLookupsAreAskedAgainAfterTheirPause)
+{
+    options_.singlePass = 0;
+    StartBrowse();
+    ASSERT_TRUE(fake_.WaitForStarts(kBrowseName, DNS_TYPE_PTR, 1, 2000));
+    ASSERT_TRUE(fake_.Deliver(kBrowseName, DNS_TYPE_PTR, Announcement(L"r", L"r", 1)));
+    ASSERT_TRUE(fake_.WaitForStarts(InstanceName(L"r"), DNS_TYPE_TEXT, 2, 5000));
+    Answer(L"r", 1);
+    for (DWORD begin = GetTickCount(); Found().empty() && GetTickCount() - begin < 2000; Sleep(20)) {
+    }
+    SetEvent(abort_);
+    EXPECT_NE(WaitForEnd(5000), 0xFFFFFFFFu);
+    EXPECT_EQ(Found(), std::vector<std::wstring>{InstanceName(L"r") + L"+txt"});
 }
 
 }  // namespace

@@ -170,9 +170,9 @@ public:
 
     // Waits for a query asking for `name` (among its questions) sent from
     // pc0's address; gives the asking socket, the arrival time and the
-    // packet's number of questions.
+    // packet's number of questions and its known answers ("target ttl").
     bool AwaitQuery(const char* name, DWORD ms, sockaddr_in* asker = nullptr, DWORD* tick = nullptr,
-                    unsigned* questions = nullptr)
+                    unsigned* questions = nullptr, std::vector<std::string>* known = nullptr)
     {
         DWORD start = GetTickCount();
         for (DWORD elapsed = 0; elapsed < ms; elapsed = GetTickCount() - start) {
@@ -202,6 +202,7 @@ public:
                 }
                 offset += 4;
                 if (DnsNamesEqual(asked, name)) {
+                    if (known != nullptr) *known = KnownAnswers(message);
                     if (asker != nullptr) *asker = from;
                     if (tick != nullptr) *tick = GetTickCount();
                     if (questions != nullptr) *questions = message.questionCount;
@@ -210,6 +211,19 @@ public:
             }
         }
         return false;
+    }
+
+    static std::vector<std::string> KnownAnswers(const DnsMessage& message)
+    {
+        std::vector<std::string> known;
+        DnsRecordCursor cursor = {};
+        DnsRecord record;
+        while (cursor.index < message.answerCount) {
+            if (DnsReadNextRecord(message, &cursor, &record) == kDnsRecordRead) {
+                known.push_back(std::string(record.target) + " " + std::to_string(record.ttl));
+            }
+        }
+        return known;
     }
 
     void Send(const Packet& packet, const sockaddr_in& to)
@@ -312,6 +326,36 @@ TEST_F(MdnsClientTest, ResendsAfterOneSecondThenTwo)
     EXPECT_EQ(0, query.Stop());
     EXPECT_NEAR(1000.0, double(ticks[1] - ticks[0]), 300.0);
     EXPECT_NEAR(2000.0, double(ticks[2] - ticks[1]), 400.0);
+}
+
+// A PTR question's repeats list the answers it holds with the TTL they have
+// left, while more than half of it remains; one the caller forgets is asked
+// for again.
+TEST_F(MdnsClientTest, RepeatsListKnownAnswersWhileHalfTheirTtlRemains)
+{
+    Responder responder;
+    ASSERT_TRUE(responder.ok());
+    MdnsClientForgetKnownAnswers(pc0_, kServiceW, nullptr);  // what earlier tests were answered
+    Seen seen;
+    Query query;
+    ASSERT_EQ(0, query.Start(kServiceW, DNS_TYPE_PTR, pc0_, &seen));
+    sockaddr_in asker;
+    std::vector<std::string> known;
+    ASSERT_TRUE(responder.AwaitQuery(kService, 3000, &asker, nullptr, nullptr, &known));
+    EXPECT_TRUE(known.empty());
+    responder.Send(ServiceResponse(kService, "Dev 1", "dev1.local", kDevice, 4500), asker);
+    responder.Send(ServiceResponse(kService, "Dev 2", "dev2.local", kDevice, 1), asker);
+    ASSERT_TRUE(responder.AwaitQuery(kService, 3000, nullptr, nullptr, nullptr, &known));
+    ASSERT_EQ(1u, known.size());
+    const std::string target = "Dev 1._lumarisnet._tcp.local ";
+    ASSERT_EQ(target, known[0].substr(0, target.size()));
+    int ttl = atoi(known[0].c_str() + target.size());
+    EXPECT_TRUE(ttl >= 4496 && ttl <= 4499) << ttl;
+    MdnsClientForgetKnownAnswers(pc0_, kServiceW, L"dev 1._lumarisnet._tcp.local");
+    ASSERT_TRUE(responder.AwaitQuery(kService, 3000, nullptr, nullptr, nullptr, &known));
+    EXPECT_TRUE(known.empty());
+    EXPECT_EQ(0, query.Stop());
+    EXPECT_EQ(2u, seen.Count());
 }
 
 // Queries of one link started together leave in one packet; an answer to
