@@ -91,6 +91,7 @@ struct Browse {
     DWORD lastAbortWait;
     bool restartTaken;  // a cycle's wait took the restart event's signal
     uint32_t passStart;
+    bool recalled;  // this pass has asked the remembered instances
     InstancePtr retries[kMaxLookupRetries];  // lookups to ask again once their pause is over
     HostConfirmations confirmations;
     // After the slots, so that they end (and stop) before the instances
@@ -247,6 +248,11 @@ int32_t CallFound(Browse* browse, const ServiceInstance* instance)
                                            browse->options.reportedHosts, 0);
     if (result == kServicePosted) {
         ClearInstancePause(browse->pauses, instance->service.instanceName);
+        NameIndex* remembered = browse->options.rememberedInstances;
+        int32_t evicted;
+        if (remembered != nullptr) {
+            AddName(remembered, instance->service.instanceName, 0, &evicted);
+        }
     }
     return result;
 }
@@ -317,6 +323,11 @@ void RetryAwaitingMac(Browse* browse)
 void KeepForRetry(Browse* browse, InstancePtr instance)
 {
     PauseInstance(browse, instance.get());
+    NameIndex* remembered = browse->options.rememberedInstances;
+    if (remembered != nullptr) {
+        // A device that is gone is asked directly once, not at every pass.
+        RemoveName(remembered, FindName(remembered, instance->service.instanceName, 0));
+    }
     InstancePtr* slot = &browse->retries[0];
     for (InstancePtr& retry : browse->retries) {
         if (retry == nullptr) {
@@ -378,7 +389,7 @@ bool AnyDeviceBusy(const Browse* browse)
     }
     for (const InstancePtr& retry : browse->retries) {
         if (retry != nullptr &&
-            PauseLeft(browse->pauses, retry->service.instanceName, Now(browse)) <= kSilenceMs) {
+            PauseLeft(browse->pauses, retry->service.instanceName, Now(browse)) < kSilenceMs) {
             return true;
         }
     }
@@ -424,6 +435,41 @@ bool TakePending(Browse* browse, bool* emptied)
     return count == cap && !*emptied;
 }
 
+// Once per pass, kRecallAfterMs after its start: the remembered instances
+// that have not answered yet (nor wait out a pause) are queued for their
+// lookups, as if their browse answer had come without records.
+void RecallInstances(Browse* browse)
+{
+    const NameIndex* remembered = browse->options.rememberedInstances;
+    if (browse->recalled || remembered == nullptr || Now(browse) - browse->passStart < kRecallAfterMs) {
+        return;
+    }
+    browse->recalled = true;
+    InstancePtr made[kMaxInstancesPerAnswer];
+    int count = 0;
+    for (uint32_t slot = 0; slot < remembered->capacity; ++slot) {
+        const wchar_t* name = remembered->slots[slot].name;
+        if (name == nullptr || IsInstancePaused(browse->pauses, name, Now(browse)) ||
+            !browse->ptrQuery.MarkInstanceSeen(name)) {
+            continue;
+        }
+        InstancePtr instance = MakeServiceInstance();
+        if (instance == nullptr) {
+            browse->ptrQuery.ForgetSeenName(name);
+            break;
+        }
+        CopyText(instance->service.instanceName, kDnsNameChars, name);
+        instance->service.heardOn = browse->context.heardOn;
+        instance->wake = &browse->context.queue.wake;
+        made[count++] = std::move(instance);
+        if (count == kMaxInstancesPerAnswer) {
+            QueueInstances(&browse->context.queue, made, count);
+            count = 0;
+        }
+    }
+    QueueInstances(&browse->context.queue, made, count);
+}
+
 bool RestartAsked(Browse* browse)
 {
     if (browse->restartTaken) {
@@ -439,6 +485,7 @@ PassEnd RunPass(Browse* browse)
         return PassAborted;
     }
     browse->passStart = Now(browse);
+    browse->recalled = false;
     for (;;) {
         if (PollAbort(browse)) {
             return PassAborted;
@@ -451,6 +498,7 @@ PassEnd RunPass(Browse* browse)
         if (browse->options.reportedHosts != nullptr) {
             ConfirmDueHosts(&browse->confirmations, browse->options.reportedHosts, Now(browse));
         }
+        RecallInstances(browse);
         CheckLookups(browse);
         RetryAwaitingMac(browse);
         bool emptied = false;
@@ -511,6 +559,7 @@ BrowseOptions DefaultBrowseOptions()
     options.restartEvent = nullptr;
     options.clock = nullptr;
     options.minPassMs = kMinPassMs;
+    options.rememberedInstances = nullptr;
     return options;
 }
 

@@ -28,7 +28,15 @@ typedef bool (*KeepBrowsingCallback)(void* context);
 enum : int {
     // Instances taken from one browse answer that names several.
     kMaxInstancesPerAnswer = 16,
+    // Instances one worker remembers from its reports; the oldest give way.
+    kMaxRememberedInstances = 256,
 };
+
+// A pass asks the remembered instances that have not answered its question
+// this long after its start directly (their SRV and TXT records): on a
+// lossy link a lost answer to the browse question then costs a fraction of
+// a second instead of the question's next repeat.
+constexpr uint32_t kRecallAfterMs = 500;
 
 struct BrowseOptions {
     HANDLE abortEvent;        // polled once per cycle; INVALID_HANDLE_VALUE: none
@@ -43,6 +51,11 @@ struct BrowseOptions {
     // With auto-refresh: keeps listed devices fresh between their full
     // reports (see reported_hosts.h); null: no refreshes.
     ReportedHosts* reportedHosts;
+    // Instances reported by earlier passes and browses (a NameIndex of at
+    // most kMaxRememberedInstances): each pass asks those that stay silent
+    // directly; one whose lookups run out of time is forgotten until it is
+    // reported again. Null: none.
+    NameIndex* rememberedInstances;
     // With auto-refresh: the pauses of failed instances outlive the browse,
     // so that one browse after another does not try them again at once;
     // null: each browse keeps its own.

@@ -359,6 +359,28 @@ TEST_F(Browse, LostLookupsAreAskedAgainAfterTheirPause)
 
 }  // namespace
 
+// An instance reported before that stays silent is asked directly soon
+// after the pass starts; one that does not answer then is forgotten.
+TEST_F(Browse, SilentRememberedInstancesAreAskedDirectly)
+{
+    NameIndex remembered;
+    ASSERT_TRUE(InitNameIndex(&remembered, kMaxRememberedInstances, kDnsNameChars - 1));
+    int32_t evicted;
+    for (const wchar_t* name : {L"q", L"gone"}) {
+        AddName(&remembered, InstanceName(name).c_str(), 0, &evicted);
+    }
+    options_.rememberedInstances = &remembered;
+    StartBrowse();
+    ASSERT_TRUE(fake_.WaitForStarts(InstanceName(L"q"), DNS_TYPE_TEXT, 1, 2000));
+    Answer(L"q", 1);
+    EXPECT_NE(WaitForEnd(8000), 0xFFFFFFFFu);
+    EXPECT_EQ(Found(), std::vector<std::wstring>{InstanceName(L"q") + L"+txt"});
+    EXPECT_EQ(fake_.Starts(InstanceName(L"gone"), DNS_TYPE_SRV), 2);  // and once more after its pause
+    EXPECT_NE(FindName(&remembered, InstanceName(L"q").c_str(), 0), -1);
+    EXPECT_EQ(FindName(&remembered, InstanceName(L"gone").c_str(), 0), -1);
+    ReleaseNameIndex(&remembered);
+}
+
 // A Refresh during a pass (its trigger is the restart event) starts a fresh
 // pass within a cycle, and that pass reports a host the first one reported.
 TEST_F(Browse, RestartEventStartsAFreshPassAtOnce)
