@@ -36,7 +36,7 @@ enum : int {
 // this long after its start directly (their SRV and TXT records): on a
 // lossy link a lost answer to the browse question then costs a fraction of
 // a second instead of the question's next repeat.
-constexpr uint32_t kRecallAfterMs = 500;
+constexpr uint32_t kRecallAfterMs = 300;
 
 struct BrowseOptions {
     HANDLE abortEvent;        // polled once per cycle; INVALID_HANDLE_VALUE: none
