@@ -101,6 +101,10 @@ extern Session* g_session;  // takes new queries; every running query is in it
 // Under g_lock: the first send is due after kGatherMs, so that queries
 // started together share a packet; the thread sends it.
 void ScheduleFirstSend(Query* query, DWORD now);
+// Under g_lock, on the session's thread: every link with a query due sends
+// it together with the link's queries due within kGatherMs. Returns the
+// time until the next send is due.
+DWORD SendDueQueries(Session* session);
 // Under g_lock: its last query on the link stopped.
 void LeaveLink(Link* link, DWORD now);
 
