@@ -6,10 +6,13 @@
 // worker therefore remembers the last record it posted for every host; any
 // later browse answer from that host (same name, same address) posts a copy
 // with a fresh lastSeen, at most once per kRefreshIntervalMs. The window's
-// merge then only refreshes the row.
+// merge then only refreshes the row. A host that stays quiet (its answers
+// lost, or held back by the known answers of the browse question) is asked
+// directly before its row would expire (host_confirm.h).
 //
-// Written by the worker (after each full report), read by the DNS client's
-// thread (on each answer): guarded by the table's own lock.
+// Written by the worker (after each full report, and when it asks a host),
+// read by the DNS client's thread (on each answer): guarded by the table's
+// own lock.
 #pragma once
 
 #include <windows.h>
