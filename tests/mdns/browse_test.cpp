@@ -330,6 +330,30 @@ TEST_F(Browse, AutoRefreshKeepsReportedHostsFresh)
     EXPECT_EQ(fake_.Starts(InstanceName(L"S"), DNS_TYPE_SRV), 1);
 }
 
+// With auto-refresh, a reported host that falls quiet is asked for its
+// address before its row would go, and its answer re-posts its record.
+TEST_F(Browse, QuietReportedHostsAreAskedBeforeTheirRowsGo)
+{
+    PostedRecords posted;
+    g_platform.sendArp = AnswerArp;  // restored with the fake
+    options_.reportedHosts = &reported_;
+    options_.foundCallback = nullptr;  // the real conversion
+    options_.singlePass = 0;
+    options_.minPassMs = 10000;
+    StartBrowse();
+    ASSERT_TRUE(fake_.WaitForStarts(kBrowseName, DNS_TYPE_PTR, 1, 2000));
+    const uint32_t address = Ipv4(192, 168, 77, 20);
+    ASSERT_TRUE(fake_.Deliver(kBrowseName, DNS_TYPE_PTR, FullAnswer(L"S", L"S", address, {L"vendor=Orvel"})));
+    ASSERT_TRUE(fake_.WaitForStarts(L"S.local", DNS_TYPE_A, 1, 4000));
+    ASSERT_TRUE(fake_.Deliver(L"S.local", DNS_TYPE_A, {A(L"S.local", address)}));
+    SetEvent(abort_);
+    EXPECT_LT(WaitForEnd(5000), 1000u);
+    std::vector<DeviceRecord> records = posted.Collect();
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_GE(records[1].lastSeen - records[0].lastSeen, kConfirmAfterMs);
+    EXPECT_LT(records[1].lastSeen - records[0].lastSeen, kRowLifeMs);
+}
+
 // Silence ends a pass only once the browse question has had its repeats.
 TEST_F(Browse, SilenceEndsAPassNotBeforeItsMinimum)
 {
