@@ -16,7 +16,7 @@ struct ReportedHosts;
 enum : int {
     // Confirmation questions in flight at once per browse; a host not asked
     // for want of a slot is asked at the next cycle.
-    kConfirmSlots = 16,
+    kConfirmSlots = 32,
 };
 
 struct HostConfirmations {

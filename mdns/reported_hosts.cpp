@@ -49,6 +49,7 @@ void DropForgottenHosts(ReportedHosts* table, uint32_t now)
 void InitReportedHosts(ReportedHosts* table)
 {
     InitializeCriticalSection(&table->lock);
+    table->confirmCursor = 0;
     table->hosts.reset(new (std::nothrow) std::unique_ptr<ReportedHost>[kMaxReportedHosts]);
     if (table->hosts == nullptr || !InitNameIndex(&table->names, kMaxReportedHosts, kDnsNameChars - 1)) {
         // Out of memory: a table that remembers nothing.
@@ -145,7 +146,9 @@ int TakeHostsToConfirm(ReportedHosts* table, uint32_t now, wchar_t (*names)[kDns
 {
     int count = 0;
     EnterCriticalSection(&table->lock);
-    for (uint32_t slot = 0; slot < table->names.capacity && table->hosts != nullptr && count < capacity; ++slot) {
+    const uint32_t slots = table->hosts != nullptr ? table->names.capacity : 0;
+    for (uint32_t step = 0; step < slots && count < capacity; ++step) {
+        uint32_t slot = (table->confirmCursor + step) % slots;
         ReportedHost* host = table->hosts[slot].get();
         if (host == nullptr || now - host->reportedTick > kForgetReportedAfterMs) {
             continue;
@@ -158,6 +161,7 @@ int TakeHostsToConfirm(ReportedHosts* table, uint32_t now, wchar_t (*names)[kDns
         host->asked = true;
         host->askedTick = now;
         memcpy(names[count++], host->record.name, sizeof(names[0]));
+        table->confirmCursor = (slot + 1) % slots;
     }
     LeaveCriticalSection(&table->lock);
     return count;

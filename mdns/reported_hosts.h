@@ -30,11 +30,11 @@ constexpr uint32_t kRefreshIntervalMs = 800;
 // A listed row goes this long after its last post (the window's expiry).
 // A host that has not been posted for kConfirmAfterMs is asked for its
 // address (host_confirm.h) every kConfirmIntervalMs until its row would go:
-// three chances in the last second, so that a lost answer or two do not
+// four chances in the last second, so that a lost answer or three do not
 // remove the row of a device that still answers.
 constexpr uint32_t kRowLifeMs = 3000;
 constexpr uint32_t kConfirmAfterMs = 2000;
-constexpr uint32_t kConfirmIntervalMs = 330;
+constexpr uint32_t kConfirmIntervalMs = 300;
 // A host whose last full report is older than this is not refreshed any
 // more: it must pass the vendor and address checks again now and then.
 constexpr uint32_t kForgetReportedAfterMs = 60000;
@@ -62,6 +62,7 @@ struct ReportedHosts {
     CRITICAL_SECTION lock;
     NameIndex names;  // host name, with the address as its tag
     std::unique_ptr<std::unique_ptr<ReportedHost>[]> hosts;  // one per slot of names; null where free
+    uint32_t confirmCursor;  // the slot the next look for hosts to confirm starts at
 };
 
 void InitReportedHosts(ReportedHosts* table);
@@ -91,5 +92,6 @@ bool RefreshReportedHost(ReportedHosts* table, const wchar_t* ownerName, uint32_
 // Up to `capacity` hosts due to be asked whether they are still there: not
 // posted for kConfirmAfterMs, their rows not yet gone, not asked within
 // kConfirmIntervalMs; each is counted as asked now. Returns how many; their
-// host names go to names (each kDnsNameChars wide).
+// host names go to names (each kDnsNameChars wide). Each look starts where
+// the last one stopped, so that every due host has its turn.
 int TakeHostsToConfirm(ReportedHosts* table, uint32_t now, wchar_t (*names)[kDnsNameChars], int capacity);

@@ -445,6 +445,18 @@ TEST_F(ServiceFound, QuietHostsAreConfirmedBeforeTheirRowsGo)
         }
     }
     EXPECT_EQ(posted_.Collect().size(), 1u);
+    // Two hosts due and room for one question at a time: they take turns.
+    const uint32_t t2 = t1 + 60000;
+    for (const wchar_t* name : {L"first", L"second"}) {
+        wsprintfW(record.name, L"%s", name);
+        RememberReportedHost(&table, &record, kDevice, t2);
+    }
+    std::vector<std::wstring> turns;
+    for (uint32_t at = t2 + kConfirmAfterMs; at < t2 + kRowLifeMs; at += kConfirmIntervalMs) {
+        ASSERT_EQ(TakeHostsToConfirm(&table, at, names, 1), 1);
+        turns.push_back(names[0]);
+    }
+    EXPECT_EQ(std::count(turns.begin(), turns.end(), L"first"), std::count(turns.begin(), turns.end(), L"second"));
     ReleaseReportedHosts(&table);
 }
 
