@@ -145,6 +145,28 @@ bool TakePending(Browse* browse, bool* emptied)
     return count == cap && !*emptied;
 }
 
+// Auto-refresh only: keeps listed devices answering by asking afresh every
+// second, since the rows of devices whose answers are lost go within 3 s
+// (the confirmations alone kept fewer rows at 20 % loss). The seen names
+// stay, and the silence clock runs on across the restart: a restart is not
+// an answer. A failed restart is tried again next cycle.
+void KeepDevicesAnswering(Browse* browse)
+{
+    mDNSPTRQuery& query = browse->ptrQuery;
+    if (browse->options.reportedHosts == nullptr ||
+        (query.IsActive() != 0 && query.TimeSinceStart() <= kBrowseRestartMs)) {
+        return;
+    }
+    uint32_t lastAnswer = query.lastAnswerTick;
+    if (query.IsActive() != 0) {
+        query.Stop();
+    }
+    StartBrowseQuery(browse);
+    // Start set the clock to its start time; an answer since then keeps its own.
+    uint32_t started = query.startTick;
+    query.lastAnswerTick.compare_exchange_strong(started, lastAnswer);
+}
+
 bool RestartAsked(Browse* browse)
 {
     if (browse->restartTaken) {
@@ -170,6 +192,7 @@ PassEnd RunPass(Browse* browse)
         }
         bool silent = browse->ptrQuery.TimeSinceLastAnswer() > kSilenceMs &&
                       Now(browse) - browse->passStart >= browse->options.minPassMs;
+        KeepDevicesAnswering(browse);
         if (browse->options.reportedHosts != nullptr) {
             ConfirmDueHosts(&browse->confirmations, browse->options.reportedHosts, Now(browse));
         }

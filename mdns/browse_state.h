@@ -30,6 +30,9 @@ constexpr uint32_t kMacRoundMs = 10;
 // Instances whose lookups ran out of time, kept to be asked again after
 // their pause; beyond that the oldest give way (their next answer counts).
 constexpr int kMaxLookupRetries = kMaxParallelLookups;
+// With auto-refresh the browse query is asked afresh this often: listed
+// devices must answer well within their rows' 3 s.
+constexpr uint32_t kBrowseRestartMs = 1000;
 
 // A lookup slot's query over the DNS client; the record callbacks write
 // the instance it was started for.

@@ -297,7 +297,8 @@ TEST_F(Browse, AbortEndsWithinOneCycle)
 }
 
 // With auto-refresh, repeats of a reported host re-post its record with a
-// fresh lastSeen about once a second, without reporting the host again.
+// fresh lastSeen about once a second, and the browse query is restarted so
+// that devices keep answering, without reporting the host again.
 TEST_F(Browse, AutoRefreshKeepsReportedHostsFresh)
 {
     PostedRecords posted;
@@ -328,6 +329,7 @@ TEST_F(Browse, AutoRefreshKeepsReportedHostsFresh)
         }
     }
     EXPECT_EQ(fake_.Starts(InstanceName(L"S"), DNS_TYPE_SRV), 1);
+    EXPECT_GE(fake_.Starts(kBrowseName, DNS_TYPE_PTR), 4);
 }
 
 // With auto-refresh, a reported host that falls quiet is asked for its
