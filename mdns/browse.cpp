@@ -3,7 +3,12 @@
 // own SRV, TXT and address queries, up to kMaxParallelLookups at a time,
 // newest first. An instance that fails (its lookups run out of time, or its
 // device's hardware address is never learnt) is paused: its answers are
-// dropped for 1, 2, 4 ... up to 30 s, then it counts again. The routine wakes
+// dropped for 1, 2, 4 ... up to 30 s (paused_instances.h), then it counts
+// again; one whose lookups ran out of time is asked again itself once its
+// pause is over, since the answers it lacks may just have been lost. A pass
+// lasts at least until the browse question has been repeated (minPassMs).
+// With auto-refresh, listed hosts are asked for their address shortly
+// before their rows would expire (host_confirm.h). The routine wakes
 // on every answer and at least every 250 ms; a device waiting for its
 // hardware address is looked at again after 10 ms, then less and less often.
 #include "mdns/browse.h"
@@ -16,165 +21,12 @@
 #include "core/globals.h"
 #include "core/text_copy.h"
 #include "core/wait.h"
+#include "mdns/browse_state.h"
 #include "mdns/service_found.h"
 
 namespace {
 
-constexpr DWORD kCycleMs = 250;
-// Limits are exceeded only when the elapsed time is strictly greater.
-constexpr uint32_t kSilenceMs = 2000;
-constexpr uint32_t kLookupLimitMs = 2000;
-// How long a resolved device may wait for its hardware address to be learnt.
-constexpr uint32_t kMacWaitLimitMs = 1000;
-// Devices found together whose hardware address is still being learnt.
-constexpr int kMaxAwaitingMac = 64;
-// A device waiting for its hardware address is looked at again after the
-// first interval, each next one twice as long up to the last: the system
-// learns most addresses within milliseconds, a few take longer.
-constexpr uint32_t kFirstMacRetryMs = 10;
-constexpr uint32_t kLongestMacRetryMs = 100;
-// A retry round may read the neighbour table (one read serves every device
-// of the round): not on every wake-up in a burst.
-constexpr uint32_t kMacRoundMs = 10;
-// With auto-refresh the browse query is asked afresh this often: a running
-// query is re-sent only at doubling intervals, and listed devices must answer
-// well within their rows' 3 s.
-constexpr uint32_t kBrowseRestartMs = 1000;
-constexpr uint32_t kFirstPauseMs = 1000;
-constexpr uint32_t kLongestPauseMs = 30000;
-
 enum PassEnd { PassSilent, PassAborted, PassRestarted };
-
-// A lookup slot's query over the DNS client; the record callbacks write
-// the instance it was started for.
-class DnsLookupQuery : public LookupQuery {
-public:
-    uint32_t Start(const wchar_t* name, uint16_t type, ServiceInstance* instance,
-                   uint32_t interfaceIndex) override
-    {
-        PMDNS_QUERY_CALLBACK callback = type == kLookupSrv ? OnSrvAnswer
-                                        : type == kLookupTxt ? OnTxtAnswer
-                                                             : OnAddressAnswer;
-        return query_.Start(name, type, callback, instance, interfaceIndex);
-    }
-    void Stop() override { query_.Stop(); }
-    bool IsActive() override { return query_.IsActive() != 0; }
-    uint32_t TimeSinceStart() override { return query_.TimeSinceStart(); }
-
-private:
-    mDNSQuery query_;
-};
-
-// A resolved instance whose device's hardware address is being learnt.
-struct AwaitingMac {
-    InstancePtr instance;  // null: free
-    uint32_t since;
-    uint32_t nextTry;
-    uint32_t retryMs;  // the pause before nextTry; the next one is twice as long
-};
-
-// The working state of one call; lives on the calling thread's stack. Its
-// members end in reverse order: every query stops before the instances and
-// the queue that its answers write are freed.
-struct Browse {
-    BrowseOptions options;
-    BrowseContext context;
-    mDNSPTRQuery ptrQuery;
-    LookupSlots lookups;
-    AwaitingMac awaiting[kMaxAwaitingMac];
-    uint32_t lastMacRetry;
-    PausedInstances ownPauses;  // when the options bring none
-    PausedInstances* pauses;
-    DWORD lastAbortWait;
-    bool restartTaken;  // a cycle's wait took the restart event's signal
-    // After the slots, so that they end (and stop) before the instances
-    // that their answers write.
-    DnsLookupQuery lookupQueries[kMaxParallelLookups][3];
-
-    Browse() : restartTaken(false) { InitPausedInstances(&ownPauses); }
-    ~Browse() { ReleasePausedInstances(&ownPauses); }
-    Browse(const Browse&) = delete;
-    Browse& operator=(const Browse&) = delete;
-};
-
-// An instance failed: its answers are dropped for a pause that doubles with
-// each failure. Without room (out of memory) it counts again at once.
-void PauseInstance(Browse* browse, const ServiceInstance* instance)
-{
-    PausedInstances& table = *browse->pauses;
-    const wchar_t* name = instance->service.instanceName;
-    int32_t slot = FindName(&table.names, name, 0);
-    if (slot == -1) {
-        if (table.names.count == table.names.capacity && table.names.oldest != -1) {
-            int32_t oldest = table.names.oldest;
-            if (table.states[oldest].paused) {
-                ForgetInstanceName(&browse->context, table.names.slots[oldest].name);
-            }
-            RemoveName(&table.names, oldest);
-        }
-        int32_t evicted;
-        slot = AddName(&table.names, name, 0, &evicted);
-        if (slot == -1) {
-            ForgetInstanceName(&browse->context, name);
-            return;
-        }
-        table.states[slot] = PauseState{0, 0, false};
-    }
-    PauseState& state = table.states[slot];
-    uint32_t pauseMs = kLongestPauseMs;
-    if (state.failures < 5) {
-        pauseMs = kFirstPauseMs << state.failures;  // 1, 2, 4, 8, 16 s, then 30
-        ++state.failures;
-    }
-    uint32_t now = GetTickCount();
-    state.until = now + pauseMs;
-    state.paused = true;
-    if (!table.anyPaused || LONG(state.until - table.nextEnd) < 0) {
-        table.nextEnd = state.until;
-    }
-    table.anyPaused = true;
-}
-
-// Lets the instances whose pause is over count again; a look at every entry
-// only when the earliest pause has ended.
-void EndPauses(Browse* browse)
-{
-    PausedInstances& table = *browse->pauses;
-    uint32_t now = GetTickCount();
-    if (!table.anyPaused || LONG(now - table.nextEnd) < 0) {
-        return;
-    }
-    table.anyPaused = false;
-    for (uint32_t slot = 0; slot < table.names.capacity; ++slot) {
-        PauseState& state = table.states[slot];
-        if (table.names.slots[slot].name == nullptr || !state.paused) {
-            continue;
-        }
-        if (LONG(now - state.until) >= 0) {
-            state.paused = false;
-            ForgetInstanceName(&browse->context, table.names.slots[slot].name);
-        } else if (!table.anyPaused || LONG(state.until - table.nextEnd) < 0) {
-            table.nextEnd = state.until;
-            table.anyPaused = true;
-        }
-    }
-}
-
-// An instance answering during its pause under another host name (or in a
-// later browse, whose browse query has not seen it yet) is not looked up.
-bool IsPaused(const Browse* browse, const ServiceInstance* instance)
-{
-    int32_t slot = FindName(&browse->pauses->names, instance->service.instanceName, 0);
-    const PauseState* state = slot != -1 ? &browse->pauses->states[slot] : nullptr;
-    return state != nullptr && state->paused && LONG(GetTickCount() - state->until) < 0;
-}
-
-// A device reported: its next failure starts from the shortest pause.
-void ClearPause(Browse* browse, const ServiceInstance* instance)
-{
-    NameIndex* names = &browse->pauses->names;
-    RemoveName(names, FindName(names, instance->service.instanceName, 0));
-}
 
 bool HasAbortEvent(const Browse* browse)
 {
@@ -206,7 +58,7 @@ bool HasRestartEvent(const Browse* browse)
 void WaitOneCycle(Browse* browse)
 {
     DWORD timeoutMs = kCycleMs;
-    const uint32_t now = GetTickCount();
+    const uint32_t now = Now(browse);
     const uint32_t roundAt = browse->lastMacRetry + kMacRoundMs;
     for (const AwaitingMac& entry : browse->awaiting) {
         if (entry.instance == nullptr) {
@@ -254,146 +106,6 @@ bool StartPass(Browse* browse)
     return true;
 }
 
-// Auto-refresh only: keeps devices answering by asking afresh every second.
-// The seen names stay, and the silence clock runs on across the restart: a
-// restart is not an answer. A failed restart is tried again next cycle.
-void KeepDevicesAnswering(Browse* browse)
-{
-    mDNSPTRQuery& query = browse->ptrQuery;
-    if (browse->options.reportedHosts == nullptr ||
-        (query.IsActive() != 0 && query.TimeSinceStart() <= kBrowseRestartMs)) {
-        return;
-    }
-    uint32_t lastAnswer = query.lastAnswerTick;
-    if (query.IsActive() != 0) {
-        query.Stop();
-    }
-    StartBrowseQuery(browse);
-    // Start set the clock to its start time; an answer since then keeps its own.
-    uint32_t started = query.startTick;
-    query.lastAnswerTick.compare_exchange_strong(started, lastAnswer);
-}
-
-void StopIfActive(mDNSQuery* query)
-{
-    if (query->IsActive() != 0) {
-        query->Stop();
-    }
-}
-
-// failed: the device did not give its hardware address in time (or gave
-// way to newer ones); otherwise the pass ended meanwhile.
-void EndAwaitingMac(Browse* browse, AwaitingMac* entry, bool failed)
-{
-    if (entry->instance == nullptr) {
-        return;
-    }
-    if (failed) {
-        PauseInstance(browse, entry->instance.get());
-    } else {
-        ForgetInstanceHost(&browse->context, entry->instance.get());
-    }
-    entry->instance.reset();
-}
-
-int32_t CallFound(Browse* browse, const ServiceInstance* instance)
-{
-    const BrowseContext& context = browse->context;
-    int32_t result = context.foundCallback(&instance->service, context.window, browse->options.abortEvent,
-                                           browse->options.reportedHosts, 0);
-    if (result == kServicePosted) {
-        ClearPause(browse, instance);
-    }
-    return result;
-}
-
-// Hands a resolved instance (no query writes it any more) to the
-// found-callback, or parks it while the device's hardware address is learnt.
-void Report(Browse* browse, InstancePtr instance)
-{
-    if (browse->options.resolveSrv == 0 && instance->hintOwner[0] != L'\0' &&
-        instance->service.hostName[0] == L'\0') {
-        // Without SRV lookups the answer's only host is all there is to go by.
-        CopyHostName(instance->service.hostName, kDnsNameChars, instance->hintOwner);
-        instance->service.address = instance->hintAddress;
-    }
-    if (CallFound(browse, instance.get()) != kServiceAwaitingMac) {
-        return;
-    }
-    AwaitingMac* slot = &browse->awaiting[0];
-    for (AwaitingMac& entry : browse->awaiting) {
-        if (entry.instance == nullptr) {
-            slot = &entry;
-            break;
-        }
-        if (LONG(entry.since - slot->since) < 0) {
-            slot = &entry;  // full: the oldest gives way
-        }
-    }
-    EndAwaitingMac(browse, slot, true);
-    slot->instance = std::move(instance);
-    slot->since = GetTickCount();
-    slot->retryMs = kFirstMacRetryMs;
-    slot->nextTry = slot->since + slot->retryMs;
-}
-
-void RetryAwaitingMac(Browse* browse)
-{
-    uint32_t now = GetTickCount();
-    if (now - browse->lastMacRetry < kMacRoundMs) {
-        return;
-    }
-    bool tried = false;
-    for (AwaitingMac& entry : browse->awaiting) {
-        if (entry.instance == nullptr) {
-            continue;
-        }
-        if (now - entry.since > kMacWaitLimitMs) {
-            EndAwaitingMac(browse, &entry, true);
-            continue;
-        }
-        if (LONG(now - entry.nextTry) < 0) {
-            continue;
-        }
-        tried = true;
-        if (CallFound(browse, entry.instance.get()) != kServiceAwaitingMac) {
-            entry.instance.reset();
-            continue;
-        }
-        entry.retryMs = entry.retryMs * 2 < kLongestMacRetryMs ? entry.retryMs * 2 : kLongestMacRetryMs;
-        entry.nextTry = now + entry.retryMs;
-    }
-    if (tried) {
-        browse->lastMacRetry = now;
-    }
-}
-
-// Reports each resolved lookup; a lookup that failed pauses its instance.
-// Instances whose pause is over count again.
-void CheckLookups(Browse* browse)
-{
-    EndPauses(browse);
-    for (LookupSlot& slot : browse->lookups.slots) {
-        InstancePtr instance;
-        LookupState state = CheckLookup(&browse->lookups, &slot, &instance);
-        if (state == LookupState::Resolved) {
-            Report(browse, std::move(instance));
-        } else if (state == LookupState::Expired) {
-            PauseInstance(browse, instance.get());
-        }
-    }
-}
-
-bool AnyDeviceBusy(const Browse* browse)
-{
-    for (const AwaitingMac& entry : browse->awaiting) {
-        if (entry.instance != nullptr) {
-            return true;
-        }
-    }
-    return AnyLookupBusy(&browse->lookups);
-}
-
 // Takes queued instances, newest first: the complete ones are reported, the
 // others fill the free lookup slots. *emptied tells whether the queue was
 // seen empty; false when the lock could not be had. Returns true when it
@@ -433,6 +145,28 @@ bool TakePending(Browse* browse, bool* emptied)
     return count == cap && !*emptied;
 }
 
+// Auto-refresh only: keeps listed devices answering by asking afresh every
+// second, since the rows of devices whose answers are lost go within 3 s
+// (the confirmations alone kept fewer rows at 20 % loss). The seen names
+// stay, and the silence clock runs on across the restart: a restart is not
+// an answer. A failed restart is tried again next cycle.
+void KeepDevicesAnswering(Browse* browse)
+{
+    mDNSPTRQuery& query = browse->ptrQuery;
+    if (browse->options.reportedHosts == nullptr ||
+        (query.IsActive() != 0 && query.TimeSinceStart() <= kBrowseRestartMs)) {
+        return;
+    }
+    uint32_t lastAnswer = query.lastAnswerTick;
+    if (query.IsActive() != 0) {
+        query.Stop();
+    }
+    StartBrowseQuery(browse);
+    // Start set the clock to its start time; an answer since then keeps its own.
+    uint32_t started = query.startTick;
+    query.lastAnswerTick.compare_exchange_strong(started, lastAnswer);
+}
+
 bool RestartAsked(Browse* browse)
 {
     if (browse->restartTaken) {
@@ -447,6 +181,8 @@ PassEnd RunPass(Browse* browse)
     if (!StartPass(browse)) {
         return PassAborted;
     }
+    browse->passStart = Now(browse);
+    browse->recalled = false;
     for (;;) {
         if (PollAbort(browse)) {
             return PassAborted;
@@ -454,8 +190,13 @@ PassEnd RunPass(Browse* browse)
         if (RestartAsked(browse)) {
             return PassRestarted;
         }
-        bool silent = browse->ptrQuery.TimeSinceLastAnswer() > kSilenceMs;
+        bool silent = browse->ptrQuery.TimeSinceLastAnswer() > kSilenceMs &&
+                      Now(browse) - browse->passStart >= browse->options.minPassMs;
         KeepDevicesAnswering(browse);
+        if (browse->options.reportedHosts != nullptr) {
+            ConfirmDueHosts(&browse->confirmations, browse->options.reportedHosts, Now(browse));
+        }
+        RecallInstances(browse);
         CheckLookups(browse);
         RetryAwaitingMac(browse);
         bool emptied = false;
@@ -479,24 +220,20 @@ void EndPass(Browse* browse)
     for (AwaitingMac& entry : browse->awaiting) {
         EndAwaitingMac(browse, &entry, false);
     }
+    DropRetries(browse);
+    StopConfirmations(&browse->confirmations);
     StopIfActive(&browse->ptrQuery);
 }
 
+// Every host counts as new: the browse query's seen names go, and with them
+// the known answers the client lists in its questions.
+void ForgetAllHosts(Browse* browse)
+{
+    browse->ptrQuery.ForgetAllSeenNames();
+    ForgetKnownAnswers(browse->context.interfaceIndex, browse->context.browseName, nullptr);
+}
+
 }  // namespace
-
-void InitPausedInstances(PausedInstances* table)
-{
-    // Out of memory: an empty index, and every failed instance counts again at once.
-    InitNameIndex(&table->names, kMaxPausedInstances, kDnsNameChars - 1);
-    table->nextEnd = 0;
-    table->anyPaused = false;
-}
-
-void ReleasePausedInstances(PausedInstances* table)
-{
-    ReleaseNameIndex(&table->names);
-    table->anyPaused = false;
-}
 
 BrowseOptions DefaultBrowseOptions()
 {
@@ -515,6 +252,9 @@ BrowseOptions DefaultBrowseOptions()
     options.keepBrowsing = nullptr;
     options.keepBrowsingContext = nullptr;
     options.restartEvent = nullptr;
+    options.clock = nullptr;
+    options.minPassMs = kMinPassMs;
+    options.rememberedInstances = nullptr;
     return options;
 }
 
@@ -522,10 +262,13 @@ int32_t BrowseServices(const BrowseOptions* options)
 {
     Browse browse;
     browse.options = options != nullptr ? *options : DefaultBrowseOptions();
+    if (browse.options.clock == nullptr) {
+        browse.options.clock = TickClock;
+    }
     for (AwaitingMac& entry : browse.awaiting) {
         entry.since = entry.nextTry = entry.retryMs = 0;
     }
-    browse.lastMacRetry = GetTickCount();
+    browse.lastMacRetry = Now(&browse);
 
     BrowseContext& context = browse.context;
     if (!context.queue.wake.Ready()) {
@@ -558,6 +301,11 @@ int32_t BrowseServices(const BrowseOptions* options)
     browse.pauses = browse.options.pausedInstances != nullptr ? browse.options.pausedInstances : &browse.ownPauses;
 
     browse.ptrQuery.reportedHosts = browse.options.reportedHosts;
+    InitHostConfirmations(&browse.confirmations, browse.options.interfaceIndex);
+    context.interfaceIndex = browse.options.interfaceIndex;
+    // The client's known answers of an earlier browse would keep the hosts
+    // quiet that this one must report afresh.
+    ForgetAllHosts(&browse);
     browse.lastAbortWait = WAIT_TIMEOUT;
 
     for (;;) {
@@ -566,7 +314,7 @@ int32_t BrowseServices(const BrowseOptions* options)
         if (end == PassRestarted) {
             // Every host counts as new again; the query is stopped, so no
             // answer walks the names meanwhile.
-            browse.ptrQuery.ForgetAllSeenNames();
+            ForgetAllHosts(&browse);
             continue;
         }
         // Instances still queued wait for the next pass.

@@ -14,34 +14,7 @@
 #include "mdns/instance_queue.h"
 #include "mdns/lookup_slots.h"
 #include "mdns/mdns_query.h"
-
-enum : uint32_t {
-    // Paused instances one table keeps; when full the oldest gives way (and
-    // may be tried again at once), so invented names cannot grow it.
-    kMaxPausedInstances = 256,
-};
-
-// How often an instance has failed, and until when its answers are dropped.
-struct PauseState {
-    uint32_t failures;
-    uint32_t until;
-    bool paused;  // its name stays seen by the browse query until `until`
-};
-
-// Instances whose resolution failed, by name, used by one thread only. The
-// browse query keeps a paused instance's name among its seen names, which
-// drops its answers; once the pause is over the name is forgotten there and
-// the next answer counts. The failures stay, so that the next pause is
-// twice as long.
-struct PausedInstances {
-    NameIndex names;  // instance names; a slot's state is states[slot]
-    PauseState states[kMaxPausedInstances];
-    uint32_t nextEnd;  // no pause ends before this
-    bool anyPaused;
-};
-
-void InitPausedInstances(PausedInstances* table);
-void ReleasePausedInstances(PausedInstances* table);
+#include "mdns/paused_instances.h"
 
 // A device heard of by a browse answer that named its address but not all
 // the rest: told before its lookups start, so that work on the device (its
@@ -55,7 +28,15 @@ typedef bool (*KeepBrowsingCallback)(void* context);
 enum : int {
     // Instances taken from one browse answer that names several.
     kMaxInstancesPerAnswer = 16,
+    // Instances one worker remembers from its reports; the oldest give way.
+    kMaxRememberedInstances = 256,
 };
+
+// A pass asks the remembered instances that have not answered its question
+// this long after its start directly (their SRV and TXT records): on a
+// lossy link a lost answer to the browse question then costs a fraction of
+// a second instead of the question's next repeat.
+constexpr uint32_t kRecallAfterMs = 300;
 
 struct BrowseOptions {
     HANDLE abortEvent;        // polled once per cycle; INVALID_HANDLE_VALUE: none
@@ -70,6 +51,11 @@ struct BrowseOptions {
     // With auto-refresh: keeps listed devices fresh between their full
     // reports (see reported_hosts.h); null: no refreshes.
     ReportedHosts* reportedHosts;
+    // Instances reported by earlier passes and browses (a NameIndex of at
+    // most kMaxRememberedInstances): each pass asks those that stay silent
+    // directly; one whose lookups run out of time is forgotten until it is
+    // reported again. Null: none.
+    NameIndex* rememberedInstances;
     // With auto-refresh: the pauses of failed instances outlive the browse,
     // so that one browse after another does not try them again at once;
     // null: each browse keeps its own.
@@ -82,10 +68,18 @@ struct BrowseOptions {
     // running pass and starts a fresh one at once, which reports every host
     // again (a Refresh emptied the list). Null or INVALID_HANDLE_VALUE: none.
     HANDLE restartEvent;
+    // The browse's clock in milliseconds; null: GetTickCount.
+    uint32_t (*clock)();
+    // A pass ends in silence only after this long, so that the browse
+    // question has been asked and repeated (at 0, 1, 3 and 7 s) and lost
+    // answers had their chances.
+    uint32_t minPassMs;
 };
 
 // abortEvent none, singlePass 0, resolveSrv 1, resolveTxt 1, interface 0,
-// address and mask 0, no callbacks but the default found-callback.
+// address and mask 0, no callbacks but the default found-callback,
+// GetTickCount, minPassMs kMinPassMs.
+constexpr uint32_t kMinPassMs = 8000;
 BrowseOptions DefaultBrowseOptions();
 
 // Shared by one call of BrowseServices and its record callbacks.
@@ -98,6 +92,7 @@ struct BrowseContext {
     wchar_t browseName[kDnsNameChars];
     mDNSPTRQuery* browseQuery;  // forgets lost instances; may be null
     InterfaceSubnet heardOn;    // given to every instance found
+    uint32_t interfaceIndex;    // of the browse query
 };
 
 // An instance lost before it was reported: its next answer counts again.

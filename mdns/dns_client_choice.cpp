@@ -3,6 +3,7 @@
 #include "mdns/dns_client_choice.h"
 
 #include "core/platform.h"
+#include "mdns/mdns_client.h"
 
 namespace {
 
@@ -158,4 +159,11 @@ void ResetDnsClientChoice()
     }
     g_nextReused = 0;
     ReleaseSRWLockExclusive(&g_choiceLock);
+}
+
+void ForgetKnownAnswers(uint32_t interfaceIndex, const wchar_t* question, const wchar_t* answer)
+{
+    if (answer == nullptr || answer[0] != L'\0') {
+        MdnsClientForgetKnownAnswers(interfaceIndex, question, answer);
+    }
 }

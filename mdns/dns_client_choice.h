@@ -39,6 +39,12 @@ DNS_STATUS StopOnClient(DnsClientKind client, PMDNS_QUERY_HANDLE handle);
 // Frees a record list that this client handed out; null is allowed.
 void FreeRecordsOfClient(DnsClientKind client, PDNS_RECORD records);
 
+// Our own client lists in its PTR questions the answers it already has;
+// this forgets those of `question` on that interface whose target is
+// `answer` (null: all), so that they are asked again. The system's client
+// keeps its own and is not told.
+void ForgetKnownAnswers(uint32_t interfaceIndex, const wchar_t* question, const wchar_t* answer);
+
 // Forgets every interface's refusals and moves (tests).
 void ResetDnsClientChoice();
 

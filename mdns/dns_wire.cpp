@@ -262,3 +262,81 @@ size_t DnsAppendQuestion(uint8_t* buffer, size_t length, size_t capacity, const 
     Write16(buffer + 4, uint16_t(questions + 1));
     return length + added;
 }
+
+namespace {
+
+uint8_t FoldAscii(uint8_t c)
+{
+    return c >= 'A' && c <= 'Z' ? uint8_t(c - 'A' + 'a') : c;
+}
+
+bool SameWire(const uint8_t* a, const uint8_t* b, size_t length)
+{
+    for (size_t i = 0; i < length; ++i) {
+        if (FoldAscii(a[i]) != FoldAscii(b[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Bytes of the target's wire form to keep before a pointer to the owner:
+// the labels in front of the first label boundary from which the rest
+// equals the owner, or the whole name (its root included) when none does.
+size_t CompressedPrefix(const uint8_t* target, size_t targetLength, const uint8_t* owner, size_t ownerLength)
+{
+    for (size_t at = 0; at < targetLength && target[at] != 0; at += 1 + size_t(target[at])) {
+        if (targetLength - at == ownerLength && SameWire(target + at, owner, ownerLength)) {
+            return at;
+        }
+    }
+    return targetLength;
+}
+
+void Write32(uint8_t* bytes, uint32_t value)
+{
+    Write16(bytes, uint16_t(value >> 16));
+    Write16(bytes + 2, uint16_t(value));
+}
+
+}  // namespace
+
+size_t DnsAppendKnownAnswer(uint8_t* buffer, size_t length, size_t capacity, size_t ownerOffset,
+                            uint16_t type, uint32_t ttl, const char* target)
+{
+    DnsMessage message;
+    if (buffer == nullptr || target == nullptr || length > capacity || ownerOffset < kDnsHeaderBytes ||
+        ownerOffset > 0x3FFF || !DnsOpenMessage(buffer, length, &message) || message.questionCount == 0 ||
+        message.answerCount == 0xFFFF || message.authorityCount != 0 || message.additionalCount != 0 ||
+        ownerOffset >= message.recordsOffset) {
+        return 0;
+    }
+    char ownerText[kDnsNameTextCapacity];
+    uint8_t owner[kDnsMaxNameWireBytes];
+    uint8_t wire[kDnsMaxNameWireBytes];
+    size_t ownerLength;
+    size_t wireLength;
+    if (!DnsReadName(buffer, message.recordsOffset, ownerOffset, ownerText, sizeof(ownerText), nullptr) ||
+        !DnsEncodeName(ownerText, owner, sizeof(owner), &ownerLength) ||
+        !DnsEncodeName(target, wire, sizeof(wire), &wireLength)) {
+        return 0;
+    }
+    size_t prefix = CompressedPrefix(wire, wireLength, owner, ownerLength);
+    size_t dataLength = prefix < wireLength ? prefix + 2 : wireLength;
+    size_t added = 2 + kRecordFixedBytes + dataLength;
+    if (capacity - length < added) {
+        return 0;
+    }
+    uint8_t* record = buffer + length;
+    Write16(record, uint16_t(0xC000 | ownerOffset));
+    Write16(record + 2, type);
+    Write16(record + 4, kDnsClassIn);
+    Write32(record + 6, ttl);
+    Write16(record + 10, uint16_t(dataLength));
+    memcpy(record + 12, wire, prefix);
+    if (prefix < wireLength) {
+        Write16(record + 12 + prefix, uint16_t(0xC000 | ownerOffset));
+    }
+    Write16(buffer + 6, uint16_t(message.answerCount + 1));
+    return length + added;
+}

@@ -139,3 +139,13 @@ size_t DnsBuildQuery(const char* name, uint16_t type, bool unicastResponse, uint
 // query.
 size_t DnsAppendQuestion(uint8_t* buffer, size_t length, size_t capacity, const uint8_t* query,
                          size_t queryLength);
+
+// Appends one answer record, a known answer, to a query that DnsBuildQuery
+// and DnsAppendQuestion made (no question may follow it). Its owner is the
+// name of the question at ownerOffset in that packet, written as a pointer
+// to it; its data the name `target` (a PTR record's), compressed against
+// that owner where it ends in it. Class IN, the given TTL. Returns the new
+// length, or 0 (buffer unchanged) when it would exceed capacity, the name
+// is invalid or the packet is not such a query.
+size_t DnsAppendKnownAnswer(uint8_t* buffer, size_t length, size_t capacity, size_t ownerOffset,
+                            uint16_t type, uint32_t ttl, const char* target);

@@ -31,6 +31,11 @@ DNS_STATUS WINAPI MdnsClientStopQuery(PMDNS_QUERY_HANDLE handle);
 // a single block (DnsFreeFlat).
 VOID WINAPI MdnsClientFree(PVOID data, DNS_FREE_TYPE freeType);
 
+// Forgets the known answers that packets of the PTR question `question` on
+// that interface list: the one whose target is `answer`, or all of them
+// (answer null). Its next packet asks every responder, or that one, again.
+void MdnsClientForgetKnownAnswers(ULONG interfaceIndex, PCWSTR question, PCWSTR answer);
+
 // Ends a session that has no query left without waiting out its linger
 // (shutdown, tests); does nothing while queries run.
 void MdnsClientCloseIdleSession();

@@ -47,6 +47,11 @@ void Deliver(Session* session, const uint8_t* packet, int length, ULONG interfac
         after = entry->serial;
         Query* query = QueryOf(entry);
         if (PacketAnswersQuery(message, query->name, query->type)) {
+            if (query->type == kDnsTypePtr) {
+                g_lock.Acquire();
+                RememberKnownAnswers(message, interfaceIndex, query->name, GetTickCount());
+                g_lock.Release();
+            }
             PDNS_RECORD records = BuildRecordList(message);
             if (records != nullptr) {
                 Complete(query, records);

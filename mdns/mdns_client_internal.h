@@ -101,6 +101,10 @@ extern Session* g_session;  // takes new queries; every running query is in it
 // Under g_lock: the first send is due after kGatherMs, so that queries
 // started together share a packet; the thread sends it.
 void ScheduleFirstSend(Query* query, DWORD now);
+// Under g_lock, on the session's thread: every link with a query due sends
+// it together with the link's queries due within kGatherMs. Returns the
+// time until the next send is due.
+DWORD SendDueQueries(Session* session);
 // Under g_lock: its last query on the link stopped.
 void LeaveLink(Link* link, DWORD now);
 
@@ -119,6 +123,19 @@ DWORD AttachLink(Session* session, ULONG interfaceIndex, uint32_t address, uint3
 // Under g_lock: true when the source lies on the subnet of an address of
 // that interface (a link of it, with its mask).
 bool SourceOnLink(const Link* links, ULONG interfaceIndex, uint32_t source);
+
+// The known answers (mdns_client_known.cpp): the PTR records that answered
+// the running PTR questions, each listed in later packets of that question
+// while more than half its TTL remains (so responders that hold nothing
+// newer stay quiet), at most kMaxKnownAnswers in all, the oldest giving way.
+constexpr unsigned kMaxKnownAnswers = 64;
+// Under g_lock: remembers the answer-section PTR records of the packet whose
+// owner is `question`, heard on that interface; a TTL of 0 forgets one.
+void RememberKnownAnswers(const DnsMessage& message, ULONG interfaceIndex, const char* question, DWORD now);
+// Under g_lock: appends the known answers of that PTR question, whose name
+// lies at nameOffset in the packet, while they fit. Returns the new length.
+size_t AppendKnownAnswers(uint8_t* packet, size_t length, size_t capacity, size_t nameOffset,
+                          ULONG interfaceIndex, const char* question, DWORD now);
 
 // On the session's thread: reads what waits on the listener or a link
 // socket and hands every answering packet to the queries it answers.

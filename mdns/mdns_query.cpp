@@ -248,6 +248,18 @@ void mDNSPTRQuery::ForgetAllSeenNames()
     ReleaseSRWLockExclusive(&seenLock);
 }
 
+bool mDNSPTRQuery::MarkInstanceSeen(const wchar_t* instanceName)
+{
+    AcquireSRWLockExclusive(&seenLock);
+    bool added = false;
+    if (FindName(&seenNames, instanceName, kSeenInstance) == -1) {
+        int32_t evicted;
+        added = AddName(&seenNames, instanceName, kSeenInstance, &evicted) != -1;
+    }
+    ReleaseSRWLockExclusive(&seenLock);
+    return added;
+}
+
 void mDNSPTRQuery::ForgetSeenName(const wchar_t* instanceName)
 {
     if (instanceName == nullptr || instanceName[0] == L'\0') {

@@ -87,6 +87,10 @@ public:
     // every device again.
     void ForgetAllSeenNames();
 
+    // Counts an instance as let through, as if its answer had come (the
+    // browse asks it directly); false when it was already.
+    bool MarkInstanceSeen(const wchar_t* instanceName);
+
     // Forgets an instance that was let through but then lost before it was
     // reported (a lookup that failed, a queue that overflowed), so that its
     // next answer counts again.

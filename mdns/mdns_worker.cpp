@@ -66,6 +66,9 @@ unsigned __stdcall MdnsWorker(void* parameter)
     InitReportedHosts(&reported);
     PausedInstances paused;
     InitPausedInstances(&paused);
+    // Out of memory: an empty index, and nothing is asked directly.
+    NameIndex remembered;
+    InitNameIndex(&remembered, kMaxRememberedInstances, kDnsNameChars - 1);
 
     bool browseNow = false;  // the last browse gave way to the next at once
     for (;;) {
@@ -104,6 +107,7 @@ unsigned __stdcall MdnsWorker(void* parameter)
         options.interfaceMask = entry->mask;
         options.reportedHosts = autoRefresh ? &reported : nullptr;
         options.pausedInstances = autoRefresh ? &paused : nullptr;
+        options.rememberedInstances = &remembered;
         // The devices' hardware addresses are learnt while their records are asked for.
         options.deviceHeard = PrepareMacLookup;
         options.keepBrowsing = StillWanted;
@@ -115,6 +119,7 @@ unsigned __stdcall MdnsWorker(void* parameter)
         browseNow = cause.switchedOn || cause.expired;
     }
 
+    ReleaseNameIndex(&remembered);
     ReleasePausedInstances(&paused);
     ReleaseReportedHosts(&reported);
     return 0;

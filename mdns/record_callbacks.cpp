@@ -260,6 +260,8 @@ void ForgetInstanceName(BrowseContext* context, const wchar_t* instanceName)
 {
     if (context->browseQuery != nullptr) {
         context->browseQuery->ForgetSeenName(instanceName);
+        // Asked without it, the instance answers the next question again.
+        ForgetKnownAnswers(context->interfaceIndex, context->browseName, instanceName);
     }
 }
 

@@ -49,6 +49,7 @@ void DropForgottenHosts(ReportedHosts* table, uint32_t now)
 void InitReportedHosts(ReportedHosts* table)
 {
     InitializeCriticalSection(&table->lock);
+    table->confirmCursor = 0;
     table->hosts.reset(new (std::nothrow) std::unique_ptr<ReportedHost>[kMaxReportedHosts]);
     if (table->hosts == nullptr || !InitNameIndex(&table->names, kMaxReportedHosts, kDnsNameChars - 1)) {
         // Out of memory: a table that remembers nothing.
@@ -87,6 +88,7 @@ void RememberReportedHost(ReportedHosts* table, const DeviceRecord* record, uint
         host->address = address;
         host->reportedTick = now;
         host->postedTick = now;
+        host->asked = false;
     }
     LeaveCriticalSection(&table->lock);
 }
@@ -125,6 +127,7 @@ bool RefreshReportedHost(ReportedHosts* table, const wchar_t* ownerName, uint32_
         if (copy != nullptr) {
             memcpy(copy, &host->record, sizeof(DeviceRecord));
             host->postedTick = now;
+            host->asked = false;
         }
     }
     LeaveCriticalSection(&table->lock);
@@ -135,4 +138,31 @@ bool RefreshReportedHost(ReportedHosts* table, const wchar_t* ownerName, uint32_
     copy->lastSeen = GetTickCount();
     // The window owns it once posted; a failed post frees it.
     return PostDeviceRecord(copy);
+}
+
+static_assert(int(kNameChars) == int(kDnsNameChars), "a listed name fits a host name field");
+
+int TakeHostsToConfirm(ReportedHosts* table, uint32_t now, wchar_t (*names)[kDnsNameChars], int capacity)
+{
+    int count = 0;
+    EnterCriticalSection(&table->lock);
+    const uint32_t slots = table->hosts != nullptr ? table->names.capacity : 0;
+    for (uint32_t step = 0; step < slots && count < capacity; ++step) {
+        uint32_t slot = (table->confirmCursor + step) % slots;
+        ReportedHost* host = table->hosts[slot].get();
+        if (host == nullptr || now - host->reportedTick > kForgetReportedAfterMs) {
+            continue;
+        }
+        uint32_t quiet = now - host->postedTick;
+        if (quiet < kConfirmAfterMs || quiet >= kRowLifeMs ||
+            (host->asked && now - host->askedTick < kConfirmIntervalMs)) {
+            continue;
+        }
+        host->asked = true;
+        host->askedTick = now;
+        memcpy(names[count++], host->record.name, sizeof(names[0]));
+        table->confirmCursor = (slot + 1) % slots;
+    }
+    LeaveCriticalSection(&table->lock);
+    return count;
 }

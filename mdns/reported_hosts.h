@@ -6,10 +6,13 @@
 // worker therefore remembers the last record it posted for every host; any
 // later browse answer from that host (same name, same address) posts a copy
 // with a fresh lastSeen, at most once per kRefreshIntervalMs. The window's
-// merge then only refreshes the row.
+// merge then only refreshes the row. A host that stays quiet (its answers
+// lost, or held back by the known answers of the browse question) is asked
+// directly before its row would expire (host_confirm.h).
 //
-// Written by the worker (after each full report), read by the DNS client's
-// thread (on each answer): guarded by the table's own lock.
+// Written by the worker (after each full report, and when it asks a host),
+// read by the DNS client's thread (on each answer): guarded by the table's
+// own lock.
 #pragma once
 
 #include <windows.h>
@@ -18,11 +21,20 @@
 #include <memory>
 
 #include "core/device_record.h"
+#include "mdns/host_name.h"
 #include "mdns/name_index.h"
 
-// Answers come about once a second while auto-refresh restarts the browse
-// query; refreshing every one of them keeps rows well inside their 3 s.
+// Refreshing an answer at most this often keeps rows well inside their 3 s.
 constexpr uint32_t kRefreshIntervalMs = 800;
+
+// A listed row goes this long after its last post (the window's expiry).
+// A host that has not been posted for kConfirmAfterMs is asked for its
+// address (host_confirm.h) every kConfirmIntervalMs until its row would go:
+// four chances in the last second, so that a lost answer or three do not
+// remove the row of a device that still answers.
+constexpr uint32_t kRowLifeMs = 3000;
+constexpr uint32_t kConfirmAfterMs = 2000;
+constexpr uint32_t kConfirmIntervalMs = 300;
 // A host whose last full report is older than this is not refreshed any
 // more: it must pass the vendor and address checks again now and then.
 constexpr uint32_t kForgetReportedAfterMs = 60000;
@@ -42,12 +54,15 @@ struct ReportedHost {
     uint32_t address;       // network byte order
     uint32_t reportedTick;  // the last full report
     uint32_t postedTick;    // the last post, full report or refresh
+    uint32_t askedTick;     // the last confirmation asked since postedTick
+    bool asked;
 };
 
 struct ReportedHosts {
     CRITICAL_SECTION lock;
     NameIndex names;  // host name, with the address as its tag
     std::unique_ptr<std::unique_ptr<ReportedHost>[]> hosts;  // one per slot of names; null where free
+    uint32_t confirmCursor;  // the slot the next look for hosts to confirm starts at
 };
 
 void InitReportedHosts(ReportedHosts* table);
@@ -73,3 +88,10 @@ bool ReportedHostNeedsRenewal(ReportedHosts* table, const wchar_t* ownerName, ui
 // Returns true when a copy was posted.
 bool RefreshReportedHost(ReportedHosts* table, const wchar_t* ownerName, uint32_t address,
                          uint32_t now);
+
+// Up to `capacity` hosts due to be asked whether they are still there: not
+// posted for kConfirmAfterMs, their rows not yet gone, not asked within
+// kConfirmIntervalMs; each is counted as asked now. Returns how many; their
+// host names go to names (each kDnsNameChars wide). Each look starts where
+// the last one stopped, so that every due host has its turn.
+int TakeHostsToConfirm(ReportedHosts* table, uint32_t now, wchar_t (*names)[kDnsNameChars], int capacity);

@@ -3,7 +3,8 @@
 // bounded, valid UTF-8 without control characters and survive a trip back
 // to wire form; record and TXT data lie inside the packet; every counted
 // record is read or dropped exactly once, in its section. The same bytes,
-// as text, go through the name encoder.
+// as text, go through the name encoder, and every name read goes as a
+// known answer into a query and reads back the same.
 // fuzz-sources: mdns/dns_wire.cpp mdns/dns_names.cpp
 #include <stddef.h>
 #include <stdint.h>
@@ -73,6 +74,25 @@ void CheckQueryFor(const char* name, uint16_t type)
     Require(strcmp(back, name) == 0);
 }
 
+// A known answer for `target` in a PTR query for `owner` reads back as both.
+void CheckKnownAnswer(const char* owner, const char* target, uint32_t ttl)
+{
+    uint8_t packet[2 * kDnsMaxQueryBytes + 16];
+    size_t length = DnsBuildQuery(owner, kDnsTypePtr, false, packet, sizeof(packet));
+    Require(length > kDnsHeaderBytes);
+    size_t grown = DnsAppendKnownAnswer(packet, length, sizeof(packet), kDnsHeaderBytes, kDnsTypePtr, ttl, target);
+    Require(grown > length);
+    DnsMessage message;
+    Require(DnsOpenMessage(packet, grown, &message));
+    Require(message.questionCount == 1 && message.answerCount == 1 && DnsRecordTotal(message) == 1);
+    DnsRecordCursor cursor = {};
+    DnsRecord record;
+    Require(DnsReadNextRecord(message, &cursor, &record) == kDnsRecordRead);
+    Require(strcmp(record.owner, owner) == 0 && DnsNamesEqual(record.target, target));
+    Require(record.type == kDnsTypePtr && record.ttl == ttl && record.rrClass == kDnsClassIn);
+    Require(DnsAppendKnownAnswer(packet, grown, grown + 1, kDnsHeaderBytes, kDnsTypePtr, ttl, target) == 0);
+}
+
 void CheckRecord(const DnsMessage& message, unsigned index, const DnsRecord& record)
 {
     unsigned answers = message.answerCount;
@@ -137,6 +157,9 @@ void FuzzPacket(const uint8_t* data, size_t size)
             CheckRecord(message, index, record);
             if (seen <= 4) {
                 CheckQueryFor(record.owner, record.type);
+                if (record.type == kDnsTypePtr || record.type == kDnsTypeSrv) {
+                    CheckKnownAnswer(record.owner, record.target, record.ttl);
+                }
             }
         }
     }
@@ -154,6 +177,20 @@ void FuzzNameText(const uint8_t* data, size_t size)
         CheckName(canonical);
         CheckQueryFor(canonical, kDnsTypePtr);
         Require(DnsNamesEqual(canonical, canonical));
+        CheckKnownAnswer(canonical, canonical, 120);
+        // An instance of a service: its target ends in the owner's name.
+        const char service[] = "_s._tcp.local";
+        char instance[kDnsNameTextCapacity];
+        size_t used = strlen(canonical);
+        if (strcmp(canonical, ".") != 0 && used + sizeof(service) < sizeof(instance)) {
+            memcpy(instance, canonical, used);
+            instance[used] = '.';
+            memcpy(instance + used + 1, service, sizeof(service));
+            char checked[kDnsNameTextCapacity];
+            if (DnsCanonicalName(instance, checked, sizeof(checked))) {
+                CheckKnownAnswer(service, checked, 4500);
+            }
+        }
     }
 }
 

@@ -70,6 +70,7 @@ protected:
         options_.singlePass = 1;
         options_.interfaceIndex = 7;
         options_.foundCallback = CollectFound;
+        options_.minPassMs = 0;  // a pass may end at its first silence
         InitReportedHosts(&reported_);
     }
 
@@ -331,18 +332,80 @@ TEST_F(Browse, AutoRefreshKeepsReportedHostsFresh)
     EXPECT_GE(fake_.Starts(kBrowseName, DNS_TYPE_PTR), 4);
 }
 
-// A restart of the browse query is not an answer: the pass still ends in silence.
-TEST_F(Browse, RestartsDoNotHoldOffSilence)
+// With auto-refresh, a reported host that falls quiet is asked for its
+// address before its row would go, and its answer re-posts its record.
+TEST_F(Browse, QuietReportedHostsAreAskedBeforeTheirRowsGo)
 {
+    PostedRecords posted;
+    g_platform.sendArp = AnswerArp;  // restored with the fake
     options_.reportedHosts = &reported_;
+    options_.foundCallback = nullptr;  // the real conversion
+    options_.singlePass = 0;
+    options_.minPassMs = 10000;
+    StartBrowse();
+    ASSERT_TRUE(fake_.WaitForStarts(kBrowseName, DNS_TYPE_PTR, 1, 2000));
+    const uint32_t address = Ipv4(192, 168, 77, 20);
+    ASSERT_TRUE(fake_.Deliver(kBrowseName, DNS_TYPE_PTR, FullAnswer(L"S", L"S", address, {L"vendor=Orvel"})));
+    ASSERT_TRUE(fake_.WaitForStarts(L"S.local", DNS_TYPE_A, 1, 4000));
+    ASSERT_TRUE(fake_.Deliver(L"S.local", DNS_TYPE_A, {A(L"S.local", address)}));
+    SetEvent(abort_);
+    EXPECT_LT(WaitForEnd(5000), 1000u);
+    std::vector<DeviceRecord> records = posted.Collect();
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_GE(records[1].lastSeen - records[0].lastSeen, kConfirmAfterMs);
+    EXPECT_LT(records[1].lastSeen - records[0].lastSeen, kRowLifeMs);
+}
+
+// Silence ends a pass only once the browse question has had its repeats.
+TEST_F(Browse, SilenceEndsAPassNotBeforeItsMinimum)
+{
+    options_.minPassMs = 3000;
     StartBrowse();
     DWORD took = WaitForEnd(6000);
-    EXPECT_GE(took, 1900u);
-    EXPECT_LT(took, 4000u);
-    EXPECT_GE(fake_.Starts(kBrowseName, DNS_TYPE_PTR), 2);
+    EXPECT_GE(took, 2900u);
+    EXPECT_LT(took, 4500u);
+}
+
+// A lookup that ran out of time is asked again by the browse itself once
+// its pause is over, without waiting for the instance's next browse answer.
+TEST_F(Browse, LostLookupsAreAskedAgainAfterTheirPause)
+{
+    options_.singlePass = 0;
+    StartBrowse();
+    ASSERT_TRUE(fake_.WaitForStarts(kBrowseName, DNS_TYPE_PTR, 1, 2000));
+    ASSERT_TRUE(fake_.Deliver(kBrowseName, DNS_TYPE_PTR, Announcement(L"r", L"r", 1)));
+    ASSERT_TRUE(fake_.WaitForStarts(InstanceName(L"r"), DNS_TYPE_TEXT, 2, 5000));
+    Answer(L"r", 1);
+    for (DWORD begin = GetTickCount(); Found().empty() && GetTickCount() - begin < 2000; Sleep(20)) {
+    }
+    SetEvent(abort_);
+    EXPECT_NE(WaitForEnd(5000), 0xFFFFFFFFu);
+    EXPECT_EQ(Found(), std::vector<std::wstring>{InstanceName(L"r") + L"+txt"});
 }
 
 }  // namespace
+
+// An instance reported before that stays silent is asked directly soon
+// after the pass starts; one that does not answer then is forgotten.
+TEST_F(Browse, SilentRememberedInstancesAreAskedDirectly)
+{
+    NameIndex remembered;
+    ASSERT_TRUE(InitNameIndex(&remembered, kMaxRememberedInstances, kDnsNameChars - 1));
+    int32_t evicted;
+    for (const wchar_t* name : {L"q", L"gone"}) {
+        AddName(&remembered, InstanceName(name).c_str(), 0, &evicted);
+    }
+    options_.rememberedInstances = &remembered;
+    StartBrowse();
+    ASSERT_TRUE(fake_.WaitForStarts(InstanceName(L"q"), DNS_TYPE_TEXT, 1, 2000));
+    Answer(L"q", 1);
+    EXPECT_NE(WaitForEnd(8000), 0xFFFFFFFFu);
+    EXPECT_EQ(Found(), std::vector<std::wstring>{InstanceName(L"q") + L"+txt"});
+    EXPECT_EQ(fake_.Starts(InstanceName(L"gone"), DNS_TYPE_SRV), 2);  // and once more after its pause
+    EXPECT_NE(FindName(&remembered, InstanceName(L"q").c_str(), 0), -1);
+    EXPECT_EQ(FindName(&remembered, InstanceName(L"gone").c_str(), 0), -1);
+    ReleaseNameIndex(&remembered);
+}
 
 // A Refresh during a pass (its trigger is the restart event) starts a fresh
 // pass within a cycle, and that pass reports a host the first one reported.

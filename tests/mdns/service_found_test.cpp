@@ -428,6 +428,55 @@ TEST_F(ServiceFound, ReportedHostRefreshes)
     ReleaseReportedHosts(&table);
 }
 
+// A listed host that stops answering is asked about from kConfirmAfterMs
+// after its last post, every kConfirmIntervalMs, until its row would go; an
+// answer (a refresh) starts the wait over.
+TEST_F(ServiceFound, QuietHostsAreConfirmedBeforeTheirRowsGo)
+{
+    ReportedHosts table;
+    InitReportedHosts(&table);
+    DeviceRecord record = {};
+    wsprintfW(record.name, L"quiet");
+    const uint32_t t0 = 0xFFFFF000u;  // across the wrap of the tick counter
+    RememberReportedHost(&table, &record, kDevice, t0);
+    const uint32_t t1 = t0 + 2700;  // answered then
+    struct Step {
+        uint32_t at;
+        int asked;
+    };
+    const Step steps[] = {
+        {t0 + kConfirmAfterMs - 1, 0}, {t0 + kConfirmAfterMs, 1},
+        {t0 + kConfirmAfterMs + kConfirmIntervalMs - 1, 0}, {t0 + kConfirmAfterMs + kConfirmIntervalMs, 1},
+        {t1 + kConfirmAfterMs - 1, 0}, {t1 + kConfirmAfterMs, 1},
+        {t1 + kConfirmAfterMs + kConfirmIntervalMs, 1}, {t1 + kConfirmAfterMs + 2 * kConfirmIntervalMs, 1},
+        {t1 + kRowLifeMs, 0}, {t1 + kRowLifeMs + 1000, 0},
+    };
+    wchar_t names[2][kDnsNameChars];
+    for (const Step& step : steps) {
+        if (step.at == t1 + kConfirmAfterMs - 1) {
+            ASSERT_TRUE(RefreshReportedHost(&table, L"quiet.local", kDevice, t1));
+        }
+        ASSERT_EQ(TakeHostsToConfirm(&table, step.at, names, 2), step.asked) << step.at - t0;
+        if (step.asked == 1) {
+            EXPECT_STREQ(names[0], L"quiet");
+        }
+    }
+    EXPECT_EQ(posted_.Collect().size(), 1u);
+    // Two hosts due and room for one question at a time: they take turns.
+    const uint32_t t2 = t1 + 60000;
+    for (const wchar_t* name : {L"first", L"second"}) {
+        wsprintfW(record.name, L"%s", name);
+        RememberReportedHost(&table, &record, kDevice, t2);
+    }
+    std::vector<std::wstring> turns;
+    for (uint32_t at = t2 + kConfirmAfterMs; at < t2 + kRowLifeMs; at += kConfirmIntervalMs) {
+        ASSERT_EQ(TakeHostsToConfirm(&table, at, names, 1), 1);
+        turns.push_back(names[0]);
+    }
+    EXPECT_EQ(std::count(turns.begin(), turns.end(), L"first"), std::count(turns.begin(), turns.end(), L"second"));
+    ReleaseReportedHosts(&table);
+}
+
 // However many hosts are reported, the table keeps the newest
 // kMaxReportedHosts: the oldest are no longer refreshed, the newest are.
 TEST_F(ServiceFound, ReportedHostsAreBoundedOldestFirst)

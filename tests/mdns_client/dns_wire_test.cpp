@@ -249,4 +249,44 @@ TEST(DnsWire, QueryOfSeveralQuestions)
     EXPECT_EQ(0u, DnsAppendQuestion(packet, length, sizeof(packet), packet, length));  // not one question
 }
 
+// Known answers follow the questions, their owner a pointer to a question's
+// name and their target compressed against it where it ends in it; they
+// read back as sent, and no question can follow them.
+TEST(DnsWire, KnownAnswersFollowTheQuestions)
+{
+    uint8_t packet[200];
+    uint8_t one[kDnsMaxQueryBytes];
+    size_t length = DnsBuildQuery("a.local", kDnsTypeA, false, packet, sizeof(packet));
+    size_t ptrAt = length;
+    size_t oneLength = DnsBuildQuery("_x._tcp.local", kDnsTypePtr, false, one, sizeof(one));
+    length = DnsAppendQuestion(packet, length, sizeof(packet), one, oneLength);
+    struct Known {
+        const char* target;
+        uint32_t ttl;
+        size_t bytes;  // the record's size
+    } known[] = {{"Dev\\.1._X._tcp.local", 4499, 12 + 6 + 2}, {"other.local", 7, 12 + 13}, {"_x._tcp.local", 1, 12 + 2}};
+    for (const Known& k : known) {
+        size_t grown = DnsAppendKnownAnswer(packet, length, sizeof(packet), ptrAt, kDnsTypePtr, k.ttl, k.target);
+        ASSERT_EQ(length + k.bytes, grown) << k.target;
+        length = grown;
+    }
+    EXPECT_EQ(0u, DnsAppendKnownAnswer(packet, length, length + 10, ptrAt, kDnsTypePtr, 1, "a.local"));
+    EXPECT_EQ(0u, DnsAppendKnownAnswer(packet, length, sizeof(packet), ptrAt + 1, kDnsTypePtr, 1, "a.local"));
+    EXPECT_EQ(0u, DnsAppendQuestion(packet, length, sizeof(packet), one, oneLength));
+    DnsMessage message;
+    ASSERT_TRUE(DnsOpenMessage(packet, length, &message));
+    ASSERT_EQ(2, message.questionCount);
+    ASSERT_EQ(3, message.answerCount);
+    DnsRecordCursor cursor = {};
+    DnsRecord record;
+    for (const Known& k : known) {
+        ASSERT_EQ(kDnsRecordRead, DnsReadNextRecord(message, &cursor, &record));
+        EXPECT_STREQ("_x._tcp.local", record.owner);
+        EXPECT_EQ(kDnsTypePtr, record.type);
+        EXPECT_EQ(kDnsClassIn, record.rrClass);
+        EXPECT_EQ(k.ttl, record.ttl);
+        EXPECT_TRUE(DnsNamesEqual(k.target, record.target)) << record.target;
+    }
+}
+
 }  // namespace

@@ -8,6 +8,7 @@
 #include <windows.h>
 #include <iphlpapi.h>
 
+#include <algorithm>
 #include <atomic>
 #include <mutex>
 #include <string>
@@ -170,9 +171,9 @@ public:
 
     // Waits for a query asking for `name` (among its questions) sent from
     // pc0's address; gives the asking socket, the arrival time and the
-    // packet's number of questions.
+    // packet's number of questions and its known answers ("target ttl").
     bool AwaitQuery(const char* name, DWORD ms, sockaddr_in* asker = nullptr, DWORD* tick = nullptr,
-                    unsigned* questions = nullptr)
+                    unsigned* questions = nullptr, std::vector<std::string>* known = nullptr)
     {
         DWORD start = GetTickCount();
         for (DWORD elapsed = 0; elapsed < ms; elapsed = GetTickCount() - start) {
@@ -202,6 +203,7 @@ public:
                 }
                 offset += 4;
                 if (DnsNamesEqual(asked, name)) {
+                    if (known != nullptr) *known = KnownAnswers(message);
                     if (asker != nullptr) *asker = from;
                     if (tick != nullptr) *tick = GetTickCount();
                     if (questions != nullptr) *questions = message.questionCount;
@@ -210,6 +212,19 @@ public:
             }
         }
         return false;
+    }
+
+    static std::vector<std::string> KnownAnswers(const DnsMessage& message)
+    {
+        std::vector<std::string> known;
+        DnsRecordCursor cursor = {};
+        DnsRecord record;
+        while (cursor.index < message.answerCount) {
+            if (DnsReadNextRecord(message, &cursor, &record) == kDnsRecordRead) {
+                known.push_back(std::string(record.target) + " " + std::to_string(record.ttl));
+            }
+        }
+        return known;
     }
 
     void Send(const Packet& packet, const sockaddr_in& to)
@@ -312,6 +327,43 @@ TEST_F(MdnsClientTest, ResendsAfterOneSecondThenTwo)
     EXPECT_EQ(0, query.Stop());
     EXPECT_NEAR(1000.0, double(ticks[1] - ticks[0]), 300.0);
     EXPECT_NEAR(2000.0, double(ticks[2] - ticks[1]), 400.0);
+}
+
+// A PTR question's repeats list the answers it holds with the TTL they have
+// left, while more than half of it remains; one the caller forgets is asked
+// for again.
+TEST_F(MdnsClientTest, RepeatsListKnownAnswersWhileHalfTheirTtlRemains)
+{
+    Responder responder;
+    ASSERT_TRUE(responder.ok());
+    MdnsClientForgetKnownAnswers(pc0_, kServiceW, nullptr);  // what earlier tests were answered
+    Seen seen;
+    Query query;
+    ASSERT_EQ(0, query.Start(kServiceW, DNS_TYPE_PTR, pc0_, &seen));
+    sockaddr_in asker;
+    std::vector<std::string> known;
+    ASSERT_TRUE(responder.AwaitQuery(kService, 3000, &asker, nullptr, nullptr, &known));
+    EXPECT_TRUE(known.empty());
+    responder.Send(ServiceResponse(kService, "Dev 1", "dev1.local", kDevice, 4500), asker);
+    responder.Send(ServiceResponse(kService, "Dev 2", "dev2.local", kDevice, 5), asker);
+    // At 1 s both have more than half their TTL left (about 4499 s and 4 s).
+    ASSERT_TRUE(responder.AwaitQuery(kService, 3000, nullptr, nullptr, nullptr, &known));
+    std::sort(known.begin(), known.end());
+    ASSERT_EQ(2u, known.size());
+    const std::pair<std::string, std::pair<int, int>> expected[] = {
+        {"Dev 1._lumarisnet._tcp.local ", {4496, 4499}}, {"Dev 2._lumarisnet._tcp.local ", {3, 4}}};
+    for (int i = 0; i < 2; ++i) {
+        const std::string& target = expected[i].first;
+        ASSERT_EQ(target, known[i].substr(0, target.size()));
+        int ttl = atoi(known[i].c_str() + target.size());
+        EXPECT_TRUE(ttl >= expected[i].second.first && ttl <= expected[i].second.second) << known[i];
+    }
+    // At 3 s the first is forgotten and the second past half its TTL.
+    MdnsClientForgetKnownAnswers(pc0_, kServiceW, L"dev 1._lumarisnet._tcp.local");
+    ASSERT_TRUE(responder.AwaitQuery(kService, 3000, nullptr, nullptr, nullptr, &known));
+    EXPECT_EQ(std::vector<std::string>{}, known);
+    EXPECT_EQ(0, query.Stop());
+    EXPECT_EQ(2u, seen.Count());
 }
 
 // Queries of one link started together leave in one packet; an answer to

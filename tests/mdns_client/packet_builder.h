@@ -74,13 +74,13 @@ constexpr unsigned kClassInFlush = 0x8001;
 // SRV, TXT and A additionals; the service, instance and host names are
 // written once and then pointed to.
 inline Packet ServiceResponse(const std::string& service, const std::string& instanceLabel,
-                              const std::string& host, const uint8_t address[4])
+                              const std::string& host, const uint8_t address[4], uint32_t ptrTtl = 4500)
 {
     Packet p;
     PutHeader(p, kResponseFlags, 0, 1, 0, 3);
     const unsigned serviceAt = 12;
     PutName(p, service);
-    PutFixed(p, 12, 1, 4500, unsigned(instanceLabel.size() + 3));
+    PutFixed(p, 12, 1, ptrTtl, unsigned(instanceLabel.size() + 3));
     const unsigned instanceAt = unsigned(p.size());
     PutLabels(p, instanceLabel);
     PutPointer(p, serviceAt);
