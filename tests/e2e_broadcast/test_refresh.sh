@@ -1,8 +1,9 @@
 # Requests and rows on a PC with two interfaces, counted at the simulator:
-# devices of both subnets are listed; with auto-refresh off the start and
-# each Refresh send exactly one request per admitted interface, to that
-# interface's broadcast address, and nothing is sent in between; with it on
-# each interface sends about two a second; a subnet choice restricts both the
+# devices of both subnets are listed; with auto-refresh off the start, each
+# Refresh and each subnet choice send exactly one pass of requests per
+# admitted interface, to that interface's broadcast address, and nothing is
+# sent in between; with it on each interface sends about two a second
+# outside a pass; a subnet choice restricts both the
 # requests and the rows to that network (a late answer that reaches the other
 # interface's socket is not listed); with auto-refresh on, a device that stops
 # answering disappears after three to four seconds, with it off it stays.
@@ -25,15 +26,31 @@ all_ips=("${ips_a[@]}" "${ips_b[@]}")
 rate_low=1.5
 rate_high=2.3
 
-# expect_requests A B WHAT: the totals each interface has sent so far.
+# Requests the meter heard from each interface so far.
+meter_counts() {
+  echo "$(requests_from meter "$pc_a") $(requests_from meter "$pc_b")"
+}
+
+# expect_requests A B WHAT: once the passes are over, the totals each
+# interface has sent are A and B, and stay so.
 expect_requests() {
-  read_counts
-  local a b
-  a=$(requests_from meter "$pc_a")
-  b=$(requests_from meter "$pc_b")
-  [[ $a == "$1" && $b == "$2" ]] ||
-    fail "$3: requests from $pc_a/$pc_b are $a/$b, expected $1/$2"
-  note "$3: requests from $pc_a/$pc_b: $a/$b"
+  settle_counts "$3: requests from $pc_a $pc_b" "$1 $2" meter_counts
+}
+
+# Requests from each interface, then the slow device's answers and the
+# requests it heard.
+meter_and_slow_counts() {
+  echo "$(meter_counts) $(answers_of slow) $(requests_from slow "$pc_a")"
+}
+
+# wait_passes_over A B: the passes under way have brought the totals to at
+# least A and B (auto-refresh on: requests continue).
+wait_passes_over() {
+  local deadline=$((SECONDS + 15))
+  while read_counts && ! counts_reached "$(meter_counts)" "$1 $2"; do
+    ((SECONDS < deadline)) || fail "requests from $pc_a $pc_b are $(meter_counts), expected at least $1 $2"
+    sleep 0.2
+  done
 }
 
 # measure_rates SECONDS: SENT_A, SENT_B and RATE_A, RATE_B over that time.
@@ -73,48 +90,52 @@ expect_eq "$(row_count)" 5 "number of rows (the meter never answers)"
 subnet_b=$(combo_index 192.168.88.0)
 [[ -n $subnet_b ]] || fail "no subnet entry 192.168.88.0: $(dump_lines combo | tr '\n' ' ')"
 
-note "auto-refresh off: one request per interface at the start, none without a trigger"
-expect_requests 1 1 "after the start"
+p=$PASS_REQUESTS
+note "auto-refresh off: one pass per interface at the start, nothing without a trigger"
+expect_requests $p $p "after the start"
 destinations=$(counts_query "sorted(set((r['source'], r['destination']) for r in c['recent_requests']))")
 expect_eq "$destinations" "[('$pc_a', '192.168.77.255'), ('$pc_b', '192.168.88.255')]" \
   "sources and destinations of the requests"
-sleep 1.5
-expect_requests 1 1 "1.5 s later"
 
-note "Refresh: one more request per interface"
+note "Refresh: one more pass per interface"
 winprobe command 1001 || fail "cannot post Refresh"
-sleep 1
-expect_requests 2 2 "after Refresh"
+expect_requests $((2 * p)) $((2 * p)) "after Refresh"
 wait_for 5 "all rows after Refresh" all_listed "${all_ips[@]}"
 
 note "subnet choice 192.168.88.0 with auto-refresh off"
-# Refresh first: the slow device answers that request two seconds later, by
-# then to a socket whose interface is no longer chosen.
+# Refresh first, and choose as soon as its passes are over: the slow device
+# answers the last requests two seconds later, by then to a socket whose
+# interface is no longer chosen. The choice starts a pass on 192.168.88.10.
 winprobe command 1001 || fail "cannot post Refresh"
-sleep 0.3
+wait_counts "requests of the Refresh" "$((3 * p)) $((3 * p))" meter_counts
 winprobe select-subnet "$subnet_b" || fail "cannot choose subnet $subnet_b"
-sleep 3
-expect_requests 3 4 "after Refresh and the subnet choice"
-expect_eq "$(answers_of slow)" 3 "answers the slow device sent"
+read_counts
+(($(answers_of slow) < $(requests_from slow "$pc_a"))) ||
+  fail "the slow device had answered every request before the subnet choice: the test needs it late"
+# One answer per request the slow device heard, all of them sent by now.
+settle_counts "after Refresh and the subnet choice: requests from $pc_a $pc_b, answers and requests of slow" \
+  "$((3 * p)) $((4 * p)) $((3 * p)) $((3 * p))" meter_and_slow_counts
 expect_only_subnet_b "with subnet 192.168.88.0 chosen"
 
 note "All Interfaces again"
 winprobe select-subnet 0 || fail "cannot choose All Interfaces"
-sleep 1
-expect_requests 4 5 "after choosing All Interfaces"
+expect_requests $((4 * p)) $((5 * p)) "after choosing All Interfaces"
 wait_for 5 "all rows with All Interfaces" all_listed "${all_ips[@]}"
 
-note "auto-refresh on: about two requests a second per interface"
+note "auto-refresh on: a pass, then about two requests a second per interface"
 winprobe auto-refresh 1 || fail "cannot check Auto-refresh"
-sleep 0.5
+wait_passes_over $((5 * p)) $((6 * p))
 measure_rates 3
 note "in $MEASURED s: $SENT_A from $pc_a ($RATE_A/s), $SENT_B from $pc_b ($RATE_B/s)"
 in_range "$RATE_A" $rate_low $rate_high || fail "rate from $pc_a is $RATE_A/s, expected $rate_low to $rate_high"
 in_range "$RATE_B" $rate_low $rate_high || fail "rate from $pc_b is $RATE_B/s, expected $rate_low to $rate_high"
 
 note "auto-refresh on, subnet 192.168.88.0: only that interface sends and lists"
+read_counts
+before_b=$(requests_from meter "$pc_b")
 winprobe select-subnet "$subnet_b" || fail "cannot choose subnet $subnet_b"
-sleep 0.7
+# The choice starts a pass on 192.168.88.10; measure after it.
+wait_passes_over 0 $((before_b + p))
 measure_rates 3
 note "in $MEASURED s: $SENT_A from $pc_a, $SENT_B from $pc_b ($RATE_B/s)"
 expect_eq "$SENT_A" 0 "requests from $pc_a while 192.168.88.0 is chosen"
