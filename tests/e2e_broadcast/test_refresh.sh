@@ -54,18 +54,28 @@ wait_passes_over() {
   done
 }
 
-# measure_rates SECONDS: SENT_A, SENT_B and RATE_A, RATE_B over that time.
+# measure_rates SECONDS: SENT_A and SENT_B over that time, and RATE_A,
+# RATE_B: requests a second from the mean gap between those requests (the
+# simulator's times), which no window's edges bias.
 measure_rates() {
-  local a0 b0 u0 a1 b1 u1
+  local a0 b0 u0 a1 b1 u1 mark
   read_counts
   a0=$(requests_from meter "$pc_a") b0=$(requests_from meter "$pc_b") u0=$(uptime_of_counts)
+  mark=$(counts_query "max([r['time'] for r in c['recent_requests']] + [0])")
   sleep "$1"
   read_counts
   a1=$(requests_from meter "$pc_a") b1=$(requests_from meter "$pc_b") u1=$(uptime_of_counts)
   SENT_A=$((a1 - a0)) SENT_B=$((b1 - b0))
-  RATE_A=$(awk -v n="$SENT_A" -v a="$u0" -v b="$u1" 'BEGIN { printf "%.2f", n / (b - a) }')
-  RATE_B=$(awk -v n="$SENT_B" -v a="$u0" -v b="$u1" 'BEGIN { printf "%.2f", n / (b - a) }')
+  RATE_A=$(rate_since "$mark" "$pc_a")
+  RATE_B=$(rate_since "$mark" "$pc_b")
   MEASURED=$(awk -v a="$u0" -v b="$u1" 'BEGIN { printf "%.2f", b - a }')
+}
+
+# rate_since MARK SOURCE: requests a second from SOURCE after simulator time
+# MARK, from the first to the last of them; 0 with fewer than two.
+rate_since() {
+  counts_query "(lambda t: '%.2f' % ((len(t) - 1) / (t[-1] - t[0]) if len(t) > 1 else 0))(
+    sorted(r['time'] for r in c['recent_requests'] if r['source'] == '$2' and r['time'] > $1))"
 }
 
 expect_only_subnet_b() {
