@@ -133,6 +133,46 @@ uptime_of_counts() {
   counts_query "c['uptime']"
 }
 
+# A pass of broadcast requests ends 2.6 s after its trigger; then, with
+# auto-refresh off, nothing more is sent until the next trigger.
+PASS_REQUESTS=9
+
+# counts_reached GOT EXPECTED: each number in GOT is at least the one at the
+# same place in EXPECTED (lists of blank-separated numbers).
+counts_reached() {
+  awk -v got="$1" -v want="$2" 'BEGIN {
+    n = split(want, w, " "); split(got, g, " ")
+    for (i = 1; i <= n; i++) if (g[i] + 0 < w[i] + 0) exit 1
+  }'
+}
+
+# wait_counts WHAT EXPECTED FUNCTION: FUNCTION prints numbers from the
+# snapshot that read_counts takes. Waits up to 15 s until each reaches its
+# value in EXPECTED; fails if they are not then exactly EXPECTED.
+wait_counts() {
+  local what=$1 expected=$2 fn=$3 deadline=$((SECONDS + 15)) got
+  while :; do
+    read_counts
+    got=$("$fn")
+    counts_reached "$got" "$expected" && break
+    ((SECONDS < deadline)) || break
+    sleep 0.2
+  done
+  [[ $got == "$expected" ]] || fail "$what: counts are $got, expected $expected"
+}
+
+# settle_counts WHAT EXPECTED FUNCTION: wait_counts, then the counts must
+# stay EXPECTED for another 1.5 s (nothing is sent after a pass).
+settle_counts() {
+  local got
+  wait_counts "$@"
+  sleep 1.5
+  read_counts
+  got=$("$3")
+  [[ $got == "$2" ]] || fail "$1: counts are $got 1.5 s after reaching $2"
+  note "$1: $got"
+}
+
 # ---- rows -----------------------------------------------------------------------
 
 # Dumps the window, trying again when a row changed during the read.
