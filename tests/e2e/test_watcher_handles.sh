@@ -31,13 +31,14 @@ read_counts() {
   [[ $HANDLES =~ ^[0-9]+$ && $THREADS =~ ^[0-9]+$ ]] || fail "unreadable counts: $(tr '\n' ' ' <"$out")"
 }
 
-# settle_counts LABEL: waits until the thread count has held for nine
+# settle_counts LABEL: waits until the thread count has held for fifteen
 # readings a second apart and then three readings agree on both counts, at
-# most 45 s: the workers' discovery pass after a start or a change has ended
-# (about 2 s), and the multicast DNS client's session, kept for 5 s after its
-# last query, has closed too. Handles alone may move by one or two at rest.
+# most 60 s: the workers' discovery pass after a start or a change has ended
+# (the multicast DNS pass asks at 0, 1, 3 and 7 s and ends after 8 s), and
+# the multicast DNS client's session, kept for 5 s after its last query, has
+# closed too. Handles alone may move by one or two at rest.
 settle_counts() {
-  local previous="" same=0 threads_same=0 previous_threads="" seen=() deadline=$((SECONDS + 45))
+  local previous="" same=0 threads_same=0 previous_threads="" seen=() deadline=$((SECONDS + 60))
   while ((SECONDS < deadline)); do
     read_counts
     seen+=("$HANDLES/$THREADS")
@@ -47,7 +48,7 @@ settle_counts() {
       threads_same=0
     fi
     if [[ "$HANDLES/$THREADS" == "$previous" ]]; then
-      ((++same >= 2 && threads_same >= 9)) && {
+      ((++same >= 2 && threads_same >= 15)) && {
         note "$1: $HANDLES handles, $THREADS threads (readings: ${seen[*]})"
         return 0
       }
@@ -58,7 +59,7 @@ settle_counts() {
     previous_threads=$THREADS
     sleep 1
   done
-  fail "$1: handle/thread counts did not settle within 45 s (readings: ${seen[*]})"
+  fail "$1: handle/thread counts did not settle within 60 s (readings: ${seen[*]})"
 }
 
 reset_settings
