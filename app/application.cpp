@@ -8,15 +8,15 @@
 #include <locale.h>
 #include <objbase.h>
 
-#include "app/app_threads.h"
-#include "app/discovery_lifetime.h"
+#include "discovery/threads.h"
+#include "discovery/lifetime.h"
 #include "core/globals.h"
 #include "app/settings.h"
 #include "firewall/firewall_rule.h"
-#include "mdns/mdns_client.h"
+#include "querier/client.h"
 #include "net/interface_table.h"
 #include "ui/main_window.h"
-#include "ui/resource.h"
+#include "core/resource.h"
 #include "ui/window_memory.h"
 
 namespace {
@@ -67,6 +67,19 @@ int RunMessageLoop(HACCEL accelerators)
     return static_cast<int>(message.wParam);
 }
 
+// The stop event every thread watches, and the main window's class. False
+// when either cannot be had: start-up fails.
+bool CreateStopEventAndClass(HINSTANCE instance, const wchar_t* className)
+{
+    HANDLE stopEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (stopEvent == nullptr) {
+        return false;
+    }
+    g_stopEvent = stopEvent;  // lives until the process ends
+    g_instance = instance;
+    return RegisterMainWindowClass(instance, className) != 0;
+}
+
 }  // namespace
 
 void PrepareProcess()
@@ -85,14 +98,7 @@ int RunApplication(HINSTANCE instance, int showCommand)
     wchar_t className[100] = {};
     LoadStringW(instance, IDS_WINDOW_CLASS, className, 100);
 
-    HANDLE stopEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    if (stopEvent == nullptr) {
-        return 1;
-    }
-    g_stopEvent = stopEvent;  // lives until the process ends
-    g_instance = instance;
-
-    if (RegisterMainWindowClass(instance, className) == 0) {
+    if (!CreateStopEventAndClass(instance, className)) {
         return 1;
     }
 

@@ -5,7 +5,7 @@
 
 #include "core/platform.h"
 #include "firewall/firewall_rule.h"
-#include "ui/resource.h"
+#include "core/resource.h"
 
 namespace {
 

@@ -20,7 +20,7 @@
 #include <windows.h>
 
 #include "core/globals.h"
-#include "ui/device_columns.h"
+#include "rows/columns.h"
 
 namespace {
 

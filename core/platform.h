@@ -31,12 +31,14 @@ struct PlatformServices {
     DNS_STATUS(WINAPI* dnsStartMulticastQuery)(PMDNS_QUERY_REQUEST request, PMDNS_QUERY_HANDLE handle);
     DNS_STATUS(WINAPI* dnsStopMulticastQuery)(PMDNS_QUERY_HANDLE handle);
     VOID(WINAPI* dnsFree)(PVOID data, DNS_FREE_TYPE freeType);
-    // The program's own client with the same contract (mdns/), installed at
+    // The program's own client with the same contract (querier/), installed at
     // start-up; used where the system has none or an interface's queries
     // keep being refused by it. Null until installed.
     DNS_STATUS(WINAPI* ownDnsStartMulticastQuery)(PMDNS_QUERY_REQUEST request, PMDNS_QUERY_HANDLE handle);
     DNS_STATUS(WINAPI* ownDnsStopMulticastQuery)(PMDNS_QUERY_HANDLE handle);
     VOID(WINAPI* ownDnsFree)(PVOID data, DNS_FREE_TYPE freeType);
+    // Forgets the answers its PTR questions list as known (answer null: all).
+    void (*ownForgetKnownAnswers)(ULONG interfaceIndex, PCWSTR question, PCWSTR answer);
 
     // Makes the system resolve a neighbour's hardware address: one harmless
     // unicast datagram to the address (the discard port). Returns 0 when sent.

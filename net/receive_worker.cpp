@@ -227,6 +227,41 @@ void ReportBatch(const InterfaceEntry* entry, const ReceivedDatagram* batch, int
     }
 }
 
+// How the worker learns that datagrams wait. Under a flood every call into
+// the socket layer counts (under Wine each is a round trip to the server):
+// reads that return at once let one wake take a batch; otherwise each
+// datagram would cost a lock, a wait and a release besides its read, and the
+// socket's queue would overflow, dropping real devices' answers with the
+// rest. Sends of the transmit worker are single datagrams and are not held
+// up by it.
+struct ReadySignal {
+    // Reset by the wait that takes it, which saves a reset call per wake; a
+    // datagram that arrives during the reads signals it again.
+    WSAEVENT readable;
+    bool onEvents;
+    bool readsReturnAtOnce;
+};
+
+ReadySignal OpenReadySignal(SOCKET socket)
+{
+    ReadySignal ready;
+    ready.readable = CreateEventW(nullptr, FALSE, FALSE, nullptr);  // null is WSA_INVALID_EVENT
+    ready.onEvents = ready.readable != WSA_INVALID_EVENT && WSAEventSelect(socket, ready.readable, FD_READ) == 0;
+    ready.readsReturnAtOnce = ready.onEvents || MakeReadsReturnAtOnce(socket);
+    return ready;
+}
+
+void CloseReadySignal(SOCKET socket, ReadySignal* ready)
+{
+    if (ready->onEvents) {
+        // The socket outlives the worker: it must not signal a closed event.
+        WSAEventSelect(socket, nullptr, 0);
+    }
+    if (ready->readable != WSA_INVALID_EVENT) {
+        WSACloseEvent(ready->readable);
+    }
+}
+
 }  // namespace
 
 DWORD ReceiveWaitMs(bool answersAwaitArpRead)
@@ -245,18 +280,8 @@ unsigned __stdcall ReceiveWorker(void* parameter)
     RecentSenders recent;
     ForgetRecentSenders(&recent);
     uint32_t refreshesSeen = g_refreshCount;
-    // Under a flood every call into the socket layer counts (under Wine each
-    // is a round trip to the server): reads that return at once let one wake
-    // take a batch; otherwise each datagram would cost a lock, a wait and a
-    // release besides its read, and the socket's queue would overflow,
-    // dropping real devices' answers with the rest. Sends of the transmit
-    // worker are single datagrams and are not held up by it.
-    // Reset by the wait that takes it, which saves a reset call per wake;
-    // a datagram that arrives during the reads signals it again.
-    WSAEVENT readable = CreateEventW(nullptr, FALSE, FALSE, nullptr);  // null is WSA_INVALID_EVENT
-    bool onEvents = readable != WSA_INVALID_EVENT &&
-                    WSAEventSelect(entry->socket, readable, FD_READ) == 0;
-    bool readsReturnAtOnce = onEvents || MakeReadsReturnAtOnce(entry->socket);
+    ReadySignal ready = OpenReadySignal(entry->socket);
+    const bool onEvents = ready.onEvents;
     DWORD untilConfirmation = kNoConfirmationDue;
 
     for (;;) {
@@ -267,7 +292,7 @@ unsigned __stdcall ReceiveWorker(void* parameter)
         DWORD sliceStart = GetTickCount();
         DWORD waitMs = ReceiveWaitMs(gate.count > 0);
         waitMs = untilConfirmation < waitMs ? untilConfirmation : waitMs;
-        PassWait passWait = onEvents ? WaitOnEvents(entry->abortEvent, readable, waitMs)
+        PassWait passWait = onEvents ? WaitOnEvents(entry->abortEvent, ready.readable, waitMs)
                                      : WaitInSlices(entry);
         if (passWait == PassWait::Abort) {
             break;
@@ -277,7 +302,7 @@ unsigned __stdcall ReceiveWorker(void* parameter)
             continue;
         }
         bool failed = false;
-        int count = ReadDatagrams(entry->socket, readsReturnAtOnce, batch, kReceiveBatchDatagrams,
+        int count = ReadDatagrams(entry->socket, ready.readsReturnAtOnce, batch, kReceiveBatchDatagrams,
                                   &failed);
         // On events, a read that leaves more waiting signals the event again.
         if (!onEvents) {
@@ -293,12 +318,6 @@ unsigned __stdcall ReceiveWorker(void* parameter)
 
     // Answers still waiting for an ARP read are dropped with the worker.
     ReleaseArpGate(&gate);
-    if (onEvents) {
-        // The socket outlives the worker: it must not signal a closed event.
-        WSAEventSelect(entry->socket, nullptr, 0);
-    }
-    if (readable != WSA_INVALID_EVENT) {
-        WSACloseEvent(readable);
-    }
+    CloseReadySignal(entry->socket, &ready);
     return 0;
 }

@@ -6,7 +6,7 @@
 #include <stdio.h>
 
 #include "ui/main_window.h"
-#include "ui/resource.h"
+#include "core/resource.h"
 
 namespace {
 

@@ -1,13 +1,13 @@
 // The device list's column widths as shares of the list's width. Until the
 // user drags a column's edge the columns take their default shares
-// (device_columns.h); from then on they keep the shares the user gave them,
+// (rows/columns.h); from then on they keep the shares the user gave them,
 // when the window is resized and across runs. The shares live on the list
 // window (a property) until ReleaseColumnShares.
 #pragma once
 
 #include <windows.h>
 
-#include "ui/device_columns.h"
+#include "rows/columns.h"
 
 // Shares are in ten-thousandths of the list's client width; a column may be
 // up to four times as wide as the list.

@@ -1,6 +1,6 @@
 // The two things done with the column table on the list control itself:
 // creating the columns and fitting their widths.
-#include "ui/device_columns.h"
+#include "rows/columns.h"
 
 #include <commctrl.h>
 

@@ -4,7 +4,7 @@
 #include <commctrl.h>
 
 #include "core/device_record.h"
-#include "ui/resource.h"
+#include "core/resource.h"
 
 namespace {
 

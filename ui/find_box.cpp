@@ -5,11 +5,11 @@
 #include <commctrl.h>
 #include <wchar.h>
 
-#include "ui/device_columns.h"
+#include "rows/columns.h"
 #include "ui/device_rows.h"
 #include "ui/list_cells.h"
 #include "ui/list_commands.h"
-#include "ui/resource.h"
+#include "core/resource.h"
 
 namespace {
 

@@ -8,12 +8,13 @@
 #include <stdio.h>
 
 #include "core/platform.h"
-#include "ui/device_columns.h"
+#include "rows/columns.h"
 #include "ui/device_list.h"
 #include "ui/device_rows.h"
 #include "ui/list_cells.h"
 #include "ui/list_order.h"
-#include "ui/resource.h"
+#include "core/resource.h"
+#include "rows/saved_list.h"
 #include "ui/row_export.h"
 
 namespace {

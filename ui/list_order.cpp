@@ -5,7 +5,7 @@
 #include <commctrl.h>
 #include <stdlib.h>
 
-#include "ui/device_columns.h"
+#include "rows/columns.h"
 #include "ui/list_cells.h"
 #include "ui/row_move.h"
 

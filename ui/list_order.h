@@ -10,7 +10,7 @@
 #include "core/device_table.h"  // CompareAddressTexts
 
 struct ListOrder {
-    int column;       // an ordered column (device_columns.h); the address compares by number
+    int column;       // an ordered column (rows/columns.h); the address compares by number
     bool descending;
 };
 

@@ -7,7 +7,7 @@
 #include <new>
 
 #include "core/device_table.h"
-#include "ui/device_columns.h"
+#include "rows/columns.h"
 #include "ui/drawing_hold.h"
 #include "ui/list_order.h"
 #include "ui/row_state.h"

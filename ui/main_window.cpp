@@ -1,6 +1,6 @@
 // The main window: a dialog template whose class procedure is MainWindowProc.
 // It dispatches each message to one small handler; the device list's
-// columns are made by device_columns.cpp, its rows kept by the files behind
+// columns are made by rows/columns.cpp, its rows kept by the files behind
 // device_list.h.
 #include "ui/main_window.h"
 
@@ -15,14 +15,14 @@
 #include "core/platform.h"
 #include "net/address_class.h"
 #include "net/interface_table.h"
-#include "ui/device_columns.h"
+#include "rows/columns.h"
 #include "ui/device_list.h"
 #include "ui/device_rows.h"
 #include "ui/find_box.h"
 #include "ui/list_commands.h"
 #include "ui/list_order.h"
 #include "ui/list_table.h"
-#include "ui/resource.h"
+#include "core/resource.h"
 #include "ui/window_layout.h"
 #include "ui/window_memory.h"
 

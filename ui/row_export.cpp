@@ -4,9 +4,9 @@
 
 #include <commctrl.h>
 
-#include "ui/device_columns.h"
+#include "rows/columns.h"
 #include "ui/list_cells.h"
-#include "ui/saved_list.h"
+#include "rows/saved_list.h"
 
 void AppendRow(TextBuffer* buffer, HWND list, int row, ExportFormat format)
 {
@@ -74,38 +74,3 @@ bool CopyCell(HWND owner, HWND list, int row, int column)
     return CopyToClipboard(owner, cell);
 }
 
-DWORD WriteUtf8File(const wchar_t* path, const wchar_t* text, size_t length)
-{
-    DWORD status = NO_ERROR;
-    char* utf8 = nullptr;
-    HANDLE file = INVALID_HANDLE_VALUE;
-    int bytes = 0;
-    DWORD written = 0;
-    static const unsigned char kByteOrderMark[3] = {0xEF, 0xBB, 0xBF};
-
-    if (length > 0) {
-        bytes = WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), nullptr, 0, nullptr, nullptr);
-        if (bytes <= 0) {
-            return GetLastError();
-        }
-        utf8 = static_cast<char*>(HeapAlloc(GetProcessHeap(), 0, static_cast<size_t>(bytes)));
-        if (utf8 == nullptr) {
-            return ERROR_NOT_ENOUGH_MEMORY;
-        }
-        WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), utf8, bytes, nullptr, nullptr);
-    }
-    file = CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        status = GetLastError();
-    } else if (!WriteFile(file, kByteOrderMark, sizeof(kByteOrderMark), &written, nullptr) ||
-               (bytes > 0 && !WriteFile(file, utf8, static_cast<DWORD>(bytes), &written, nullptr))) {
-        status = GetLastError();
-    }
-    if (file != INVALID_HANDLE_VALUE) {
-        CloseHandle(file);
-    }
-    if (utf8 != nullptr) {
-        HeapFree(GetProcessHeap(), 0, utf8);
-    }
-    return status;
-}

@@ -1,13 +1,13 @@
 // Getting the device list out of the window: selected rows or all rows as
 // tab-separated text on the clipboard, single cells, and the whole list as
-// a CSV file (UTF-8 with a byte-order mark, so spreadsheets read it right).
+// CSV text for the saved file (rows/saved_list.h writes it).
 #pragma once
 
 #include <windows.h>
 
-#include "ui/export_text.h"
+#include "rows/export_text.h"
 
-// Appends the exported columns (device_columns.h) of one row, or their
+// Appends the exported columns (rows/columns.h) of one row, or their
 // headers when row is -1, ended by CR LF.
 void AppendRow(TextBuffer* buffer, HWND list, int row, ExportFormat format);
 
@@ -21,7 +21,3 @@ bool CopyToClipboard(HWND owner, const wchar_t* text);
 
 // Copies one column's text of one row to the clipboard.
 bool CopyCell(HWND owner, HWND list, int row, int column);
-
-// Writes text as UTF-8 with a byte-order mark to path, replacing the file.
-// Returns a Win32 status.
-DWORD WriteUtf8File(const wchar_t* path, const wchar_t* text, size_t length);

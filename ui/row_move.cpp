@@ -5,7 +5,7 @@
 
 #include <commctrl.h>
 
-#include "ui/device_columns.h"
+#include "rows/columns.h"
 #include "ui/list_cells.h"
 
 namespace {

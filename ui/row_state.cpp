@@ -3,7 +3,7 @@
 
 #include <commctrl.h>
 
-#include "ui/device_columns.h"
+#include "rows/columns.h"
 
 void SetStatusCell(HWND list, int row, int32_t state)
 {

@@ -6,7 +6,7 @@
 #include <windows.h>
 #include <stdint.h>
 
-#include "ui/state_text.h"
+#include "rows/state_text.h"
 
 // Writes the words for state into row's Status column.
 void SetStatusCell(HWND list, int row, int32_t state);

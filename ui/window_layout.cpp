@@ -5,7 +5,7 @@
 #include <commctrl.h>
 
 #include "ui/column_shares.h"
-#include "ui/resource.h"
+#include "core/resource.h"
 
 namespace {
 

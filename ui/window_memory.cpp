@@ -7,7 +7,7 @@
 // only the check against the monitors converts them. Window thread only.
 #include "ui/window_memory.h"
 
-#include "ui/resource.h"
+#include "core/resource.h"
 #include "ui/window_layout.h"
 
 namespace {

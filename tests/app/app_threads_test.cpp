@@ -7,7 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "core/app_messages.h"
-#include "app/app_threads.h"
+#include "discovery/threads.h"
 #include "app/fake_platform.h"
 #include "core/globals.h"
 #include "net/interface_table.h"

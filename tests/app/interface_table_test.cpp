@@ -6,7 +6,7 @@
 
 #include "app/fake_platform.h"
 #include "core/globals.h"
-#include "mdns/arp_requests.h"
+#include "browse/arp_requests.h"
 #include "mdns/fake_dns_client.h"
 #include "net/interface_table.h"
 

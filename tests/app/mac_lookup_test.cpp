@@ -13,7 +13,7 @@
 #include "app/fake_platform.h"
 #include "core/device_record.h"
 #include "mdns/fake_dns_client.h"
-#include "mdns/service_found.h"
+#include "browse/service_found.h"
 
 namespace {
 

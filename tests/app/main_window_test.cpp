@@ -15,7 +15,7 @@
 #include "core/globals.h"
 #include "net/interface_table.h"
 #include "ui/main_window.h"
-#include "ui/resource.h"
+#include "core/resource.h"
 
 namespace {
 

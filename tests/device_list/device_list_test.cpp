@@ -17,11 +17,11 @@
 #include "core/device_record.h"
 #include "core/globals.h"
 #include "core/platform.h"
-#include "ui/device_columns.h"
+#include "rows/columns.h"
 #include "ui/device_list.h"
 #include "ui/device_list_internal.h"
 #include "ui/list_table.h"
-#include "ui/resource.h"
+#include "core/resource.h"
 #include "ui/row_export.h"
 
 namespace {

@@ -27,7 +27,7 @@ scan_to() {
 
 version=$(wine "$SCAN_EXE" --version | tr -d '\r')
 want=$(awk '/#define NDT_VERSION_(MAJOR|MINOR|PATCH|BUILD) / { v = v (v == "" ? "" : ".") $3 } END { print v }' \
-  "$(dirname "$0")/../../ui/resource.h")
+  "$(dirname "$0")/../../core/resource.h")
 expect_eq "$version" "NetworkDiscoveryScan $want" "--version"
 
 note "--watch read by a Windows pipeline that stops after the first line"

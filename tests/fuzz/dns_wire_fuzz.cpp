@@ -5,13 +5,13 @@
 // record is read or dropped exactly once, in its section. The same bytes,
 // as text, go through the name encoder, and every name read goes as a
 // known answer into a query and reads back the same.
-// fuzz-sources: mdns/dns_wire.cpp mdns/dns_names.cpp
+// fuzz-sources: dns/wire.cpp dns/names.cpp
 #include <stddef.h>
 #include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
 
-#include "mdns/dns_wire.h"
+#include "dns/wire.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 // or alike but for a cut or for ASCII letter case, must agree with a plain
 // model (names cut to the limit and compared with ASCII letters folded, the
 // oldest giving way when full) and never outgrow its capacity.
-// fuzz-sources: mdns/name_index.cpp
+// fuzz-sources: browse/name_index.cpp
 #include <stdint.h>
 #include <stdlib.h>
 
@@ -12,7 +12,7 @@
 #include <string>
 #include <utility>
 
-#include "mdns/name_index.h"
+#include "browse/name_index.h"
 
 namespace {
 

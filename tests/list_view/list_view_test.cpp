@@ -12,10 +12,11 @@
 #include <gtest/gtest.h>
 
 #include "core/platform.h"
-#include "ui/device_columns.h"
+#include "rows/columns.h"
 #include "ui/list_commands.h"
 #include "ui/list_order.h"
-#include "ui/resource.h"
+#include "core/resource.h"
+#include "rows/saved_list.h"
 #include "ui/row_export.h"
 
 namespace {

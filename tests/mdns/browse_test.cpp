@@ -9,9 +9,9 @@
 #include <mutex>
 #include <thread>
 
-#include "mdns/browse.h"
+#include "browse/browse.h"
 #include "mdns/fake_dns_client.h"
-#include "mdns/reported_hosts.h"
+#include "browse/reported_hosts.h"
 
 namespace {
 

@@ -17,7 +17,7 @@
 
 #include "core/device_record.h"
 #include "core/platform.h"
-#include "mdns/mdns_query.h"
+#include "browse/query.h"
 
 struct FakeRecord {
     WORD type;

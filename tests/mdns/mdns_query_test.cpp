@@ -8,7 +8,7 @@
 #include <memory>
 #include <thread>
 
-#include "mdns/browse.h"
+#include "browse/browse.h"
 #include "mdns/fake_dns_client.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <string>
 #include <utility>
 
-#include "mdns/name_index.h"
+#include "browse/name_index.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "mdns/paused_instances.h"
+#include "browse/paused_instances.h"
 
 namespace {
 

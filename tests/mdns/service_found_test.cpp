@@ -10,10 +10,10 @@
 #include <atomic>
 #include <thread>
 
-#include "mdns/arp_requests.h"
+#include "browse/arp_requests.h"
 #include "mdns/fake_dns_client.h"
-#include "mdns/reported_hosts.h"
-#include "mdns/service_found.h"
+#include "browse/reported_hosts.h"
+#include "browse/service_found.h"
 #include "net/address_class.h"
 
 namespace {

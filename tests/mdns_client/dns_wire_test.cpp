@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "mdns/dns_wire.h"
-#include "mdns/mdns_client.h"
-#include "mdns/mdns_client_records.h"
+#include "dns/wire.h"
+#include "querier/client.h"
+#include "querier/records.h"
 #include "mdns_client/packet_builder.h"
 
 namespace {

@@ -14,9 +14,9 @@
 #include <string>
 #include <vector>
 
-#include "mdns/dns_wire.h"
-#include "mdns/mdns_client.h"
-#include "mdns/mdns_client_internal.h"
+#include "dns/wire.h"
+#include "querier/client.h"
+#include "querier/internal.h"
 #include "mdns_client/packet_builder.h"
 #include "tools/winprobe/process_counts.h"
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "app/scan_options.h"
+#include "console/options.h"
 #include "core/globals.h"
 
 namespace {

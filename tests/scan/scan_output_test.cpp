@@ -8,7 +8,7 @@
 
 #include <string>
 
-#include "app/scan_output.h"
+#include "console/output.h"
 #include "json_check.h"
 
 namespace {

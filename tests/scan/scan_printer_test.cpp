@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "app/scan_printer.h"
-#include "app/scan_write.h"
+#include "console/printer.h"
+#include "console/write.h"
 #include "core/text_copy.h"
 
 namespace {

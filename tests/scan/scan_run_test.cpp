@@ -4,9 +4,9 @@
 
 #include <string>
 
-#include "app/scan_loop.h"
-#include "app/scan_status.h"
-#include "app/scan_time.h"
+#include "console/loop.h"
+#include "console/status.h"
+#include "console/watch_time.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-// stress-sources: mdns/query_registry.cpp mdns/instance_queue.cpp mdns/lookup_slots.cpp mdns/service_instance.cpp
+// stress-sources: querier/query_registry.cpp browse/instance_queue.cpp browse/lookup_slots.cpp browse/service_instance.cpp
 // The browse's queue and lookup slots driven as the program drives them,
 // with several threads at once: answer threads queue instances (more than
 // the rings hold), delivery threads answer the slots' queries through the
@@ -18,9 +18,9 @@
 #include <thread>
 #include <vector>
 
-#include "mdns/instance_queue.h"
-#include "mdns/lookup_slots.h"
-#include "mdns/query_registry.h"
+#include "browse/instance_queue.h"
+#include "browse/lookup_slots.h"
+#include "querier/query_registry.h"
 
 namespace {
 

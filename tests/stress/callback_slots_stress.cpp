@@ -1,4 +1,4 @@
-// stress-sources: mdns/callback_slots.cpp
+// stress-sources: browse/callback_slots.cpp
 // The callback slots between a DNS client and our query objects, as the
 // system client may use them: owners attach a slot, stop (detach) and free
 // the object, while client threads call back with recent tokens, late or
@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "mdns/callback_slots.h"
+#include "browse/callback_slots.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-// stress-sources: mdns/query_registry.cpp
+// stress-sources: querier/query_registry.cpp
 // Our DNS client's query registry driven from several threads at once, as
 // the client's thread and the browses drive it: queries start and stop,
 // deliveries pin them and run callbacks, callbacks stop their own query or
@@ -14,7 +14,7 @@
 #include <thread>
 #include <vector>
 
-#include "mdns/query_registry.h"
+#include "querier/query_registry.h"
 
 namespace {
 

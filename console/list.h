@@ -1,0 +1,16 @@
+// The listing at the end of a console run, and the line on stderr for an
+// output that could not be written.
+#pragma once
+
+#include <windows.h>
+
+#include "console/options.h"
+#include "core/device_table.h"
+
+// Prints the table's rows as the options say (standard output in their
+// format, or the --output file as the window saves it). Returns the write's
+// Win32 status; a failure is told on stderr.
+DWORD PrintScanList(const DeviceTable& table, const ScanOptions& options);
+
+// One line on stderr: the list could not be written to target, and why.
+void ReportScanWriteFailure(DWORD status, const wchar_t* target);
