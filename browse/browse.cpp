@@ -45,16 +45,17 @@ bool PollAbort(Browse* browse)
     return options.keepBrowsing != nullptr && !options.keepBrowsing(options.keepBrowsingContext);
 }
 
-// Until the next answer, at most one cycle. The abort event ends it early
-// too, so the next poll sees the abort at once.
-// Devices waiting for their MAC address are looked at again sooner, when
-// the first of them is due: nothing signals when the system has learnt one.
 bool HasRestartEvent(const Browse* browse)
 {
     HANDLE restart = browse->options.restartEvent;
     return restart != nullptr && restart != INVALID_HANDLE_VALUE;
 }
 
+// Until the next answer, at most one cycle. The abort event ends it early
+// too, so the next poll sees the abort at once.
+// Devices waiting for their MAC address are looked at again sooner, when
+// the first of them is due: nothing signals when the system has learnt one.
+// So are quiet hosts, when their next confirmation question is due.
 void WaitOneCycle(Browse* browse)
 {
     DWORD timeoutMs = kCycleMs;
@@ -67,6 +68,10 @@ void WaitOneCycle(Browse* browse)
         uint32_t due = LONG(entry.nextTry - roundAt) > 0 ? entry.nextTry : roundAt;
         DWORD untilDue = LONG(due - now) > 0 ? due - now : 0;
         timeoutMs = untilDue < timeoutMs ? untilDue : timeoutMs;
+    }
+    if (browse->options.reportedHosts != nullptr) {
+        uint32_t untilConfirm = MsUntilConfirmationsDue(&browse->confirmations, now);
+        timeoutMs = untilConfirm < timeoutMs ? untilConfirm : timeoutMs;
     }
     // A Refresh (the restart event) ends the wait too, so that the new pass
     // starts at once rather than at the end of the cycle.

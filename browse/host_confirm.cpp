@@ -34,25 +34,32 @@ void InitHostConfirmations(HostConfirmations* confirmations, uint32_t interfaceI
     for (uint32_t& started : confirmations->started) {
         started = 0;
     }
+    confirmations->lookedAt = 0;
+    confirmations->msUntilNext = INFINITE;
 }
 
 void ConfirmDueHosts(HostConfirmations* confirmations, ReportedHosts* hosts, uint32_t now)
 {
     int free[kConfirmSlots];
     int freeCount = 0;
+    uint32_t slotFrees = INFINITE;
     for (int i = 0; i < kConfirmSlots; ++i) {
         mDNSQuery& query = confirmations->queries[i];
         // Its one packet has been answered by now, or lost: the next
         // question for that host is a fresh one, sent at once.
-        if (query.IsActive() != 0 && now - confirmations->started[i] >= kConfirmIntervalMs) {
+        uint32_t age = now - confirmations->started[i];
+        if (query.IsActive() != 0 && age >= kConfirmIntervalMs) {
             query.Stop();
         }
         if (query.IsActive() == 0) {
             free[freeCount++] = i;
+        } else if (kConfirmIntervalMs - age < slotFrees) {
+            slotFrees = kConfirmIntervalMs - age;
         }
     }
     wchar_t names[kConfirmSlots][kDnsNameChars];
-    int due = TakeHostsToConfirm(hosts, now, names, freeCount);
+    uint32_t nextDue = INFINITE;
+    int due = TakeHostsToConfirm(hosts, now, names, freeCount, &nextDue);
     for (int i = 0; i < due; ++i) {
         wchar_t question[kDnsNameChars + sizeof(kHostDomain) / sizeof(wchar_t)];
         CopyText(question, kDnsNameChars, names[i]);
@@ -62,8 +69,20 @@ void ConfirmDueHosts(HostConfirmations* confirmations, ReportedHosts* hosts, uin
         if (confirmations->queries[slot].Start(question, DNS_TYPE_A, OnConfirmAnswer, hosts,
                                                confirmations->interfaceIndex) == 0) {
             confirmations->started[slot] = now;
+            slotFrees = slotFrees < kConfirmIntervalMs ? slotFrees : kConfirmIntervalMs;
         }
     }
+    confirmations->lookedAt = now;
+    confirmations->msUntilNext = nextDue < slotFrees ? nextDue : slotFrees;
+}
+
+uint32_t MsUntilConfirmationsDue(const HostConfirmations* confirmations, uint32_t now)
+{
+    uint32_t waited = now - confirmations->lookedAt;
+    if (confirmations->msUntilNext == INFINITE) {
+        return INFINITE;
+    }
+    return waited < confirmations->msUntilNext ? confirmations->msUntilNext - waited : 0;
 }
 
 void StopConfirmations(HostConfirmations* confirmations)
@@ -73,4 +92,5 @@ void StopConfirmations(HostConfirmations* confirmations)
             query.Stop();
         }
     }
+    confirmations->msUntilNext = INFINITE;
 }

@@ -23,6 +23,8 @@ struct HostConfirmations {
     uint32_t interfaceIndex;
     mDNSQuery queries[kConfirmSlots];
     uint32_t started[kConfirmSlots];
+    uint32_t lookedAt;     // the last ConfirmDueHosts
+    uint32_t msUntilNext;  // from then until a question falls due or a slot frees
 };
 
 void InitHostConfirmations(HostConfirmations* confirmations, uint32_t interfaceIndex);
@@ -30,6 +32,11 @@ void InitHostConfirmations(HostConfirmations* confirmations, uint32_t interfaceI
 // Stops the questions that have had their time, then asks the hosts that
 // are due, as free slots allow.
 void ConfirmDueHosts(HostConfirmations* confirmations, ReportedHosts* hosts, uint32_t now);
+
+// How long the browse may wait before it must call ConfirmDueHosts again
+// (INFINITE when nothing falls due), so that questions go on time rather
+// than at the browse's next cycle.
+uint32_t MsUntilConfirmationsDue(const HostConfirmations* confirmations, uint32_t now);
 
 // Stops every question; no answer of them runs once it returns.
 void StopConfirmations(HostConfirmations* confirmations);

@@ -88,7 +88,7 @@ void RememberReportedHost(ReportedHosts* table, const DeviceRecord* record, uint
         host->address = address;
         host->reportedTick = now;
         host->postedTick = now;
-        host->asked = false;
+        host->asked = 0;
     }
     LeaveCriticalSection(&table->lock);
 }
@@ -127,7 +127,7 @@ bool RefreshReportedHost(ReportedHosts* table, const wchar_t* ownerName, uint32_
         if (copy != nullptr) {
             memcpy(copy, &host->record, sizeof(DeviceRecord));
             host->postedTick = now;
-            host->asked = false;
+            host->asked = 0;
         }
     }
     LeaveCriticalSection(&table->lock);
@@ -142,27 +142,52 @@ bool RefreshReportedHost(ReportedHosts* table, const wchar_t* ownerName, uint32_
 
 static_assert(int(kNameChars) == int(kDnsNameChars), "a listed name fits a host name field");
 
-int TakeHostsToConfirm(ReportedHosts* table, uint32_t now, wchar_t (*names)[kDnsNameChars], int capacity)
+namespace {
+
+// Milliseconds until the next question of a host that has been quiet for
+// `quiet` and has had `asked` questions: 0 when one is due now, INFINITE
+// when none is left (its row goes).
+uint32_t MsUntilQuestion(uint32_t quiet, uint32_t asked)
+{
+    if (asked >= kConfirmQuestions) {
+        return INFINITE;
+    }
+    uint32_t due = kConfirmAfterMs + asked * kConfirmIntervalMs;
+    return quiet >= due ? 0 : due - quiet;
+}
+
+}  // namespace
+
+int TakeHostsToConfirm(ReportedHosts* table, uint32_t now, wchar_t (*names)[kDnsNameChars], int capacity,
+                       uint32_t* msUntilNext)
 {
     int count = 0;
+    uint32_t next = INFINITE;
     EnterCriticalSection(&table->lock);
     const uint32_t slots = table->hosts != nullptr ? table->names.capacity : 0;
-    for (uint32_t step = 0; step < slots && count < capacity; ++step) {
+    uint32_t cursor = table->confirmCursor;
+    for (uint32_t step = 0; step < slots; ++step) {
         uint32_t slot = (table->confirmCursor + step) % slots;
         ReportedHost* host = table->hosts[slot].get();
         if (host == nullptr || now - host->reportedTick > kForgetReportedAfterMs) {
             continue;
         }
         uint32_t quiet = now - host->postedTick;
-        if (quiet < kConfirmAfterMs || quiet >= kRowLifeMs ||
-            (host->asked && now - host->askedTick < kConfirmIntervalMs)) {
-            continue;
+        uint32_t wait = MsUntilQuestion(quiet, host->asked);
+        if (wait == 0 && count < capacity) {
+            // Every question whose time has passed counts as asked.
+            host->asked = (quiet - kConfirmAfterMs) / kConfirmIntervalMs + 1;
+            memcpy(names[count++], host->record.name, sizeof(names[0]));
+            cursor = (slot + 1) % slots;
+            wait = MsUntilQuestion(quiet, host->asked);
         }
-        host->asked = true;
-        host->askedTick = now;
-        memcpy(names[count++], host->record.name, sizeof(names[0]));
-        table->confirmCursor = (slot + 1) % slots;
+        // A due host left for want of room waits for the caller's next look.
+        if (wait != 0 && wait < next) {
+            next = wait;
+        }
     }
+    table->confirmCursor = cursor;
     LeaveCriticalSection(&table->lock);
+    *msUntilNext = next;
     return count;
 }

@@ -29,12 +29,19 @@ constexpr uint32_t kRefreshIntervalMs = 800;
 
 // A listed row goes this long after its last post (the window's expiry).
 // A host that has not been posted for kConfirmAfterMs is asked for its
-// address (host_confirm.h) every kConfirmIntervalMs until its row would go:
-// four chances in the last second, so that a lost answer or three do not
-// remove the row of a device that still answers.
+// address (host_confirm.h) every kConfirmIntervalMs, kConfirmQuestions
+// times, the last answered before its row would go. With 20 % loss each way
+// a question brings no answer 36 % of the time: the four questions of the
+// row's last second all failed 1.7 % of the time, which with 30 quiet hosts
+// asked every 2 s removed about ten rows a minute of devices that still
+// answered; eight fail 0.03 % of the time. With no loss a host is asked
+// about once a second.
 constexpr uint32_t kRowLifeMs = 3000;
-constexpr uint32_t kConfirmAfterMs = 2000;
-constexpr uint32_t kConfirmIntervalMs = 300;
+constexpr uint32_t kConfirmAfterMs = 1000;
+constexpr uint32_t kConfirmIntervalMs = 250;
+constexpr uint32_t kConfirmQuestions = 8;
+static_assert(kConfirmAfterMs + kConfirmQuestions * kConfirmIntervalMs <= kRowLifeMs,
+              "the last question is asked before the row goes");
 // A host whose last full report is older than this is not refreshed any
 // more: it must pass the vendor and address checks again now and then.
 constexpr uint32_t kForgetReportedAfterMs = 60000;
@@ -54,8 +61,7 @@ struct ReportedHost {
     uint32_t address;       // network byte order
     uint32_t reportedTick;  // the last full report
     uint32_t postedTick;    // the last post, full report or refresh
-    uint32_t askedTick;     // the last confirmation asked since postedTick
-    bool asked;
+    uint32_t asked;         // confirmation questions due since postedTick that have had their turn
 };
 
 struct ReportedHosts {
@@ -90,8 +96,11 @@ bool RefreshReportedHost(ReportedHosts* table, const wchar_t* ownerName, uint32_
                          uint32_t now);
 
 // Up to `capacity` hosts due to be asked whether they are still there: not
-// posted for kConfirmAfterMs, their rows not yet gone, not asked within
-// kConfirmIntervalMs; each is counted as asked now. Returns how many; their
-// host names go to names (each kDnsNameChars wide). Each look starts where
-// the last one stopped, so that every due host has its turn.
-int TakeHostsToConfirm(ReportedHosts* table, uint32_t now, wchar_t (*names)[kDnsNameChars], int capacity);
+// posted for kConfirmAfterMs, with a question of their schedule due (one
+// for all that a late caller missed). Returns how many; their host names go
+// to names (each kDnsNameChars wide). Each look starts where the last one
+// stopped, so that every due host has its turn. *msUntilNext: how long until
+// the next question of any host falls due, not counting the due hosts left
+// for want of room (INFINITE when no host has one left).
+int TakeHostsToConfirm(ReportedHosts* table, uint32_t now, wchar_t (*names)[kDnsNameChars], int capacity,
+                       uint32_t* msUntilNext);

@@ -429,8 +429,8 @@ TEST_F(ServiceFound, ReportedHostRefreshes)
 }
 
 // A listed host that stops answering is asked about from kConfirmAfterMs
-// after its last post, every kConfirmIntervalMs, until its row would go; an
-// answer (a refresh) starts the wait over.
+// after its last post, every kConfirmIntervalMs, kConfirmQuestions times; a
+// late look asks once for all it missed; an answer (a refresh) starts over.
 TEST_F(ServiceFound, QuietHostsAreConfirmedBeforeTheirRowsGo)
 {
     ReportedHosts table;
@@ -440,23 +440,31 @@ TEST_F(ServiceFound, QuietHostsAreConfirmedBeforeTheirRowsGo)
     const uint32_t t0 = 0xFFFFF000u;  // across the wrap of the tick counter
     RememberReportedHost(&table, &record, kDevice, t0);
     const uint32_t t1 = t0 + 2700;  // answered then
+    const uint32_t last = kConfirmAfterMs + (kConfirmQuestions - 1) * kConfirmIntervalMs;
     struct Step {
         uint32_t at;
         int asked;
+        uint32_t untilNext;
     };
     const Step steps[] = {
-        {t0 + kConfirmAfterMs - 1, 0}, {t0 + kConfirmAfterMs, 1},
-        {t0 + kConfirmAfterMs + kConfirmIntervalMs - 1, 0}, {t0 + kConfirmAfterMs + kConfirmIntervalMs, 1},
-        {t1 + kConfirmAfterMs - 1, 0}, {t1 + kConfirmAfterMs, 1},
-        {t1 + kConfirmAfterMs + kConfirmIntervalMs, 1}, {t1 + kConfirmAfterMs + 2 * kConfirmIntervalMs, 1},
-        {t1 + kRowLifeMs, 0}, {t1 + kRowLifeMs + 1000, 0},
+        {t0 + kConfirmAfterMs - 1, 0, 1},
+        {t0 + kConfirmAfterMs, 1, kConfirmIntervalMs},
+        {t0 + kConfirmAfterMs + kConfirmIntervalMs - 1, 0, 1},
+        {t0 + kConfirmAfterMs + 2 * kConfirmIntervalMs + 10, 1, kConfirmIntervalMs - 10},  // late: one question
+        {t1 + kConfirmAfterMs - 1, 0, 1},
+        {t1 + kConfirmAfterMs, 1, kConfirmIntervalMs},
+        {t1 + last, 1, INFINITE},
+        {t1 + kRowLifeMs, 0, INFINITE},
+        {t1 + kRowLifeMs + 1000, 0, INFINITE},
     };
     wchar_t names[2][kDnsNameChars];
     for (const Step& step : steps) {
         if (step.at == t1 + kConfirmAfterMs - 1) {
             ASSERT_TRUE(RefreshReportedHost(&table, L"quiet.local", kDevice, t1));
         }
-        ASSERT_EQ(TakeHostsToConfirm(&table, step.at, names, 2), step.asked) << step.at - t0;
+        uint32_t untilNext = 0;
+        ASSERT_EQ(TakeHostsToConfirm(&table, step.at, names, 2, &untilNext), step.asked) << step.at - t0;
+        EXPECT_EQ(untilNext, step.untilNext) << step.at - t0;
         if (step.asked == 1) {
             EXPECT_STREQ(names[0], L"quiet");
         }
@@ -469,8 +477,9 @@ TEST_F(ServiceFound, QuietHostsAreConfirmedBeforeTheirRowsGo)
         RememberReportedHost(&table, &record, kDevice, t2);
     }
     std::vector<std::wstring> turns;
+    uint32_t untilNext = 0;
     for (uint32_t at = t2 + kConfirmAfterMs; at < t2 + kRowLifeMs; at += kConfirmIntervalMs) {
-        ASSERT_EQ(TakeHostsToConfirm(&table, at, names, 1), 1);
+        ASSERT_EQ(TakeHostsToConfirm(&table, at, names, 1, &untilNext), 1);
         turns.push_back(names[0]);
     }
     EXPECT_EQ(std::count(turns.begin(), turns.end(), L"first"), std::count(turns.begin(), turns.end(), L"second"));
