@@ -1,8 +1,8 @@
 // With auto-refresh, a listed host that has not answered for a while is
 // asked for its address directly before its row would expire: an A
 // question for "host.local" (hosts are listed under their name in the
-// browse's domain), again every kConfirmIntervalMs in the row's last
-// second (reported_hosts.h). An answer re-posts the host's remembered
+// browse's domain), again every kConfirmIntervalMs until the row's last
+// quarter second (reported_hosts.h). An answer re-posts the host's remembered
 // record, so its row stays; with none the row goes at its usual time.
 // Used by the browse's thread; the answers arrive on the DNS client's.
 #pragma once

@@ -482,7 +482,9 @@ TEST_F(ServiceFound, QuietHostsAreConfirmedBeforeTheirRowsGo)
         ASSERT_EQ(TakeHostsToConfirm(&table, at, names, 1, &untilNext), 1);
         turns.push_back(names[0]);
     }
-    EXPECT_EQ(std::count(turns.begin(), turns.end(), L"first"), std::count(turns.begin(), turns.end(), L"second"));
+    for (size_t i = 1; i < turns.size(); ++i) {
+        EXPECT_NE(turns[i], turns[i - 1]) << i;
+    }
     ReleaseReportedHosts(&table);
 }
 
