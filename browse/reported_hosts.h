@@ -31,10 +31,10 @@ constexpr uint32_t kRefreshIntervalMs = 800;
 // A host that has not been posted for kConfirmAfterMs is asked for its
 // address (host_confirm.h) every kConfirmIntervalMs, kConfirmQuestions
 // times, the last answered before its row would go. With 20 % loss each way
-// a question brings no answer 36 % of the time: the four questions of the
-// row's last second all failed 1.7 % of the time, which with 30 quiet hosts
-// removed about ten rows a minute of devices that still answered; seven
-// fail 0.08 % of the time. The first waits until the answer to the browse
+// a question brings no answer 36 % of the time: the questions of the row's
+// last second (at most four, often two at the browse's pace) all failed
+// often enough to remove about ten rows a minute of 30 devices that still
+// answered; seven all fail 0.08 % of the time. The first waits until the answer to the browse
 // question asked every second is overdue, so that with no loss hosts are
 // seldom asked.
 constexpr uint32_t kRowLifeMs = 3000;
