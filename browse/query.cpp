@@ -69,10 +69,7 @@ mDNSQuery::~mDNSQuery()
     if (active != 0) {
         Stop();
     }
-    free(queryName);
-    queryName = nullptr;
-    callback = nullptr;
-    context = nullptr;
+    Release(0);
 }
 
 int32_t mDNSQuery::FilterResults(void*, PMDNS_QUERY_HANDLE, PDNS_QUERY_RESULT)
@@ -132,11 +129,7 @@ DWORD mDNSQuery::Start(const wchar_t* name, WORD type, PMDNS_QUERY_CALLBACK user
         return 0;
     }
     DetachCallbackSlot(token);
-    free(queryName);
-    queryName = nullptr;
-    callback = nullptr;
-    context = nullptr;
-    return status;
+    return Release(status);
 }
 
 DWORD mDNSQuery::Stop()
@@ -152,6 +145,11 @@ DWORD mDNSQuery::Stop()
     slot = 0;
     DWORD status = static_cast<DWORD>(StopOnClient(client, &handle));
     memset(&handle, 0, sizeof(handle));
+    return Release(status);
+}
+
+DWORD mDNSQuery::Release(DWORD status)
+{
     free(queryName);
     queryName = nullptr;
     callback = nullptr;

@@ -69,6 +69,11 @@ public:
     uint32_t startTick;
     DnsClientKind client;  // the client that took the last Start
     CallbackToken slot;    // the request's context while active
+
+private:
+    // Frees the name and drops the user's callback: the end of a Stop or of
+    // a failed Start. Returns status.
+    DWORD Release(DWORD status);
 };
 
 // The browse query: delivers an answer only when it names a host (the owner
