@@ -2,6 +2,7 @@
 #include "console/printer.h"
 
 #include "console/output.h"
+#include "console/pipe_probe.h"
 #include "console/watch_time.h"
 #include "console/write.h"
 

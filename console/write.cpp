@@ -1,5 +1,5 @@
-// UTF-8 (or console UTF-16) output of the console program, and the probe
-// that notices a pipe nobody reads any more while nothing is being printed.
+// UTF-8 (or console UTF-16) output of the console program, and the line on
+// standard error.
 #include "console/write.h"
 
 #include <stdio.h>
@@ -71,17 +71,6 @@ DWORD WriteScanText(HANDLE handle, const wchar_t* text, size_t length)
 bool IsReaderGone(DWORD status)
 {
     return status == ERROR_NO_DATA || status == ERROR_BROKEN_PIPE || status == ERROR_PIPE_NOT_CONNECTED;
-}
-
-DWORD ProbeScanOutput(HANDLE handle)
-{
-    if (handle == nullptr || handle == INVALID_HANDLE_VALUE || GetFileType(handle) != FILE_TYPE_PIPE) {
-        return NO_ERROR;
-    }
-    // Zero bytes reach no reader, but the pipe's state is checked: a pipe
-    // whose reading end was closed refuses the write (ERROR_NO_DATA).
-    DWORD written = 0;
-    return WriteFile(handle, "", 0, &written, nullptr) ? NO_ERROR : GetLastError();
 }
 
 void ScanError(const wchar_t* text)

@@ -3,6 +3,7 @@
 
 #include <shellapi.h>
 #include <objbase.h>
+#include <winternl.h>
 
 namespace {
 
@@ -53,6 +54,41 @@ int SolicitNeighbour(IPAddr address)
     return sent == 1 ? 0 : -1;
 }
 
+typedef NTSTATUS(NTAPI* QueryInformationFile)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG, FILE_INFORMATION_CLASS);
+typedef ULONG(NTAPI* NtStatusToDosError)(NTSTATUS);
+
+// ntdll's own calls, looked up rather than imported: a system that lacks one
+// then answers "cannot tell" instead of refusing to start the program.
+QueryInformationFile g_queryInformationFile = nullptr;
+NtStatusToDosError g_statusToDosError = nullptr;
+
+void LookUpNtdll()
+{
+    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");  // in every process
+    if (ntdll == nullptr) {
+        return;
+    }
+    g_queryInformationFile = reinterpret_cast<QueryInformationFile>(
+        reinterpret_cast<void*>(GetProcAddress(ntdll, "NtQueryInformationFile")));
+    g_statusToDosError = reinterpret_cast<NtStatusToDosError>(
+        reinterpret_cast<void*>(GetProcAddress(ntdll, "RtlNtStatusToDosError")));
+}
+
+DWORD QueryPipeState(HANDLE pipe, ULONG* state)
+{
+    if (g_queryInformationFile == nullptr) {
+        return ERROR_PROC_NOT_FOUND;
+    }
+    FILE_PIPE_LOCAL_INFORMATION information = {};
+    IO_STATUS_BLOCK io = {};
+    NTSTATUS status = g_queryInformationFile(pipe, &io, &information, sizeof(information), FilePipeLocalInformation);
+    if (!NT_SUCCESS(status)) {
+        return g_statusToDosError != nullptr ? g_statusToDosError(status) : ERROR_GEN_FAILURE;
+    }
+    *state = information.NamedPipeState;
+    return NO_ERROR;
+}
+
 }  // namespace
 
 PlatformServices DefaultPlatformServices()
@@ -70,6 +106,8 @@ PlatformServices DefaultPlatformServices()
     services.cancelIPChangeNotify = CancelIPChangeNotify;
     LookUpMulticastDnsClient(&services);
     services.solicitNeighbour = SolicitNeighbour;
+    LookUpNtdll();
+    services.queryPipeState = QueryPipeState;
     return services;
 }
 

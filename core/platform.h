@@ -43,7 +43,19 @@ struct PlatformServices {
     // Makes the system resolve a neighbour's hardware address: one harmless
     // unicast datagram to the address (the discard port). Returns 0 when sent.
     int (*solicitNeighbour)(IPAddr address);
+
+    // The state of this end of a pipe (NamedPipeState of ntdll's
+    // FilePipeLocalInformation, looked up at run time): NO_ERROR and one of
+    // the kPipe...State values, or why it cannot be told (ERROR_PROC_NOT_FOUND
+    // where ntdll has no such query, or the query's own failure).
+    DWORD (*queryPipeState)(HANDLE pipe, ULONG* state);
 };
+
+// NamedPipeState values of FILE_PIPE_LOCAL_INFORMATION (ntifs.h).
+constexpr ULONG kPipeDisconnectedState = 1;
+constexpr ULONG kPipeListeningState = 2;
+constexpr ULONG kPipeConnectedState = 3;
+constexpr ULONG kPipeClosingState = 4;  // the other end has closed its handle
 
 extern PlatformServices g_platform;
 

@@ -1,14 +1,17 @@
 // What --watch prints for a sequence of answers: one line per change of a
 // row, naming every field that changed, the way it answered becoming both
 // among them; and a pipe whose reader went away, noticed by the probe
-// while nothing is printed.
+// while nothing is printed, from the pipe's state as the platform answers
+// it.
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
+#include "console/pipe_probe.h"
 #include "console/printer.h"
 #include "console/write.h"
+#include "core/platform.h"
 #include "core/text_copy.h"
 
 namespace {
@@ -117,6 +120,64 @@ TEST(ScanPrinter, NoticesAPipeWithoutReader)
     printer.ProbeOutput();
     EXPECT_TRUE(IsReaderGone(printer.WriteStatus())) << printer.WriteStatus();
     CloseHandle(writeEnd);
+}
+
+// The pipe-state query as the platform answers; how often it was asked.
+ULONG g_pipeState = 0;
+DWORD g_pipeQueryStatus = NO_ERROR;
+int g_pipeQueries = 0;
+DWORD FakePipeState(HANDLE, ULONG* state)
+{
+    ++g_pipeQueries;
+    *state = g_pipeState;
+    return g_pipeQueryStatus;
+}
+
+struct ProbeCase {
+    const char* what;
+    bool pipe;       // otherwise a file
+    bool available;  // the platform has the query
+    DWORD queryStatus;
+    ULONG state;
+    DWORD expected;
+};
+
+const ProbeCase kProbeCases[] = {
+    {"connected", true, true, NO_ERROR, kPipeConnectedState, NO_ERROR},
+    {"closing", true, true, NO_ERROR, kPipeClosingState, ERROR_NO_DATA},
+    {"disconnected", true, true, NO_ERROR, kPipeDisconnectedState, ERROR_PIPE_NOT_CONNECTED},
+    {"the query fails", true, true, ERROR_ACCESS_DENIED, kPipeClosingState, NO_ERROR},
+    {"no query on this platform", true, false, NO_ERROR, kPipeClosingState, NO_ERROR},
+    {"not a pipe", false, true, NO_ERROR, kPipeClosingState, NO_ERROR},
+};
+
+TEST(ScanPipeProbe, ReadsThePipesState)
+{
+    wchar_t path[MAX_PATH];
+    ASSERT_GT(GetTempPathW(MAX_PATH, path), 0u);
+    lstrcatW(path, L"ndt-probe.txt");
+    for (const ProbeCase& c : kProbeCases) {
+        SCOPED_TRACE(c.what);
+        HANDLE readEnd = nullptr;
+        HANDLE output = nullptr;
+        if (c.pipe) {
+            ASSERT_TRUE(CreatePipe(&readEnd, &output, nullptr, 0));
+        } else {
+            output = CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+            ASSERT_NE(output, INVALID_HANDLE_VALUE);
+        }
+        g_platform.queryPipeState = c.available ? FakePipeState : nullptr;
+        g_pipeState = c.state;
+        g_pipeQueryStatus = c.queryStatus;
+        g_pipeQueries = 0;
+        EXPECT_EQ(ProbeScanOutput(output), c.expected);
+        EXPECT_EQ(g_pipeQueries, c.pipe && c.available ? 1 : 0);
+        g_platform = DefaultPlatformServices();
+        CloseHandle(output);
+        if (readEnd != nullptr) {
+            CloseHandle(readEnd);
+        }
+    }
 }
 
 }  // namespace
