@@ -43,8 +43,9 @@ void ReportScanWriteFailure(DWORD status, const wchar_t* target)
 }
 
 // Prints the list, or saves it as the window does; the write's status.
-DWORD PrintScanList(const DeviceTable& table, const ScanOptions& options)
+DWORD PrintScanList(const DeviceTable& table, const ScanOptions& options, int* rowsPrinted)
 {
+    *rowsPrinted = 0;
     int count = 0;
     const DeviceRow** rows = CollectRows(table, &count);
     TextBuffer text;
@@ -66,6 +67,8 @@ DWORD PrintScanList(const DeviceTable& table, const ScanOptions& options)
     }
     if (status != NO_ERROR) {
         ReportScanWriteFailure(status, options.output[0] != L'\0' ? options.output : L"standard output");
+    } else {
+        *rowsPrinted = count;
     }
     return status;
 }

@@ -9,8 +9,9 @@
 
 // Prints the table's rows as the options say (standard output in their
 // format, or the --output file as the window saves it). Returns the write's
-// Win32 status; a failure is told on stderr.
-DWORD PrintScanList(const DeviceTable& table, const ScanOptions& options);
+// Win32 status; a failure is told on stderr. rowsPrinted: how many rows the
+// written list holds (0 when the write failed).
+DWORD PrintScanList(const DeviceTable& table, const ScanOptions& options, int* rowsPrinted);
 
 // One line on stderr: the list could not be written to target, and why.
 void ReportScanWriteFailure(DWORD status, const wchar_t* target);

@@ -37,9 +37,10 @@ const wchar_t kScanUsage[] =
     L"                    address), gone; Ctrl+C, or a reader that went away, ends\r\n"
     L"  --version         print the version and end\r\n"
     L"\r\n"
-    L"Exit status: 0 when a device was listed, 1 when none, 2 on a usage error or\r\n"
-    L"when discovery cannot run, 3 when the output could not be written, 4 when\r\n"
-    L"Ctrl+C ended a listing before its time was up (the list so far is printed).\r\n";
+    L"Exit status: 0 when what was printed lists a device, 1 when it lists none, 2\r\n"
+    L"on a usage error or when discovery cannot run, 3 when the output could not be\r\n"
+    L"written, 4 when Ctrl+C ended a listing before its time was up (the list so far\r\n"
+    L"is printed).\r\n";
 
 const wchar_t kScanVersionLine[] = L"NetworkDiscoveryScan " NDT_VERSION_TEXT L"\r\n";
 

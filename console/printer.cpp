@@ -1,6 +1,8 @@
-// Printing the changes of the device table in --watch runs.
+// Printing the changes of the device table in --watch runs, or the list
+// at the end of a run without it.
 #include "console/printer.h"
 
+#include "console/list.h"
 #include "console/output.h"
 #include "console/pipe_probe.h"
 #include "console/watch_time.h"
@@ -34,8 +36,9 @@ ScanPrinter::ScanPrinter(ScanFormat format, bool printChanges, ScanHeardOn heard
 
 void ScanPrinter::Added(const DeviceRow* row)
 {
-    listed_ = true;
-    Print(L"new", row, 0);
+    if (Print(L"new", row, 0)) {
+        listed_ = true;
+    }
 }
 
 void ScanPrinter::Changed(const DeviceRow* row, uint32_t changes)
@@ -110,6 +113,14 @@ void ScanPrinter::PrintHeader()
     FreeTextBuffer(&text);
 }
 
+DWORD ScanPrinter::PrintList(const DeviceTable& table, const ScanOptions& options)
+{
+    int rows = 0;
+    DWORD status = PrintScanList(table, options, &rows);
+    listed_ = rows > 0;
+    return status;
+}
+
 void ScanPrinter::ProbeOutput()
 {
     if (printChanges_ && writeStatus_ == NO_ERROR) {
@@ -117,24 +128,26 @@ void ScanPrinter::ProbeOutput()
     }
 }
 
-void ScanPrinter::Print(const wchar_t* event, const DeviceRow* row, uint32_t changes)
+bool ScanPrinter::Print(const wchar_t* event, const DeviceRow* row, uint32_t changes)
 {
     if (!printChanges_) {
-        return;
+        return false;
     }
     wchar_t time[kScanTimeChars];
     ScanTimeNow(time);
     TextBuffer text;
     InitTextBuffer(&text);
     FormatScanEvent(&text, ScanEvent{event, row, changes, time}, format_, heardOn_);
-    Write(text.text, text.failed ? 0 : text.length);
+    bool written = Write(text.text, text.failed ? 0 : text.length);
     FreeTextBuffer(&text);
+    return written;
 }
 
-void ScanPrinter::Write(const wchar_t* text, size_t length)
+bool ScanPrinter::Write(const wchar_t* text, size_t length)
 {
     if (writeStatus_ != NO_ERROR || length == 0) {
-        return;
+        return false;
     }
     writeStatus_ = WriteScanText(output_, text, length);
+    return writeStatus_ == NO_ERROR;
 }

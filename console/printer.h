@@ -1,6 +1,6 @@
-// What the console makes of the device table's changes: notes whether a row
-// was ever listed and, in --watch runs, prints one time-stamped line per
-// change. The changes one answer makes to a row are gathered into one line,
+// What the console makes of the device table's changes: in --watch runs,
+// one time-stamped line per change; otherwise the list at the end. Either
+// way it notes whether what it printed holds a row. The changes one answer makes to a row are gathered into one line,
 // together with the way it answered becoming both (which the table reports
 // to no view), so a "changed" line names every field that changed. The
 // table's view (DeviceTableView) hands its calls to RowAdded, RowChanged and
@@ -30,10 +30,16 @@ public:
     void MergeAnswer(DeviceTable* table, DeviceRecord* answer);
 
     void PrintHeader();
+    // The list at the end of a run without --watch (PrintScanList); the
+    // write's Win32 status.
+    DWORD PrintList(const DeviceTable& table, const ScanOptions& options);
     // In --watch runs, notices a pipe whose reader has gone although
     // nothing is being printed.
     void ProbeOutput();
 
+    // Whether the output holds a row: a "new" line written in --watch runs,
+    // a row in the list at the end otherwise (rows listed and then cleared
+    // by a change of the IPv4 configuration are in neither).
     bool Listed() const { return listed_; }
     // NO_ERROR, or the status of the first write that failed (nothing is
     // written after it).
@@ -47,8 +53,9 @@ private:
     };
     static constexpr int kMaxPending = kMaxRowsPerAddress;
 
-    void Print(const wchar_t* event, const DeviceRow* row, uint32_t changes);
-    void Write(const wchar_t* text, size_t length);
+    // Whether the line was written.
+    bool Print(const wchar_t* event, const DeviceRow* row, uint32_t changes);
+    bool Write(const wchar_t* text, size_t length);
     void Flush(int index);
 
     ScanFormat format_;

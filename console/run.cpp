@@ -267,13 +267,13 @@ int Discover(const ScanOptions& options, DeviceTable* table, ScanPrinter* view)
         return kScanCannotRun;
     }
     ScanOutcome outcome = Listen(options, window, view);
-    outcome.listed = view->Listed();
     if (outcome.writeStatus != NO_ERROR && !(options.watch && IsReaderGone(outcome.writeStatus))) {
         ReportScanWriteFailure(outcome.writeStatus, L"standard output");
     }
     if (!options.watch) {
-        outcome.writeStatus = PrintScanList(*table, options);
+        outcome.writeStatus = view->PrintList(*table, options);
     }
+    outcome.listed = view->Listed();
     return ScanExitStatus(outcome);
 }
 

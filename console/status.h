@@ -4,7 +4,7 @@
 #include <windows.h>
 
 enum ScanStatus {
-    kScanListed = 0,     // at least one device was listed
+    kScanListed = 0,     // what was printed lists at least one device
     kScanNoneListed = 1,
     kScanCannotRun = 2,  // also the status of a usage error
     kScanWriteFailed = 3,  // the list or a change could not be written
@@ -13,7 +13,7 @@ enum ScanStatus {
 
 struct ScanOutcome {
     bool watch;
-    bool listed;       // a row was ever listed
+    bool listed;       // what was printed holds a row (ScanPrinter::Listed)
     bool interrupted;  // Ctrl+C (or the console's close) ended the run
     bool timeUp;       // the listening time ran out
     DWORD writeStatus; // the first failed write's Win32 status, or NO_ERROR

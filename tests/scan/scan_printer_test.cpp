@@ -1,8 +1,8 @@
 // What --watch prints for a sequence of answers: one line per change of a
 // row, naming every field that changed, the way it answered becoming both
-// among them; and a pipe whose reader went away, noticed by the probe
-// while nothing is printed, from the pipe's state as the platform answers
-// it.
+// among them; whether the output holds a row, for the exit status; and a
+// pipe whose reader went away, noticed by the probe while nothing is
+// printed, from the pipe's state as the platform answers it.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -50,10 +50,10 @@ const Case kCases[] = {
      {"new ", "new ", "conflict status"}},
 };
 
-DeviceRecord* MakeAnswer(const Answer& answer)
+DeviceRecord* MakeAnswer(const Answer& answer, const wchar_t* ip = L"10.0.0.5")
 {
     DeviceRecord* record = AllocateDeviceRecord();
-    CopyText(record->ipText, kIpTextChars, L"10.0.0.5");
+    CopyText(record->ipText, kIpTextChars, ip);
     CopyText(record->macText, kMacTextChars, answer.mac);
     CopyText(record->name, kNameChars, answer.name);
     CopyText(record->description, kDescriptionChars, answer.mdns ? L"Orvel mdns" : L"Orvel bcast");
@@ -120,6 +120,61 @@ TEST(ScanPrinter, NoticesAPipeWithoutReader)
     printer.ProbeOutput();
     EXPECT_TRUE(IsReaderGone(printer.WriteStatus())) << printer.WriteStatus();
     CloseHandle(writeEnd);
+}
+
+struct ListedCase {
+    const char* what;
+    bool watch;
+    bool readerGone;  // before the first line
+    bool cleared;     // as a change of the IPv4 configuration clears the table
+    bool listed;
+};
+
+const ListedCase kListedCases[] = {
+    {"a list with rows", false, false, false, true},
+    {"a list whose rows were cleared", false, false, true, false},
+    {"a watch whose rows were cleared after their lines", true, false, true, true},
+    {"a watch whose reader left before its first line", true, true, false, false},
+};
+
+TEST(ScanPrinter, ListedWhenTheOutputHoldsARow)
+{
+    wchar_t folder[MAX_PATH];
+    ASSERT_GT(GetTempPathW(MAX_PATH, folder), 0u);
+    for (const ListedCase& c : kListedCases) {
+        SCOPED_TRACE(c.what);
+        HANDLE readEnd = nullptr;
+        HANDLE writeEnd = nullptr;
+        ASSERT_TRUE(CreatePipe(&readEnd, &writeEnd, nullptr, 1 << 16));
+        if (c.readerGone) {
+            CloseHandle(readEnd);
+            readEnd = nullptr;
+        }
+        ScanOptions options = {};
+        lstrcpyW(options.output, folder);
+        lstrcatW(options.output, L"ndt-listed.csv");
+        {
+            DeviceTable table;
+            ScanPrinter printer(kScanCsv, c.watch, nullptr, writeEnd);
+            PrinterView view(&printer);
+            table.SetView(&view);
+            printer.MergeAnswer(&table, MakeAnswer({L"02-AC-00-00-00-0A", false, L"hall", 1000}));
+            printer.MergeAnswer(&table, MakeAnswer({L"02-AC-00-00-00-0B", true, L"lobby", 1000}, L"10.0.0.6"));
+            if (c.cleared) {
+                table.Clear();
+            }
+            if (!c.watch) {
+                EXPECT_EQ(printer.PrintList(table, options), static_cast<DWORD>(NO_ERROR));
+            }
+            EXPECT_EQ(printer.Listed(), c.listed);
+            table.SetView(nullptr);
+        }
+        DeleteFileW(options.output);
+        CloseHandle(writeEnd);
+        if (readEnd != nullptr) {
+            CloseHandle(readEnd);
+        }
+    }
 }
 
 // The pipe-state query as the platform answers; how often it was asked.
