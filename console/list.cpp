@@ -1,5 +1,6 @@
 // The listing at the end of a run: printed in the chosen format, or saved
-// as the window saves it; a write that fails is told on stderr.
+// as the window saves it (that file checked before the run listens); a
+// write that fails is told on stderr.
 #include "console/list.h"
 
 #include <stdio.h>
@@ -24,6 +25,23 @@ const DeviceRow** CollectRows(const DeviceTable& table, int* count)
 }
 
 }  // namespace
+
+DWORD CheckScanOutputFile(const wchar_t* path)
+{
+    // Exclusive, as the list's own write will be; a new file goes when its
+    // handle closes.
+    HANDLE file = CreateFileW(path, GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    DWORD status = file == INVALID_HANDLE_VALUE ? GetLastError() : NO_ERROR;
+    if (status == ERROR_FILE_EXISTS) {
+        file = CreateFileW(path, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        status = file == INVALID_HANDLE_VALUE ? GetLastError() : NO_ERROR;
+    }
+    if (file != INVALID_HANDLE_VALUE) {
+        CloseHandle(file);
+    }
+    return status;
+}
 
 // One line on stderr for an output that could not be written.
 void ReportScanWriteFailure(DWORD status, const wchar_t* target)

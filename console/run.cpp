@@ -286,6 +286,15 @@ int RunScan(const ScanOptions& options)
     setlocale(LC_ALL, "");
     g_platform.messageBox = ErrorLineBox;
 
+    // A file that cannot be written fails now, not after the listening time.
+    if (options.output[0] != L'\0') {
+        DWORD writable = CheckScanOutputFile(options.output);
+        if (writable != NO_ERROR) {
+            ReportScanWriteFailure(writable, options.output);
+            return kScanWriteFailed;
+        }
+    }
+
     HANDLE stopEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     if (!InstallScanQuitHandler() || stopEvent == nullptr) {
         ScanError(L"cannot create the events the run needs");

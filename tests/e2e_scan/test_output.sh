@@ -1,7 +1,8 @@
 # What scripts rely on beyond the rows: --version; a --watch run ends once
 # the reader of its pipe is gone, on a quiet network too (a Windows reader
 # that stops after its first line); a listing that cannot be written (a full
-# disk, a closed pipe) says so in one line on stderr and exits 3; Ctrl+C
+# disk, a closed pipe) says so in one line on stderr and exits 3, an
+# --output file that cannot be written before it listens; Ctrl+C
 # before a listing's time is up exits 4; a --subnet on which no interface is
 # names the subnets there are.
 # Usage: test_output.sh PROGRAM_EXE WINPROBE_EXE SCAN_EXE FIRST_LINE_EXE
@@ -45,6 +46,16 @@ grep -q 'ended 0 after' "$err" || fail "the watch did not end with status 0: $(c
 note "a listing into a full disk"
 scan_to /dev/full
 expect_eq "$SCAN_STATUS" 3 "exit status when the list cannot be written"
+[[ $(grep -c . "$err") == 1 ]] && grep -q 'could not be written' "$err" ||
+  fail "expected one line on stderr, got: $(cat "$err")"
+
+note "an --output file in a folder that does not exist"
+asked=$(now)
+scan_to "$E2E_TMP/unused.txt" --seconds 60 --output "$(winepath -w "$E2E_TMP")\\missing\\list.csv"
+took=$(elapsed "$asked")
+note "the console ended $took s after it started, with status $SCAN_STATUS"
+expect_eq "$SCAN_STATUS" 3 "exit status when the --output file cannot be written"
+in_range "$took" 0 20 || fail "the --output file was found unwritable only after $took s"
 [[ $(grep -c . "$err") == 1 ]] && grep -q 'could not be written' "$err" ||
   fail "expected one line on stderr, got: $(cat "$err")"
 

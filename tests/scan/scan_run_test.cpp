@@ -1,9 +1,11 @@
 // How a console run ends: its exit status from how it went, the listening
-// time judged from one look at the clock, and the time stamps of --watch.
+// time judged from one look at the clock, and the time stamps of --watch;
+// and the --output file it proves writable before it listens.
 #include <gtest/gtest.h>
 
 #include <string>
 
+#include "console/list.h"
 #include "console/loop.h"
 #include "console/status.h"
 #include "console/watch_time.h"
@@ -109,6 +111,58 @@ TEST(ScanTime, Iso8601WithOffset)
         FormatScanTime(local, c.offset, text);
         EXPECT_EQ(std::wstring(text), std::wstring(c.expected));
     }
+}
+
+struct OutputFileCase {
+    const char* what;
+    const wchar_t* name;  // in a fresh folder under %TEMP%
+    bool existing;        // holds "old" before the check
+    bool heldOpen;        // by another, as a spreadsheet holds a file it shows
+    DWORD status;
+};
+
+const OutputFileCase kOutputFileCases[] = {
+    {"a new file", L"new.csv", false, false, NO_ERROR},
+    {"an existing file", L"old.csv", true, false, NO_ERROR},
+    {"a file held open", L"held.csv", true, true, ERROR_SHARING_VIOLATION},
+    {"a folder that does not exist", L"missing\\list.csv", false, false, ERROR_PATH_NOT_FOUND},
+};
+
+// The check leaves no file behind and an existing one as it was.
+TEST(ScanOutputFile, CheckedWithoutChangingIt)
+{
+    wchar_t folder[MAX_PATH];
+    ASSERT_GT(GetTempPathW(MAX_PATH, folder), 0u);
+    lstrcatW(folder, L"ndt-output-check");
+    CreateDirectoryW(folder, nullptr);
+    for (const OutputFileCase& c : kOutputFileCases) {
+        SCOPED_TRACE(c.what);
+        std::wstring path = std::wstring(folder) + L"\\" + c.name;
+        HANDLE held = INVALID_HANDLE_VALUE;
+        if (c.existing) {
+            HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+            ASSERT_NE(file, INVALID_HANDLE_VALUE);
+            DWORD written = 0;
+            ASSERT_TRUE(WriteFile(file, "old", 3, &written, nullptr));
+            CloseHandle(file);
+        }
+        if (c.heldOpen) {
+            held = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+            ASSERT_NE(held, INVALID_HANDLE_VALUE);
+        }
+        EXPECT_EQ(CheckScanOutputFile(path.c_str()), c.status);
+        if (held != INVALID_HANDLE_VALUE) {
+            CloseHandle(held);
+        }
+        WIN32_FILE_ATTRIBUTE_DATA data = {};
+        bool exists = GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data) != 0;
+        EXPECT_EQ(exists, c.existing);
+        if (exists) {
+            EXPECT_EQ(data.nFileSizeLow, 3u);
+        }
+        DeleteFileW(path.c_str());
+    }
+    RemoveDirectoryW(folder);
 }
 
 }  // namespace
