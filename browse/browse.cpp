@@ -329,6 +329,7 @@ int32_t BrowseServices(const BrowseOptions* options)
     }
     PrepareLookups(&browse);
     PrepareContext(&browse);
+    ReserveOwnClientQueries(kQueriesPerBrowse);
 
     for (;;) {
         PassEnd end = RunPass(&browse);
@@ -350,6 +351,7 @@ int32_t BrowseServices(const BrowseOptions* options)
     if (browse.restartTaken) {
         SetEvent(browse.options.restartEvent);
     }
+    ReserveOwnClientQueries(-kQueriesPerBrowse);
     // Every query is stopped: nothing queues or wakes any more. What is still
     // queued goes with the context; the browse query's destructor frees the
     // seen names.

@@ -11,6 +11,7 @@
 #include <stdint.h>
 
 #include "browse/found_callback.h"
+#include "browse/host_confirm.h"
 #include "browse/instance_queue.h"
 #include "browse/lookup_slots.h"
 #include "browse/query.h"
@@ -31,6 +32,14 @@ enum : int {
     // Instances one worker remembers from its reports; the oldest give way.
     kMaxRememberedInstances = 256,
 };
+
+// A lookup holds an SRV, a TXT and an address query.
+constexpr int kQueriesPerLookup = 3;
+// The most queries one browse holds at once: its browse question, the
+// queries of its parallel lookups and its confirmation questions. It
+// reserves them in our DNS client for its time, so that the client's limit
+// grows with the interfaces browsed.
+constexpr int kQueriesPerBrowse = 1 + kMaxParallelLookups * kQueriesPerLookup + kConfirmSlots;
 
 // A pass asks the remembered instances that have not answered its question
 // this long after its start directly (their SRV and TXT records): on a

@@ -168,3 +168,10 @@ void ForgetKnownAnswers(uint32_t interfaceIndex, const wchar_t* question, const 
         }
     }
 }
+
+void ReserveOwnClientQueries(int queries)
+{
+    if (g_platform.ownReserveQueries != nullptr) {
+        g_platform.ownReserveQueries(queries);
+    }
+}

@@ -45,6 +45,11 @@ void FreeRecordsOfClient(DnsClientKind client, PDNS_RECORD records);
 // keeps its own and is not told.
 void ForgetKnownAnswers(uint32_t interfaceIndex, const wchar_t* question, const wchar_t* answer);
 
+// Reserves in our own client the queries a browse may hold at once, for the
+// browse's time (a negative count gives them back). Every browse reserves,
+// whichever client its interface has: it may move to ours at any time.
+void ReserveOwnClientQueries(int queries);
+
 // Forgets every interface's refusals and moves (tests).
 void ResetDnsClientChoice();
 

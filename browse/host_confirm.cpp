@@ -58,8 +58,9 @@ void ConfirmDueHosts(HostConfirmations* confirmations, ReportedHosts* hosts, uin
         }
     }
     wchar_t names[kConfirmSlots][kDnsNameChars];
+    uint32_t hostSlots[kConfirmSlots];
     uint32_t nextDue = INFINITE;
-    int due = TakeHostsToConfirm(hosts, now, names, freeCount, &nextDue);
+    int due = TakeHostsToConfirm(hosts, now, names, freeCount, &nextDue, hostSlots);
     for (int i = 0; i < due; ++i) {
         wchar_t question[kDnsNameChars + sizeof(kHostDomain) / sizeof(wchar_t)];
         CopyText(question, kDnsNameChars, names[i]);
@@ -69,8 +70,12 @@ void ConfirmDueHosts(HostConfirmations* confirmations, ReportedHosts* hosts, uin
         if (confirmations->queries[slot].Start(question, DNS_TYPE_A, OnConfirmAnswer, hosts,
                                                confirmations->interfaceIndex) == 0) {
             confirmations->started[slot] = now;
-            slotFrees = slotFrees < kConfirmIntervalMs ? slotFrees : kConfirmIntervalMs;
+        } else {
+            // The host stays due; it is tried again after a slot's time,
+            // not at once, which would spin while the client refuses.
+            HostQuestionNotAsked(hosts, hostSlots[i], names[i]);
         }
+        slotFrees = slotFrees < kConfirmIntervalMs ? slotFrees : kConfirmIntervalMs;
     }
     confirmations->lookedAt = now;
     confirmations->msUntilNext = nextDue < slotFrees ? nextDue : slotFrees;

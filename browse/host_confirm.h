@@ -15,7 +15,8 @@ struct ReportedHosts;
 
 enum : int {
     // Confirmation questions in flight at once per browse; a host not asked
-    // for want of a slot is asked at the next cycle.
+    // for want of a slot is asked as soon as one frees (the browse wakes
+    // for it), and one whose question could not start a slot's time later.
     kConfirmSlots = 32,
 };
 

@@ -159,7 +159,7 @@ uint32_t MsUntilQuestion(uint32_t quiet, uint32_t asked)
 }  // namespace
 
 int TakeHostsToConfirm(ReportedHosts* table, uint32_t now, wchar_t (*names)[kDnsNameChars], int capacity,
-                       uint32_t* msUntilNext)
+                       uint32_t* msUntilNext, uint32_t* hostSlots)
 {
     int count = 0;
     uint32_t next = INFINITE;
@@ -177,6 +177,9 @@ int TakeHostsToConfirm(ReportedHosts* table, uint32_t now, wchar_t (*names)[kDns
         if (wait == 0 && count < capacity) {
             // Every question whose time has passed counts as asked.
             host->asked = (quiet - kConfirmAfterMs) / kConfirmIntervalMs + 1;
+            if (hostSlots != nullptr) {
+                hostSlots[count] = slot;
+            }
             memcpy(names[count++], host->record.name, sizeof(names[0]));
             cursor = (slot + 1) % slots;
             wait = MsUntilQuestion(quiet, host->asked);
@@ -190,4 +193,18 @@ int TakeHostsToConfirm(ReportedHosts* table, uint32_t now, wchar_t (*names)[kDns
     LeaveCriticalSection(&table->lock);
     *msUntilNext = next;
     return count;
+}
+
+void HostQuestionNotAsked(ReportedHosts* table, uint32_t hostSlot, const wchar_t* hostName)
+{
+    EnterCriticalSection(&table->lock);
+    ReportedHost* host = table->hosts != nullptr && hostSlot < table->names.capacity
+                             ? table->hosts[hostSlot].get()
+                             : nullptr;
+    // An answer since then set the count to 0, and the question is not due.
+    if (host != nullptr && host->asked > 0 &&
+        SameDnsName(host->record.name, hostName, table->names.maxNameChars)) {
+        --host->asked;
+    }
+    LeaveCriticalSection(&table->lock);
 }

@@ -102,6 +102,13 @@ bool RefreshReportedHost(ReportedHosts* table, const wchar_t* ownerName, uint32_
 // to names (each kDnsNameChars wide). Each look starts where the last one
 // stopped, so that every due host has its turn. *msUntilNext: how long until
 // the next question of any host falls due, not counting the due hosts left
-// for want of room (INFINITE when no host has one left).
+// for want of room (INFINITE when no host has one left). Each taken host's
+// question counts as asked; hostSlots, when given, receives where each one
+// is kept, for HostQuestionNotAsked.
 int TakeHostsToConfirm(ReportedHosts* table, uint32_t now, wchar_t (*names)[kDnsNameChars], int capacity,
-                       uint32_t* msUntilNext);
+                       uint32_t* msUntilNext, uint32_t* hostSlots = nullptr);
+
+// The question of a host taken at that slot could not start: it does not
+// count as asked, so the host is due again at the next look. Nothing
+// changes when the host has answered since, or gave way to another.
+void HostQuestionNotAsked(ReportedHosts* table, uint32_t hostSlot, const wchar_t* hostName);

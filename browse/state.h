@@ -82,7 +82,7 @@ struct Browse {
     HostConfirmations confirmations;
     // After the slots, so that they end (and stop) before the instances
     // that their answers write.
-    DnsLookupQuery lookupQueries[kMaxParallelLookups][3];
+    DnsLookupQuery lookupQueries[kMaxParallelLookups][kQueriesPerLookup];
 
     Browse() : restartTaken(false) { InitPausedInstances(&ownPauses); }
     ~Browse() { ReleasePausedInstances(&ownPauses); }

@@ -39,6 +39,9 @@ struct PlatformServices {
     VOID(WINAPI* ownDnsFree)(PVOID data, DNS_FREE_TYPE freeType);
     // Forgets the answers its PTR questions list as known (answer null: all).
     void (*ownForgetKnownAnswers)(ULONG interfaceIndex, PCWSTR question, PCWSTR answer);
+    // Reserves the queries a browse may hold at once, for its time (a
+    // negative count gives them back): its limit grows with the browses.
+    void (*ownReserveQueries)(int queries);
 
     // Makes the system resolve a neighbour's hardware address: one harmless
     // unicast datagram to the address (the discard port). Returns 0 when sent.

@@ -30,6 +30,14 @@ struct CachedAddress {
 };
 
 CachedAddress g_addresses[kCachedInterfaces];  // guarded by g_lock
+int64_t g_reservedQueries = 0;                 // guarded by g_lock
+
+// Under g_lock.
+unsigned QueryLimit()
+{
+    int64_t limit = kUnreservedQueries + g_reservedQueries;
+    return limit < kMaxQueries ? unsigned(limit) : kMaxQueries;
+}
 
 // Under g_lock.
 bool FindCachedAddress(ULONG interfaceIndex, DWORD now, uint32_t* address, uint32_t* mask)
@@ -138,7 +146,7 @@ DNS_STATUS WINAPI MdnsClientStartQuery(PMDNS_QUERY_REQUEST request, PMDNS_QUERY_
     }
     Link* link = nullptr;
     if (session != nullptr) {
-        status = session->queryCount < kMaxQueries
+        status = session->queryCount < QueryLimit()
                      ? AttachLink(session, request->InterfaceIndex, address, mask, &link)
                      : DWORD(ERROR_TOO_MANY_CMDS);
     }
@@ -198,6 +206,16 @@ VOID WINAPI MdnsClientFree(PVOID data, DNS_FREE_TYPE freeType)
     }
 }
 
+void MdnsClientReserveQueries(int queries)
+{
+    g_lock.Acquire();
+    g_reservedQueries += queries;
+    if (g_reservedQueries < 0) {
+        g_reservedQueries = 0;  // more given back than reserved: never below none
+    }
+    g_lock.Release();
+}
+
 void MdnsClientCloseIdleSession()
 {
     g_lock.Acquire();
@@ -212,4 +230,5 @@ void InstallMulticastDnsClient()
     g_platform.ownDnsStopMulticastQuery = MdnsClientStopQuery;
     g_platform.ownDnsFree = MdnsClientFree;
     g_platform.ownForgetKnownAnswers = MdnsClientForgetKnownAnswers;
+    g_platform.ownReserveQueries = MdnsClientReserveQueries;
 }

@@ -36,6 +36,13 @@ VOID WINAPI MdnsClientFree(PVOID data, DNS_FREE_TYPE freeType);
 // (answer null). Its next packet asks every responder, or that one, again.
 void MdnsClientForgetKnownAnswers(ULONG interfaceIndex, PCWSTR question, PCWSTR answer);
 
+// A browse reserves the queries it may hold at once for as long as it runs
+// (a negative count gives them back): the limit on queries in flight is
+// what all reservations add up to, plus a small unreserved share, and at
+// most kMaxQueries. Start refuses a query beyond it with
+// ERROR_TOO_MANY_CMDS.
+void MdnsClientReserveQueries(int queries);
+
 // Ends a session that has no query left without waiting out its linger
 // (shutdown, tests); does nothing while queries run.
 void MdnsClientCloseIdleSession();

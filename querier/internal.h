@@ -30,8 +30,14 @@ constexpr DWORD kSessionLingerMs = 5000;
 constexpr DWORD kGatherMs = 5;
 // A query packet of several questions stays within one Ethernet frame.
 constexpr size_t kMaxQueryPacketBytes = 1400;
-// Far above what the browses of every interface run at once.
-constexpr unsigned kMaxQueries = 512;
+// Queries in flight at once: each browse reserves what it may hold for its
+// time (MdnsClientReserveQueries), so the limit grows with the interfaces
+// browsed; queries that nobody reserved (a lone lookup, tests) have a small
+// share of their own. Bounded whatever the number of interfaces: the
+// browse's callback slots, the other bound on queries the browses of every
+// interface hold, are as many.
+constexpr unsigned kUnreservedQueries = 64;
+constexpr unsigned kMaxQueries = 4096;
 // The thread waits on its wake event, the listener and one socket per link.
 constexpr unsigned kMaxLinks = MAXIMUM_WAIT_OBJECTS - 2;
 

@@ -104,14 +104,16 @@ DWORD SendDueQueries(Session* session)
             query->link->sendNow = true;
         }
     }
-    static_assert(kMaxQueries <= 1024, "the batch lives on the thread's stack");
-    Query* batch[kMaxQueries];
+    // The batch lives on the thread's stack: queries due beyond it leave in
+    // the next turn, which follows at once (their wait is 0).
+    constexpr unsigned kMaxBatch = 512;
+    Query* batch[kMaxBatch];
     unsigned count = 0;
     DWORD wait = INFINITE;
     for (RegisteredQuery* entry = g_registry.queries; entry != nullptr; entry = entry->next) {
         Query* query = QueryOf(entry);
         LONG remaining = LONG(query->nextSendTick - now);
-        if (query->link->sendNow && remaining <= LONG(kGatherMs) && count < kMaxQueries) {
+        if (query->link->sendNow && remaining <= LONG(kGatherMs) && count < kMaxBatch) {
             batch[count++] = query;
         } else if (DWORD(remaining < 0 ? 0 : remaining) < wait) {
             wait = DWORD(remaining < 0 ? 0 : remaining);

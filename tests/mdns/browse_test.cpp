@@ -296,6 +296,19 @@ TEST_F(Browse, AbortEndsWithinOneCycle)
     }
 }
 
+// A browse reserves in our own client the queries it may hold, for its time.
+TEST_F(Browse, ReservesItsQueriesInOurClientForItsTime)
+{
+    static std::atomic<int> reserved{0};
+    g_platform.ownReserveQueries = [](int queries) { reserved += queries; };  // restored with the fake
+    StartBrowse();
+    ASSERT_TRUE(fake_.WaitForStarts(kBrowseName, DNS_TYPE_PTR, 1, 2000));
+    EXPECT_EQ(reserved, kQueriesPerBrowse);
+    SetEvent(abort_);
+    EXPECT_LT(WaitForEnd(5000), 1000u);
+    EXPECT_EQ(reserved, 0);
+}
+
 // With auto-refresh, repeats of a reported host re-post its record with a
 // fresh lastSeen about once a second, and the browse query is restarted so
 // that devices keep answering, without reporting the host again.

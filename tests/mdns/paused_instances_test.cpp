@@ -47,4 +47,33 @@ TEST(PausedInstances, PausesDoubleToHalfAMinuteAndStartOverAfterAReport)
     ReleasePausedInstances(&table);
 }
 
+// Pauses that overlap end in turn: a pause still running when another
+// ends is kept and ends at its own time.
+TEST(PausedInstances, OverlappingPausesEndInTurn)
+{
+    PausedInstances table;
+    InitPausedInstances(&table);
+    struct Step {
+        uint32_t at;
+        const wchar_t* fails;  // null: only the pauses over by then end
+        std::vector<std::wstring> ended;
+    };
+    const Step steps[] = {
+        {0, L"a", {}},         // a until 1000
+        {500, L"b", {}},       // b until 1500
+        {1000, nullptr, {L"a"}},
+        {1499, nullptr, {}},
+        {1500, nullptr, {L"b"}},
+    };
+    for (const Step& step : steps) {
+        std::vector<std::wstring> ended;
+        if (step.fails != nullptr) {
+            PauseInstanceName(&table, step.fails, step.at, CollectEnded, &ended);
+        }
+        EndPauses(&table, step.at, CollectEnded, &ended);
+        EXPECT_EQ(ended, step.ended) << step.at;
+    }
+    ReleasePausedInstances(&table);
+}
+
 }  // namespace

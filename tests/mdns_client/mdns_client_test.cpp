@@ -17,6 +17,7 @@
 #include "dns/wire.h"
 #include "querier/client.h"
 #include "querier/internal.h"
+#include "browse/browse.h"
 #include "mdns_client/packet_builder.h"
 #include "tools/winprobe/process_counts.h"
 
@@ -504,6 +505,43 @@ TEST_F(MdnsClientTest, SessionLingersForARestartThenEnds)
     EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(session, kSessionLingerMs - 1500));
     EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(session, 3000));
     CloseHandle(session);
+}
+
+// Every browse reserves the queries it may hold: the limit on queries in
+// flight grows with the interfaces browsed, up to a fixed maximum.
+TEST_F(MdnsClientTest, QueryLimitFollowsTheInterfacesBrowsed)
+{
+    struct Row {
+        int browses;
+        unsigned limit;
+    };
+    const Row rows[] = {
+        {0, kUnreservedQueries},
+        {1, kUnreservedQueries + kQueriesPerBrowse},
+        {3, kUnreservedQueries + 3 * kQueriesPerBrowse},
+        {int(kMaxQueries / kQueriesPerBrowse) + 1, kMaxQueries},
+    };
+    Seen seen;
+    std::vector<Query> queries(kMaxQueries + 1);
+    for (const Row& row : rows) {
+        for (int i = 0; i < row.browses; ++i) {
+            MdnsClientReserveQueries(kQueriesPerBrowse);
+        }
+        unsigned started = 0;
+        DNS_STATUS status = 0;
+        while (started < queries.size() &&
+               (status = queries[started].Start(L"host.local", DNS_TYPE_A, pc0_, &seen)) == 0) {
+            ++started;
+        }
+        EXPECT_EQ(started, row.limit) << row.browses;
+        EXPECT_EQ(status, DNS_STATUS(ERROR_TOO_MANY_CMDS)) << row.browses;
+        for (unsigned i = 0; i < started; ++i) {
+            EXPECT_EQ(0, queries[i].Stop());
+        }
+        for (int i = 0; i < row.browses; ++i) {
+            MdnsClientReserveQueries(-kQueriesPerBrowse);
+        }
+    }
 }
 
 // Only a source on the subnet of an address of the arrival interface counts.
