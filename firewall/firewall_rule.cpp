@@ -252,9 +252,14 @@ HRESULT RunTask(FirewallObjects* objects, TaskRequest* request)
 // does nothing, but the initialisation still counted and is balanced.
 HRESULT RunRuleTask(TaskRequest* request)
 {
-    if (request->count <= 0 || request->programPaths == nullptr ||
-        request->programPaths[0] == nullptr) {
+    // A rule without a path would admit every program.
+    if (request->count <= 0 || request->programPaths == nullptr) {
         return E_INVALIDARG;
+    }
+    for (int i = 0; i < request->count; ++i) {
+        if (request->programPaths[i] == nullptr || request->programPaths[i][0] == L'\0') {
+            return E_INVALIDARG;
+        }
     }
     HRESULT init = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     if (init == S_FALSE) {
