@@ -13,6 +13,7 @@
 #include "core/globals.h"
 #include "app/settings.h"
 #include "firewall/firewall_rule.h"
+#include "firewall/program_path.h"
 #include "querier/client.h"
 #include "net/interface_table.h"
 #include "ui/main_window.h"
@@ -80,6 +81,16 @@ bool CreateStopEventAndClass(HINSTANCE instance, const wchar_t* className)
     return RegisterMainWindowClass(instance, className) != 0;
 }
 
+// Only this executable's rule counts: one for the same program elsewhere
+// (another copy, another installation) admits that program, not this one.
+void EnsureOwnFirewallRule()
+{
+    ProgramPath self;
+    if (GetOwnProgramPath(&self)) {
+        EnsureFirewallRule(self.text);
+    }
+}
+
 }  // namespace
 
 void PrepareProcess()
@@ -106,7 +117,7 @@ int RunApplication(HINSTANCE instance, int showCommand)
     // destroyed, saved after the loop.
     WindowMemory windowMemory = {};
     LoadSettings(&windowMemory);
-    EnsureFirewallRule();
+    EnsureOwnFirewallRule();
 
     WSADATA winsock;
     WSAStartup(MAKEWORD(2, 2), &winsock);

@@ -5,9 +5,27 @@
 
 #include "core/platform.h"
 #include "firewall/firewall_rule.h"
+#include "firewall/program_path.h"
 #include "core/resource.h"
 
 namespace {
+
+// Installed beside this program; the installer runs only this one's switches.
+const wchar_t kConsoleProgramFile[] = L"NetworkDiscoveryScan.exe";
+
+// The installer's step for both programs: this executable and the console
+// beside it, each with a rule of its own.
+HRESULT RunFirewallSwitch(LaunchRequest request)
+{
+    ProgramPath self;
+    ProgramPath console;
+    if (!GetOwnProgramPath(&self) || !GetSiblingProgramPath(self, kConsoleProgramFile, &console)) {
+        return E_FAIL;
+    }
+    const wchar_t* const paths[] = {self.text, console.text};
+    return request == LaunchRequest::AddFirewallRule ? AddFirewallRules(paths, ARRAYSIZE(paths))
+                                                     : RemoveFirewallRules(paths, ARRAYSIZE(paths));
+}
 
 void ShowUsage(HINSTANCE instance, UINT icon)
 {
@@ -25,9 +43,8 @@ int RunLaunchSwitch(HINSTANCE instance, LaunchRequest request)
 {
     switch (request) {
     case LaunchRequest::AddFirewallRule:
-        return FirewallSwitchExitStatus(AddFirewallRule());
     case LaunchRequest::RemoveFirewallRule:
-        return FirewallSwitchExitStatus(RemoveFirewallRule());
+        return FirewallSwitchExitStatus(RunFirewallSwitch(request));
     case LaunchRequest::ShowUsage:
         ShowUsage(instance, MB_ICONINFORMATION);
         return kExitDone;

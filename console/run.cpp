@@ -1,5 +1,5 @@
 // The console program's run. It starts discovery as the window program does
-// (firewall rule, Winsock, our multicast DNS client, the interface table,
+// (Winsock, our multicast DNS client, the interface table,
 // the address watcher and the expiry ticker), but its "main window" is a
 // message-only window whose answers go into a DeviceTable; Ctrl+C, the end
 // of the listening time or a reader that went away ends the loop, and
@@ -24,6 +24,7 @@
 #include "core/globals.h"
 #include "core/platform.h"
 #include "firewall/firewall_rule.h"
+#include "firewall/program_path.h"
 #include "querier/client.h"
 #include "net/address_class.h"
 #include "net/interface_table.h"
@@ -38,6 +39,19 @@ int WINAPI ErrorLineBox(HWND, LPCWSTR text, LPCWSTR, UINT)
 {
     ScanError(text != nullptr ? text : L"");
     return IDOK;
+}
+
+// The console only reads the firewall: changing a machine's policy is no
+// side effect a listing may have, and the installer adds the console's rule.
+// One line, once per run, when the firewall is on and that rule is missing.
+void TellOfMissingFirewallRule()
+{
+    ProgramPath self;
+    if (GetOwnProgramPath(&self) && IsFirewallRuleMissing(self.text)) {
+        ScanError(L"the Windows Firewall is on and has no rule for this program: devices' answers "
+                  L"may be blocked (the installer adds it; so does NetworkDiscoveryTool "
+                  L"/AddFirewallRule, run as an administrator from the same folder)");
+    }
 }
 
 // A progress note for a person at the console; never in a pipe or a file.
@@ -309,7 +323,7 @@ int RunScan(const ScanOptions& options)
     g_autoRefresh = options.watch ? 1 : 0;
     ChooseWays(options.ways);
 
-    EnsureFirewallRule();
+    TellOfMissingFirewallRule();
 
     WSADATA winsock;
     int started = WSAStartup(MAKEWORD(2, 2), &winsock);

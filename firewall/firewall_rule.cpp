@@ -1,16 +1,21 @@
-// The inbound rule that lets the devices' UDP answers through the Windows
-// Firewall. Discovery sockets use whatever local port the system picks, so
-// the rule allows inbound UDP from remote port 30303 to any local port. At
-// start-up the rule is added through the firewall's COM policy objects only
-// when the firewall is on and our rule is missing; an ordinary user lacks the
-// rights, which earns a warning box, and start-up goes on either way. The
-// installer adds the rule and the uninstaller removes it through the same
-// objects (the program's /AddFirewallRule and /RemoveFirewallRule switches).
+// The inbound rules that let the devices' UDP answers through the Windows
+// Firewall. Discovery sockets use whatever local port the system picks, so a
+// rule allows inbound UDP from remote port 30303 to any local port; it names
+// the program's executable, so that only our programs receive through it.
+// Every profile and every remote address: a cable straight to a device is
+// an unidentified network (public), and devices of other subnets answer too.
+// The window program adds its own rule at start-up when the firewall is on
+// and the rule is missing; an ordinary user lacks the rights, which earns a
+// warning box, and start-up goes on either way. The console only reads. The
+// installer adds the rules of both programs and the uninstaller removes them
+// (the window program's /AddFirewallRule and /RemoveFirewallRule switches).
 #include "core/platform.h"
 
 #include "firewall/firewall_rule.h"
 
 #include "core/globals.h"
+#include "firewall/identifiers.h"
+#include "firewall/our_rules.h"
 
 #include <objbase.h>
 #include <oleauto.h>
@@ -18,20 +23,6 @@
 
 namespace {
 
-// Published identifiers of the firewall objects. Defined here because the
-// MinGW import libraries do not carry them.
-const CLSID kClsidNetFwPolicy2 = {
-    0xE2B3C97F, 0x6AE1, 0x41AC, {0x81, 0x7A, 0xF6, 0xF9, 0x21, 0x66, 0xD7, 0xDD}};
-const IID kIidINetFwPolicy2 = {
-    0x98325047, 0xC671, 0x4174, {0x8D, 0x81, 0xDE, 0xFC, 0xD3, 0xF0, 0x31, 0x86}};
-const CLSID kClsidNetFwRule = {
-    0x2C5BC43E, 0x3369, 0x4C33, {0xAB, 0x0C, 0xBE, 0x94, 0x69, 0x67, 0x7A, 0xF4}};
-const IID kIidINetFwRule = {
-    0xAF230D27, 0xBABA, 0x4E42, {0xAC, 0xED, 0xF5, 0x24, 0xF2, 0x2C, 0xFC, 0xE2}};
-
-const wchar_t kRuleName[] = L"Announce";
-// Marks the rule as ours: a rule of the same name from anyone else does not count.
-const wchar_t kRuleGrouping[] = L"Orvel Electronics Ltd.";
 const wchar_t kRuleInterfaceTypes[] = L"ALL";
 // The devices answer from this port; the local port stays open.
 const wchar_t kRuleRemotePorts[] = L"30303";
@@ -50,28 +41,28 @@ struct RuleStrings {
     BSTR interfaceTypes;
     BSTR remotePorts;
     BSTR description;
+    BSTR application;
 };
 
-// Everything the step obtains, so that one place can release it.
+// Everything a task obtains, so that one place can release it.
 struct FirewallObjects {
     INetFwPolicy2* policy;
     INetFwRules* rules;
-    INetFwRule* rule;
-    RuleStrings strings;
 };
 
 // Returns false when any string could not be allocated; the ones that were
 // stay in *strings for the caller to free.
-bool AllocateRuleStrings(RuleStrings* strings)
+bool AllocateRuleStrings(const wchar_t* programPath, RuleStrings* strings)
 {
-    strings->name = SysAllocString(kRuleName);
-    strings->grouping = SysAllocString(kRuleGrouping);
+    strings->name = SysAllocString(kOurRuleName);
+    strings->grouping = SysAllocString(kOurRuleGrouping);
     strings->interfaceTypes = SysAllocString(kRuleInterfaceTypes);
     strings->remotePorts = SysAllocString(kRuleRemotePorts);
     strings->description = SysAllocString(kRuleDescription);
+    strings->application = SysAllocString(programPath);
     return strings->name != nullptr && strings->grouping != nullptr &&
            strings->interfaceTypes != nullptr && strings->remotePorts != nullptr &&
-           strings->description != nullptr;
+           strings->description != nullptr && strings->application != nullptr;
 }
 
 void FreeRuleStrings(RuleStrings* strings)
@@ -81,6 +72,7 @@ void FreeRuleStrings(RuleStrings* strings)
     SysFreeString(strings->interfaceTypes);
     SysFreeString(strings->remotePorts);
     SysFreeString(strings->description);
+    SysFreeString(strings->application);
     *strings = RuleStrings{};
 }
 
@@ -115,6 +107,7 @@ void SetRuleProperties(INetFwRule* rule, const RuleStrings& strings)
 {
     rule->put_Name(strings.name);
     rule->put_Description(strings.description);
+    rule->put_ApplicationName(strings.application);
     rule->put_Direction(NET_FW_RULE_DIR_IN);
     rule->put_Protocol(NET_FW_IP_PROTOCOL_UDP);
     rule->put_RemotePorts(strings.remotePorts);
@@ -123,23 +116,6 @@ void SetRuleProperties(INetFwRule* rule, const RuleStrings& strings)
     rule->put_Grouping(strings.grouping);
     rule->put_Profiles(NET_FW_PROFILE2_ALL);
     rule->put_Action(NET_FW_ACTION_ALLOW);
-}
-
-// True when a rule of our name exists with exactly our grouping (letter case
-// included). A grouping that cannot be read counts as different.
-bool IsRulePresent(INetFwRules* rules, BSTR name, BSTR grouping)
-{
-    INetFwRule* existing = nullptr;
-    if (FAILED(rules->Item(name, &existing)) || existing == nullptr) {
-        return false;
-    }
-
-    BSTR existingGrouping = nullptr;
-    bool present = SUCCEEDED(existing->get_Grouping(&existingGrouping)) &&
-                   existingGrouping != nullptr && lstrcmpW(existingGrouping, grouping) == 0;
-    SysFreeString(existingGrouping);
-    existing->Release();
-    return present;
 }
 
 // Obtains the policy and then the rules collection into *objects, stopping
@@ -164,61 +140,44 @@ HRESULT OpenRules(FirewallObjects* objects, bool onlyWhenEnabled)
     return result;
 }
 
-// At start-up the rule is added only when the firewall is on, and missing
-// rights earn the user a warning: the program works on without the rule,
-// merely seeing fewer devices. The installer adds it whatever the state, so
-// that it is in place when the firewall is turned on later, and reports
-// through the result instead.
-HRESULT AddRuleWhenMissing(FirewallObjects* objects, bool atStartUp, HWND owner)
+// S_OK when our rule for the program is there. A collection that cannot be
+// walked counts as holding no rule of ours, as Add then tells the truth.
+bool HasOurRule(INetFwRules* rules, const wchar_t* programPath)
 {
-    HRESULT result = OpenRules(objects, atStartUp);
-    if (result != S_OK) {
-        return result;
+    INetFwRule* found = nullptr;
+    if (FindOurRule(rules, programPath, &found) != S_OK) {
+        return false;
     }
-    result = g_platform.createInstance(kClsidNetFwRule, nullptr, CLSCTX_INPROC_SERVER,
-                                       kIidINetFwRule, reinterpret_cast<void**>(&objects->rule));
-    if (FAILED(result)) {
-        objects->rule = nullptr;
-        return result;
-    }
-    if (!AllocateRuleStrings(&objects->strings)) {
-        return E_OUTOFMEMORY;
-    }
-
-    SetRuleProperties(objects->rule, objects->strings);
-    if (IsRulePresent(objects->rules, objects->strings.name, objects->strings.grouping)) {
-        return S_OK;
-    }
-    result = objects->rules->Add(objects->rule);
-    if (atStartUp && result == E_ACCESSDENIED) {
-        g_platform.messageBox(owner, kWarningText, kWarningCaption, MB_OK | MB_ICONWARNING);
-    }
-    return result;
+    found->Release();
+    return true;
 }
 
-// Removes the rule only when it is ours (our name and grouping).
-HRESULT RemoveRuleWhenPresent(FirewallObjects* objects)
+// Adds our rule for the program unless it is there.
+HRESULT AddRuleWhenMissing(INetFwRules* rules, const wchar_t* programPath)
 {
-    HRESULT result = OpenRules(objects, false);
+    if (HasOurRule(rules, programPath)) {
+        return S_OK;
+    }
+    INetFwRule* rule = nullptr;
+    HRESULT result = g_platform.createInstance(kClsidNetFwRule, nullptr, CLSCTX_INPROC_SERVER,
+                                               kIidINetFwRule, reinterpret_cast<void**>(&rule));
     if (FAILED(result)) {
         return result;
     }
-    if (!AllocateRuleStrings(&objects->strings)) {
-        return E_OUTOFMEMORY;
+    RuleStrings strings = {};
+    if (AllocateRuleStrings(programPath, &strings)) {
+        SetRuleProperties(rule, strings);
+        result = rules->Add(rule);
+    } else {
+        result = E_OUTOFMEMORY;
     }
-    if (!IsRulePresent(objects->rules, objects->strings.name, objects->strings.grouping)) {
-        return S_OK;
-    }
-    return objects->rules->Remove(objects->strings.name);
+    FreeRuleStrings(&strings);
+    rule->Release();
+    return result;
 }
 
 void ReleaseObjects(FirewallObjects* objects)
 {
-    FreeRuleStrings(&objects->strings);
-    if (objects->rule != nullptr) {
-        objects->rule->Release();
-        objects->rule = nullptr;
-    }
     if (objects->rules != nullptr) {
         objects->rules->Release();
         objects->rules = nullptr;
@@ -229,13 +188,79 @@ void ReleaseObjects(FirewallObjects* objects)
     }
 }
 
-enum class RuleTask { EnsureAtStartUp, Add, Remove };
+enum class RuleTask { EnsureAtStartUp, CheckOnly, Add, Remove };
+
+struct TaskRequest {
+    RuleTask task;
+    const wchar_t* const* programPaths;
+    int count;
+    HWND owner;
+    bool missing;  // CheckOnly's answer
+};
+
+// At start-up the rule is added only when the firewall is on, and missing
+// rights earn the user a warning: the program works on without the rule,
+// merely seeing fewer devices. The installer adds the rules whatever the
+// state, so that they are in place when the firewall is turned on later,
+// and reports through the result instead.
+HRESULT RunTask(FirewallObjects* objects, TaskRequest* request)
+{
+    bool installer = request->task == RuleTask::Add || request->task == RuleTask::Remove;
+    HRESULT result = OpenRules(objects, !installer);
+    if (result != S_OK) {
+        return result;
+    }
+    const wchar_t* firstPath = request->count > 0 ? request->programPaths[0] : nullptr;
+    switch (request->task) {
+    case RuleTask::CheckOnly: {
+        INetFwRule* found = nullptr;
+        result = FindOurRule(objects->rules, firstPath, &found);
+        if (found != nullptr) {
+            found->Release();
+        }
+        request->missing = result == S_FALSE;
+        return result;
+    }
+    case RuleTask::EnsureAtStartUp:
+        result = AddRuleWhenMissing(objects->rules, firstPath);
+        if (result == E_ACCESSDENIED) {
+            g_platform.messageBox(request->owner, kWarningText, kWarningCaption,
+                                  MB_OK | MB_ICONWARNING);
+        }
+        return result;
+    case RuleTask::Add:
+        // An older rule of ours admitted every program: it goes first.
+        result = RemoveOurRules(objects->rules, nullptr);
+        for (int i = 0; i < request->count; ++i) {
+            HRESULT added = AddRuleWhenMissing(objects->rules, request->programPaths[i]);
+            result = FAILED(result) ? result : added;
+        }
+        return result;
+    case RuleTask::Remove:
+        result = RemoveOurRules(objects->rules, nullptr);
+        for (int i = 0; i < request->count; ++i) {
+            HRESULT removed = RemoveOurRules(objects->rules, request->programPaths[i]);
+            result = FAILED(result) ? result : removed;
+        }
+        return result;
+    }
+    return E_UNEXPECTED;
+}
 
 // Runs one task in a single-threaded apartment of its own. S_FALSE: the
 // thread had such an apartment already; the task stays out of its way and
 // does nothing, but the initialisation still counted and is balanced.
-HRESULT RunRuleTask(RuleTask task, HWND owner)
+HRESULT RunRuleTask(TaskRequest* request)
 {
+    // A rule without a path would admit every program.
+    if (request->count <= 0 || request->programPaths == nullptr) {
+        return E_INVALIDARG;
+    }
+    for (int i = 0; i < request->count; ++i) {
+        if (request->programPaths[i] == nullptr || request->programPaths[i][0] == L'\0') {
+            return E_INVALIDARG;
+        }
+    }
     HRESULT init = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     if (init == S_FALSE) {
         CoUninitialize();
@@ -248,9 +273,7 @@ HRESULT RunRuleTask(RuleTask task, HWND owner)
     }
 
     FirewallObjects objects = {};
-    HRESULT result = task == RuleTask::Remove
-                         ? RemoveRuleWhenPresent(&objects)
-                         : AddRuleWhenMissing(&objects, task == RuleTask::EnsureAtStartUp, owner);
+    HRESULT result = RunTask(&objects, request);
     ReleaseObjects(&objects);
 
     if (init == S_OK) {
@@ -261,18 +284,28 @@ HRESULT RunRuleTask(RuleTask task, HWND owner)
 
 }  // namespace
 
-void EnsureFirewallRule()
+void EnsureFirewallRule(const wchar_t* programPath)
 {
     // At start-up the window does not exist yet, so the box has no owner.
-    RunRuleTask(RuleTask::EnsureAtStartUp, g_mainWindow);
+    TaskRequest request = {RuleTask::EnsureAtStartUp, &programPath, 1, g_mainWindow, false};
+    RunRuleTask(&request);
 }
 
-HRESULT AddFirewallRule()
+bool IsFirewallRuleMissing(const wchar_t* programPath)
 {
-    return RunRuleTask(RuleTask::Add, nullptr);
+    TaskRequest request = {RuleTask::CheckOnly, &programPath, 1, nullptr, false};
+    RunRuleTask(&request);
+    return request.missing;
 }
 
-HRESULT RemoveFirewallRule()
+HRESULT AddFirewallRules(const wchar_t* const* programPaths, int count)
 {
-    return RunRuleTask(RuleTask::Remove, nullptr);
+    TaskRequest request = {RuleTask::Add, programPaths, count, nullptr, false};
+    return RunRuleTask(&request);
+}
+
+HRESULT RemoveFirewallRules(const wchar_t* const* programPaths, int count)
+{
+    TaskRequest request = {RuleTask::Remove, programPaths, count, nullptr, false};
+    return RunRuleTask(&request);
 }

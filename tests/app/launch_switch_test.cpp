@@ -8,6 +8,9 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 namespace {
 
 struct ParseCase {
@@ -60,18 +63,33 @@ protected:
     FirewallDoubles doubles_;
 };
 
-TEST_F(LaunchSwitchTest, FirewallSwitchesExitWithTheirResultAndShowNothing)
+TEST_F(LaunchSwitchTest, FirewallSwitchesServeBothProgramsAndExitWithTheirResult)
 {
+    wchar_t self[MAX_PATH] = {};
+    ASSERT_GT(GetModuleFileNameW(nullptr, self, MAX_PATH), 0u);
+    std::wstring console(self);
+    console.replace(console.rfind(L'\\') + 1, std::wstring::npos, L"NetworkDiscoveryScan.exe");
+
     EXPECT_EQ(Run(LaunchRequest::AddFirewallRule), 0);
-    EXPECT_EQ(doubles_.rules.added.size(), 1u);
+    std::vector<std::wstring> applications;
+    for (const std::wstring& event : doubles_.log) {
+        if (event.compare(0, 21, L"rule.ApplicationName ") == 0) {
+            applications.push_back(event.substr(21));
+        }
+    }
+    EXPECT_EQ(applications, (std::vector<std::wstring>{self, console}));
     doubles_.rules.addResult = E_ACCESSDENIED;
     EXPECT_EQ(Run(LaunchRequest::AddFirewallRule), 1);
 
-    doubles_.rules.found = &doubles_.existingRule;
-    doubles_.existingRule.groupingText = L"Orvel Electronics Ltd.";
-    EXPECT_EQ(Run(LaunchRequest::RemoveFirewallRule), 0);
+    doubles_.existingRule.values = {{L"Name", L"Announce"},
+                                    {L"Grouping", L"Orvel Electronics Ltd."},
+                                    {L"ApplicationName", console}};
+    doubles_.rules.stored = {&doubles_.existingRule};
     doubles_.rules.removeResult = E_ACCESSDENIED;
     EXPECT_EQ(Run(LaunchRequest::RemoveFirewallRule), 1);
+    doubles_.rules.removeResult = S_OK;
+    EXPECT_EQ(Run(LaunchRequest::RemoveFirewallRule), 0);
+    EXPECT_TRUE(doubles_.rules.stored.empty());
     doubles_.policyCreateResult = REGDB_E_CLASSNOTREG;
     EXPECT_EQ(Run(LaunchRequest::AddFirewallRule), 1);
 

@@ -2,11 +2,14 @@
 # of its own (msiexec runs the installed program, which must stay in a lab):
 # install, then a package with a higher version over it, then uninstall.
 # Checks the files, the Start-menu shortcut, the PATH entry, the firewall
-# rule (kept in the registry by the firewall double registered in the
-# prefix), the Add/Remove Programs entry, that the upgrade (and a second
-# build of the same version) leaves one installed copy, that uninstall leaves nothing the install added, and that
-# a firewall refusing the rule does not fail the install. Prints what each
-# step changed and how long it took.
+# rules (kept in the registry by the firewall double registered in the
+# prefix, beside another product's rules of the same name and an older
+# unscoped rule of ours, which the install replaces), that the installed
+# console only reads the firewall, the Add/Remove Programs entry, that the
+# upgrade (and a second build of the same version) leaves one installed
+# copy, that uninstall leaves nothing the install added and the other
+# product's rules alone, and that a firewall refusing the rule does not fail
+# the install. Prints what each step changed and how long it took.
 # Usage: test_install.sh PACKAGE.msi GENERATED.wxs FIREWALL_DOUBLE.dll BUILD_DIR
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
@@ -32,7 +35,7 @@ winpath() { printf 'Z:%s' "${1//\//\\}"; }
 PRODUCT='Network Discovery Tool'
 DIR="$WINEPREFIX/drive_c/Program Files/$PRODUCT"
 UNINSTALL='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
-RULE='HKLM\Software\NDT Test Firewall\Rules\Announce'
+RULES='HKLM\Software\NDT Test Firewall\Rules'
 ENVKEY='HKLM\System\CurrentControlSet\Control\Session Manager\Environment'
 SETTINGS='HKCU\Software\Orvel Electronics\Discovery Tool'
 VERSION=$(sed -n 's/^ *<Product .*Version="\([0-9.]*\)".*/\1/p' "$WXS")
@@ -49,6 +52,14 @@ add=$(seq_of AddFirewallRule) remove=$(seq_of RemoveFirewallRule)
   fail "AddFirewallRule at $add, not between InstallFiles and InstallFinalize"
 (( remove > $(seq_of InstallInitialize) && remove < $(seq_of RemoveFiles) )) ||
   fail "RemoveFirewallRule at $remove, not between InstallInitialize and RemoveFiles"
+# The rollback of the add comes just before it, and is a rollback action
+# (256 + 1024 in its type) in the system's context (2048).
+rollback=$(seq_of RollbackFirewallRule)
+(( rollback > $(seq_of InstallFiles) && rollback < add )) ||
+  fail "RollbackFirewallRule at $rollback, not between InstallFiles and AddFirewallRule"
+type=$(msiinfo export "$MSI" CustomAction | tr -d '\r' | awk -F'\t' '$1 == "RollbackFirewallRule" { print $2 }')
+(( (type & 3328) == 3328 )) || fail "RollbackFirewallRule has type $type, not a rollback action"
+(( $(seq_of SetInstallLocation) > $(seq_of CostFinalize) )) || fail "SetInstallLocation before CostFinalize"
 # The same source with a higher version: a major upgrade of the first.
 sed "s/Version=\"$VERSION\"/Version=\"$NEWER\"/" "$WXS" >"$TMP/newer.wxs"
 # Built twice: each build has a product code of its own, and a second build
@@ -100,7 +111,44 @@ products() { wine reg query "$UNINSTALL" /s 2>/dev/null | tr -d '\r' | grep -c "
 system_path() { wine reg query "$ENVKEY" /v PATH | tr -d '\r' | sed -n 's/.*REG_EXPAND_SZ *//p'; }
 path_entries() { system_path | tr ';' '\n' | grep -cxF "C:\\Program Files\\$PRODUCT\\"; }
 shortcut() { find "$WINEPREFIX/drive_c" -path '*Start Menu/Programs*' -name "$PRODUCT.lnk" | head -1; }
-rule_value() { wine reg query "$RULE" /v "$1" 2>/dev/null | tr -d '\r' | sed -n "s/^ *$1 *REG_SZ *//p"; }
+# One line per rule of the double: name | grouping | application; with
+# "all", our rules' other properties too.
+rules() {
+  wine reg query "$RULES" /s 2>/dev/null | tr -d '\r' | awk -v all="${1:-}" '
+    function flush() {
+      if (n > 0) {
+        line = v["Name"] " | " v["Grouping"] " | " v["ApplicationName"]
+        if (all != "") line = line " | " v["Direction"] " " v["Protocol"] " " v["RemotePorts"] " " \
+          v["Profiles"] " " v["InterfaceTypes"] " " v["Enabled"] " " v["Action"]
+        print line
+      }
+      n = 0; split("", v)
+    }
+    /^HKEY/ { flush(); next }
+    match($0, /^ +[^ ]+ +REG_SZ +/) { v[$1] = substr($0, RLENGTH + 1); n++ }
+    END { flush() }' | sort
+}
+seed_rule() { # key name grouping [application]: a rule somebody else put there
+  local key="$RULES\\$1"
+  wine reg add "$key" /v Name /d "$2" /f >/dev/null && wine reg add "$key" /v Grouping /d "$3" /f >/dev/null &&
+    { [[ -z ${4:-} ]] || wine reg add "$key" /v ApplicationName /d "$4" /f >/dev/null; } ||
+    fail "could not seed rule $1"
+}
+INSTALLED='C:\Program Files\Network Discovery Tool'
+OTHERS="Announce | Another Maker | 
+Announce | Orvel Electronics Ltd. | C:\\Other\\Announcer.exe"
+OURS="Announce | Orvel Electronics Ltd. | $INSTALLED\\NetworkDiscoveryScan.exe | 1 17 30303 2147483647 ALL -1 1
+Announce | Orvel Electronics Ltd. | $INSTALLED\\NetworkDiscoveryTool.exe | 1 17 30303 2147483647 ALL -1 1"
+expect_rules() { # what: our two rules beside the other product's, nothing else
+  local want
+  want=$( (echo "$OTHERS"; echo "$OURS" | cut -d'|' -f1-3 | sed 's/ $//') | sort)
+  [[ $(rules) == "$want" && $(rules all | grep -F "| $INSTALLED\\") == "$OURS" ]] ||
+    fail "$1: the rules are"$'\n'"$(rules all)"
+}
+rule_key() { # application: the key of the first rule naming it
+  wine reg query "$RULES" /s | tr -d '\r' |
+    APP=$1 awk '/^HKEY/ { key = $0 } $1 == "ApplicationName" && index($0, ENVIRON["APP"]) { print key; exit }'
+}
 expect_installed() { # version
   cmp -s "$DIR/NetworkDiscoveryTool.exe" "$BUILD/NetworkDiscoveryTool.exe" &&
     cmp -s "$DIR/NetworkDiscoveryScan.exe" "$BUILD/NetworkDiscoveryScan.exe" ||
@@ -113,20 +161,37 @@ expect_installed() { # version
     fail "no Add/Remove Programs entry of version $1"
   wine reg query "$UNINSTALL" /s | tr -d '\r' | grep -q "Publisher *REG_SZ *Orvel Electronics Ltd.\$" ||
     fail "the Add/Remove Programs entry does not name the maker"
-  local property expected
-  for property in Direction=1 Protocol=17 RemotePorts=30303 Action=1 Enabled=-1 \
-    'Grouping=Orvel Electronics Ltd.'; do
-    expected=${property#*=}
-    [[ $(rule_value "${property%%=*}") == "$expected" ]] ||
-      fail "rule ${property%%=*} is '$(rule_value "${property%%=*}")', not '$expected'"
-  done
+  wine reg query "$UNINSTALL" /s | tr -d '\r' | grep -qF "InstallLocation    REG_SZ    $INSTALLED\\" ||
+    fail "the Add/Remove Programs entry does not give the install location"
+  expect_rules "version $1"
 }
+
+# Another product's rules of our name (one even with our grouping, for its
+# own program), and the unscoped rule an older version of ours added.
+seed_rule 91 Announce 'Another Maker'
+seed_rule 92 Announce 'Orvel Electronics Ltd.' 'C:\Other\Announcer.exe'
+seed_rule 93 Announce 'Orvel Electronics Ltd.'
+note "rules before the install:"; rules all | sed 's/^/  /'
 
 snapshot before
 msiexec /i "$(winpath "$MSI")"
 snapshot installed
 note "the install changed:"; changes before installed
+note "rules after the install:"; rules all | sed 's/^/  /'
 expect_installed "$VERSION"
+wine reg query "$UNINSTALL" /s | tr -d '\r' | grep -E ' (InstallLocation|EstimatedSize) ' | sed 's/^ */-- ARP entry: /'
+
+# The console, run with the rights the installer had, only tells of its
+# missing rule, once, and changes nothing.
+console_rule=$(rule_key "$INSTALLED\\NetworkDiscoveryScan.exe")
+[[ -n $console_rule ]] || fail "no rule of the console to take away"
+wine reg delete "$console_rule" /f >/dev/null || fail "could not take the console's rule away"
+before_scan=$(rules all)
+wine "$INSTALLED\\NetworkDiscoveryScan.exe" --seconds 1 >/dev/null 2>"$TMP/scan.err"
+[[ $(rules all) == "$before_scan" ]] || fail "the console changed the firewall rules"
+[[ $(grep -c 'no rule for this program' "$TMP/scan.err") == 1 ]] ||
+  fail "the console did not tell of its missing rule in one line:"$'\n'"$(cat "$TMP/scan.err")"
+note "console: $(grep 'no rule for this program' "$TMP/scan.err")"
 
 msiexec /i "$(winpath "$TMP/newer.msi")"
 snapshot upgraded
@@ -141,7 +206,8 @@ snapshot removed
 note "the uninstall changed:"; changes upgraded removed
 [[ ! -e $DIR && -z $(shortcut) && $(path_entries) == 0 && $(products) == 0 ]] ||
   fail "the uninstall left files, the shortcut, the PATH entry or the Add/Remove entry"
-wine reg query "$RULE" >/dev/null 2>&1 && fail "the uninstall left the firewall rule"
+note "rules after the uninstall:"; rules all | sed 's/^/  /'
+[[ $(rules) == "$OTHERS" ]] || fail "the uninstall left these rules, not only the other product's:"$'\n'"$(rules)"
 [[ $(wine reg query "$SETTINGS" /v Marker | tr -d '\r') == *kept* ]] || fail "the user's settings went"
 # Not the package's: the Windows Installer's own folder and the empty keys
 # of its bookkeeping (Wine makes them at the first install), the double's
@@ -157,7 +223,7 @@ left=$(changes before removed | grep '^  +' | grep -vxF '  + file ./windows/Inst
 wine reg add 'HKLM\Software\NDT Test Firewall' /v RefuseAdd /t REG_DWORD /d 1 /f >/dev/null
 msiexec /i "$(winpath "$MSI")"
 [[ -f $DIR/NetworkDiscoveryTool.exe ]] || fail "a refused rule failed the install"
-wine reg query "$RULE" >/dev/null 2>&1 && fail "a refused rule was added"
+[[ $(rules) == "$OTHERS" ]] || fail "a refused rule was added"
 msiexec /x "$(winpath "$MSI")"
 [[ ! -e $DIR ]] || fail "the second uninstall left the program folder"
 note "PASS"

@@ -16,18 +16,25 @@ const IID kTestIidINetFwRules = {
 
 // ---- FakeRule ----
 
-HRESULT FakeRule::get_Grouping(BSTR* context)
+HRESULT FakeRule::Get(const wchar_t* property, BSTR* value)
 {
-    Log(label_ + L".get_Grouping");
-    if (context == nullptr) {
+    Log(label_ + L".get_" + property);
+    if (value == nullptr) {
         return E_POINTER;
     }
+    auto found = values.find(property);
+    // The caller owns the string from here on.
+    *value = found != values.end() ? SysAllocString(found->second.c_str()) : nullptr;
+    return S_OK;
+}
+
+HRESULT FakeRule::get_Grouping(BSTR* context)
+{
     if (FAILED(groupingResult)) {
+        Log(label_ + L".get_Grouping");
         return groupingResult;
     }
-    // The caller owns the string from here on.
-    *context = groupingText != nullptr ? SysAllocString(groupingText) : nullptr;
-    return groupingResult;
+    return Get(L"Grouping", context);
 }
 
 void FakeRule::LogString(const wchar_t* property, BSTR value)
@@ -36,17 +43,29 @@ void FakeRule::LogString(const wchar_t* property, BSTR value)
         ++rejectedStrings;
     }
     Log(label_ + L"." + property + L" " + (value != nullptr ? value : L"<null>"));
+    if (SUCCEEDED(putResult)) {
+        values[property] = value != nullptr ? value : L"";
+    }
 }
 
 void FakeRule::LogNumber(const wchar_t* property, long value)
 {
     Log(label_ + L"." + property + L" " + std::to_wstring(value));
+    if (SUCCEEDED(putResult)) {
+        values[property] = std::to_wstring(value);
+    }
 }
 
 HRESULT FakeRule::put_Name(BSTR name)
 {
     receivedName = name;
     LogString(L"Name", name);
+    return putResult;
+}
+
+HRESULT FakeRule::put_ApplicationName(BSTR path)
+{
+    LogString(L"ApplicationName", path);
     return putResult;
 }
 
@@ -105,21 +124,52 @@ HRESULT FakeRule::put_Action(NET_FW_ACTION action)
     return putResult;
 }
 
-// ---- FakeRules ----
+// ---- FakeRuleEnum ----
 
-HRESULT FakeRules::Item(BSTR name, INetFwRule** rule)
+HRESULT FakeRuleEnum::QueryInterface(REFIID iid, void** object)
 {
-    Log(std::wstring(L"rules.Item ") + (name != nullptr ? name : L"<null>"));
-    if (rule == nullptr) {
+    if (object == nullptr) {
         return E_POINTER;
     }
-    *rule = nullptr;
-    if (found == nullptr) {
-        return itemResult;
+    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IEnumVARIANT)) {
+        *object = static_cast<IEnumVARIANT*>(this);
+        AddRef();
+        return S_OK;
     }
-    found->AddRef();
-    *rule = found;
-    return S_OK;
+    *object = nullptr;
+    return E_NOINTERFACE;
+}
+
+HRESULT FakeRuleEnum::Next(ULONG count, VARIANT* items, ULONG* fetched)
+{
+    ULONG given = 0;
+    for (; given < count && position < rules.size(); ++given, ++position) {
+        VariantInit(&items[given]);
+        items[given].vt = VT_DISPATCH;
+        items[given].pdispVal = static_cast<IDispatch*>(rules[position]);
+        rules[position]->AddRef();
+    }
+    if (fetched != nullptr) {
+        *fetched = given;
+    }
+    return given == count ? S_OK : S_FALSE;
+}
+
+// ---- FakeRules ----
+
+HRESULT FakeRules::get__NewEnum(IUnknown** items)
+{
+    Log(L"rules.get__NewEnum");
+    if (items == nullptr) {
+        return E_POINTER;
+    }
+    *items = nullptr;
+    if (FAILED(enumResult)) {
+        return enumResult;
+    }
+    enumerator.rules = stored;
+    enumerator.position = 0;
+    return enumerator.QueryInterface(IID_IUnknown, reinterpret_cast<void**>(items));
 }
 
 HRESULT FakeRules::Add(INetFwRule* rule)
@@ -135,6 +185,17 @@ HRESULT FakeRules::Add(INetFwRule* rule)
 HRESULT FakeRules::Remove(BSTR name)
 {
     Log(std::wstring(L"rules.Remove ") + (name != nullptr ? name : L"<null>"));
+    if (FAILED(removeResult)) {
+        return removeResult;
+    }
+    std::vector<FakeRule*> kept;
+    for (FakeRule* rule : stored) {
+        auto found = rule->values.find(L"Name");
+        if (name == nullptr || found == rule->values.end() || found->second != name) {
+            kept.push_back(rule);
+        }
+    }
+    stored = kept;
     return removeResult;
 }
 
@@ -189,10 +250,14 @@ HRESULT FakePolicy::get_Rules(INetFwRules** result)
 
 bool FirewallDoubles::AllReleased() const
 {
-    return policy.references == 0 && rules.references == 0 && newRule.references == 0 &&
-           existingRule.references == 0 && policy.overReleases == 0 &&
-           rules.overReleases == 0 && newRule.overReleases == 0 &&
-           existingRule.overReleases == 0;
+    for (const FakeRule* rule : {&newRule, &existingRule, &otherRule}) {
+        if (rule->references != 0 || rule->overReleases != 0) {
+            return false;
+        }
+    }
+    return policy.references == 0 && rules.references == 0 && rules.enumerator.references == 0 &&
+           policy.overReleases == 0 && rules.overReleases == 0 &&
+           rules.enumerator.overReleases == 0;
 }
 
 namespace {

@@ -13,6 +13,7 @@
 #include <netfw.h>
 
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -82,16 +83,19 @@ private:
     IID iid_;
 };
 
-// A rule. Logs every put as "<label>.<Property> <value>"; string values must
-// arrive as OLE Automation strings, which `isAutomationString` judges.
+// A rule. Logs every put as "<label>.<Property> <value>" and keeps the value,
+// which the gets answer; string values must arrive as OLE Automation
+// strings, which `isAutomationString` judges.
 class FakeRule : public ComDouble<INetFwRule> {
 public:
     FakeRule(const wchar_t* label, EventLog* log) : ComDouble(kTestIidINetFwRule, log), label_(label) {}
 
-    // What get_Grouping answers: the result and, on success, the text
-    // (nullptr hands out a null string).
+    // The rule's properties by name ("Name", "Grouping", "ApplicationName",
+    // ...): preset by a test, changed by every put. A missing one reads as
+    // a null string.
+    std::map<std::wstring, std::wstring> values;
+    // What get_Grouping answers when it fails.
     HRESULT groupingResult = S_OK;
-    const wchar_t* groupingText = nullptr;
     // What every put answers.
     HRESULT putResult = S_OK;
 
@@ -102,9 +106,15 @@ public:
     BSTR receivedName = nullptr;
     BSTR receivedDescription = nullptr;
 
+    HRESULT STDMETHODCALLTYPE get_Name(BSTR* name) override { return Get(L"Name", name); }
+    HRESULT STDMETHODCALLTYPE get_ApplicationName(BSTR* path) override
+    {
+        return Get(L"ApplicationName", path);
+    }
     HRESULT STDMETHODCALLTYPE get_Grouping(BSTR* context) override;
     HRESULT STDMETHODCALLTYPE put_Name(BSTR name) override;
     HRESULT STDMETHODCALLTYPE put_Description(BSTR desc) override;
+    HRESULT STDMETHODCALLTYPE put_ApplicationName(BSTR path) override;
     HRESULT STDMETHODCALLTYPE put_Protocol(LONG protocol) override;
     HRESULT STDMETHODCALLTYPE put_RemotePorts(BSTR ports) override;
     HRESULT STDMETHODCALLTYPE put_Direction(NET_FW_RULE_DIRECTION dir) override;
@@ -115,10 +125,7 @@ public:
     HRESULT STDMETHODCALLTYPE put_Action(NET_FW_ACTION action) override;
 
     // Not used by the step.
-    HRESULT STDMETHODCALLTYPE get_Name(BSTR*) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE get_Description(BSTR*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE get_ApplicationName(BSTR*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE put_ApplicationName(BSTR) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE get_ServiceName(BSTR*) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE put_ServiceName(BSTR) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE get_Protocol(LONG*) override { return E_NOTIMPL; }
@@ -142,32 +149,61 @@ public:
     HRESULT STDMETHODCALLTYPE get_Action(NET_FW_ACTION*) override { return E_NOTIMPL; }
 
 private:
+    HRESULT Get(const wchar_t* property, BSTR* value);
     void LogString(const wchar_t* property, BSTR value);
     void LogNumber(const wchar_t* property, long value);
 
     std::wstring label_;
 };
 
-// The rules collection. Item hands out `found` (with a reference) or, when
-// there is none, fails with `itemResult`.
+// The enumerator the collection hands out: the rules it held then, each as
+// an IDispatch in a VARIANT.
+class FakeRuleEnum : public IEnumVARIANT {
+public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override;
+    ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(++references); }
+    ULONG STDMETHODCALLTYPE Release() override
+    {
+        if (references == 0) {
+            ++overReleases;
+            return 0;
+        }
+        return static_cast<ULONG>(--references);
+    }
+    HRESULT STDMETHODCALLTYPE Next(ULONG count, VARIANT* items, ULONG* fetched) override;
+    HRESULT STDMETHODCALLTYPE Skip(ULONG) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Reset() override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Clone(IEnumVARIANT**) override { return E_NOTIMPL; }
+
+    std::vector<FakeRule*> rules;
+    size_t position = 0;
+    long references = 0;
+    int overReleases = 0;
+};
+
+// The rules collection: `stored` is what it holds, handed out by
+// get__NewEnum. Remove takes every stored rule of the name away, the
+// harshest reading of a call whose choice among rules of one name is not
+// documented.
 class FakeRules : public ComDouble<INetFwRules> {
 public:
     explicit FakeRules(EventLog* log) : ComDouble(kTestIidINetFwRules, log) {}
 
-    FakeRule* found = nullptr;
-    HRESULT itemResult = HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
+    std::vector<FakeRule*> stored;
+    HRESULT enumResult = S_OK;
     HRESULT addResult = S_OK;
     HRESULT removeResult = S_OK;
     std::vector<INetFwRule*> added;
     // Runs inside Add, before it returns.
     std::function<void()> onAdd;
+    FakeRuleEnum enumerator;
 
-    HRESULT STDMETHODCALLTYPE Item(BSTR name, INetFwRule** rule) override;
+    HRESULT STDMETHODCALLTYPE get__NewEnum(IUnknown** items) override;
     HRESULT STDMETHODCALLTYPE Add(INetFwRule* rule) override;
     HRESULT STDMETHODCALLTYPE Remove(BSTR name) override;
 
+    HRESULT STDMETHODCALLTYPE Item(BSTR, INetFwRule**) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE get_Count(LONG*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE get__NewEnum(IUnknown**) override { return E_NOTIMPL; }
 };
 
 // The firewall policy: the profiles in force, each profile's state, the rules.
@@ -294,6 +330,7 @@ struct FirewallDoubles {
     FakeRules rules{&log};
     FakeRule newRule{L"rule", &log};
     FakeRule existingRule{L"existing", &log};
+    FakeRule otherRule{L"other", &log};
 
     HRESULT policyCreateResult = S_OK;
     HRESULT ruleCreateResult = S_OK;

@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cwchar>
 #include <string>
 #include <thread>
@@ -24,9 +25,14 @@ const wchar_t kWarningText[] =
     L"  The application should be re-run as an Administrator so that the rule can be added.";
 const wchar_t kWarningCaption[] = L"Error adding Firewall Rule";
 
+const wchar_t kWindowPath[] = L"C:\\Program Files\\Network Discovery Tool\\NetworkDiscoveryTool.exe";
+const wchar_t kConsolePath[] = L"C:\\Program Files\\Network Discovery Tool\\NetworkDiscoveryScan.exe";
+const wchar_t kOurGrouping[] = L"Orvel Electronics Ltd.";
+
 const std::vector<std::wstring> kRuleProperties = {
     L"rule.Name Announce",
     L"rule.Description Announce",
+    std::wstring(L"rule.ApplicationName ") + kWindowPath,
     L"rule.Direction 1",
     L"rule.Protocol 17",
     L"rule.RemotePorts 30303",
@@ -117,6 +123,26 @@ protected:
         ExpectNothingHeld();
     }
 
+    // Puts `rule` into the collection with these properties (null: unset).
+    void Store(FakeRule* rule, const wchar_t* name, const wchar_t* grouping,
+               const wchar_t* application)
+    {
+        const std::pair<const wchar_t*, const wchar_t*> properties[] = {
+            {L"Name", name}, {L"Grouping", grouping}, {L"ApplicationName", application}};
+        for (const auto& property : properties) {
+            if (property.second != nullptr) {
+                rule->values[property.first] = property.second;
+            }
+        }
+        doubles_.rules.stored.push_back(rule);
+    }
+
+    // The applications of the rules a task added, in order.
+    std::vector<std::wstring> AddedApplications() const
+    {
+        return EventsStartingWith(L"rule.ApplicationName ");
+    }
+
     BstrTracker strings_;
     PlatformServices saved_ = {};
     FirewallDoubles doubles_;
@@ -126,7 +152,7 @@ protected:
 
 TEST_F(FirewallRuleTest, AddsTheRuleWhenTheFirewallIsOnAndTheRuleIsMissing)
 {
-    EnsureFirewallRule();
+    EnsureFirewallRule(kWindowPath);
 
     ExpectAddedSilently();
     EXPECT_EQ(doubles_.log, (std::vector<std::wstring>{
@@ -134,19 +160,19 @@ TEST_F(FirewallRuleTest, AddsTheRuleWhenTheFirewallIsOnAndTheRuleIsMissing)
                                 L"policy.get_CurrentProfileTypes",
                                 L"policy.get_FirewallEnabled 4",
                                 L"policy.get_Rules",
+                                L"rules.get__NewEnum",
                                 L"create NetFwRule",
                                 kRuleProperties[0], kRuleProperties[1], kRuleProperties[2],
                                 kRuleProperties[3], kRuleProperties[4], kRuleProperties[5],
                                 kRuleProperties[6], kRuleProperties[7], kRuleProperties[8],
-                                kRuleProperties[9],
-                                L"rules.Item Announce",
+                                kRuleProperties[9], kRuleProperties[10],
                                 L"rules.Add",
                             }));
 }
 
 TEST_F(FirewallRuleTest, CreatesThePublishedClassesInProcessWithoutAnOuterObject)
 {
-    EnsureFirewallRule();
+    EnsureFirewallRule(kWindowPath);
 
     ASSERT_EQ(doubles_.creations.size(), 2u);
     const CreateCall& policy = doubles_.creations[0];
@@ -161,9 +187,9 @@ TEST_F(FirewallRuleTest, CreatesThePublishedClassesInProcessWithoutAnOuterObject
     EXPECT_EQ(rule.context, static_cast<DWORD>(CLSCTX_INPROC_SERVER));
 }
 
-TEST_F(FirewallRuleTest, SetsTheTenPropertiesInOrderWithAutomationStrings)
+TEST_F(FirewallRuleTest, SetsTheElevenPropertiesInOrderWithAutomationStrings)
 {
-    EnsureFirewallRule();
+    EnsureFirewallRule(kWindowPath);
 
     EXPECT_EQ(EventsStartingWith(L"rule."), kRuleProperties);
     EXPECT_EQ(doubles_.newRule.rejectedStrings, 0) << "a string property was not a live BSTR";
@@ -171,7 +197,7 @@ TEST_F(FirewallRuleTest, SetsTheTenPropertiesInOrderWithAutomationStrings)
         << "name and description must be separate strings";
     EXPECT_EQ(strings_.AllocatedTexts(),
               (std::vector<std::wstring>{L"Announce", L"Orvel Electronics Ltd.", L"ALL",
-                                         L"30303", L"Announce"}));
+                                         L"30303", L"Announce", kWindowPath}));
     ExpectNothingHeld();
 }
 
@@ -179,7 +205,7 @@ TEST_F(FirewallRuleTest, AddsTheRuleEvenWhenItsPropertiesCannotBeSet)
 {
     doubles_.newRule.putResult = E_INVALIDARG;
 
-    EnsureFirewallRule();
+    EnsureFirewallRule(kWindowPath);
 
     EXPECT_EQ(EventsStartingWith(L"rule."), kRuleProperties);
     ExpectAddedSilently();
@@ -194,7 +220,7 @@ TEST_F(FirewallRuleTest, FirewallOffInEveryProfileInForceAddsNothingWhateverTheR
     doubles_.policy.publicProfile = {S_OK, VARIANT_FALSE};
     doubles_.rules.addResult = E_ACCESSDENIED;
 
-    EnsureFirewallRule();
+    EnsureFirewallRule(kWindowPath);
 
     EXPECT_EQ(EventsStartingWith(L"policy.get_FirewallEnabled"),
               (std::vector<std::wstring>{L"policy.get_FirewallEnabled 1",
@@ -212,7 +238,7 @@ TEST_F(FirewallRuleTest, OnlyAProfileNotInForceBeingOnCountsAsOff)
     doubles_.policy.privateProfile = {S_OK, VARIANT_FALSE};
     doubles_.policy.publicProfile = {S_OK, VARIANT_TRUE};
 
-    EnsureFirewallRule();
+    EnsureFirewallRule(kWindowPath);
 
     EXPECT_EQ(EventsStartingWith(L"policy.get_FirewallEnabled"),
               (std::vector<std::wstring>{L"policy.get_FirewallEnabled 2"}));
@@ -224,7 +250,7 @@ TEST_F(FirewallRuleTest, AFailedFirewallEnabledReadCountsAsOff)
     // The double writes "on" into the result even though the call fails.
     doubles_.policy.publicProfile = {E_NOTIMPL, VARIANT_TRUE};
 
-    EnsureFirewallRule();
+    EnsureFirewallRule(kWindowPath);
 
     ExpectStoppedQuietly();
 }
@@ -237,7 +263,7 @@ TEST_F(FirewallRuleTest, OneProfileInForceBeingOnIsEnough)
     doubles_.policy.privateProfile = {S_OK, VARIANT_FALSE};
     doubles_.policy.publicProfile = {S_OK, VARIANT_TRUE};
 
-    EnsureFirewallRule();
+    EnsureFirewallRule(kWindowPath);
 
     ExpectAddedSilently();
 }
@@ -246,7 +272,7 @@ TEST_F(FirewallRuleTest, UnreadableProfilesInForceAddNothing)
 {
     doubles_.policy.profileTypesResult = E_NOTIMPL;
 
-    EnsureFirewallRule();
+    EnsureFirewallRule(kWindowPath);
 
     EXPECT_TRUE(EventsStartingWith(L"policy.get_FirewallEnabled").empty());
     ExpectStoppedQuietly();
@@ -258,7 +284,7 @@ TEST_F(FirewallRuleTest, NoKnownProfileInForceAddsNothing)
     doubles_.policy.domain = {S_OK, VARIANT_TRUE};
     doubles_.policy.privateProfile = {S_OK, VARIANT_TRUE};
 
-    EnsureFirewallRule();
+    EnsureFirewallRule(kWindowPath);
 
     EXPECT_TRUE(EventsStartingWith(L"policy.get_FirewallEnabled").empty());
     ExpectStoppedQuietly();
@@ -278,7 +304,7 @@ TEST_P(FirewallRuleProfileTest, TheProfileAloneInForceAndOnAddsTheRule)
     doubles_.policy.publicProfile = {S_OK, GetParam() == NET_FW_PROFILE2_PUBLIC ? VARIANT_TRUE
                                                                                 : VARIANT_FALSE};
 
-    EnsureFirewallRule();
+    EnsureFirewallRule(kWindowPath);
 
     EXPECT_EQ(EventsStartingWith(L"policy.get_FirewallEnabled"),
               (std::vector<std::wstring>{L"policy.get_FirewallEnabled " +
@@ -292,57 +318,67 @@ INSTANTIATE_TEST_SUITE_P(EachProfile, FirewallRuleProfileTest,
 
 // ---- Looking for the rule ----
 
-TEST_F(FirewallRuleTest, ARuleWithOurNameAndGroupingIsLeftAloneWhateverTheRights)
+// One rule in the collection, and whether it counts as the window program's.
+struct LookUpCase {
+    const char* name;
+    const wchar_t* ruleName;
+    const wchar_t* grouping;
+    const wchar_t* application;
+    bool counts;
+};
+
+class FirewallRuleLookUpTest : public FirewallRuleTest,
+                               public ::testing::WithParamInterface<LookUpCase> {};
+
+TEST_P(FirewallRuleLookUpTest, OnlyOurRuleForThisProgramCountsAndNoRuleIsChanged)
 {
-    doubles_.rules.found = &doubles_.existingRule;
-    doubles_.existingRule.groupingText = L"Orvel Electronics Ltd.";
-    doubles_.rules.addResult = E_ACCESSDENIED;
+    const LookUpCase& c = GetParam();
+    Store(&doubles_.existingRule, c.ruleName, c.grouping, c.application);
 
-    EnsureFirewallRule();
+    EnsureFirewallRule(kWindowPath);
 
-    EXPECT_TRUE(doubles_.rules.added.empty());
-    EXPECT_EQ(EventsStartingWith(L"existing."),
-              (std::vector<std::wstring>{L"existing.get_Grouping"}));
+    EXPECT_EQ(doubles_.rules.added.size(), c.counts ? 0u : 1u);
+    for (const std::wstring& event : EventsStartingWith(L"existing.")) {
+        EXPECT_EQ(event.compare(0, 13, L"existing.get_"), 0) << "the rule was changed: " << event;
+    }
+    EXPECT_TRUE(EventsStartingWith(L"rules.Remove").empty());
     EXPECT_TRUE(CapturedBoxes().empty());
-    ExpectNothingHeld();  // includes the grouping string the double handed out
+    ExpectNothingHeld();  // includes the strings the double handed out
 }
 
-class FirewallRuleGroupingTest : public FirewallRuleTest,
-                                 public ::testing::WithParamInterface<const wchar_t*> {};
-
-TEST_P(FirewallRuleGroupingTest, ARuleWithOurNameButAnotherGroupingGetsASecondRule)
-{
-    doubles_.rules.found = &doubles_.existingRule;
-    doubles_.existingRule.groupingText = GetParam();
-
-    EnsureFirewallRule();
-
-    ExpectAddedSilently();
-    // The existing rule is only read, never changed.
-    EXPECT_EQ(EventsStartingWith(L"existing."),
-              (std::vector<std::wstring>{L"existing.get_Grouping"}));
-}
-
-INSTANTIATE_TEST_SUITE_P(Groupings, FirewallRuleGroupingTest,
-                         ::testing::Values(L"Another Maker", L"orvel electronics ltd.",
-                                           L"ORVEL ELECTRONICS LTD.", L"Orvel Electronics Ltd",
-                                           L"Orvel Electronics Ltd. ", L"", nullptr));
+INSTANTIATE_TEST_SUITE_P(
+    Rules, FirewallRuleLookUpTest,
+    ::testing::Values(
+        LookUpCase{"Ours", L"Announce", kOurGrouping, kWindowPath, true},
+        LookUpCase{"OursInOtherLetterCase", L"Announce", kOurGrouping,
+                   L"c:\\PROGRAM FILES\\network discovery tool\\networkdiscoverytool.EXE", true},
+        LookUpCase{"OursForAnotherCopy", L"Announce", kOurGrouping,
+                   L"C:\\Users\\a\\Downloads\\NetworkDiscoveryTool.exe", false},
+        LookUpCase{"OursForTheConsole", L"Announce", kOurGrouping, kConsolePath, false},
+        LookUpCase{"OursWithoutApplication", L"Announce", kOurGrouping, nullptr, false},
+        LookUpCase{"OursWithEmptyApplication", L"Announce", kOurGrouping, L"", false},
+        LookUpCase{"AnotherGrouping", L"Announce", L"Another Maker", kWindowPath, false},
+        LookUpCase{"GroupingInOtherLetterCase", L"Announce", L"ORVEL ELECTRONICS LTD.", kWindowPath,
+                   false},
+        LookUpCase{"NoGrouping", L"Announce", nullptr, kWindowPath, false},
+        LookUpCase{"AnotherName", L"Announce2", kOurGrouping, kWindowPath, false}),
+    [](const ::testing::TestParamInfo<LookUpCase>& info) { return std::string(info.param.name); });
 
 TEST_F(FirewallRuleTest, AnUnreadableGroupingCountsAsDifferent)
 {
-    doubles_.rules.found = &doubles_.existingRule;
+    Store(&doubles_.existingRule, L"Announce", kOurGrouping, kWindowPath);
     doubles_.existingRule.groupingResult = E_ACCESSDENIED;
 
-    EnsureFirewallRule();
+    EnsureFirewallRule(kWindowPath);
 
     ExpectAddedSilently();
 }
 
-TEST_F(FirewallRuleTest, AFailedLookUpCountsAsMissing)
+TEST_F(FirewallRuleTest, ACollectionThatCannotBeWalkedCountsAsHoldingNoRule)
 {
-    doubles_.rules.itemResult = E_NOTIMPL;
+    doubles_.rules.enumResult = E_NOTIMPL;
 
-    EnsureFirewallRule();
+    EnsureFirewallRule(kWindowPath);
 
     ExpectAddedSilently();
 }
@@ -356,7 +392,7 @@ TEST_F(FirewallRuleTest, AccessDeniedShowsOneWarningOwnedByTheWindowAtEntry)
     // A window appearing meanwhile does not change the owner taken at entry.
     doubles_.rules.onAdd = [] { g_mainWindow = FakeWindow(0x5678); };
 
-    EnsureFirewallRule();
+    EnsureFirewallRule(kWindowPath);
 
     ASSERT_EQ(CapturedBoxes().size(), 1u);
     const CapturedBox& box = CapturedBoxes()[0];
@@ -373,7 +409,7 @@ TEST_F(FirewallRuleTest, AccessDeniedAtStartUpShowsAWarningWithoutOwner)
 {
     doubles_.rules.addResult = E_ACCESSDENIED;
 
-    EnsureFirewallRule();
+    EnsureFirewallRule(kWindowPath);
 
     ASSERT_EQ(CapturedBoxes().size(), 1u);
     EXPECT_EQ(CapturedBoxes()[0].owner, nullptr);
@@ -388,7 +424,7 @@ TEST_P(FirewallRuleAddFailureTest, OtherAddFailuresAreSilent)
 {
     doubles_.rules.addResult = GetParam();
 
-    EnsureFirewallRule();
+    EnsureFirewallRule(kWindowPath);
 
     ExpectAddedSilently();
 }
@@ -405,7 +441,7 @@ TEST_F(FirewallRuleTest, APolicyThatCannotBeCreatedEndsTheStepQuietly)
 {
     doubles_.policyCreateResult = REGDB_E_CLASSNOTREG;
 
-    EnsureFirewallRule();
+    EnsureFirewallRule(kWindowPath);
 
     EXPECT_EQ(doubles_.log, (std::vector<std::wstring>{L"create NetFwPolicy2"}));
     ExpectStoppedQuietly();
@@ -415,7 +451,7 @@ TEST_F(FirewallRuleTest, RulesThatCannotBeReadEndTheStepWithoutARuleObject)
 {
     doubles_.policy.rulesResult = E_ACCESSDENIED;
 
-    EnsureFirewallRule();
+    EnsureFirewallRule(kWindowPath);
 
     EXPECT_EQ(doubles_.creations.size(), 1u) << "no rule object should be created";
     ExpectStoppedQuietly();
@@ -425,10 +461,13 @@ TEST_F(FirewallRuleTest, ARuleObjectThatCannotBeCreatedEndsTheStepQuietly)
 {
     doubles_.ruleCreateResult = E_OUTOFMEMORY;
 
-    EnsureFirewallRule();
+    EnsureFirewallRule(kWindowPath);
 
     EXPECT_EQ(doubles_.creations.size(), 2u);
-    ExpectStoppedQuietly();
+    EXPECT_TRUE(doubles_.rules.added.empty());
+    EXPECT_TRUE(CapturedBoxes().empty());
+    EXPECT_TRUE(strings_.AllocatedTexts().empty());
+    ExpectNothingHeld();
 }
 
 // ---- COM initialisation of the calling thread ----
@@ -452,7 +491,7 @@ TEST_F(FirewallRuleTest, InitialisesASingleThreadedApartmentAndUndoesIt)
     doubles_.rules.onAdd = [&duringAdd] { duringAdd = ProbeMultithreadedCom(); };
 
     RunOnFreshThread([&afterStep] {
-        EnsureFirewallRule();
+        EnsureFirewallRule(kWindowPath);
         afterStep = ProbeMultithreadedCom();
     });
 
@@ -468,7 +507,7 @@ TEST_F(FirewallRuleTest, WorksInAMultithreadedApartmentAndLeavesItInitialised)
 
     RunOnFreshThread([&before, &afterStep] {
         before = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-        EnsureFirewallRule();
+        EnsureFirewallRule(kWindowPath);
         afterStep = ProbeMultithreadedCom();
         if (SUCCEEDED(before)) {
             CoUninitialize();
@@ -487,7 +526,7 @@ TEST_F(FirewallRuleTest, ReturnsAtOnceWhenTheThreadAlreadyHasASingleThreadedApar
 
     RunOnFreshThread([&before, &afterOurUninitialise] {
         before = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-        EnsureFirewallRule();
+        EnsureFirewallRule(kWindowPath);
         if (SUCCEEDED(before)) {
             CoUninitialize();
         }
@@ -501,62 +540,137 @@ TEST_F(FirewallRuleTest, ReturnsAtOnceWhenTheThreadAlreadyHasASingleThreadedApar
     ExpectStoppedQuietly();
 }
 
-// ---- The installer's operations ----
+// ---- The console's check ----
 
-TEST_F(FirewallRuleTest, TheInstallerAddsTheRuleWithTheFirewallOffAndReportsDeniedRightsWithoutABox)
-{
-    doubles_.policy.publicProfile = {S_OK, VARIANT_FALSE};
-    doubles_.rules.addResult = E_ACCESSDENIED;
-
-    EXPECT_EQ(AddFirewallRule(), E_ACCESSDENIED);
-
-    EXPECT_EQ(EventsStartingWith(L"policy.get_"), (std::vector<std::wstring>{L"policy.get_Rules"}))
-        << "the firewall's state does not count";
-    EXPECT_EQ(EventsStartingWith(L"rule."), kRuleProperties);
-    EXPECT_EQ(doubles_.rules.added.size(), 1u);
-    EXPECT_TRUE(CapturedBoxes().empty());
-    ExpectNothingHeld();
-}
-
-// Removal: `found` is the rule of our name the collection holds, if any.
-struct RemoveCase {
+struct CheckCase {
     const char* name;
-    const wchar_t* foundGrouping;  // nullptr: no rule of our name
-    HRESULT removeResult;
-    HRESULT expected;
-    bool removes;
+    VARIANT_BOOL firewallOn;
+    const wchar_t* storedApplication;  // our rule's, or nullptr for no rule
+    HRESULT enumResult;
+    bool missing;
 };
 
-class FirewallRuleRemoveTest : public FirewallRuleTest,
-                               public ::testing::WithParamInterface<RemoveCase> {};
+class FirewallRuleCheckTest : public FirewallRuleTest,
+                              public ::testing::WithParamInterface<CheckCase> {};
 
-TEST_P(FirewallRuleRemoveTest, RemovesOnlyOurRuleAndReportsTheResult)
+TEST_P(FirewallRuleCheckTest, TellsOnlyOfAMissingRuleWithTheFirewallOnAndChangesNothing)
 {
-    const RemoveCase& c = GetParam();
-    if (c.foundGrouping != nullptr) {
-        doubles_.rules.found = &doubles_.existingRule;
-        doubles_.existingRule.groupingText = c.foundGrouping;
+    const CheckCase& c = GetParam();
+    doubles_.policy.publicProfile = {S_OK, c.firewallOn};
+    doubles_.rules.enumResult = c.enumResult;
+    if (c.storedApplication != nullptr) {
+        Store(&doubles_.existingRule, L"Announce", kOurGrouping, c.storedApplication);
     }
-    doubles_.rules.removeResult = c.removeResult;
 
-    EXPECT_EQ(RemoveFirewallRule(), c.expected);
+    EXPECT_EQ(IsFirewallRuleMissing(kConsolePath), c.missing);
 
-    EXPECT_EQ(EventsStartingWith(L"rules.Remove"),
-              c.removes ? std::vector<std::wstring>{L"rules.Remove Announce"}
-                        : std::vector<std::wstring>{});
-    EXPECT_TRUE(doubles_.rules.added.empty());
-    EXPECT_EQ(doubles_.creations.size(), 1u) << "removal needs no rule object";
+    EXPECT_EQ(doubles_.creations.size(), 1u) << "no rule object should be created";
+    EXPECT_TRUE(EventsStartingWith(L"rules.Add").empty());
+    EXPECT_TRUE(EventsStartingWith(L"rules.Remove").empty());
+    EXPECT_TRUE(EventsStartingWith(L"existing.put").empty());
     EXPECT_TRUE(CapturedBoxes().empty());
     ExpectNothingHeld();
 }
 
 INSTANTIATE_TEST_SUITE_P(
+    Cases, FirewallRuleCheckTest,
+    ::testing::Values(CheckCase{"Missing", VARIANT_TRUE, nullptr, S_OK, true},
+                      CheckCase{"Present", VARIANT_TRUE, kConsolePath, S_OK, false},
+                      CheckCase{"OnlyTheWindowProgramsRule", VARIANT_TRUE, kWindowPath, S_OK, true},
+                      CheckCase{"FirewallOff", VARIANT_FALSE, nullptr, S_OK, false},
+                      CheckCase{"RulesUnreadable", VARIANT_TRUE, nullptr, E_NOTIMPL, false}),
+    [](const ::testing::TestParamInfo<CheckCase>& info) { return std::string(info.param.name); });
+
+// ---- The installer's operations ----
+
+const wchar_t* const kBothPaths[] = {kWindowPath, kConsolePath};
+
+TEST_F(FirewallRuleTest, TheInstallerAddsBothRulesWithTheFirewallOffAndReplacesOurUnscopedRule)
+{
+    doubles_.policy.publicProfile = {S_OK, VARIANT_FALSE};
+    Store(&doubles_.existingRule, L"Announce", kOurGrouping, nullptr);
+    Store(&doubles_.otherRule, L"Announce", L"Another Maker", nullptr);
+
+    EXPECT_EQ(AddFirewallRules(kBothPaths, 2), S_OK);
+
+    EXPECT_EQ(AddedApplications(),
+              (std::vector<std::wstring>{std::wstring(L"rule.ApplicationName ") + kWindowPath,
+                                         std::wstring(L"rule.ApplicationName ") + kConsolePath}));
+    EXPECT_EQ(doubles_.rules.stored, std::vector<FakeRule*>{&doubles_.otherRule})
+        << "our unscoped rule goes, the other product's stays";
+    EXPECT_TRUE(EventsStartingWith(L"other.put").empty());
+    EXPECT_TRUE(CapturedBoxes().empty());
+    ExpectNothingHeld();
+}
+
+TEST_F(FirewallRuleTest, TheInstallerAddsOnlyTheMissingRuleAndReportsDeniedRightsWithoutABox)
+{
+    Store(&doubles_.existingRule, L"Announce", kOurGrouping, kWindowPath);
+    doubles_.rules.addResult = E_ACCESSDENIED;
+
+    EXPECT_EQ(AddFirewallRules(kBothPaths, 2), E_ACCESSDENIED);
+
+    EXPECT_EQ(AddedApplications(),
+              (std::vector<std::wstring>{std::wstring(L"rule.ApplicationName ") + kConsolePath}));
+    EXPECT_TRUE(CapturedBoxes().empty());
+    ExpectNothingHeld();
+}
+
+// Removal: our two rules, our older unscoped one, and two of another
+// product's with our name (one even with our grouping); which stay.
+struct RemoveCase {
+    const char* name;
+    HRESULT putResult;
+    HRESULT removeResult;
+    HRESULT expected;
+    bool oursGone;
+};
+
+class FirewallRuleRemoveTest : public FirewallRuleTest,
+                               public ::testing::WithParamInterface<RemoveCase> {};
+
+TEST_P(FirewallRuleRemoveTest, RemovesExactlyOurRulesAndReportsTheResult)
+{
+    const RemoveCase& c = GetParam();
+    FakeRule consoleRule(L"console", &doubles_.log);
+    FakeRule unscopedRule(L"unscoped", &doubles_.log);
+    FakeRule foreignRule(L"foreign", &doubles_.log);
+    Store(&doubles_.existingRule, L"Announce", kOurGrouping, kWindowPath);
+    Store(&consoleRule, L"Announce", kOurGrouping, kConsolePath);
+    Store(&unscopedRule, L"Announce", kOurGrouping, nullptr);
+    Store(&doubles_.otherRule, L"Announce", L"Another Maker", kWindowPath);
+    Store(&foreignRule, L"Announce", kOurGrouping, L"C:\\Other\\Announcer.exe");
+    for (FakeRule* rule : {&doubles_.existingRule, &consoleRule, &unscopedRule}) {
+        rule->putResult = c.putResult;
+    }
+    doubles_.rules.removeResult = c.removeResult;
+
+    EXPECT_EQ(RemoveFirewallRules(kBothPaths, 2), c.expected);
+
+    std::vector<FakeRule*> left = {&doubles_.otherRule, &foreignRule};
+    if (!c.oursGone) {
+        left.insert(left.begin(), {&doubles_.existingRule, &consoleRule, &unscopedRule});
+    }
+    std::sort(left.begin(), left.end());
+    std::vector<FakeRule*> stored = doubles_.rules.stored;
+    std::sort(stored.begin(), stored.end());
+    EXPECT_EQ(stored, left);
+    for (const std::wstring& event : EventsStartingWith(L"rules.Remove")) {
+        EXPECT_NE(event, L"rules.Remove Announce") << "removed by the name others share";
+    }
+    EXPECT_TRUE(doubles_.rules.added.empty());
+    EXPECT_EQ(doubles_.creations.size(), 1u) << "removal needs no rule object";
+    EXPECT_TRUE(CapturedBoxes().empty());
+    EXPECT_TRUE(consoleRule.references == 0 && unscopedRule.references == 0 &&
+                foreignRule.references == 0);
+    ExpectNothingHeld();
+}
+
+INSTANTIATE_TEST_SUITE_P(
     Cases, FirewallRuleRemoveTest,
-    ::testing::Values(RemoveCase{"Ours", L"Orvel Electronics Ltd.", S_OK, S_OK, true},
-                      RemoveCase{"OursDenied", L"Orvel Electronics Ltd.", E_ACCESSDENIED,
-                                 E_ACCESSDENIED, true},
-                      RemoveCase{"Another", L"Another Maker", E_FAIL, S_OK, false},
-                      RemoveCase{"None", nullptr, E_FAIL, S_OK, false}),
+    ::testing::Values(RemoveCase{"Ours", S_OK, S_OK, S_OK, true},
+                      RemoveCase{"RenameRefused", E_ACCESSDENIED, S_OK, E_ACCESSDENIED, false},
+                      RemoveCase{"RemoveDenied", S_OK, E_ACCESSDENIED, E_ACCESSDENIED, false}),
     [](const ::testing::TestParamInfo<RemoveCase>& info) { return std::string(info.param.name); });
 
 // ---- The real firewall objects ----
@@ -581,7 +695,7 @@ TEST(FirewallRuleRealPlatformTest, EndsQuietlyWithWinesFirewallObjects)
     HRESULT afterStep = E_UNEXPECTED;
 
     RunOnFreshThread([&afterStep] {
-        EnsureFirewallRule();
+        EnsureFirewallRule(kWindowPath);
         afterStep = ProbeMultithreadedCom();
     });
 
