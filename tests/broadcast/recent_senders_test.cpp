@@ -185,4 +185,27 @@ TEST(RecentSenders, AQuietSenderIsAskedInTheSecondBeforeItsRowExpires)
     EXPECT_EQ(untilNext, 1900u);
 }
 
+// More quiet senders due at once than the caller has room for: the room is
+// filled, nothing is written past it, and the rest come on the next call.
+TEST(RecentSenders, DueSendersBeyondTheRoomWaitForTheNextCall)
+{
+    const int kRoom = 32;
+    const int kQuiet = kRoom + 8;
+    RecentSenders table;
+    ForgetRecentSenders(&table);
+    const DeviceRecord answer = Answer(L"Device");
+    for (int i = 0; i < kQuiet; ++i) {
+        ASSERT_TRUE(AnswerIsDue(&table, Ipv4(10, 0, 0, 1 + i), AnswerFingerprint(&answer), 1000,
+                                kUnchangedAnswerPostMs));
+    }
+    const uint32_t kSentinel = 0xDEADBEEFu;
+    std::vector<uint32_t> due(kQuiet, kSentinel);
+    DWORD untilNext = kNoConfirmationDue;
+    const DWORD now = 1000 + kConfirmFirstMs;
+    EXPECT_EQ(TakeDueConfirmations(&table, now, due.data(), kRoom, &untilNext), kRoom);
+    EXPECT_EQ(due[kRoom], kSentinel) << "written past the room";
+    EXPECT_EQ(untilNext, 0u) << "some did not fit";
+    EXPECT_EQ(TakeDueConfirmations(&table, now, due.data(), kRoom, &untilNext), kQuiet - kRoom);
+}
+
 }  // namespace
