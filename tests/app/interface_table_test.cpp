@@ -2,6 +2,8 @@
 #include <winsock2.h>
 #include <windows.h>
 
+#include <vector>
+
 #include <gtest/gtest.h>
 
 #include "app/fake_platform.h"
@@ -165,17 +167,33 @@ TEST_F(InterfaceTableTest, InterfaceIndexComesFromTheLastAdapterCarryingTheAddre
     ASSERT_EQ(3u, g_interfaceTable.count);
     EXPECT_EQ(13u, g_interfaceTable.entries[0].interfaceIndex);
     EXPECT_EQ(12u, g_interfaceTable.entries[1].interfaceIndex);
-    EXPECT_EQ(0xFFFFFFFFu, g_interfaceTable.entries[2].interfaceIndex);  // no adapter has it
+    EXPECT_EQ(9u, g_interfaceTable.entries[2].interfaceIndex);  // no adapter has it: the address table's
 }
 
-TEST_F(InterfaceTableTest, AdapterListFailureIsSilentAndLeavesIndexesUnknown)
+TEST_F(InterfaceTableTest, AdapterListThatGrowsIsReadAgainElseTheAddressTableGivesTheIndex)
 {
+    struct Case {
+        const char* label;
+        ULONG probeResult;
+        int growths;
+        uint32_t index;
+    };
+    const std::vector<Case> cases = {
+        {"an adapter comes twice between the calls", ERROR_BUFFER_OVERFLOW, 2, 13},
+        {"adapters keep coming", ERROR_BUFFER_OVERFLOW, 100, 7},
+        {"no list at all", ERROR_NO_DATA, 0, 7},
+    };
     fake.addresses = {{"192.168.1.5", "255.255.255.0", 7}};
     fake.adapters = {{13, {"192.168.1.5"}}};
-    fake.adapterProbeResult = ERROR_NO_DATA;
-    ASSERT_EQ(1, BuildInterfaceTable());
-    EXPECT_TRUE(fake.boxes.empty());
-    EXPECT_EQ(0xFFFFFFFFu, g_interfaceTable.entries[0].interfaceIndex);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        fake.adapterProbeResult = c.probeResult;
+        fake.adapterGrowths = c.growths;
+        ASSERT_EQ(1, BuildInterfaceTable());
+        EXPECT_TRUE(fake.boxes.empty());
+        EXPECT_EQ(c.index, g_interfaceTable.entries[0].interfaceIndex);
+        TeardownInterfaceTable();
+    }
 }
 
 TEST_F(InterfaceTableTest, TeardownOfNeverResumedWorkersReturnsAndEmptiesEverything)
