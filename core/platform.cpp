@@ -69,6 +69,8 @@ PlatformServices DefaultPlatformServices()
     services.notifyAddrChange = NotifyAddrChange;
     services.cancelIPChangeNotify = CancelIPChangeNotify;
     LookUpMulticastDnsClient(&services);
+    services.recvFrom = recvfrom;
+    services.wsaIoctl = WSAIoctl;
     services.solicitNeighbour = SolicitNeighbour;
     return services;
 }

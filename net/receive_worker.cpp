@@ -16,6 +16,7 @@
 
 #include "core/device_record.h"
 #include "core/globals.h"
+#include "core/platform.h"
 #include "core/wait.h"
 #include "net/address_class.h"
 #include "net/arp_check.h"
@@ -111,16 +112,18 @@ int ReadDatagrams(SOCKET socket, bool readsReturnAtOnce, ReceivedDatagram* batch
         memset(slot.bytes, 0, sizeof(slot.bytes));
         sockaddr_storage from = {};
         int fromLength = sizeof(from);
-        int received = recvfrom(socket, slot.bytes, sizeof(slot.bytes), 0,
-                                reinterpret_cast<sockaddr*>(&from), &fromLength);
+        int received = g_platform.recvFrom(socket, slot.bytes, sizeof(slot.bytes), 0,
+                                           reinterpret_cast<sockaddr*>(&from), &fromLength);
         if (received < 0) {
             int error = WSAGetLastError();
             if (error == WSAEWOULDBLOCK) {
                 break;  // drained
             }
-            // A datagram longer than the buffer is simply lost; any other
-            // failure may repeat at once, so the caller waits out its slice.
-            if (error != WSAEMSGSIZE) {
+            // A datagram longer than the buffer is simply lost, and so is
+            // the report of a closed port that a direct request met (where
+            // the socket could not be told to keep it); any other failure
+            // may repeat at once, so the caller waits out its slice.
+            if (error != WSAEMSGSIZE && error != WSAECONNRESET) {
                 *failed = true;
                 break;
             }

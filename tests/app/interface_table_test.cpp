@@ -1,7 +1,9 @@
 // Building and tearing down the interface table from injected address tables.
 #include <winsock2.h>
 #include <windows.h>
+#include <mswsock.h>
 
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -194,6 +196,30 @@ TEST_F(InterfaceTableTest, AdapterListThatGrowsIsReadAgainElseTheAddressTableGiv
         EXPECT_EQ(c.index, g_interfaceTable.entries[0].interfaceIndex);
         TeardownInterfaceTable();
     }
+}
+
+// What the entries asked of WSAIoctl, which refuses as a platform without
+// the switch would.
+std::vector<std::pair<DWORD, BOOL>> g_ioctls;
+
+int WSAAPI RefusingIoctl(SOCKET, DWORD code, LPVOID in, DWORD inLength, LPVOID, DWORD, LPDWORD,
+                         LPWSAOVERLAPPED, LPWSAOVERLAPPED_COMPLETION_ROUTINE)
+{
+    g_ioctls.push_back({code, inLength == sizeof(BOOL) ? *static_cast<BOOL*>(in) : -1});
+    WSASetLastError(WSAEOPNOTSUPP);
+    return SOCKET_ERROR;
+}
+
+TEST_F(InterfaceTableTest, ClosedPortReportsAreSwitchedOffAndARefusalStopsNothing)
+{
+    g_ioctls.clear();
+    g_platform.wsaIoctl = RefusingIoctl;
+    fake.addresses = {{"192.168.1.5", "255.255.255.0", 7}, {"10.0.0.5", "255.0.0.0", 8}};
+    ASSERT_EQ(1, BuildInterfaceTable());
+    EXPECT_EQ(2u, g_interfaceTable.count);
+    EXPECT_TRUE(fake.boxes.empty());
+    const std::pair<DWORD, BOOL> off = {SIO_UDP_CONNRESET, FALSE};
+    EXPECT_EQ(g_ioctls, (std::vector<std::pair<DWORD, BOOL>>{off, off}));
 }
 
 TEST_F(InterfaceTableTest, TeardownOfNeverResumedWorkersReturnsAndEmptiesEverything)
