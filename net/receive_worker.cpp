@@ -19,6 +19,7 @@
 #include "core/platform.h"
 #include "core/wait.h"
 #include "net/address_class.h"
+#include "net/answer_hold.h"
 #include "net/arp_check.h"
 #include "net/discovery_reply.h"
 #include "net/discovery_request.h"
@@ -40,13 +41,12 @@ void WaitOutSlice(DWORD start, HANDLE abortEvent)
 }
 
 // Builds the record for one accepted reply and hands it to the ARP gate,
-// which posts it now or after the next read of the ARP table. Parsing comes
-// first, into a record on the stack: an answer that is not the maker's, or
-// one that recent holds back (for holdMs), costs neither an allocation nor
-// an ARP read. A record that cannot be allocated is skipped; one that
-// cannot be posted is freed by the post.
+// which posts it now or after the next read of the ARP table unless it
+// repeats the answer posted before (see answer_hold.h). Parsing comes first,
+// into a record on the stack: an answer that is not the maker's costs
+// neither an allocation nor an ARP read.
 void ReportDevice(const InterfaceEntry* entry, const sockaddr_in& sender, const char* bytes,
-                  int length, ArpGate* gate, RecentSenders* recent, DWORD holdMs)
+                  int length, ArpGate* gate, AnswerHold* hold)
 {
     DeviceRecord parsed;
     memset(&parsed, 0, sizeof(parsed));
@@ -59,21 +59,7 @@ void ReportDevice(const InterfaceEntry* entry, const sockaddr_in& sender, const 
     parsed.state = ClassifySender(senderAddress, entry->address, entry->mask, entry->network);
     parsed.heardOn = entry->address;
     parsed.lastSeen = GetTickCount();
-    // Only senders the snapshot knows are held back: the gate posts their
-    // answers at once (after a read, when one is due), while a stranger's
-    // waits for a read that may drop it, and then its next answer must not
-    // count as a repeat.
-    if (ArpSnapshotHasSender(&gate->snapshot, senderAddress) &&
-        !AnswerIsDue(recent, senderAddress, AnswerFingerprint(&parsed), parsed.lastSeen, holdMs)) {
-        return;
-    }
-
-    DeviceRecord* record = AllocateDeviceRecord();
-    if (record == nullptr) {
-        return;
-    }
-    memcpy(record, &parsed, sizeof(parsed));
-    SubmitToArpGate(gate, senderAddress, record, GetTickCount());
+    OfferToArpGate(gate, hold, senderAddress, parsed, parsed.lastSeen);
 }
 
 }  // namespace
@@ -207,7 +193,7 @@ DWORD AskQuietSenders(InterfaceEntry* entry, RecentSenders* recent)
 // Reports the datagrams of one batch. Failed reads and empty datagrams
 // left no trace in it.
 void ReportBatch(const InterfaceEntry* entry, const ReceivedDatagram* batch, int count,
-                 ArpGate* gate, RecentSenders* recent, uint32_t* refreshesSeen)
+                 ArpGate* gate, AnswerHold* hold, uint32_t* refreshesSeen)
 {
     // A refresh has just emptied the window's list: whatever was posted
     // before it must be posted again. Read after the datagrams, so an
@@ -215,18 +201,18 @@ void ReportBatch(const InterfaceEntry* entry, const ReceivedDatagram* batch, int
     uint32_t refreshes = g_refreshCount;
     if (refreshes != *refreshesSeen) {
         *refreshesSeen = refreshes;
-        ForgetRecentSenders(recent);
+        ForgetRecentSenders(&hold->recent);
     }
     // Without auto-refresh rows never expire: a repeat waits for the next
     // Refresh.
-    DWORD holdMs = g_autoRefresh != 0 ? kUnchangedAnswerPostMs : kHoldUntilForgotten;
+    hold->holdMs = g_autoRefresh != 0 ? kUnchangedAnswerPostMs : kHoldUntilForgotten;
     for (int i = 0; i < count; ++i) {
         const sockaddr_in& sender = batch[i].sender;
         // Only this one loopback address is ignored; the rest of 127/8 is not.
         if (sender.sin_addr.s_addr == htonl(INADDR_LOOPBACK) || !Admitted(entry)) {
             continue;
         }
-        ReportDevice(entry, sender, batch[i].bytes, batch[i].length, gate, recent, holdMs);
+        ReportDevice(entry, sender, batch[i].bytes, batch[i].length, gate, hold);
     }
 }
 
@@ -275,13 +261,13 @@ DWORD ReceiveWaitMs(bool answersAwaitArpRead)
 unsigned __stdcall ReceiveWorker(void* parameter)
 {
     InterfaceEntry* entry = static_cast<InterfaceEntry*>(parameter);
-    // About 8 KB for the ring of waiting answers and 25 KB for the batch:
-    // fine on the stack.
+    // About 8 KB for the ring of waiting answers, 25 KB for the batch and
+    // 12 KB for the sender table: fine on the stack.
+    AnswerHold hold;
+    InitAnswerHold(&hold, PostDeviceRecord);
     ArpGate gate;
-    InitArpGate(&gate, PostDeviceRecord);
+    InitArpGate(&gate, PostUnlessRepeat, &hold);
     ReceivedDatagram batch[kReceiveBatchDatagrams];
-    RecentSenders recent;
-    ForgetRecentSenders(&recent);
     uint32_t refreshesSeen = g_refreshCount;
     ReadySignal ready = OpenReadySignal(entry->socket);
     const bool onEvents = ready.onEvents;
@@ -301,7 +287,7 @@ unsigned __stdcall ReceiveWorker(void* parameter)
             break;
         }
         if (passWait == PassWait::Idle) {
-            untilConfirmation = AskQuietSenders(entry, &recent);
+            untilConfirmation = AskQuietSenders(entry, &hold.recent);
             continue;
         }
         bool failed = false;
@@ -312,11 +298,11 @@ unsigned __stdcall ReceiveWorker(void* parameter)
             ReleaseMutex(entry->socketMutex);
         }
 
-        ReportBatch(entry, batch, count, &gate, &recent, &refreshesSeen);
+        ReportBatch(entry, batch, count, &gate, &hold, &refreshesSeen);
         if (failed) {
             WaitOutSlice(sliceStart, entry->abortEvent);
         }
-        untilConfirmation = AskQuietSenders(entry, &recent);
+        untilConfirmation = AskQuietSenders(entry, &hold.recent);
     }
 
     // Answers still waiting for an ARP read are dropped with the worker.

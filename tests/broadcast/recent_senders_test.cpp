@@ -34,6 +34,13 @@ DeviceRecord Answer(const wchar_t* name, const wchar_t* mac = L"00-11-22-AA-BB-C
     return record;
 }
 
+DeviceRecord Judged(DeviceRecord record, int32_t confirmed, int32_t mismatch)
+{
+    record.arpConfirmed = confirmed;
+    record.arpMismatch = mismatch;
+    return record;
+}
+
 struct Step {
     const char* label;
     uint32_t sender;
@@ -66,6 +73,8 @@ TEST(RecentSenders, RepeatsAreHeldBackForAnIntervalAndChangesGoOutAtOnce)
         {"held back across the wrap", kNeighbour, same, 0x00000010u, false},
         {"an interval on across the wrap", kNeighbour, same, 0xFFFFFF00u + kUnchangedAnswerPostMs, true},
         {"held until forgotten", kNeighbour, same, 0x00100000u, false, kHoldUntilForgotten},
+        {"ARP now confirms it", kNeighbour, Judged(same, 1, 0), 0x00100000u, true, kHoldUntilForgotten},
+        {"ARP now contradicts it", kNeighbour, Judged(same, 0, 1), 0x00100000u, true, kHoldUntilForgotten},
         {"a change is never held", kNeighbour, Answer(L"Other"), 0x00100001u, true, kHoldUntilForgotten},
     };
     RecentSenders table;
