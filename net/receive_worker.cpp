@@ -22,6 +22,7 @@
 #include "net/answer_hold.h"
 #include "net/arp_check.h"
 #include "net/discovery_reply.h"
+#include "net/direct_request_limit.h"
 #include "net/discovery_request.h"
 #include "net/interface_table.h"
 #include "net/recent_senders.h"
@@ -172,22 +173,30 @@ bool Admitted(const InterfaceEntry* entry)
     return filter == kAllInterfaces || filter == entry->network;
 }
 
-// With auto-refresh on, sends a direct request to every sender due one (see
-// confirm_schedule.h); returns the milliseconds until the next is due, or
-// kNoConfirmationDue. A send that fails is not retried: the next request
-// of the schedule, or the broadcast, is the next chance.
-DWORD AskQuietSenders(InterfaceEntry* entry, RecentSenders* recent)
+// With auto-refresh on, queues a direct request for every sender due one
+// (see confirm_schedule.h) and sends those the bounds let go (see
+// direct_request_limit.h); returns the milliseconds until the next is due
+// or may go, or kNoConfirmationDue. A send that fails is not retried: the
+// next request of the schedule, or the broadcast, is the next chance.
+DWORD AskQuietSenders(InterfaceEntry* entry, RecentSenders* recent, DirectRequestLimit* limit)
 {
     if (g_autoRefresh == 0 || !Admitted(entry)) {
         return kNoConfirmationDue;
     }
-    uint32_t due[32];
-    DWORD untilNext = kNoConfirmationDue;
-    int count = TakeDueConfirmations(recent, GetTickCount(), due, 32, &untilNext);
-    for (int i = 0; i < count; ++i) {
-        SendDiscoveryRequestTo(entry, due[i]);
+    constexpr int kRoom = 32;
+    uint32_t addresses[kRoom];
+    DWORD now = GetTickCount();
+    DWORD untilDue = kNoConfirmationDue;
+    int due = TakeDueConfirmations(recent, now, addresses, kRoom, &untilDue);
+    for (int i = 0; i < due; ++i) {
+        QueueDirectRequest(limit, addresses[i]);
     }
-    return untilNext;
+    DWORD untilSendable = kNoConfirmationDue;
+    int sendable = TakeSendableRequests(limit, now, addresses, kRoom, &untilSendable);
+    for (int i = 0; i < sendable; ++i) {
+        SendDiscoveryRequestTo(entry, addresses[i]);
+    }
+    return untilSendable < untilDue ? untilSendable : untilDue;
 }
 
 // Reports the datagrams of one batch. Failed reads and empty datagrams
@@ -261,13 +270,15 @@ DWORD ReceiveWaitMs(bool answersAwaitArpRead)
 unsigned __stdcall ReceiveWorker(void* parameter)
 {
     InterfaceEntry* entry = static_cast<InterfaceEntry*>(parameter);
-    // About 8 KB for the ring of waiting answers, 25 KB for the batch and
-    // 12 KB for the sender table: fine on the stack.
+    // About 8 KB for the ring of waiting answers, 25 KB for the batch, 12 KB
+    // for the sender table and 2 KB for the request log: fine on the stack.
     AnswerHold hold;
     InitAnswerHold(&hold, PostDeviceRecord);
     ArpGate gate;
     InitArpGate(&gate, PostUnlessRepeat, &hold);
     ReceivedDatagram batch[kReceiveBatchDatagrams];
+    DirectRequestLimit limit;
+    InitDirectRequestLimit(&limit);
     uint32_t refreshesSeen = g_refreshCount;
     ReadySignal ready = OpenReadySignal(entry->socket);
     const bool onEvents = ready.onEvents;
@@ -287,7 +298,7 @@ unsigned __stdcall ReceiveWorker(void* parameter)
             break;
         }
         if (passWait == PassWait::Idle) {
-            untilConfirmation = AskQuietSenders(entry, &hold.recent);
+            untilConfirmation = AskQuietSenders(entry, &hold.recent, &limit);
             continue;
         }
         bool failed = false;
@@ -302,7 +313,7 @@ unsigned __stdcall ReceiveWorker(void* parameter)
         if (failed) {
             WaitOutSlice(sliceStart, entry->abortEvent);
         }
-        untilConfirmation = AskQuietSenders(entry, &hold.recent);
+        untilConfirmation = AskQuietSenders(entry, &hold.recent, &limit);
     }
 
     // Answers still waiting for an ARP read are dropped with the worker.
