@@ -191,10 +191,14 @@ DWORD AskQuietSenders(InterfaceEntry* entry, RecentSenders* recent, DirectReques
     for (int i = 0; i < due; ++i) {
         QueueDirectRequest(limit, addresses[i]);
     }
+    // One at a time, each counted at the tick it goes out: under Wine a
+    // send can take a while, and the rate is of the sends themselves.
     DWORD untilSendable = kNoConfirmationDue;
-    int sendable = TakeSendableRequests(limit, now, addresses, kRoom, &untilSendable);
-    for (int i = 0; i < sendable; ++i) {
-        SendDiscoveryRequestTo(entry, addresses[i]);
+    uint32_t address = 0;
+    for (int sent = 0;
+         sent < kRoom && TakeSendableRequests(limit, GetTickCount(), &address, 1, &untilSendable) == 1;
+         ++sent) {
+        SendDiscoveryRequestTo(entry, address);
     }
     return untilSendable < untilDue ? untilSendable : untilDue;
 }
