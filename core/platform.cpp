@@ -105,6 +105,8 @@ PlatformServices DefaultPlatformServices()
     services.notifyAddrChange = NotifyAddrChange;
     services.cancelIPChangeNotify = CancelIPChangeNotify;
     LookUpMulticastDnsClient(&services);
+    services.recvFrom = recvfrom;
+    services.wsaIoctl = WSAIoctl;
     services.solicitNeighbour = SolicitNeighbour;
     LookUpNtdll();
     services.queryPipeState = QueryPipeState;

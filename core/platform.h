@@ -43,6 +43,14 @@ struct PlatformServices {
     // negative count gives them back): its limit grows with the browses.
     void (*ownReserveQueries)(int queries);
 
+    // Reads of the broadcast sockets, and the switch of their reports of
+    // closed ports.
+    int(WSAAPI* recvFrom)(SOCKET socket, char* buffer, int length, int flags, sockaddr* from,
+                          int* fromLength);
+    int(WSAAPI* wsaIoctl)(SOCKET socket, DWORD code, LPVOID in, DWORD inLength, LPVOID out,
+                          DWORD outLength, LPDWORD returned, LPWSAOVERLAPPED overlapped,
+                          LPWSAOVERLAPPED_COMPLETION_ROUTINE completion);
+
     // Makes the system resolve a neighbour's hardware address: one harmless
     // unicast datagram to the address (the discard port). Returns 0 when sent.
     int (*solicitNeighbour)(IPAddr address);

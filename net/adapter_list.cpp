@@ -4,24 +4,36 @@
 #include "core/platform.h"
 #include "net/interface_entry.h"
 
+namespace {
+
+// Fills tried before the list counts as unavailable.
+constexpr int kAdapterListAttempts = 4;
+
+}  // namespace
+
 IP_ADAPTER_ADDRESSES* ReadAdapterList()
 {
     const ULONG flags = GAA_FLAG_SKIP_ANYCAST | GAA_FLAG_SKIP_MULTICAST | GAA_FLAG_SKIP_DNS_SERVER;
     ULONG size = 0;
-    if (g_platform.getAdaptersAddresses(AF_INET, flags, nullptr, nullptr, &size) != ERROR_BUFFER_OVERFLOW ||
-        size == 0) {
-        return nullptr;
-    }
-    IP_ADAPTER_ADDRESSES* list = static_cast<IP_ADAPTER_ADDRESSES*>(GlobalAlloc(GPTR, size));
-    if (list == nullptr) {
-        return nullptr;
-    }
-    if (g_platform.getAdaptersAddresses(AF_INET, flags, nullptr, list, &size) != NO_ERROR) {
-        // The list would be unusable; carry on without interface indexes.
+    ULONG result = g_platform.getAdaptersAddresses(AF_INET, flags, nullptr, nullptr, &size);
+    // The list can grow between the call that sizes it and the one that
+    // fills it (a VPN connecting, Wi-Fi coming back: just when the table is
+    // rebuilt); Microsoft's documentation of GetAdaptersAddresses advises
+    // calling again with the size the failed call gave, a few times.
+    for (int attempt = 0; attempt < kAdapterListAttempts && result == ERROR_BUFFER_OVERFLOW && size != 0;
+         ++attempt) {
+        IP_ADAPTER_ADDRESSES* list = static_cast<IP_ADAPTER_ADDRESSES*>(GlobalAlloc(GPTR, size));
+        if (list == nullptr) {
+            return nullptr;
+        }
+        result = g_platform.getAdaptersAddresses(AF_INET, flags, nullptr, list, &size);
+        if (result == NO_ERROR) {
+            return list;
+        }
         GlobalFree(list);
-        return nullptr;
     }
-    return list;
+    // Without the list, entries take the address table's interface index.
+    return nullptr;
 }
 
 void FreeAdapterList(IP_ADAPTER_ADDRESSES* adapters)

@@ -7,8 +7,8 @@
 #include <iphlpapi.h>
 #include <stdint.h>
 
-// The IPv4 adapter list, or null (silently) when it cannot be had; free it
-// with FreeAdapterList.
+// The IPv4 adapter list, or null (silently) when it cannot be had, even
+// after asking again while it grows; free it with FreeAdapterList.
 IP_ADAPTER_ADDRESSES* ReadAdapterList();
 void FreeAdapterList(IP_ADAPTER_ADDRESSES* adapters);
 

@@ -145,7 +145,7 @@ void ReadAndPostWaiting(ArpGate* gate, DWORD now)
             }
         }
         JudgeAgainstSnapshot(&gate->snapshot, waiting.sender, waiting.record);
-        gate->post(waiting.record);
+        gate->post(gate->postContext, waiting.sender, waiting.record);
     }
 }
 
@@ -163,10 +163,11 @@ void Enqueue(ArpGate* gate, uint32_t sender, DeviceRecord* record)
 
 }  // namespace
 
-void InitArpGate(ArpGate* gate, RecordSink post)
+void InitArpGate(ArpGate* gate, RecordSink post, void* postContext)
 {
     InitArpSnapshot(&gate->snapshot);
     gate->post = post;
+    gate->postContext = postContext;
     gate->readAttempted = false;
     gate->lastReadTick = 0;
     gate->lastReadMs = 0;
@@ -201,7 +202,7 @@ void SubmitToArpGate(ArpGate* gate, uint32_t sender, DeviceRecord* record, DWORD
         return;
     }
     JudgeAgainstSnapshot(&gate->snapshot, sender, record);
-    gate->post(record);
+    gate->post(gate->postContext, sender, record);
 }
 
 void FlushArpGate(ArpGate* gate, DWORD now)

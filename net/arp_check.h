@@ -71,8 +71,9 @@ bool ArpSnapshotHasSender(const ArpSnapshot* snapshot, uint32_t sender);
 // an empty snapshot sets none.
 void JudgeAgainstSnapshot(const ArpSnapshot* snapshot, uint32_t sender, DeviceRecord* record);
 
-// Takes a record and owns it from then on (posts it or frees it).
-typedef bool (*RecordSink)(DeviceRecord* record);
+// Takes a judged record, the answer of sender, and owns it from then on
+// (posts it or frees it); context is the one given to InitArpGate.
+typedef bool (*RecordSink)(void* context, uint32_t sender, DeviceRecord* record);
 
 struct ArpWaiting {
     DeviceRecord* record;
@@ -84,6 +85,7 @@ struct ArpWaiting {
 struct ArpGate {
     ArpSnapshot snapshot;
     RecordSink post;
+    void* postContext;
     bool readAttempted;  // whether the two below mean anything yet
     DWORD lastReadTick;  // when the last read, failed or not, ended
     DWORD lastReadMs;    // how long it took
@@ -94,7 +96,7 @@ struct ArpGate {
     ArpWaiting waiting[kArpWaitingCapacity];
 };
 
-void InitArpGate(ArpGate* gate, RecordSink post);
+void InitArpGate(ArpGate* gate, RecordSink post, void* postContext);
 
 // Frees the snapshot and every waiting record, unposted.
 void ReleaseArpGate(ArpGate* gate);

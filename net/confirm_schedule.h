@@ -2,7 +2,8 @@
 // directly, with auto-refresh on, before its row expires: its row goes
 // kDeviceExpiryMs after the answer last posted for it, so in the last second
 // before that it gets unicast requests of its own. A row then goes only when
-// these go unanswered too. Pure: times are GetTickCount values the caller
+// these go unanswered too. The requests go out within the bounds of
+// direct_request_limit.h. Pure: times are GetTickCount values the caller
 // passes in.
 //
 // With 20 % loss each way a request brings no answer 36 % of the time. In

@@ -1,9 +1,11 @@
 // Creation and release of the objects of one interface table entry.
 #include "net/interface_entry.h"
 
+#include <mswsock.h>
 #include <process.h>
 
 #include "core/globals.h"
+#include "core/platform.h"
 
 namespace {
 
@@ -47,6 +49,18 @@ bool StartWorker(HANDLE* slot, unsigned(__stdcall* procedure)(void*), InterfaceE
 {
     uintptr_t thread = _beginthreadex(nullptr, 0, procedure, entry, CREATE_SUSPENDED, nullptr);
     return StoreHandle(slot, reinterpret_cast<HANDLE>(thread));
+}
+
+// On Windows a UDP socket that sent to a closed port fails its next read
+// with WSAECONNRESET (the ICMP port-unreachable), and the direct requests to
+// quiet devices go from this socket. The report is switched off; where that
+// fails discovery goes on, since the receive worker reads past the error.
+void StopClosedPortReports(SOCKET socket)
+{
+    BOOL report = FALSE;
+    DWORD returned = 0;
+    g_platform.wsaIoctl(socket, SIO_UDP_CONNRESET, &report, sizeof(report), nullptr, 0, &returned,
+                        nullptr, nullptr);
 }
 
 const wchar_t* CreateEntryEvents(InterfaceEntry* entry)
@@ -102,6 +116,7 @@ const wchar_t* CreateInterfaceEntryObjects(InterfaceEntry* entry)
                    sizeof(broadcast)) == SOCKET_ERROR) {
         return L"Unable to set SO_BROADCAST";
     }
+    StopClosedPortReports(entry->socket);
     if (!StartWorker(&entry->receiveThread, g_interfaceWorkers.receive, entry)) {
         return L"Unable to create receive thread";
     }

@@ -22,7 +22,7 @@ struct InterfaceEntry {
     uint32_t mask;
     uint32_t broadcast;
     uint32_t network;
-    uint32_t interfaceIndex;  // kNoInterfaceIndex when no adapter carries the address
+    uint32_t interfaceIndex;  // the adapter list's, else the address table's
 };
 
 // The thread procedures the build starts for every entry; tests may replace

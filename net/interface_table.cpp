@@ -98,8 +98,12 @@ const wchar_t* FillEntries(const AddressRow* rows, uint32_t count, bool* filterS
         entry->mask = rows[i].mask;
         entry->broadcast = rows[i].address | ~rows[i].mask;
         entry->network = rows[i].address & rows[i].mask;
-        if (adapters != nullptr) {
-            entry->interfaceIndex = FindInterfaceIndex(adapters, entry->address);
+        // The address table names the interface too; the adapter list has
+        // the final word only where it can be read and carries the address.
+        entry->interfaceIndex = adapters != nullptr ? FindInterfaceIndex(adapters, entry->address)
+                                                    : kNoInterfaceIndex;
+        if (entry->interfaceIndex == kNoInterfaceIndex) {
+            entry->interfaceIndex = rows[i].index;
         }
         if (g_subnetFilter != kAllInterfaces && g_subnetFilter == entry->network) {
             *filterSeen = true;

@@ -16,10 +16,13 @@
 
 #include "core/device_record.h"
 #include "core/globals.h"
+#include "core/platform.h"
 #include "core/wait.h"
 #include "net/address_class.h"
+#include "net/answer_hold.h"
 #include "net/arp_check.h"
 #include "net/discovery_reply.h"
+#include "net/direct_request_limit.h"
 #include "net/discovery_request.h"
 #include "net/interface_table.h"
 #include "net/recent_senders.h"
@@ -39,13 +42,12 @@ void WaitOutSlice(DWORD start, HANDLE abortEvent)
 }
 
 // Builds the record for one accepted reply and hands it to the ARP gate,
-// which posts it now or after the next read of the ARP table. Parsing comes
-// first, into a record on the stack: an answer that is not the maker's, or
-// one that recent holds back (for holdMs), costs neither an allocation nor
-// an ARP read. A record that cannot be allocated is skipped; one that
-// cannot be posted is freed by the post.
+// which posts it now or after the next read of the ARP table unless it
+// repeats the answer posted before (see answer_hold.h). Parsing comes first,
+// into a record on the stack: an answer that is not the maker's costs
+// neither an allocation nor an ARP read.
 void ReportDevice(const InterfaceEntry* entry, const sockaddr_in& sender, const char* bytes,
-                  int length, ArpGate* gate, RecentSenders* recent, DWORD holdMs)
+                  int length, ArpGate* gate, AnswerHold* hold)
 {
     DeviceRecord parsed;
     memset(&parsed, 0, sizeof(parsed));
@@ -58,21 +60,7 @@ void ReportDevice(const InterfaceEntry* entry, const sockaddr_in& sender, const 
     parsed.state = ClassifySender(senderAddress, entry->address, entry->mask, entry->network);
     parsed.heardOn = entry->address;
     parsed.lastSeen = GetTickCount();
-    // Only senders the snapshot knows are held back: the gate posts their
-    // answers at once (after a read, when one is due), while a stranger's
-    // waits for a read that may drop it, and then its next answer must not
-    // count as a repeat.
-    if (ArpSnapshotHasSender(&gate->snapshot, senderAddress) &&
-        !AnswerIsDue(recent, senderAddress, AnswerFingerprint(&parsed), parsed.lastSeen, holdMs)) {
-        return;
-    }
-
-    DeviceRecord* record = AllocateDeviceRecord();
-    if (record == nullptr) {
-        return;
-    }
-    memcpy(record, &parsed, sizeof(parsed));
-    SubmitToArpGate(gate, senderAddress, record, GetTickCount());
+    OfferToArpGate(gate, hold, senderAddress, parsed, parsed.lastSeen);
 }
 
 }  // namespace
@@ -111,16 +99,18 @@ int ReadDatagrams(SOCKET socket, bool readsReturnAtOnce, ReceivedDatagram* batch
         memset(slot.bytes, 0, sizeof(slot.bytes));
         sockaddr_storage from = {};
         int fromLength = sizeof(from);
-        int received = recvfrom(socket, slot.bytes, sizeof(slot.bytes), 0,
-                                reinterpret_cast<sockaddr*>(&from), &fromLength);
+        int received = g_platform.recvFrom(socket, slot.bytes, sizeof(slot.bytes), 0,
+                                           reinterpret_cast<sockaddr*>(&from), &fromLength);
         if (received < 0) {
             int error = WSAGetLastError();
             if (error == WSAEWOULDBLOCK) {
                 break;  // drained
             }
-            // A datagram longer than the buffer is simply lost; any other
-            // failure may repeat at once, so the caller waits out its slice.
-            if (error != WSAEMSGSIZE) {
+            // A datagram longer than the buffer is simply lost, and so is
+            // the report of a closed port that a direct request met (where
+            // the socket could not be told to keep it); any other failure
+            // may repeat at once, so the caller waits out its slice.
+            if (error != WSAEMSGSIZE && error != WSAECONNRESET) {
                 *failed = true;
                 break;
             }
@@ -183,28 +173,40 @@ bool Admitted(const InterfaceEntry* entry)
     return filter == kAllInterfaces || filter == entry->network;
 }
 
-// With auto-refresh on, sends a direct request to every sender due one (see
-// confirm_schedule.h); returns the milliseconds until the next is due, or
-// kNoConfirmationDue. A send that fails is not retried: the next request
-// of the schedule, or the broadcast, is the next chance.
-DWORD AskQuietSenders(InterfaceEntry* entry, RecentSenders* recent)
+// With auto-refresh on, queues a direct request for every sender due one
+// (see confirm_schedule.h) and sends those the bounds let go (see
+// direct_request_limit.h); returns the milliseconds until the next is due
+// or may go, or kNoConfirmationDue. A send that fails is not retried: the
+// next request of the schedule, or the broadcast, is the next chance.
+DWORD AskQuietSenders(InterfaceEntry* entry, RecentSenders* recent, DirectRequestLimit* limit)
 {
     if (g_autoRefresh == 0 || !Admitted(entry)) {
         return kNoConfirmationDue;
     }
-    uint32_t due[32];
-    DWORD untilNext = kNoConfirmationDue;
-    int count = TakeDueConfirmations(recent, GetTickCount(), due, 32, &untilNext);
-    for (int i = 0; i < count; ++i) {
-        SendDiscoveryRequestTo(entry, due[i]);
+    constexpr int kRoom = 32;
+    uint32_t addresses[kRoom];
+    DWORD now = GetTickCount();
+    DWORD untilDue = kNoConfirmationDue;
+    int due = TakeDueConfirmations(recent, now, addresses, kRoom, &untilDue);
+    for (int i = 0; i < due; ++i) {
+        QueueDirectRequest(limit, addresses[i]);
     }
-    return untilNext;
+    // One at a time, each counted at the tick it goes out: under Wine a
+    // send can take a while, and the rate is of the sends themselves.
+    DWORD untilSendable = kNoConfirmationDue;
+    uint32_t address = 0;
+    for (int sent = 0;
+         sent < kRoom && TakeSendableRequests(limit, GetTickCount(), &address, 1, &untilSendable) == 1;
+         ++sent) {
+        SendDiscoveryRequestTo(entry, address);
+    }
+    return untilSendable < untilDue ? untilSendable : untilDue;
 }
 
 // Reports the datagrams of one batch. Failed reads and empty datagrams
 // left no trace in it.
 void ReportBatch(const InterfaceEntry* entry, const ReceivedDatagram* batch, int count,
-                 ArpGate* gate, RecentSenders* recent, uint32_t* refreshesSeen)
+                 ArpGate* gate, AnswerHold* hold, uint32_t* refreshesSeen)
 {
     // A refresh has just emptied the window's list: whatever was posted
     // before it must be posted again. Read after the datagrams, so an
@@ -212,18 +214,18 @@ void ReportBatch(const InterfaceEntry* entry, const ReceivedDatagram* batch, int
     uint32_t refreshes = g_refreshCount;
     if (refreshes != *refreshesSeen) {
         *refreshesSeen = refreshes;
-        ForgetRecentSenders(recent);
+        ForgetRecentSenders(&hold->recent);
     }
     // Without auto-refresh rows never expire: a repeat waits for the next
     // Refresh.
-    DWORD holdMs = g_autoRefresh != 0 ? kUnchangedAnswerPostMs : kHoldUntilForgotten;
+    hold->holdMs = g_autoRefresh != 0 ? kUnchangedAnswerPostMs : kHoldUntilForgotten;
     for (int i = 0; i < count; ++i) {
         const sockaddr_in& sender = batch[i].sender;
         // Only this one loopback address is ignored; the rest of 127/8 is not.
         if (sender.sin_addr.s_addr == htonl(INADDR_LOOPBACK) || !Admitted(entry)) {
             continue;
         }
-        ReportDevice(entry, sender, batch[i].bytes, batch[i].length, gate, recent, holdMs);
+        ReportDevice(entry, sender, batch[i].bytes, batch[i].length, gate, hold);
     }
 }
 
@@ -272,13 +274,15 @@ DWORD ReceiveWaitMs(bool answersAwaitArpRead)
 unsigned __stdcall ReceiveWorker(void* parameter)
 {
     InterfaceEntry* entry = static_cast<InterfaceEntry*>(parameter);
-    // About 8 KB for the ring of waiting answers and 25 KB for the batch:
-    // fine on the stack.
+    // About 8 KB for the ring of waiting answers, 25 KB for the batch, 12 KB
+    // for the sender table and 2 KB for the request log: fine on the stack.
+    AnswerHold hold;
+    InitAnswerHold(&hold, PostDeviceRecord);
     ArpGate gate;
-    InitArpGate(&gate, PostDeviceRecord);
+    InitArpGate(&gate, PostUnlessRepeat, &hold);
     ReceivedDatagram batch[kReceiveBatchDatagrams];
-    RecentSenders recent;
-    ForgetRecentSenders(&recent);
+    DirectRequestLimit limit;
+    InitDirectRequestLimit(&limit);
     uint32_t refreshesSeen = g_refreshCount;
     ReadySignal ready = OpenReadySignal(entry->socket);
     const bool onEvents = ready.onEvents;
@@ -298,7 +302,7 @@ unsigned __stdcall ReceiveWorker(void* parameter)
             break;
         }
         if (passWait == PassWait::Idle) {
-            untilConfirmation = AskQuietSenders(entry, &recent);
+            untilConfirmation = AskQuietSenders(entry, &hold.recent, &limit);
             continue;
         }
         bool failed = false;
@@ -309,11 +313,11 @@ unsigned __stdcall ReceiveWorker(void* parameter)
             ReleaseMutex(entry->socketMutex);
         }
 
-        ReportBatch(entry, batch, count, &gate, &recent, &refreshesSeen);
+        ReportBatch(entry, batch, count, &gate, &hold, &refreshesSeen);
         if (failed) {
             WaitOutSlice(sliceStart, entry->abortEvent);
         }
-        untilConfirmation = AskQuietSenders(entry, &recent);
+        untilConfirmation = AskQuietSenders(entry, &hold.recent, &limit);
     }
 
     // Answers still waiting for an ARP read are dropped with the worker.

@@ -48,21 +48,44 @@ uint64_t AnswerFingerprint(const DeviceRecord* record)
     hash = MixText(hash, record->macText, kMacTextChars);
     hash = MixText(hash, record->description, kDescriptionChars);
     hash = MixText(hash, record->portText, kPortTextChars);
+    // The ARP column too: a new judgement of the same answer is news.
+    hash = (hash ^ static_cast<uint32_t>(record->arpConfirmed != 0 ? 1 : 0)) * kFnvPrime;
+    hash = (hash ^ static_cast<uint32_t>(record->arpMismatch != 0 ? 1 : 0)) * kFnvPrime;
     return hash;
+}
+
+namespace {
+
+RecentSender* FindSender(RecentSenders* table, uint32_t sender)
+{
+    RecentSender* set = table->slots[SetOf(sender)];
+    for (uint32_t way = 0; way < kRecentSenderWays; ++way) {
+        if (set[way].used && set[way].address == sender) {
+            return &set[way];
+        }
+    }
+    return nullptr;
+}
+
+bool Holds(const RecentSender* slot, uint64_t fingerprint, DWORD now, DWORD holdMs)
+{
+    return slot != nullptr && slot->fingerprint == fingerprint &&
+           (holdMs == kHoldUntilForgotten || now - slot->postedTick < holdMs);
+}
+
+}  // namespace
+
+bool AnswerIsHeld(RecentSenders* table, uint32_t sender, uint64_t fingerprint, DWORD now, DWORD holdMs)
+{
+    return Holds(FindSender(table, sender), fingerprint, now, holdMs);
 }
 
 bool AnswerIsDue(RecentSenders* table, uint32_t sender, uint64_t fingerprint, DWORD now,
                  DWORD holdMs)
 {
     RecentSender* set = table->slots[SetOf(sender)];
-    RecentSender* slot = nullptr;
-    for (uint32_t way = 0; way < kRecentSenderWays && slot == nullptr; ++way) {
-        if (set[way].used && set[way].address == sender) {
-            slot = &set[way];
-        }
-    }
-    if (slot != nullptr && slot->fingerprint == fingerprint &&
-        (holdMs == kHoldUntilForgotten || now - slot->postedTick < holdMs)) {
+    RecentSender* slot = FindSender(table, sender);
+    if (Holds(slot, fingerprint, now, holdMs)) {
         return false;
     }
     if (slot == nullptr) {

@@ -12,7 +12,9 @@
 // keeps its row about 3 s, less at most that half second; a longer hold
 // would let its row go a second or more early. With it off rows never
 // expire, and a repeat is held until the next Refresh, so the repeats of a
-// Refresh's pass cost the window nothing. Anything the table cannot tell (a
+// Refresh's pass cost the window nothing. An answer counts as posted when
+// the ARP gate posts it, judged: one the gate dropped (a stranger over its
+// limit) leaves its repeat free to go. Anything the table cannot tell (a
 // sender it does not hold, a changed answer) is posted. The table is bounded
 // and a sender's place is found by hash; a flood of made-up senders can push
 // real devices out, which only makes their next answers post and leaves
@@ -52,7 +54,8 @@ struct RecentSenders {
 // Empties the table: every sender's next answer is posted.
 void ForgetRecentSenders(RecentSenders* table);
 
-// Sums up what the window shows of an answer (its texts and state); the
+// Sums up what the window shows of an answer (its texts, state and ARP
+// marks); the
 // sender's address is kept apart. Equal answers have equal fingerprints; a
 // different answer with the same fingerprint is posted within
 // kUnchangedAnswerPostMs all the same.
@@ -63,6 +66,10 @@ uint64_t AnswerFingerprint(const DeviceRecord* record);
 // or that one is holdMs or more old. It then counts as posted at now.
 bool AnswerIsDue(RecentSenders* table, uint32_t sender, uint64_t fingerprint, DWORD now,
                  DWORD holdMs);
+
+// Whether AnswerIsDue would say false, without counting anything: lets a
+// repeat be dropped before it costs an allocation or an ARP read.
+bool AnswerIsHeld(RecentSenders* table, uint32_t sender, uint64_t fingerprint, DWORD now, DWORD holdMs);
 
 // Puts into senders (room for capacity) the senders due a direct request at
 // now, and counts it as sent; returns how many. *untilNextMs is set to the

@@ -61,7 +61,14 @@ ULONG WINAPI FakeGetAdaptersAddresses(ULONG, ULONG, PVOID, PIP_ADAPTER_ADDRESSES
         unicastCount += adapter.addresses.size();
     }
     ULONG needed = static_cast<ULONG>(fake->adapters.size() * sizeof(IP_ADAPTER_ADDRESSES) +
-                                      unicastCount * (sizeof(IP_ADAPTER_UNICAST_ADDRESS) + sizeof(sockaddr_in)) + 16);
+                                      unicastCount * (sizeof(IP_ADAPTER_UNICAST_ADDRESS) + sizeof(sockaddr_in)) + 16) +
+                    fake->adapterGrownBytes;
+    if (list != nullptr && *size >= needed && fake->adapterGrowths > 0) {
+        --fake->adapterGrowths;
+        fake->adapterGrownBytes += sizeof(IP_ADAPTER_ADDRESSES);
+        *size = needed + sizeof(IP_ADAPTER_ADDRESSES);
+        return ERROR_BUFFER_OVERFLOW;
+    }
     if (list == nullptr || *size < needed) {
         *size = needed;
         return fake->adapterProbeResult;

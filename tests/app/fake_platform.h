@@ -48,6 +48,10 @@ public:
     DWORD addressProbeResult = ERROR_INSUFFICIENT_BUFFER;
     DWORD addressReadResult = NO_ERROR;
     ULONG adapterProbeResult = ERROR_BUFFER_OVERFLOW;
+    // Fills that find the list grown since it was sized (an adapter came):
+    // each answers ERROR_BUFFER_OVERFLOW with a bigger size.
+    int adapterGrowths = 0;
+    ULONG adapterGrownBytes = 0;
     std::vector<RecordedBox> boxes;
 
     // Neighbour rows (all counting: dynamic, six bytes). SendARP answers as

@@ -1,6 +1,10 @@
 // Building and tearing down the interface table from injected address tables.
 #include <winsock2.h>
 #include <windows.h>
+#include <mswsock.h>
+
+#include <utility>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -165,17 +169,57 @@ TEST_F(InterfaceTableTest, InterfaceIndexComesFromTheLastAdapterCarryingTheAddre
     ASSERT_EQ(3u, g_interfaceTable.count);
     EXPECT_EQ(13u, g_interfaceTable.entries[0].interfaceIndex);
     EXPECT_EQ(12u, g_interfaceTable.entries[1].interfaceIndex);
-    EXPECT_EQ(0xFFFFFFFFu, g_interfaceTable.entries[2].interfaceIndex);  // no adapter has it
+    EXPECT_EQ(9u, g_interfaceTable.entries[2].interfaceIndex);  // no adapter has it: the address table's
 }
 
-TEST_F(InterfaceTableTest, AdapterListFailureIsSilentAndLeavesIndexesUnknown)
+TEST_F(InterfaceTableTest, AdapterListThatGrowsIsReadAgainElseTheAddressTableGivesTheIndex)
 {
+    struct Case {
+        const char* label;
+        ULONG probeResult;
+        int growths;
+        uint32_t index;
+    };
+    const std::vector<Case> cases = {
+        {"an adapter comes twice between the calls", ERROR_BUFFER_OVERFLOW, 2, 13},
+        {"adapters keep coming", ERROR_BUFFER_OVERFLOW, 100, 7},
+        {"no list at all", ERROR_NO_DATA, 0, 7},
+    };
     fake.addresses = {{"192.168.1.5", "255.255.255.0", 7}};
     fake.adapters = {{13, {"192.168.1.5"}}};
-    fake.adapterProbeResult = ERROR_NO_DATA;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        fake.adapterProbeResult = c.probeResult;
+        fake.adapterGrowths = c.growths;
+        ASSERT_EQ(1, BuildInterfaceTable());
+        EXPECT_TRUE(fake.boxes.empty());
+        EXPECT_EQ(c.index, g_interfaceTable.entries[0].interfaceIndex);
+        TeardownInterfaceTable();
+    }
+}
+
+// What the entries asked of WSAIoctl, which refuses as a platform without
+// the switch would.
+std::vector<std::pair<DWORD, BOOL>> g_ioctls;
+
+int WSAAPI RefusingIoctl(SOCKET, DWORD code, LPVOID in, DWORD inLength, LPVOID, DWORD, LPDWORD,
+                         LPWSAOVERLAPPED, LPWSAOVERLAPPED_COMPLETION_ROUTINE)
+{
+    g_ioctls.push_back({code, inLength == sizeof(BOOL) ? *static_cast<BOOL*>(in) : -1});
+    WSASetLastError(WSAEOPNOTSUPP);
+    return SOCKET_ERROR;
+}
+
+TEST_F(InterfaceTableTest, ClosedPortReportsAreSwitchedOffAndARefusalStopsNothing)
+{
+    g_ioctls.clear();
+    g_platform.wsaIoctl = RefusingIoctl;
+    fake.addresses = {{"192.168.1.5", "255.255.255.0", 7}, {"10.0.0.5", "255.0.0.0", 8}};
     ASSERT_EQ(1, BuildInterfaceTable());
+    EXPECT_EQ(2u, g_interfaceTable.count);
     EXPECT_TRUE(fake.boxes.empty());
-    EXPECT_EQ(0xFFFFFFFFu, g_interfaceTable.entries[0].interfaceIndex);
+    const std::pair<DWORD, BOOL> off = {SIO_UDP_CONNRESET, FALSE};
+    EXPECT_EQ(g_ioctls, (std::vector<std::pair<DWORD, BOOL>>{off, off}));
 }
 
 TEST_F(InterfaceTableTest, TeardownOfNeverResumedWorkersReturnsAndEmptiesEverything)

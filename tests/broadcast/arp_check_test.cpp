@@ -7,6 +7,7 @@
 #include <string.h>
 #include <wchar.h>
 
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -15,6 +16,7 @@
 #include "core/platform.h"
 #include "broadcast/heap_bytes.h"
 #include "broadcast/test_addresses.h"
+#include "net/answer_hold.h"
 #include "net/arp_check.h"
 
 namespace {
@@ -91,7 +93,7 @@ const std::vector<unsigned char> kOtherMac = {0x00, 0x11, 0x22, 0xAA, 0xBB, 0xCD
 
 std::vector<DeviceRecord> g_posted;
 
-bool CollectRecord(DeviceRecord* record)
+bool CollectRecord(void*, uint32_t, DeviceRecord* record)
 {
     g_posted.push_back(*record);
     FreeDeviceRecord(record);
@@ -106,7 +108,7 @@ protected:
         g_fake = &fake_;
         g_platform.getIpNetTable = FakeGetIpNetTable;
         g_posted.clear();
-        InitArpGate(&gate_, CollectRecord);
+        InitArpGate(&gate_, CollectRecord, nullptr);
         gate_.clock = ReadClock;
     }
 
@@ -186,7 +188,7 @@ TEST_F(BroadcastArp, CrossCheckCases)
     for (const ArpCase& c : cases) {
         SCOPED_TRACE(c.label);
         ReleaseArpGate(&gate_);
-        InitArpGate(&gate_, CollectRecord);
+        InitArpGate(&gate_, CollectRecord, nullptr);
         gate_.clock = ReadClock;
         fake_.rows = c.rows;
         DeviceRecord record = Check(c.macText);
@@ -225,7 +227,7 @@ TEST_F(BroadcastArp, UnreadableTableGivesNoFlags)
     for (const Failure& f : failures) {
         SCOPED_TRACE(f.label);
         ReleaseArpGate(&gate_);
-        InitArpGate(&gate_, CollectRecord);
+        InitArpGate(&gate_, CollectRecord, nullptr);
         gate_.clock = ReadClock;
         fake_ = FakeArpTable();
         fake_.rows = {Row(kDevice, kOtherMac)};
@@ -441,7 +443,7 @@ TEST_F(BroadcastArp, ATableThatGrowsIsReadAgainAFewTimes)
     for (const Growth& c : cases) {
         SCOPED_TRACE(c.growths);
         ReleaseArpGate(&gate_);
-        InitArpGate(&gate_, CollectRecord);
+        InitArpGate(&gate_, CollectRecord, nullptr);
         gate_.clock = ReadClock;
         fake_ = FakeArpTable();
         fake_.rows = {Row(Ipv4(192, 168, 1, 21), kOtherMac)};
@@ -496,6 +498,64 @@ TEST_F(BroadcastArp, ReleaseEmptiesTheSnapshotAndIsRepeatable)
     EXPECT_FALSE(ArpSnapshotHasSender(&gate_.snapshot, kDevice));
     ReleaseArpSnapshot(&gate_.snapshot);
     EXPECT_EQ(gate_.snapshot.table, nullptr);
+}
+
+bool CollectPosted(DeviceRecord* record)
+{
+    return CollectRecord(nullptr, 0, record);
+}
+
+// The hold of repeats counts from where the gate posts: the repeat of an
+// answer the gate dropped goes out, and an unchanged answer the table now
+// judges otherwise is no repeat.
+TEST_F(BroadcastArp, RepeatsAreHeldFromTheirPostOnward)
+{
+    std::unique_ptr<AnswerHold> hold(new AnswerHold);
+    InitAnswerHold(hold.get(), CollectPosted);
+    ReleaseArpGate(&gate_);
+    InitArpGate(&gate_, PostUnlessRepeat, hold.get());
+    gate_.clock = ReadClock;
+    fake_.rows = {Row(kDevice, kMac)};
+    std::vector<uint32_t> strangers;
+    for (unsigned i = 1; i <= kArpStrangerPostsPerRead + 1; ++i) {
+        strangers.push_back(Ipv4(10, 0, 0, i));
+    }
+    const uint32_t dropped = strangers.back();  // last in the queue, over the limit
+    struct Step {
+        const char* label;
+        std::vector<uint32_t> senders;  // none: the receive loop's flush alone
+        DWORD now;
+        std::vector<unsigned char> tableMac;  // kDevice's row from now on
+        size_t posted;                        // in all, after the step
+    };
+    const std::vector<Step> steps = {
+        {"the first answer, judged by the first read", {kDevice}, 1000, kMac, 1},
+        {"its repeat", {kDevice}, 1100, kMac, 1},
+        {"a stranger's answer reads the table anew", {Ipv4(10, 0, 1, 1)}, 1260, kOtherMac, 2},
+        {"the device's repeat, now contradicted", {kDevice}, 1300, kOtherMac, 3},
+        {"strangers wait for the next read", strangers, 1310, kOtherMac, 3},
+        {"the read posts all but one", {}, 1520, kOtherMac, 3 + kArpStrangerPostsPerRead},
+        {"the dropped one's repeat and a posted one's", {dropped, strangers[0]}, 1530, kOtherMac,
+         3 + kArpStrangerPostsPerRead},
+        {"the next read posts the dropped one's alone", {}, 1800, kOtherMac, 4 + kArpStrangerPostsPerRead},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.label);
+        fake_.rows = {Row(kDevice, step.tableMac)};
+        if (step.senders.empty()) {
+            FlushArpGate(&gate_, step.now);
+        }
+        for (uint32_t sender : step.senders) {
+            DeviceRecord answer;
+            memset(&answer, 0, sizeof(answer));
+            CopyText(answer.macText, kMacTextChars, L"00-11-22-AA-BB-CC");
+            answer.lastSeen = step.now;
+            OfferToArpGate(&gate_, hold.get(), sender, answer, step.now);
+        }
+        EXPECT_EQ(g_posted.size(), step.posted);
+    }
+    ASSERT_FALSE(g_posted.empty());
+    EXPECT_EQ(g_posted.back().lastSeen, 1530u);
 }
 
 }  // namespace

@@ -34,6 +34,13 @@ DeviceRecord Answer(const wchar_t* name, const wchar_t* mac = L"00-11-22-AA-BB-C
     return record;
 }
 
+DeviceRecord Judged(DeviceRecord record, int32_t confirmed, int32_t mismatch)
+{
+    record.arpConfirmed = confirmed;
+    record.arpMismatch = mismatch;
+    return record;
+}
+
 struct Step {
     const char* label;
     uint32_t sender;
@@ -66,6 +73,8 @@ TEST(RecentSenders, RepeatsAreHeldBackForAnIntervalAndChangesGoOutAtOnce)
         {"held back across the wrap", kNeighbour, same, 0x00000010u, false},
         {"an interval on across the wrap", kNeighbour, same, 0xFFFFFF00u + kUnchangedAnswerPostMs, true},
         {"held until forgotten", kNeighbour, same, 0x00100000u, false, kHoldUntilForgotten},
+        {"ARP now confirms it", kNeighbour, Judged(same, 1, 0), 0x00100000u, true, kHoldUntilForgotten},
+        {"ARP now contradicts it", kNeighbour, Judged(same, 0, 1), 0x00100000u, true, kHoldUntilForgotten},
         {"a change is never held", kNeighbour, Answer(L"Other"), 0x00100001u, true, kHoldUntilForgotten},
     };
     RecentSenders table;
@@ -183,6 +192,29 @@ TEST(RecentSenders, AQuietSenderIsAskedInTheSecondBeforeItsRowExpires)
     EXPECT_TRUE(AnswerIsDue(&table, kDevice, fingerprint, 3400, kUnchangedAnswerPostMs));
     EXPECT_EQ(TakeDueConfirmations(&table, 3500, due, 4, &untilNext), 0);
     EXPECT_EQ(untilNext, 1900u);
+}
+
+// More quiet senders due at once than the caller has room for: the room is
+// filled, nothing is written past it, and the rest come on the next call.
+TEST(RecentSenders, DueSendersBeyondTheRoomWaitForTheNextCall)
+{
+    const int kRoom = 32;
+    const int kQuiet = kRoom + 8;
+    RecentSenders table;
+    ForgetRecentSenders(&table);
+    const DeviceRecord answer = Answer(L"Device");
+    for (int i = 0; i < kQuiet; ++i) {
+        ASSERT_TRUE(AnswerIsDue(&table, Ipv4(10, 0, 0, 1 + i), AnswerFingerprint(&answer), 1000,
+                                kUnchangedAnswerPostMs));
+    }
+    const uint32_t kSentinel = 0xDEADBEEFu;
+    std::vector<uint32_t> due(kQuiet, kSentinel);
+    DWORD untilNext = kNoConfirmationDue;
+    const DWORD now = 1000 + kConfirmFirstMs;
+    EXPECT_EQ(TakeDueConfirmations(&table, now, due.data(), kRoom, &untilNext), kRoom);
+    EXPECT_EQ(due[kRoom], kSentinel) << "written past the room";
+    EXPECT_EQ(untilNext, 0u) << "some did not fit";
+    EXPECT_EQ(TakeDueConfirmations(&table, now, due.data(), kRoom, &untilNext), kQuiet - kRoom);
 }
 
 }  // namespace

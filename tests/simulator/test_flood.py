@@ -59,6 +59,20 @@ class FloodTests(unittest.TestCase):
         self.assertEqual(makers, plan.counts["wellformed"], "garbage never passes for the maker's")
         self.assertTrue(800 < makers < 1200)
 
+    def test_the_count_of_direct_requests_finds_the_busiest_span(self):
+        requests = [(0.0, "a"), (0.5, "b"), (0.9, "a"), (1.0, "a"), (2.4, "a"), (2.6, "b")]
+        for seconds, per_address, most in [(1.0, False, 3), (1.0, True, 2), (2.5, True, 4),
+                                           (0.05, False, 1)]:
+            self.assertEqual(flood.most_within(requests, seconds, per_address), most,
+                             (seconds, per_address))
+
+    def test_fresh_names_make_every_answer_new(self):
+        plan = flood.FloodPlan("10.77.1.1", 1, wellformed=1.0, seed=1, fresh_names=True)
+        names = {plan.next()[2].split(b"\r\n")[0] for _ in range(5)}
+        self.assertEqual(len(names), 5)
+        self.assertTrue(plan.is_sender(frames.ip_bytes("10.77.1.1")))
+        self.assertFalse(plan.is_sender(frames.ip_bytes("10.77.1.2")))
+
 
 if __name__ == "__main__":
     unittest.main()

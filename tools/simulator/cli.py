@@ -15,10 +15,12 @@
       send one discovery request (inside the lab's PC namespace) and print
       the answers and how long they took
   simulate flood [--iface dev0] [--rate 1000] [--seconds 20] [--first 10.77.1.1]
-                 [--senders 5000] [--wellformed 0.5] [--seed N]
+                 [--senders 5000] [--wellformed 0.5] [--seed N] [--fresh-names]
       learn the program's port from its next discovery request, then send it
-      answers from spoofed senders (garbage mixed with well-formed ones);
-      prints a JSON summary (inside the lab's devices namespace)
+      answers from spoofed senders (garbage mixed with well-formed ones, with
+      --fresh-names a new name in each); prints a JSON summary, with the
+      program's direct requests to the senders heard meanwhile (inside the
+      lab's devices namespace)
 
 SCENARIO is a path or the name of a file in tools/scenarios (without .json).
 Everything that sends refuses to run outside the lab's network namespaces.
@@ -140,7 +142,8 @@ def command_probe(options):
 
 def command_flood(options):
     refuse_outside_lab("flood")
-    plan = flood.FloodPlan(options.first, options.senders, options.wellformed, options.seed)
+    plan = flood.FloodPlan(options.first, options.senders, options.wellformed, options.seed,
+                           options.fresh_names)
     flooder = flood.Flooder(options.iface, plan, options.rate, options.seconds,
                             lambda text: print("flood: " + text, file=sys.stderr, flush=True))
     try:
@@ -198,6 +201,8 @@ def main(argv=None):
     flooding.add_argument("--wait", type=float, default=30.0,
                           help="seconds to wait for the request that names the target")
     flooding.add_argument("--seed", type=int)
+    flooding.add_argument("--fresh-names", action="store_true",
+                          help="a new name in every well-formed answer")
     flooding.set_defaults(handler=command_flood)
 
     options = parser.parse_args(argv)
