@@ -22,10 +22,29 @@ struct TablesRead {
     uint32_t addressCount;
 };
 
+// Whether an interface's rows give one MAC to several addresses.
+bool SomeMacShared(const NeighbourRow* rows, uint32_t count)
+{
+    for (uint32_t i = 0; i < count; ++i) {
+        for (uint32_t j = i + 1; j < count; ++j) {
+            if (rows[i].interfaceIndex == rows[j].interfaceIndex &&
+                memcmp(rows[i].mac, rows[j].mac, kNeighbourMacLength) == 0) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
 void ReadTables(TablesRead* read)
 {
     ReadNeighbourRows(&read->rows, &read->count);  // on failure: null and 0
     ReadAddressRows(&read->addresses, &read->addressCount);
+    // Only a MAC shared needs the states, which cost a second read. When
+    // that read fails, every row counts, as the plain table says.
+    if (SomeMacShared(read->rows, read->count)) {
+        MarkLiveNeighbours(read->rows, read->count);
+    }
 }
 
 void FreeTables(TablesRead* read)
@@ -68,8 +87,9 @@ bool RecentEnough(DWORD began, DWORD ended, const ReadWanted& wanted)
 }
 
 // The device's neighbour row on the interface that holds interfaceAddress:
-// its MAC, and whether the interface's rows give that MAC to other
-// addresses too (a bridge answering ARP for the devices behind it).
+// its MAC, and whether the interface's live rows give that MAC to other
+// addresses too (a bridge answering ARP for the devices behind it); an
+// address a device left, or one that stopped answering, shares nothing.
 bool SearchRows(const TablesRead& read, uint32_t address, uint32_t interfaceAddress, unsigned char mac[6],
                 bool* shared)
 {
@@ -90,7 +110,8 @@ bool SearchRows(const TablesRead& read, uint32_t address, uint32_t interfaceAddr
     *shared = false;
     for (uint32_t i = 0; i < read.count; ++i) {
         const NeighbourRow& row = read.rows[i];
-        if (row.interfaceIndex == index && row.address != address && memcmp(row.mac, found->mac, kNeighbourMacLength) == 0) {
+        if (row.live && row.interfaceIndex == index && row.address != address &&
+            memcmp(row.mac, found->mac, kNeighbourMacLength) == 0) {
             *shared = true;
         }
     }

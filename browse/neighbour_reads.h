@@ -17,8 +17,9 @@ constexpr DWORD kSharedReadMaxAgeMs = 100;
 
 // What a lookup asks of the neighbour table: the row of address on the
 // interface that holds interfaceAddress. Its MAC comes back in mac, and in
-// *shared whether that interface's rows give the MAC to other addresses too
-// (a bridge answering ARP for the devices behind it).
+// *shared whether that interface's live rows (reachable, stale, delay or
+// permanent) give the MAC to other addresses too (a bridge answering ARP for
+// the devices behind it).
 struct NeighbourAsked {
     uint32_t address;
     uint32_t interfaceAddress;

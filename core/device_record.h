@@ -28,8 +28,13 @@ enum : int {
 // Fixed layout: allocated zero-filled with GlobalAlloc, freed with GlobalFree
 // by its final owner (the window, once posted).
 struct DeviceRecord {
-    int32_t arpMismatch;
-    int32_t arpConfirmed;
+    // Flags of a broadcast answer's ARP check, and the MAC the neighbour table
+    // gave its address when it gave another (all zeros: none, or the table's
+    // rows disagreed). Bytes, so that the table's MAC fits the room the two
+    // flags had and the layout keeps its size.
+    uint8_t arpMismatch;
+    uint8_t arpConfirmed;
+    uint8_t arpTableMac[6];
     wchar_t ipText[kIpTextChars];
     // These two take the room ipText never used, so the layout keeps its size.
     uint32_t heardOn;  // address of the interface that heard the answer (network byte order)

@@ -43,12 +43,27 @@ bool Current(uint32_t at, uint32_t now)
     return static_cast<uint32_t>(now - at) <= kDeviceExpiryMs || static_cast<uint32_t>(at - now) <= kDeviceExpiryMs;
 }
 
-void NoteReach(DeviceRow* row, int32_t state, uint32_t at)
+// An address in network byte order as a number that sorts as addresses do.
+uint32_t AddressOrder(uint32_t address)
 {
-    if (state >= 0 && state < 3) {
-        row->reachAt[state] = at;
-        row->hasReach[state] = true;
+    const unsigned char* octets = reinterpret_cast<const unsigned char*>(&address);
+    return (uint32_t(octets[0]) << 24) | (uint32_t(octets[1]) << 16) | (uint32_t(octets[2]) << 8) | octets[3];
+}
+
+// The interface with the lowest address keeps the reach's place while it
+// still hears it, so the row names the same one whatever the arrival order.
+void NoteReach(DeviceRow* row, int32_t state, uint32_t heardOn, uint32_t at)
+{
+    if (state < 0 || state >= 3) {
+        return;
     }
+    if (!row->hasReach[state] || !Current(row->lowestHeardAt[state], at) ||
+        AddressOrder(heardOn) <= AddressOrder(row->lowestHeardOn[state])) {
+        row->lowestHeardOn[state] = heardOn;
+        row->lowestHeardAt[state] = at;
+    }
+    row->reachAt[state] = at;
+    row->hasReach[state] = true;
 }
 
 // The best reach noted as current at now, never worse than fallback.
@@ -60,6 +75,36 @@ int32_t BestCurrentReach(const DeviceRow* row, uint32_t now, int32_t fallback)
         }
     }
     return fallback;
+}
+
+// The MAC a broadcast answer's ARP check found the neighbour table giving
+// its address instead of its own, spelt as the list spells MACs; false when
+// it found none.
+constexpr size_t kMacSpellingChars = 18;
+
+bool ArpTableMacText(const DeviceRecord* record, wchar_t text[kMacSpellingChars])
+{
+    const uint8_t* mac = record->arpTableMac;
+    if (record->arpMismatch == 0 || (mac[0] | mac[1] | mac[2] | mac[3] | mac[4] | mac[5]) == 0) {
+        return false;
+    }
+    swprintf(text, kMacSpellingChars, L"%02X-%02X-%02X-%02X-%02X-%02X", mac[0], mac[1], mac[2], mac[3], mac[4], mac[5]);
+    return true;
+}
+
+// Whether the neighbour table ties an answer with another MAC to the row's
+// device: a multicast DNS answer carries the table's MAC for its address,
+// which the row's broadcast answer found there; or a broadcast answer found
+// there the MAC a multicast DNS answer brought to the row. Never two
+// broadcast answers: their MACs are the devices' own.
+bool TiedByTable(const DeviceRow* row, const DeviceRecord* answer)
+{
+    wchar_t tableMac[kMacSpellingChars];
+    if (answer->fromMdns == kMdnsAnswer) {
+        return ArpTableMacText(&row->shown, tableMac) && SameMacText(tableMac, answer->macText);
+    }
+    return answer->fromMdns == 0 && row->macFromMdns && ArpTableMacText(answer, tableMac) &&
+           SameMacText(tableMac, row->shown.macText);
 }
 
 // Copies text into field and notes change when the field showed another.
@@ -149,22 +194,27 @@ int DeviceTable::RowsUnder(int first, const wchar_t* ip) const
 }
 
 // The row under the answer's address (first: its first row, or -1) that the
-// answer belongs to, or -1: the one with its MAC, else one whose MAC names no
-// device; for an answer whose own MAC names no device, else the first.
+// answer belongs to, or -1: the one with its MAC, else one the neighbour
+// table ties it to, else one whose MAC names no device; for an answer whose
+// own MAC names no device, else the first.
 int DeviceTable::OwnRowOf(int first, const DeviceRecord* answer) const
 {
     const bool sharedMac = answer->fromMdns == kMdnsAnswerSharedMac;
+    int tied = -1;
     int standIn = -1;
     for (int index = first, end = first + RowsUnder(first, answer->ipText); index >= 0 && index < end; ++index) {
         const DeviceRow* row = rows_[index];
         if (SameMacText(row->shown.macText, answer->macText)) {
             return index;
         }
+        if (tied < 0 && TiedByTable(row, answer)) {
+            tied = index;
+        }
         if (standIn < 0 && (sharedMac || row->sharedMac)) {
             standIn = index;
         }
     }
-    return standIn;
+    return tied >= 0 ? tied : standIn;
 }
 
 void DeviceTable::Merge(DeviceRecord* answer)
@@ -181,7 +231,9 @@ void DeviceTable::Merge(DeviceRecord* answer)
         return;
     }
 
-    int first = FirstIndexOf(answer->ipText);
+    wchar_t ip[kIpTextChars];
+    CopyText(ip, kIpTextChars, answer->ipText);
+    int first = FirstIndexOf(ip);
     int own = OwnRowOf(first, answer);
     if (own >= 0) {
         // The row stays red while another row shares its address or another
@@ -190,6 +242,7 @@ void DeviceTable::Merge(DeviceRecord* answer)
         bool conflict = RowsUnder(first, answer->ipText) > 1 || (row->hasClaim && Current(row->claimedAt, answer->lastSeen));
         Update(own, answer, conflict);
         FreeDeviceRecord(answer);
+        DropTwins(ip);
         return;
     }
     if (first < 0) {
@@ -200,8 +253,6 @@ void DeviceTable::Merge(DeviceRecord* answer)
     // Another device answers from a listed address: its row comes in red,
     // and the rows there turn red. When its row cannot be listed, its claim
     // keeps them red: their own answers would otherwise find them alone.
-    wchar_t ip[kIpTextChars];
-    CopyText(ip, kIpTextChars, answer->ipText);
     uint32_t at = answer->lastSeen;
     if (!Insert(first, answer, true)) {
         Claim(ip, at);
@@ -225,11 +276,12 @@ bool DeviceTable::Insert(int first, DeviceRecord* answer, bool conflict)
     row->shown = *answer;
     row->ways = answer->fromMdns != 0 ? kAnsweredMdns : kAnsweredBroadcast;
     row->sharedMac = answer->fromMdns == kMdnsAnswerSharedMac;
+    row->macFromMdns = answer->fromMdns != 0;
     if (answer->fromMdns == 0) {
         row->broadcastAt = answer->lastSeen;
         row->hasBroadcast = true;
     }
-    NoteReach(row, answer->state, answer->lastSeen);
+    NoteReach(row, answer->state, answer->heardOn, answer->lastSeen);
 
     // After every row that sorts with or before it.
     int index = 0;
@@ -270,16 +322,18 @@ void DeviceTable::Update(int index, const DeviceRecord* answer, bool conflict)
     // A device that answers both ways names and describes itself in its
     // broadcast reply; the multicast DNS texts stand in only while no
     // broadcast answer is current, so the row does not alternate. So does a
-    // MAC that names no device, with the ARP marks that judge it.
+    // MAC that names no device or another than the row shows (a joining
+    // answer), with the ARP marks that judge it.
+    bool joined = !SameMacText(row->shown.macText, answer->macText);
     bool broadcastCurrent = row->hasBroadcast && Current(row->broadcastAt, at);
     bool keepTexts = answer->fromMdns != 0 && broadcastCurrent;
-    bool keepMac = answer->fromMdns == kMdnsAnswerSharedMac && broadcastCurrent;
+    bool keepMac = answer->fromMdns != 0 && (answer->fromMdns == kMdnsAnswerSharedMac || joined) && broadcastCurrent;
     if (answer->fromMdns == 0) {
         row->broadcastAt = at;
         row->hasBroadcast = true;
     }
     row->ways |= answer->fromMdns != 0 ? kAnsweredMdns : kAnsweredBroadcast;
-    NoteReach(row, answer->state, at);
+    NoteReach(row, answer->state, answer->heardOn, at);
     ShowState(index, BestCurrentReach(row, at, answer->state), conflict, &changes);
 
     if (!keepTexts) {
@@ -293,17 +347,21 @@ void DeviceTable::Update(int index, const DeviceRecord* answer, bool conflict)
         }
         row->shown.arpConfirmed = answer->arpConfirmed;
         row->shown.arpMismatch = answer->arpMismatch;
+        memcpy(row->shown.arpTableMac, answer->arpTableMac, sizeof(row->shown.arpTableMac));
         row->sharedMac = answer->fromMdns == kMdnsAnswerSharedMac;
+        row->macFromMdns = answer->fromMdns != 0;
     }
     ShowText(row->shown.portText, kPortTextChars, answer->portText, kRowChangedPort, &changes);
     row->shown.fromMdns = answer->fromMdns;
     // A broadcast answer has no instance name: the one multicast DNS gave
-    // stays. The interface shown is the one that heard the reach shown.
-    if (answer->fromMdns != 0) {
+    // stays; one joining a row of another MAC may be another device's, and
+    // never names the row. The interface shown is the lowest that heard the
+    // reach shown.
+    if (answer->fromMdns != 0 && !joined) {
         CopyText(row->shown.instanceName, kInstanceNameChars, answer->instanceName);
     }
-    if (answer->state == row->ownState) {
-        row->shown.heardOn = answer->heardOn;
+    if (row->ownState >= 0 && row->ownState < 3 && row->hasReach[row->ownState]) {
+        row->shown.heardOn = row->lowestHeardOn[row->ownState];
     }
     if (changes != 0) {
         Tell(index, changes);
@@ -355,6 +413,30 @@ void DeviceTable::Settle(const wchar_t* ip)
     uint32_t changes = 0;
     ShowState(only, rows_[only]->ownState, false, &changes);
     Tell(only, changes);
+}
+
+// A device listed twice under ip: by the MAC the table gives its address
+// (its multicast DNS answer came first) and by its own broadcast MAC, once
+// its broadcast answer's ARP check found the table giving the other (its
+// first broadcast answers may come before the table knew it). The row of the
+// table's MAC goes; the device's own stays, and settles when left alone.
+void DeviceTable::DropTwins(const wchar_t* ip)
+{
+    int first = FirstIndexOf(ip);
+    int end = first + RowsUnder(first, ip);
+    for (int own = first; own >= 0 && own < end; ++own) {
+        wchar_t tableMac[kMacSpellingChars];
+        if (rows_[own]->macFromMdns || !ArpTableMacText(&rows_[own]->shown, tableMac)) {
+            continue;
+        }
+        for (int twin = first; twin < end; ++twin) {
+            if (twin != own && rows_[twin]->macFromMdns && SameMacText(rows_[twin]->shown.macText, tableMac) &&
+                Remove(twin)) {
+                Settle(ip);
+                return;
+            }
+        }
+    }
 }
 
 bool DeviceTable::Tell(int index, uint32_t changes)

@@ -61,6 +61,11 @@ struct DeviceRow {
     uint32_t broadcastAt;
     uint32_t claimedAt;
     uint32_t reachAt[3];
+    // Of the interfaces that heard each reach, the one with the lowest
+    // address (network byte order) and when it last did: the row names it,
+    // whatever order the answers arrive in.
+    uint32_t lowestHeardOn[3];
+    uint32_t lowestHeardAt[3];
     bool hasBroadcast;
     bool hasClaim;
     bool hasReach[3];
@@ -68,6 +73,10 @@ struct DeviceRow {
     // table shares among several addresses: it names no device, so the
     // device's own MAC, when it answers by broadcast, takes the row over.
     bool sharedMac;
+    // The shown MAC came from a multicast DNS answer: it is the one the
+    // neighbour table gives the address, which a broadcast answer from it
+    // may name as the table's other MAC (see Merge).
+    bool macFromMdns;
 };
 
 class DeviceTableView {
@@ -99,8 +108,15 @@ public:
     // a new row's record or is freed. Its lastSeen is the moment it was heard.
     //
     // An answer belongs to a row of its own address only: the one with its
-    // MAC; a multicast DNS answer whose MAC names no device (see
-    // MdnsAnswerKind) to the address's first row. An answer from another MAC
+    // MAC; else one that the neighbour table ties it to: a multicast DNS
+    // answer (its MAC is the table's) to the row whose broadcast answer's ARP
+    // check found the table giving that very MAC ("*"), and a broadcast
+    // answer whose ARP check found the table's MAC to the row a multicast DNS
+    // answer with that MAC brought (a second card, a bridge that gives each
+    // device behind it a MAC of its own); else a multicast DNS answer whose
+    // MAC names no device (see MdnsAnswerKind) to the address's first row.
+    // Two broadcast answers never join. An answer joining a row that shows
+    // another MAC never writes its instance name there. An answer from another MAC
     // than the ones listed under its address is a conflict: its own row comes
     // in red, and every row under the address turns red, also when the
     // rival's row cannot be listed (the bounds, the view refusing), while its
@@ -108,8 +124,10 @@ public:
     // (one device may have several). A device that answers both ways shows
     // its broadcast name, description and, against a MAC that names no
     // device, its broadcast MAC and ARP marks while a broadcast answer is
-    // current (within the expiry span), the multicast DNS ones otherwise. A
-    // device heard on several interfaces shows the best reach that is current.
+    // current (within the expiry span), the multicast DNS ones otherwise; the
+    // same goes for a joining multicast DNS answer. A device heard on several
+    // interfaces shows the best reach that is current, and the interface
+    // with the lowest address among those that heard it.
     void Merge(DeviceRecord* answer);
 
     // Whether Expire(now) would remove a row.
@@ -140,6 +158,7 @@ private:
     void Claim(const wchar_t* ip, uint32_t at);
     void MarkConflict(const wchar_t* ip);
     void Settle(const wchar_t* ip);
+    void DropTwins(const wchar_t* ip);
     void Drop(int index);
     bool Remove(int index);
     bool Tell(int index, uint32_t changes);

@@ -97,6 +97,8 @@ PlatformServices DefaultPlatformServices()
     services.getIpAddrTable = GetIpAddrTable;
     services.getAdaptersAddresses = GetAdaptersAddresses;
     services.getIpNetTable = GetIpNetTable;
+    services.getIpNetTable2 = GetIpNetTable2;
+    services.freeMibTable = FreeMibTable;
     services.sendArp = SendARP;
     services.messageBox = MessageBoxW;
     services.shellExecute = ShellExecuteW;

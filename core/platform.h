@@ -3,6 +3,10 @@
 #pragma once
 
 #include <winsock2.h>
+// Before iphlpapi.h, which declares the table with neighbour states only
+// after it (a file that included iphlpapi.h before this one sees the table
+// as the incomplete struct below).
+#include <ws2ipdef.h>
 #include <windows.h>
 #include <iphlpapi.h>
 #include <windns.h>
@@ -13,6 +17,9 @@ struct PlatformServices {
     ULONG(WINAPI* getAdaptersAddresses)(ULONG family, ULONG flags, PVOID reserved,
                                         PIP_ADAPTER_ADDRESSES addresses, PULONG size);
     DWORD(WINAPI* getIpNetTable)(PMIB_IPNETTABLE table, PULONG size, BOOL order);
+    // The neighbour table with each row's state, freed by freeMibTable.
+    DWORD(WINAPI* getIpNetTable2)(ADDRESS_FAMILY family, struct _MIB_IPNET_TABLE2** table);
+    VOID(WINAPI* freeMibTable)(PVOID memory);
     DWORD(WINAPI* sendArp)(IPAddr dest, IPAddr source, PVOID macAddress, PULONG length);
     int(WINAPI* messageBox)(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type);
     HINSTANCE(WINAPI* shellExecute)(HWND owner, LPCWSTR verb, LPCWSTR file,

@@ -158,12 +158,58 @@ DWORD ReadNeighbourRows(NeighbourRow** rows, uint32_t* count)
             converted[kept].address = row.dwAddr;
             converted[kept].interfaceIndex = row.dwIndex;
             memcpy(converted[kept].mac, row.bPhysAddr, kNeighbourMacLength);
+            converted[kept].live = true;  // this table tells no more: its invalid rows never count
             ++kept;
         }
     }
     FreeBuffer(raw);
     *rows = converted;
     *count = kept;
+    return NO_ERROR;
+}
+
+namespace {
+
+bool LiveState(const MIB_IPNET_ROW2& row)
+{
+    if (row.IsUnreachable) {
+        return false;
+    }
+    switch (row.State) {
+    case NlnsReachable:
+    case NlnsStale:
+    case NlnsDelay:
+    case NlnsPermanent:
+        return true;
+    default:
+        return false;
+    }
+}
+
+}  // namespace
+
+DWORD MarkLiveNeighbours(NeighbourRow* rows, uint32_t count)
+{
+    MIB_IPNET_TABLE2* table = nullptr;
+    DWORD status = g_platform.getIpNetTable2(AF_INET, &table);
+    if (status != NO_ERROR) {
+        return status;
+    }
+    if (table == nullptr) {
+        return ERROR_INVALID_DATA;
+    }
+    for (ULONG i = 0; i < table->NumEntries; ++i) {
+        const MIB_IPNET_ROW2& row = table->Table[i];
+        if (row.Address.si_family != AF_INET || LiveState(row)) {
+            continue;
+        }
+        for (uint32_t j = 0; j < count; ++j) {
+            if (rows[j].address == row.Address.Ipv4.sin_addr.s_addr && rows[j].interfaceIndex == row.InterfaceIndex) {
+                rows[j].live = false;
+            }
+        }
+    }
+    g_platform.freeMibTable(table);
     return NO_ERROR;
 }
 

@@ -32,6 +32,10 @@ struct NeighbourRow {
     uint32_t address;
     uint32_t interfaceIndex;
     unsigned char mac[kNeighbourMacLength];
+    // Reachable, stale, delay or permanent as far as MarkLiveNeighbours knows
+    // (the plain table has no states): an address that moved away or stopped
+    // answering keeps its MAC in the table for a while, and gives it to no one.
+    bool live;
 };
 
 // Every row of the address table, in table order. Returns NO_ERROR with
@@ -42,6 +46,13 @@ DWORD ReadAddressRows(AddressRow** rows, uint32_t* count);
 // The counting rows of the neighbour table, in table order; returns as
 // ReadAddressRows does.
 DWORD ReadNeighbourRows(NeighbourRow** rows, uint32_t* count);
+
+// Marks the rows that the table with states (GetIpNetTable2) shows in no live
+// state: unreachable, incomplete, probe (no longer known reachable, and
+// being verified), or flagged unreachable (Wine shows an address that failed
+// to resolve as stale with that flag). Rows it does not show stay live.
+// Returns NO_ERROR, or the failing status with every row left as it was.
+DWORD MarkLiveNeighbours(NeighbourRow* rows, uint32_t count);
 
 // Frees an array from either reader; null is allowed.
 void FreeTableRows(void* rows);

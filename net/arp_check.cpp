@@ -4,6 +4,7 @@
 #include "net/arp_check.h"
 
 #include <stddef.h>
+#include <string.h>
 #include <wchar.h>
 
 #include "core/device_record.h"
@@ -54,6 +55,10 @@ bool ArpSnapshotHasSender(const ArpSnapshot* snapshot, uint32_t sender)
 void JudgeAgainstSnapshot(const ArpSnapshot* snapshot, uint32_t sender, DeviceRecord* record)
 {
     // Every row of the sender, all interfaces, without stopping at the first.
+    // The other MAC is kept only while every row that disagrees gives the same
+    // one: the list matches it with the device's multicast DNS answer.
+    static const unsigned char kNoMac[kNeighbourMacLength] = {};
+    bool otherSeen = memcmp(record->arpTableMac, kNoMac, kNeighbourMacLength) != 0;
     for (uint32_t i = 0; i < snapshot->rowCount; ++i) {
         const NeighbourRow& row = snapshot->table[i];
         if (row.address != sender) {
@@ -61,8 +66,14 @@ void JudgeAgainstSnapshot(const ArpSnapshot* snapshot, uint32_t sender, DeviceRe
         }
         if (MacTextEquals(record->macText, row.mac)) {
             record->arpConfirmed = 1;
-        } else {
-            record->arpMismatch = 1;
+            continue;
+        }
+        record->arpMismatch = 1;
+        if (!otherSeen) {
+            memcpy(record->arpTableMac, row.mac, kNeighbourMacLength);
+            otherSeen = true;
+        } else if (memcmp(record->arpTableMac, row.mac, kNeighbourMacLength) != 0) {
+            memset(record->arpTableMac, 0, kNeighbourMacLength);
         }
     }
 }

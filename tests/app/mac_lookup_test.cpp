@@ -2,13 +2,20 @@
 // and neighbour tables: asked on the interface that heard the device (two
 // cards on overlapping subnets), and a MAC that interface's rows give
 // several addresses (a bridge answering ARP for the devices behind it)
-// posted as one that names no device.
+// posted as one that names no device, while the rows giving it to others
+// are live.
 #include <winsock2.h>
+#include <ws2ipdef.h>
 #include <windows.h>
+#include <iphlpapi.h>
 
 #include <gtest/gtest.h>
 
+#include <stddef.h>
 #include <string.h>
+
+#include <string>
+#include <vector>
 
 #include "app/fake_platform.h"
 #include "core/device_record.h"
@@ -61,6 +68,79 @@ TEST(MacLookup, AsksOnTheInterfaceThatHeardTheDevice)
             EXPECT_STREQ(c.mac, records[0].macText);
             EXPECT_EQ(c.kind, records[0].fromMdns);
         }
+    }
+}
+
+// The table with states, as GetIpNetTable2 gives it: the fake neighbour rows,
+// each in the state the test chose (reachable unless listed).
+struct NeighbourState {
+    const char* address;
+    NL_NEIGHBOR_STATE state;
+    bool unreachable;
+};
+std::vector<NeighbourState> g_states;
+
+DWORD WINAPI FakeGetIpNetTable2(ADDRESS_FAMILY, PMIB_IPNET_TABLE2* table)
+{
+    const std::vector<FakeNeighbour>& rows = FakePlatform::current->neighbours;
+    size_t bytes = offsetof(MIB_IPNET_TABLE2, Table) + (rows.size() + 1) * sizeof(MIB_IPNET_ROW2);
+    *table = static_cast<MIB_IPNET_TABLE2*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, bytes));
+    if (*table == nullptr) {
+        return ERROR_NOT_ENOUGH_MEMORY;
+    }
+    (*table)->NumEntries = static_cast<ULONG>(rows.size());
+    for (size_t i = 0; i < rows.size(); ++i) {
+        MIB_IPNET_ROW2& row = (*table)->Table[i];
+        row.Address.Ipv4.sin_family = AF_INET;
+        row.Address.Ipv4.sin_addr.s_addr = Ipv4(rows[i].address);
+        row.InterfaceIndex = rows[i].index;
+        row.State = NlnsReachable;
+        for (const NeighbourState& state : g_states) {
+            if (strcmp(state.address, rows[i].address) == 0) {
+                row.State = state.state;
+                row.IsUnreachable = state.unreachable;
+            }
+        }
+    }
+    return NO_ERROR;
+}
+
+VOID WINAPI FakeFreeMibTable(PVOID table)
+{
+    HeapFree(GetProcessHeap(), 0, table);
+}
+
+TEST(MacLookup, OnlyLiveRowsShareAMac)
+{
+    FakePlatform fake;
+    PostedRecords posted;
+    g_platform.getIpNetTable2 = FakeGetIpNetTable2;
+    g_platform.freeMibTable = FakeFreeMibTable;
+    fake.addresses = {{"192.168.1.5", "255.255.255.0", 7}};
+    // The device, and an address that the device had, or a bridge has, too.
+    fake.neighbours = {{"192.168.1.30", 7, {2, 0, 0, 0, 0xBB, 1}}, {"192.168.1.31", 7, {2, 0, 0, 0, 0xBB, 1}}};
+    const struct {
+        NL_NEIGHBOR_STATE other;
+        bool unreachable;
+        int32_t kind;
+    } cases[] = {
+        {NlnsReachable, false, kMdnsAnswerSharedMac}, {NlnsStale, false, kMdnsAnswerSharedMac},
+        {NlnsDelay, false, kMdnsAnswerSharedMac},     {NlnsPermanent, false, kMdnsAnswerSharedMac},
+        {NlnsProbe, false, kMdnsAnswer},              {NlnsUnreachable, false, kMdnsAnswer},
+        {NlnsIncomplete, false, kMdnsAnswer},         {NlnsStale, true, kMdnsAnswer},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.other) + (c.unreachable ? " flagged unreachable" : ""));
+        g_states = {{"192.168.1.31", c.other, c.unreachable}};
+        InstancePtr instance = MakeServiceInstance();
+        wcscpy(instance->service.hostName, L"device");
+        instance->service.address = Ipv4("192.168.1.30");
+        instance->service.heardOn = {Ipv4("192.168.1.5"), Ipv4("255.255.255.0")};
+        SetTxt(&instance->service, {L"vendor=Orvel"});
+        EXPECT_EQ(kServicePosted, OnServiceFound(&instance->service, nullptr, INVALID_HANDLE_VALUE, nullptr, 1));
+        std::vector<DeviceRecord> records = posted.Collect();
+        ASSERT_EQ(1u, records.size());
+        EXPECT_EQ(c.kind, records[0].fromMdns);
     }
 }
 

@@ -46,6 +46,9 @@ struct Step {
     uint32_t at;
     int32_t state = DeviceStateNormal;  // the reach the hearing interface gave
     const wchar_t* description = nullptr;  // default: the maker's, by path
+    const wchar_t* tableMac = nullptr;     // kBcastArpOther: the MAC the table gave instead
+    uint32_t heardOn = 0;
+    const wchar_t* instance = L"";
 };
 
 DeviceRecord* Answer(const Step& step)
@@ -64,8 +67,17 @@ DeviceRecord* Answer(const Step& step)
     record->fromMdns = step.way == kMdns ? kMdnsAnswer : step.way == kMdnsShared ? kMdnsAnswerSharedMac : 0;
     record->arpConfirmed = mdns ? 1 : 0;
     record->arpMismatch = step.way == kBcastArpOther ? 1 : 0;
+    unsigned octets[6] = {};
+    if (step.tableMac != nullptr && swscanf(step.tableMac, L"%x-%x-%x-%x-%x-%x", &octets[0], &octets[1], &octets[2],
+                                            &octets[3], &octets[4], &octets[5]) == 6) {
+        for (int i = 0; i < 6; ++i) {
+            record->arpTableMac[i] = static_cast<uint8_t>(octets[i]);
+        }
+    }
     record->lastSeen = step.at;
     record->state = step.state;
+    record->heardOn = step.heardOn;
+    CopyText(record->instanceName, kInstanceNameChars, step.instance);
     return record;
 }
 
@@ -92,6 +104,8 @@ TEST(DeviceTable, AnswerSequencesLeaveTheRowsOfTheRules)
     const wchar_t* kM2 = L"02-AC-00-00-00-02";
     const wchar_t* kM3 = L"02-AC-00-00-00-03";
     const wchar_t* kBridge = L"02-BB-00-00-00-00";
+    const wchar_t* kCard1 = L"02-CC-00-00-00-01";  // a second card each, as the table knows them
+    const wchar_t* kCard2 = L"02-CC-00-00-00-02";
     const struct {
         const char* what;
         std::vector<Step> steps;
@@ -144,6 +158,23 @@ TEST(DeviceTable, AnswerSequencesLeaveTheRowsOfTheRules)
           {L"10.0.0.5", kBridge, kMdnsShared, 4101}},
          kNoExpiry,
          {L"10.0.0.5|mdns|02-BB-00-00-00-00|Orvel mdns|0|3|Y", L"10.0.0.6|bcast|02-AC-00-00-00-02|Orvel bcast|0|3|*"}},
+        {"a second card: the multicast DNS answer with the MAC the table gave the broadcast answer joins its row",
+         {{L"10.0.0.5", kM1, kBcastArpOther, 1000, 0, nullptr, kCard1}, {L"10.0.0.6", kM2, kBcastArpOther, 1000, 0, nullptr, kCard2},
+          {L"10.0.0.7", kM3, kBcast, 1000}, {L"10.0.0.5", kCard1, kMdns, 1100}, {L"10.0.0.6", kCard2, kMdns, 1100},
+          {L"10.0.0.7", kM3, kMdns, 1100}},
+         kNoExpiry,
+         {L"10.0.0.5|bcast|02-AC-00-00-00-01|Orvel bcast|0|3|*", L"10.0.0.6|bcast|02-AC-00-00-00-02|Orvel bcast|0|3|*",
+          L"10.0.0.7|bcast|02-AC-00-00-00-03|Orvel bcast|0|3|Y"}},
+        {"a second card, multicast DNS first: the broadcast answer naming the table's MAC takes the row",
+         {{L"10.0.0.5", kCard1, kMdns, 1000}, {L"10.0.0.5", kM1, kBcastArpOther, 1100, 0, nullptr, kCard1},
+          {L"10.0.0.5", kCard1, kMdns, 1200}},
+         kNoExpiry,
+         {L"10.0.0.5|bcast|02-AC-00-00-00-01|Orvel bcast|0|3|*"}},
+        {"a second card heard first without the table's word: once it comes, the table's MAC's row goes",
+         {{L"10.0.0.5", kCard1, kMdns, 1000}, {L"10.0.0.5", kM1, kBcast, 1000},
+          {L"10.0.0.5", kM1, kBcastArpOther, 1100, 0, nullptr, kCard1}, {L"10.0.0.5", kCard1, kMdns, 1200}},
+         kNoExpiry,
+         {L"10.0.0.5|bcast|02-AC-00-00-00-01|Orvel bcast|0|3|*"}},
         {"a rival the view refuses still turns the listed row red while its claim is current",
          {{L"10.0.0.5", kA, kBcast, 1000}, {L"10.0.0.6", kA, kBcast, 1000}, {L"10.0.0.5", kB, kBcast, 1000},
           {L"10.0.0.6", kB, kBcast, 1000}, {L"10.0.0.5", kA, kBcast, 2000}, {L"10.0.0.6", kA, kBcast, 4001}},
@@ -238,22 +269,44 @@ TEST(DeviceTable, TheViewLearnsOfRealChangesOnlyAndMayRefuse)
     EXPECT_EQ(1, table.Count());
 }
 
-TEST(DeviceTable, ARowKeepsTheInstanceNameAndTheInterfaceOfItsReach)
+TEST(DeviceTable, ARowKeepsItsOwnInstanceNameAndTheLowestInterfaceOfItsReach)
 {
-    DeviceTable table;
-    DeviceRecord* near = Answer({L"10.0.0.5", kA, kBcast, 1000});
-    near->heardOn = 3;
-    table.Merge(near);
-    DeviceRecord* mdns = Answer({L"10.0.0.5", kA, kMdns, 1100});
-    CopyText(mdns->instanceName, kInstanceNameChars, L"X200 Lobby");
-    mdns->heardOn = 3;
-    table.Merge(mdns);
-    DeviceRecord* far = Answer({L"10.0.0.5", kA, kBcast, 1200, DeviceStateOtherSubnet});
-    far->heardOn = 2;
-    table.Merge(far);  // heard on a second card too, with a lesser reach
-    const DeviceRecord& shown = table.RowAt(0)->shown;
-    EXPECT_STREQ(L"X200 Lobby", shown.instanceName);
-    EXPECT_EQ(3u, shown.heardOn);
+    // Interface addresses in network byte order, as records carry them.
+    const uint32_t kLow = 0x0100000A;   // 10.0.0.1
+    const uint32_t kHigh = 0x0200000A;  // 10.0.0.2
+    const uint32_t kOther = 0x0100A8C0; // 192.168.0.1
+    const struct {
+        const char* what;
+        std::vector<Step> steps;
+        const wchar_t* instance;
+        uint32_t heardOn;
+    } cases[] = {
+        {"its own answer names it; a lesser reach elsewhere moves nothing",
+         {{L"10.0.0.5", kA, kBcast, 1000, 0, nullptr, nullptr, kHigh},
+          {L"10.0.0.5", kA, kMdns, 1100, 0, nullptr, nullptr, kHigh, L"X200 Lobby"},
+          {L"10.0.0.5", kA, kBcast, 1200, DeviceStateOtherSubnet, nullptr, nullptr, kOther}},
+         L"X200 Lobby", kHigh},
+        {"two cards with one reach: the lower, the higher heard last",
+         {{L"10.0.0.5", kA, kBcast, 1000, 0, nullptr, nullptr, kLow}, {L"10.0.0.5", kA, kBcast, 1100, 0, nullptr, nullptr, kHigh}},
+         L"", kLow},
+        {"and heard first", {{L"10.0.0.5", kA, kBcast, 1000, 0, nullptr, nullptr, kHigh}, {L"10.0.0.5", kA, kBcast, 1100, 0, nullptr, nullptr, kLow}},
+         L"", kLow},
+        {"an answer joining another device's row by a shared MAC leaves its name off",
+         {{L"10.0.0.5", kA, kBcast, 1000}, {L"10.0.0.5", kB, kMdnsShared, 1100, 0, nullptr, nullptr, 0, L"Someone Else"}},
+         L"", 0},
+        {"and one joining by the table's MAC",
+         {{L"10.0.0.5", kA, kBcastArpOther, 1000, 0, nullptr, kB}, {L"10.0.0.5", kB, kMdns, 1100, 0, nullptr, nullptr, 0, L"X200 Card"}},
+         L"", 0},
+    };
+    for (const auto& c : cases) {
+        DeviceTable table;
+        for (const Step& step : c.steps) {
+            table.Merge(Answer(step));
+        }
+        ASSERT_EQ(1, table.Count()) << c.what;
+        EXPECT_STREQ(c.instance, table.RowAt(0)->shown.instanceName) << c.what;
+        EXPECT_EQ(c.heardOn, table.RowAt(0)->shown.heardOn) << c.what;
+    }
 }
 
 }  // namespace
