@@ -140,8 +140,8 @@ HRESULT OpenRules(FirewallObjects* objects, bool onlyWhenEnabled)
     return result;
 }
 
-// S_OK when our rule for the program is there. A collection that cannot be
-// walked counts as holding no rule of ours, as Add then tells the truth.
+// True when our rule for the program is there. A collection that cannot be
+// walked counts as holding no rule of ours: Add then tells the truth.
 bool HasOurRule(INetFwRules* rules, const wchar_t* programPath)
 {
     INetFwRule* found = nullptr;

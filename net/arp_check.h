@@ -66,9 +66,10 @@ DWORD RefreshArpSnapshot(ArpSnapshot* snapshot);
 bool ArpSnapshotHasSender(const ArpSnapshot* snapshot, uint32_t sender);
 
 // Sets record->arpMismatch when a row for sender has a hardware
-// address other than record->macText (compared ignoring case) and
-// record->arpConfirmed when one has the same. Flags already set stay set;
-// an empty snapshot sets none.
+// address other than record->macText (compared ignoring case), with that
+// address in record->arpTableMac (zeros when the rows that disagree give
+// different ones), and record->arpConfirmed when one has the same. Flags
+// already set stay set; an empty snapshot sets none.
 void JudgeAgainstSnapshot(const ArpSnapshot* snapshot, uint32_t sender, DeviceRecord* record);
 
 // Takes a judged record, the answer of sender, and owns it from then on

@@ -3,6 +3,7 @@
 
 #include <ws2tcpip.h>
 
+#include <stddef.h>
 #include <string.h>
 
 FakePlatform* FakePlatform::current = nullptr;
@@ -133,6 +134,34 @@ DWORD WINAPI FakeGetIpNetTable(PMIB_IPNETTABLE table, PULONG size, BOOL)
     return result;
 }
 
+// The same rows with their states, as GetIpNetTable2 gives them.
+DWORD WINAPI FakeGetIpNetTable2(ADDRESS_FAMILY, PMIB_IPNET_TABLE2* table)
+{
+    FakePlatform* fake = FakePlatform::current;
+    EnterCriticalSection(&fake->lock);
+    const std::vector<FakeNeighbour>& rows = fake->neighbours;
+    size_t bytes = offsetof(MIB_IPNET_TABLE2, Table) + (rows.size() + 1) * sizeof(MIB_IPNET_ROW2);
+    *table = static_cast<MIB_IPNET_TABLE2*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, bytes));
+    if (*table != nullptr) {
+        (*table)->NumEntries = static_cast<ULONG>(rows.size());
+        for (size_t i = 0; i < rows.size(); ++i) {
+            MIB_IPNET_ROW2& row = (*table)->Table[i];
+            row.Address.Ipv4.sin_family = AF_INET;
+            row.Address.Ipv4.sin_addr.s_addr = Ipv4(rows[i].address);
+            row.InterfaceIndex = rows[i].index;
+            row.State = rows[i].state;
+            row.IsUnreachable = rows[i].unreachable;
+        }
+    }
+    LeaveCriticalSection(&fake->lock);
+    return *table != nullptr ? NO_ERROR : ERROR_NOT_ENOUGH_MEMORY;
+}
+
+VOID WINAPI FakeFreeMibTable(PVOID table)
+{
+    HeapFree(GetProcessHeap(), 0, table);
+}
+
 DWORD WINAPI FakeSendArp(IPAddr dest, IPAddr source, PVOID mac, PULONG length)
 {
     FakePlatform* fake = FakePlatform::current;
@@ -205,6 +234,8 @@ FakePlatform::FakePlatform() : saved_(g_platform)
     g_platform.getIpAddrTable = FakeGetIpAddrTable;
     g_platform.getAdaptersAddresses = FakeGetAdaptersAddresses;
     g_platform.getIpNetTable = FakeGetIpNetTable;
+    g_platform.getIpNetTable2 = FakeGetIpNetTable2;
+    g_platform.freeMibTable = FakeFreeMibTable;
     g_platform.sendArp = FakeSendArp;
     g_platform.solicitNeighbour = FakeSolicitNeighbour;
     g_platform.messageBox = FakeMessageBox;

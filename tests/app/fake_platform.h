@@ -4,6 +4,7 @@
 #pragma once
 
 #include <winsock2.h>
+#include <ws2ipdef.h>
 #include <windows.h>
 #include <iphlpapi.h>
 
@@ -22,6 +23,9 @@ struct FakeNeighbour {
     const char* address;
     DWORD index;  // the interface's
     unsigned char mac[6];
+    // As GetIpNetTable2 tells it; GetIpNetTable lists every row alike.
+    NL_NEIGHBOR_STATE state = NlnsReachable;
+    bool unreachable = false;
 };
 
 struct FakeAdapter {

@@ -71,54 +71,11 @@ TEST(MacLookup, AsksOnTheInterfaceThatHeardTheDevice)
     }
 }
 
-// The table with states, as GetIpNetTable2 gives it: the fake neighbour rows,
-// each in the state the test chose (reachable unless listed).
-struct NeighbourState {
-    const char* address;
-    NL_NEIGHBOR_STATE state;
-    bool unreachable;
-};
-std::vector<NeighbourState> g_states;
-
-DWORD WINAPI FakeGetIpNetTable2(ADDRESS_FAMILY, PMIB_IPNET_TABLE2* table)
-{
-    const std::vector<FakeNeighbour>& rows = FakePlatform::current->neighbours;
-    size_t bytes = offsetof(MIB_IPNET_TABLE2, Table) + (rows.size() + 1) * sizeof(MIB_IPNET_ROW2);
-    *table = static_cast<MIB_IPNET_TABLE2*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, bytes));
-    if (*table == nullptr) {
-        return ERROR_NOT_ENOUGH_MEMORY;
-    }
-    (*table)->NumEntries = static_cast<ULONG>(rows.size());
-    for (size_t i = 0; i < rows.size(); ++i) {
-        MIB_IPNET_ROW2& row = (*table)->Table[i];
-        row.Address.Ipv4.sin_family = AF_INET;
-        row.Address.Ipv4.sin_addr.s_addr = Ipv4(rows[i].address);
-        row.InterfaceIndex = rows[i].index;
-        row.State = NlnsReachable;
-        for (const NeighbourState& state : g_states) {
-            if (strcmp(state.address, rows[i].address) == 0) {
-                row.State = state.state;
-                row.IsUnreachable = state.unreachable;
-            }
-        }
-    }
-    return NO_ERROR;
-}
-
-VOID WINAPI FakeFreeMibTable(PVOID table)
-{
-    HeapFree(GetProcessHeap(), 0, table);
-}
-
 TEST(MacLookup, OnlyLiveRowsShareAMac)
 {
     FakePlatform fake;
     PostedRecords posted;
-    g_platform.getIpNetTable2 = FakeGetIpNetTable2;
-    g_platform.freeMibTable = FakeFreeMibTable;
     fake.addresses = {{"192.168.1.5", "255.255.255.0", 7}};
-    // The device, and an address that the device had, or a bridge has, too.
-    fake.neighbours = {{"192.168.1.30", 7, {2, 0, 0, 0, 0xBB, 1}}, {"192.168.1.31", 7, {2, 0, 0, 0, 0xBB, 1}}};
     const struct {
         NL_NEIGHBOR_STATE other;
         bool unreachable;
@@ -131,7 +88,9 @@ TEST(MacLookup, OnlyLiveRowsShareAMac)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::to_string(c.other) + (c.unreachable ? " flagged unreachable" : ""));
-        g_states = {{"192.168.1.31", c.other, c.unreachable}};
+        // The device, and an address that the device had, or a bridge has, too.
+        fake.neighbours = {{"192.168.1.30", 7, {2, 0, 0, 0, 0xBB, 1}},
+                           {"192.168.1.31", 7, {2, 0, 0, 0, 0xBB, 1}, c.other, c.unreachable}};
         InstancePtr instance = MakeServiceInstance();
         wcscpy(instance->service.hostName, L"device");
         instance->service.address = Ipv4("192.168.1.30");

@@ -74,7 +74,7 @@ expect_eq "$SCAN_STATUS" 4 "exit status of an interrupted listing"
 
 note "a subnet no interface is on"
 scan_to "$E2E_TMP/none.txt" --subnet 10.1.0.0/16
-expect_eq "$SCAN_STATUS" 2 "exit status for a subnet without interface"
+expect_eq "$SCAN_STATUS" 2 "exit status for a subnet without interface (stderr: $(cat "$err"))"
 grep -q 'its subnets: .*192\.168\.77\.0/24' "$err" && grep -q 'its subnets: .*169\.254\.0\.0/16' "$err" ||
   fail "the subnets are not named: $(cat "$err")"
 note "PASS"
