@@ -4,6 +4,8 @@
 
 #include <string.h>
 
+#include "net/discovery_events.h"
+
 void InitAnswerHold(AnswerHold* hold, bool (*post)(DeviceRecord* record))
 {
     ForgetRecentSenders(&hold->recent);
@@ -15,10 +17,16 @@ bool PostUnlessRepeat(void* context, uint32_t sender, DeviceRecord* record)
 {
     AnswerHold* hold = static_cast<AnswerHold*>(context);
     if (!AnswerIsDue(&hold->recent, sender, AnswerFingerprint(record), record->lastSeen, hold->holdMs)) {
+        NoteAnswerFate(record->heardOn, sender, diag::kAnswersHeldBack);
         FreeDeviceRecord(record);
         return false;
     }
-    return hold->post(record);
+    uint32_t heardOn = record->heardOn;  // the record is the window's once posted
+    bool posted = hold->post(record);
+    if (posted) {
+        NoteAnswerFate(heardOn, sender, diag::kAnswersListed);
+    }
+    return posted;
 }
 
 void OfferToArpGate(ArpGate* gate, AnswerHold* hold, uint32_t sender, const DeviceRecord& parsed, DWORD now)
@@ -29,6 +37,7 @@ void OfferToArpGate(ArpGate* gate, AnswerHold* hold, uint32_t sender, const Devi
     memcpy(&judged, &parsed, sizeof(judged));
     JudgeAgainstSnapshot(&gate->snapshot, sender, &judged);
     if (AnswerIsHeld(&hold->recent, sender, AnswerFingerprint(&judged), judged.lastSeen, hold->holdMs)) {
+        NoteAnswerFate(parsed.heardOn, sender, diag::kAnswersHeldBack);
         return;
     }
     DeviceRecord* record = AllocateDeviceRecord();

@@ -9,6 +9,7 @@
 
 #include "core/device_record.h"
 #include "core/mac_text.h"
+#include "net/discovery_events.h"
 
 namespace {
 
@@ -151,6 +152,7 @@ void ReadAndPostWaiting(ArpGate* gate, DWORD now)
             size_t place = (rank + strangers - first) % strangers;
             ++rank;
             if (place >= kArpStrangerPostsPerRead) {
+                NoteAnswerFate(waiting.record->heardOn, waiting.sender, diag::kAnswersDroppedByArpGate);
                 FreeDeviceRecord(waiting.record);
                 continue;
             }
@@ -164,7 +166,9 @@ void Enqueue(ArpGate* gate, uint32_t sender, DeviceRecord* record)
 {
     if (gate->count == kArpWaitingCapacity) {
         // A flood: the oldest answer gives way.
-        FreeDeviceRecord(TakeOldest(gate).record);
+        ArpWaiting oldest = TakeOldest(gate);
+        NoteAnswerFate(oldest.record->heardOn, oldest.sender, diag::kAnswersDroppedByArpGate);
+        FreeDeviceRecord(oldest.record);
     }
     ArpWaiting& slot = gate->waiting[(gate->first + gate->count) % kArpWaitingCapacity];
     slot.record = record;

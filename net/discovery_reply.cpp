@@ -110,3 +110,8 @@ bool IsMakersReply(const DeviceRecord* record)
     }
     return true;
 }
+
+bool IsWellFormedReply(const DeviceRecord* record)
+{
+    return record->description[0] != L'\0';
+}

@@ -22,3 +22,9 @@ void ParseDiscoveryReply(const char* bytes, size_t length, DeviceRecord* record)
 // other answer before it costs an ARP read or an allocation. The window
 // applies the same test to whatever reaches it.
 bool IsMakersReply(const DeviceRecord* record);
+
+// True when the parsed reply reached its description line: the shape of a
+// discovery reply, whoever made the device. Anything shorter is some other
+// datagram that came to the port (counted as malformed, not as another
+// maker's).
+bool IsWellFormedReply(const DeviceRecord* record);

@@ -7,6 +7,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "core/diagnostics.h"
 #include "core/globals.h"
 #include "core/platform.h"
 #include "core/platform_tables.h"
@@ -134,6 +135,7 @@ const wchar_t* AllocateEntries(uint32_t count)
 // filter; after a rebuild the window does that when it refills its choice.
 const wchar_t* BuildTable(bool mayResetFilter)
 {
+    diag::Reset();  // the start, or interfaces that changed: counts begin afresh
     bool filterSeen = false;
     const wchar_t* failure = nullptr;
     AddressRow* rows = nullptr;
@@ -244,7 +246,9 @@ void ResumeInterfaceWorkers()
 
 void TriggerRefresh()
 {
-    // Before the triggers: the answers to this round must find it changed.
+    // Before the triggers: the answers to this round must find it changed,
+    // and count afresh.
+    diag::Reset();
     ++g_refreshCount;
     LockInterfaceTable();
     for (uint32_t i = 0; i < g_interfaceTable.count && g_interfaceTable.entries != nullptr; ++i) {

@@ -21,6 +21,7 @@
 #include "net/address_class.h"
 #include "net/answer_hold.h"
 #include "net/arp_check.h"
+#include "net/discovery_events.h"
 #include "net/discovery_reply.h"
 #include "net/direct_request_limit.h"
 #include "net/discovery_request.h"
@@ -52,10 +53,12 @@ void ReportDevice(const InterfaceEntry* entry, const sockaddr_in& sender, const 
     DeviceRecord parsed;
     memset(&parsed, 0, sizeof(parsed));
     ParseDiscoveryReply(bytes, static_cast<size_t>(length), &parsed);
+    uint32_t senderAddress = sender.sin_addr.s_addr;
     if (!IsMakersReply(&parsed)) {
+        NoteAnswerFate(entry->address, senderAddress,
+                       IsWellFormedReply(&parsed) ? diag::kAnswersNotMaker : diag::kAnswersMalformed);
         return;
     }
-    uint32_t senderAddress = sender.sin_addr.s_addr;
     FormatDottedQuad(senderAddress, parsed.ipText, kIpTextChars);
     parsed.state = ClassifySender(senderAddress, entry->address, entry->mask, entry->network);
     parsed.heardOn = entry->address;
@@ -222,7 +225,12 @@ void ReportBatch(const InterfaceEntry* entry, const ReceivedDatagram* batch, int
     for (int i = 0; i < count; ++i) {
         const sockaddr_in& sender = batch[i].sender;
         // Only this one loopback address is ignored; the rest of 127/8 is not.
-        if (sender.sin_addr.s_addr == htonl(INADDR_LOOPBACK) || !Admitted(entry)) {
+        if (sender.sin_addr.s_addr == htonl(INADDR_LOOPBACK)) {
+            continue;
+        }
+        diag::Count(entry->address, diag::kAnswersReceived);
+        if (!Admitted(entry)) {
+            NoteAnswerFate(entry->address, sender.sin_addr.s_addr, diag::kAnswersOutsideFilter);
             continue;
         }
         ReportDevice(entry, sender, batch[i].bytes, batch[i].length, gate, hold);

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include "core/wait.h"
+#include "net/discovery_events.h"
 #include "net/discovery_request.h"
 
 bool SendDiscoveryRequestTo(InterfaceEntry* entry, uint32_t address)
@@ -19,6 +20,8 @@ bool SendDiscoveryRequestTo(InterfaceEntry* entry, uint32_t address)
     }
     int sent = sendto(entry->socket, kDiscoveryRequest, kDiscoveryRequestLength, 0,
                       reinterpret_cast<const sockaddr*>(&destination), sizeof(destination));
+    DWORD error = sent == SOCKET_ERROR ? static_cast<DWORD>(WSAGetLastError()) : 0;
     ReleaseMutex(entry->socketMutex);
+    NoteRequestSent(entry->address, address, sent == kDiscoveryRequestLength, error);
     return sent == kDiscoveryRequestLength;
 }

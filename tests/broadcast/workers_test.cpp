@@ -18,6 +18,7 @@
 #include "core/app_messages.h"
 #include "core/device_record.h"
 #include "core/device_table.h"
+#include "core/diagnostics.h"
 #include "core/globals.h"
 #include "core/platform.h"
 #include "broadcast/heap_bytes.h"
@@ -259,6 +260,19 @@ unsigned __stdcall Spin(void* parameter)
     return 0;
 }
 
+// What the counters hold for the interface at address.
+uint32_t Counted(uint32_t address, diag::Counter counter)
+{
+    diag::InterfaceCounts counts[diag::kMaxInterfaces];
+    int copied = diag::Snapshot(counts, diag::kMaxInterfaces);
+    for (int i = 0; i < copied; ++i) {
+        if (counts[i].address == address) {
+            return counts[i].counts[counter];
+        }
+    }
+    return 0;
+}
+
 class BroadcastWorkers : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
@@ -280,6 +294,7 @@ protected:
         g_knowsThird = false;
         g_arpReads = 0;
         g_received.clear();
+        diag::Reset();
 
         entry_.socket = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
         ASSERT_NE(entry_.socket, INVALID_SOCKET);
@@ -601,6 +616,20 @@ TEST_F(BroadcastWorkers, ReceiveDropsOtherMakersBeforeAnyArpRead)
     EXPECT_STREQ(g_received[0].name, L"Kept");
     EXPECT_EQ(g_received[0].arpConfirmed, 1);
     EXPECT_EQ(g_arpReads, 1);
+
+    // Each answer's fate is counted on the interface that heard it: the two
+    // without a description line are no reply at all.
+    struct Fate {
+        diag::Counter counter;
+        uint32_t expected;
+    };
+    const Fate fates[] = {{diag::kAnswersReceived, 6}, {diag::kAnswersNotMaker, 3},
+                          {diag::kAnswersMalformed, 2}, {diag::kAnswersListed, 1},
+                          {diag::kAnswersHeldBack, 0}};
+    for (const Fate& fate : fates) {
+        EXPECT_EQ(Counted(entry_.address, fate.counter), fate.expected) << fate.counter;
+    }
+    EXPECT_GE(Counted(entry_.address, diag::kRequestsSent), 1u);
 }
 
 TEST_F(BroadcastWorkers, AnAnswerEndsTheIdleWaitAtOnce)
@@ -670,13 +699,18 @@ TEST_F(BroadcastWorkers, ReceiveWithAutoRefreshHoldsBackRepeatsUntilARefresh)
     SendFrom(kOtherDevice, kDiscoveryPort, worker, "Changed\r\n00-11-22-AA-BB-CC\r\nOrvel S1");
     PumpUntil(before + 1, 600);
     EXPECT_EQ(g_received.size(), before);
+    EXPECT_GE(Counted(entry_.address, diag::kAnswersHeldBack), 1u);
 
-    // The window empties its list on a refresh: a repeat goes out at once.
+    // The window empties its list on a refresh: a repeat goes out at once,
+    // and the counts start afresh.
     TriggerRefresh();
     SendFrom(kOtherDevice, kDiscoveryPort, worker, "Changed\r\n00-11-22-AA-BB-CC\r\nOrvel S1");
     PumpUntil(before + 1, 3000);
     ASSERT_EQ(g_received.size(), before + 1);
     EXPECT_STREQ(g_received.back().name, L"Changed");
+    PumpUntil(before + 2, 200);  // the count follows the post on the worker's thread
+    EXPECT_EQ(Counted(entry_.address, diag::kAnswersHeldBack), 0u);
+    EXPECT_EQ(Counted(entry_.address, diag::kAnswersListed), 1u);
 }
 
 TEST_F(BroadcastWorkers, AQuietDeviceIsAskedDirectlyAndItsAnswerIsPosted)
