@@ -22,6 +22,7 @@
 #include "core/text_copy.h"
 #include "core/wait.h"
 #include "browse/state.h"
+#include "browse/mdns_events.h"
 #include "browse/service_found.h"
 
 namespace {
@@ -94,8 +95,12 @@ void WaitOneCycle(Browse* browse)
 
 DWORD StartBrowseQuery(Browse* browse)
 {
-    return browse->ptrQuery.Start(browse->context.browseName, DNS_TYPE_PTR, OnBrowseAnswer,
-                                  &browse->context, browse->options.interfaceIndex);
+    DWORD status = browse->ptrQuery.Start(browse->context.browseName, DNS_TYPE_PTR, OnBrowseAnswer,
+                                          &browse->context, browse->options.interfaceIndex);
+    if (status == 0) {
+        NoteBrowseQuestion(browse->options.interfaceAddress, browse->context.browseName, browse->ptrQuery.client);
+    }
+    return status;
 }
 
 // A failed start is tried again every cycle until it succeeds or the abort

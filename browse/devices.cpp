@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "core/text_copy.h"
+#include "browse/mdns_events.h"
 #include "browse/state.h"
 
 namespace {
@@ -202,6 +203,7 @@ void CheckLookups(Browse* browse)
         if (state == LookupState::Resolved) {
             Report(browse, std::move(instance));
         } else if (state == LookupState::Expired) {
+            NoteLookupTimedOut(browse->options.interfaceAddress, instance->service.instanceName);
             KeepForRetry(browse, std::move(instance));
         }
     }

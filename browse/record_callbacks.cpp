@@ -12,6 +12,7 @@
 
 #include "core/text_copy.h"
 #include "browse/browse.h"
+#include "browse/mdns_events.h"
 #include "browse/query.h"
 #include "net/address_class.h"
 
@@ -277,7 +278,11 @@ VOID WINAPI OnBrowseAnswer(PVOID contextPointer, PMDNS_QUERY_HANDLE, PDNS_QUERY_
         return;
     }
     InstancePtr made[kMaxInstancesPerAnswer];
-    QueueInstances(&context->queue, made, MakeInstances(context, records, made));
+    int count = MakeInstances(context, records, made);
+    for (int i = 0; i < count; ++i) {
+        NoteServiceAnswer(context->heardOn.address, made[i]->service.instanceName, made[i]->hintAddress);
+    }
+    QueueInstances(&context->queue, made, count);
 }
 
 VOID WINAPI OnSrvAnswer(PVOID instancePointer, PMDNS_QUERY_HANDLE, PDNS_QUERY_RESULT result)

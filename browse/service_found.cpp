@@ -8,6 +8,7 @@
 #include "core/device_record.h"
 #include "core/maker.h"
 #include "core/text_copy.h"
+#include "browse/mdns_events.h"
 #include "browse/reported_hosts.h"
 #include "net/address_class.h"
 
@@ -140,5 +141,9 @@ int32_t OnServiceFound(const ResolvedService* service, HWND, HANDLE abortEvent,
         RememberReportedHost(reportedHosts, record, service->address, record->lastSeen);
     }
     // The window owns the record once posted; a failed post frees it.
-    return PostDeviceRecord(record) ? kServicePosted : kServiceIgnored;
+    if (!PostDeviceRecord(record)) {
+        return kServiceIgnored;
+    }
+    NoteMakerInstance(heardOn.address, service->instanceName, service->address);
+    return kServicePosted;
 }

@@ -4,6 +4,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "core/diagnostics.h"
 #include "querier/internal.h"
 #include "querier/records.h"
 
@@ -27,12 +28,37 @@ void Complete(Query* query, PDNS_RECORD records)
     EndCallback(&g_registry, &query->entry);
 }
 
+// The address of our link on interfaceIndex that heard a packet from
+// source: the one whose subnet holds it, else the first; 0 for none, and
+// for our own questions coming back.
+uint32_t HearingAddress(const Link* links, ULONG interfaceIndex, uint32_t source)
+{
+    uint32_t first = 0;
+    uint32_t holding = 0;
+    for (const Link* link = links; link != nullptr; link = link->next) {
+        if (link->address == source) {
+            return 0;
+        }
+        if (link->interfaceIndex != interfaceIndex) {
+            continue;
+        }
+        if (holding == 0 && link->mask != 0 && (source & link->mask) == (link->address & link->mask)) {
+            holding = link->address;
+        }
+        first = first != 0 ? first : link->address;
+    }
+    return holding != 0 ? holding : first;
+}
+
 void Deliver(Session* session, const uint8_t* packet, int length, ULONG interfaceIndex,
              uint32_t source)
 {
     g_lock.Acquire();
     bool onLink = SourceOnLink(session->links, interfaceIndex, source);
+    uint32_t hearing = HearingAddress(session->links, interfaceIndex, source);
     g_lock.Release();
+    // Heard at all, whatever it says: proof that multicast DNS reaches the link.
+    diag::Count(hearing, diag::kMdnsPacketsHeard);
     if (!onLink) {
         return;
     }

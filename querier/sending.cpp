@@ -4,6 +4,7 @@
 // is scheduled after an interval that doubles (1 s, 2 s, 4 s ...).
 #include <string.h>
 
+#include "core/diagnostics.h"
 #include "querier/internal.h"
 
 namespace {
@@ -58,6 +59,7 @@ void AddQuestion(Link* link, QueryPacket* packet, const Query* query, DWORD now)
         grown = query->packetLength;
     }
     packet->length = grown;
+    diag::Count(link->address, diag::kMdnsQuestionsSent);
     if (query->type == kDnsTypePtr && packet->ptrCount < sizeof(packet->ptrOffsets) / sizeof(size_t)) {
         packet->ptrQueries[packet->ptrCount] = query;
         packet->ptrOffsets[packet->ptrCount++] = offset == 0 ? kDnsHeaderBytes : offset;
