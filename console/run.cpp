@@ -21,6 +21,7 @@
 #include "console/write.h"
 #include "core/app_messages.h"
 #include "core/device_table.h"
+#include "core/diagnostics.h"
 #include "core/globals.h"
 #include "core/platform.h"
 #include "firewall/firewall_rule.h"
@@ -271,6 +272,7 @@ int Discover(const ScanOptions& options, DeviceTable* table, ScanPrinter* view)
         }
         // Read by the workers, which are still suspended.
         g_subnetFilter = network;
+        diag::Reset();
     }
     KeepScanInterfaces();
     ScanSession session = {table, view, options.watch};
