@@ -109,6 +109,15 @@ void AppendInterfaces(const Facts& facts, TextBuffer* out)
             AppendLoadedLine(out, IDS_DIAG_NOT_COUNTED);
         }
     }
+    // Counted on an interface gone from the table since.
+    for (int i = 0; i < facts.countCount && i < diag::kMaxInterfaces; ++i) {
+        if (InterfaceOf(facts, facts.counts[i].address) == nullptr) {
+            FormatDottedQuad(facts.counts[i].address, address, 16);
+            FormatLoaded(line, kLineChars, IDS_DIAG_INTERFACE, address, L"", L"");
+            AppendLine(out, line);
+            AppendCounts(facts, facts.counts[i], out);
+        }
+    }
     if (facts.countCount >= diag::kMaxInterfaces) {
         AppendLoadedLine(out, IDS_DIAG_MORE_INTERFACES);
     }
@@ -199,25 +208,46 @@ const wchar_t* const kCounterKeys[diag::kCounterCount] = {
     L"mdnsMakerInstances", L"mdnsLookupsTimedOut",
 };
 
+// One interface's object: its address, description, whether it was
+// searched, and every counter (zeros where nothing was counted).
+void JsonInterface(const Facts& facts, uint32_t address, const diag::InterfaceCounts* counts,
+                   bool first, TextBuffer* out)
+{
+    static const diag::InterfaceCounts kNothingCounted = {};
+    if (counts == nullptr) {
+        counts = &kNothingCounted;
+    }
+    wchar_t addressText[16];
+    const InterfaceFacts* known = InterfaceOf(facts, address);
+    AppendText(out, first ? L"{" : L",{");
+    FormatDottedQuad(address, addressText, 16);
+    JsonString(out, L"interface", addressText, true);
+    JsonString(out, L"description", known != nullptr ? known->description : L"");
+    JsonKey(out, L"searched", false);
+    AppendText(out, known == nullptr || known->searched ? L"true" : L"false");
+    for (int k = 0; k < diag::kCounterCount; ++k) {
+        JsonNumber(out, kCounterKeys[k], counts->counts[k]);
+    }
+    JsonNumber(out, L"lastSendError", counts->lastSendError);
+    JsonString(out, L"mdnsClient", ClientWord(counts->mdnsClient));
+    AppendChar(out, L'}');
+}
+
+// Every interface of the table, then any counted one gone from it since.
 void JsonCounters(const Facts& facts, TextBuffer* out)
 {
-    wchar_t address[16];
     AppendText(out, L"\"counters\":[");
+    bool first = true;
+    for (int i = 0; i < facts.interfaceCount && i < diag::kMaxInterfaces; ++i) {
+        uint32_t address = facts.interfaces[i].address;
+        JsonInterface(facts, address, CountsOf(facts, address), first, out);
+        first = false;
+    }
     for (int i = 0; i < facts.countCount && i < diag::kMaxInterfaces; ++i) {
-        const diag::InterfaceCounts& c = facts.counts[i];
-        const InterfaceFacts* known = InterfaceOf(facts, c.address);
-        AppendText(out, i == 0 ? L"{" : L",{");
-        FormatDottedQuad(c.address, address, 16);
-        JsonString(out, L"interface", address, true);
-        JsonString(out, L"description", known != nullptr ? known->description : L"");
-        JsonKey(out, L"searched", false);
-        AppendText(out, Searched(facts, c) ? L"true" : L"false");
-        for (int k = 0; k < diag::kCounterCount; ++k) {
-            JsonNumber(out, kCounterKeys[k], c.counts[k]);
+        if (InterfaceOf(facts, facts.counts[i].address) == nullptr) {
+            JsonInterface(facts, facts.counts[i].address, &facts.counts[i], first, out);
+            first = false;
         }
-        JsonNumber(out, L"lastSendError", c.lastSendError);
-        JsonString(out, L"mdnsClient", ClientWord(c.mdnsClient));
-        AppendChar(out, L'}');
     }
     AppendChar(out, L']');
 }
