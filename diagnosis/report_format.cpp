@@ -175,10 +175,10 @@ void JsonKey(TextBuffer* out, const wchar_t* key, bool first)
     AppendChar(out, L':');
 }
 
-void JsonNumber(TextBuffer* out, const wchar_t* key, unsigned long long value, bool first = false)
+void JsonNumber(TextBuffer* out, const wchar_t* key, unsigned long value, bool first = false)
 {
     wchar_t number[24];
-    _snwprintf(number, 24, L"%llu", value);
+    _snwprintf(number, 24, L"%lu", value);
     number[23] = L'\0';
     JsonKey(out, key, first);
     AppendText(out, number);
