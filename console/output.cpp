@@ -246,22 +246,3 @@ void FormatScanEvent(TextBuffer* buffer, const ScanEvent& event, ScanFormat form
         break;
     }
 }
-
-void AppendJsonString(TextBuffer* buffer, const wchar_t* text)
-{
-    AppendChar(buffer, L'"');
-    for (const wchar_t* p = text; *p != L'\0'; ++p) {
-        if (*p == L'"' || *p == L'\\') {
-            AppendChar(buffer, L'\\');
-            AppendChar(buffer, *p);
-        } else if (*p < L' ' || *p == 0x7F) {
-            wchar_t escaped[8];
-            _snwprintf(escaped, 8, L"\\u%04x", static_cast<unsigned>(*p));
-            escaped[7] = L'\0';
-            AppendText(buffer, escaped);
-        } else {
-            AppendChar(buffer, *p);
-        }
-    }
-    AppendChar(buffer, L'"');
-}

@@ -31,7 +31,3 @@ struct ScanEvent {
 
 // Appends one --watch line as a table line, a CSV line or one JSON object.
 void FormatScanEvent(TextBuffer* buffer, const ScanEvent& event, ScanFormat format, ScanHeardOn heardOn);
-
-// Appends text as one JSON string: quotes and backslashes escaped, every
-// control character (U+0001..U+001F, U+007F) as \u00XX.
-void AppendJsonString(TextBuffer* buffer, const wchar_t* text);

@@ -1,6 +1,8 @@
 // Default entries of the platform seam: the real Win32 calls.
 #include "core/platform.h"
 
+#include "core/security_center.h"
+
 #include <shellapi.h>
 #include <objbase.h>
 #include <winternl.h>
@@ -112,6 +114,7 @@ PlatformServices DefaultPlatformServices()
     services.solicitNeighbour = SolicitNeighbour;
     LookUpNtdll();
     services.queryPipeState = QueryPipeState;
+    services.listFirewallProducts = ListSecurityCenterFirewalls;
     return services;
 }
 

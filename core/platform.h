@@ -67,6 +67,13 @@ struct PlatformServices {
     // the kPipe...State values, or why it cannot be told (ERROR_PROC_NOT_FOUND
     // where ntdll has no such query, or the query's own failure).
     DWORD (*queryPipeState)(HANDLE pipe, ULONG* state);
+
+    // The firewall products registered with the Security Center that are
+    // on, as names separated by "; " (bounded, zero-terminated) and their
+    // count. Called inside a COM apartment. A failure (no Security Center,
+    // as under Wine, which has no wscapi.dll) means the list is unknown,
+    // never that it is empty.
+    HRESULT (*listFirewallProducts)(wchar_t* names, size_t capacity, int* count);
 };
 
 // NamedPipeState values of FILE_PIPE_LOCAL_INFORMATION (ntifs.h).

@@ -14,6 +14,7 @@
 #include "firewall/firewall_rule.h"
 
 #include "core/globals.h"
+#include "firewall/firewall_session.h"
 #include "firewall/identifiers.h"
 #include "firewall/our_rules.h"
 
@@ -77,27 +78,11 @@ void FreeRuleStrings(RuleStrings* strings)
 }
 
 // True when the firewall is on in at least one of the profiles now in force.
-// A profile whose state cannot be read counts as off.
 bool IsFirewallEnabled(INetFwPolicy2* policy)
 {
-    LONG currentProfiles = 0;
-    if (FAILED(policy->get_CurrentProfileTypes(&currentProfiles))) {
-        return false;
-    }
-
-    static const NET_FW_PROFILE_TYPE2 kProfiles[] = {
-        NET_FW_PROFILE2_DOMAIN, NET_FW_PROFILE2_PRIVATE, NET_FW_PROFILE2_PUBLIC};
-    LONG enabled = 0;
-    for (NET_FW_PROFILE_TYPE2 profile : kProfiles) {
-        if ((currentProfiles & profile) == 0) {
-            continue;
-        }
-        VARIANT_BOOL profileEnabled = VARIANT_FALSE;
-        if (SUCCEEDED(policy->get_FirewallEnabled(profile, &profileEnabled))) {
-            enabled |= profileEnabled;  // sign-extends: VARIANT_TRUE sets every bit
-        }
-    }
-    return enabled != 0;
+    LONG inForce = 0;
+    LONG on = 0;
+    return SUCCEEDED(ReadFirewallProfiles(policy, &inForce, &on)) && on != 0;
 }
 
 // Property results are ignored: the rule is added as far as it could be set.
@@ -123,11 +108,8 @@ void SetRuleProperties(INetFwRule* rule, const RuleStrings& strings)
 // the firewall is off and the caller asked for the rules only when it is on.
 HRESULT OpenRules(FirewallObjects* objects, bool onlyWhenEnabled)
 {
-    HRESULT result = g_platform.createInstance(kClsidNetFwPolicy2, nullptr, CLSCTX_INPROC_SERVER,
-                                               kIidINetFwPolicy2,
-                                               reinterpret_cast<void**>(&objects->policy));
+    HRESULT result = OpenFirewallPolicy(&objects->policy);
     if (FAILED(result)) {
-        objects->policy = nullptr;
         return result;
     }
     if (onlyWhenEnabled && !IsFirewallEnabled(objects->policy)) {
@@ -261,24 +243,17 @@ HRESULT RunRuleTask(TaskRequest* request)
             return E_INVALIDARG;
         }
     }
-    HRESULT init = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    if (init == S_FALSE) {
-        CoUninitialize();
-        return S_FALSE;
-    }
-    // RPC_E_CHANGED_MODE: the thread is in another apartment already, which
-    // serves as well; that initialisation is not ours to undo.
-    if (init != S_OK && init != RPC_E_CHANGED_MODE) {
-        return init;
+    HRESULT init = S_OK;
+    HRESULT entered = EnterFirewallApartment(&init);
+    if (entered != S_OK) {
+        return entered;
     }
 
     FirewallObjects objects = {};
     HRESULT result = RunTask(&objects, request);
     ReleaseObjects(&objects);
 
-    if (init == S_OK) {
-        CoUninitialize();
-    }
+    LeaveFirewallApartment(init);
     return result;
 }
 

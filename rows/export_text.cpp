@@ -1,8 +1,9 @@
-// The growing text buffer and the quoting of exported fields. Window-free:
-// the console program links it too.
+// The growing text buffer, the quoting of exported fields and JSON strings.
+// Window-free: the console program links it too.
 #include "rows/export_text.h"
 
 #include <windows.h>
+#include <stdio.h>
 
 namespace {
 
@@ -120,4 +121,23 @@ void AppendExportField(TextBuffer* buffer, const wchar_t* text, ExportFormat for
 wchar_t ExportSeparator(ExportFormat format)
 {
     return format == kTabSeparated ? L'\t' : L',';
+}
+
+void AppendJsonString(TextBuffer* buffer, const wchar_t* text)
+{
+    AppendChar(buffer, L'"');
+    for (const wchar_t* p = text; *p != L'\0'; ++p) {
+        if (*p == L'"' || *p == L'\\') {
+            AppendChar(buffer, L'\\');
+            AppendChar(buffer, *p);
+        } else if (*p < L' ' || *p == 0x7F) {
+            wchar_t escaped[8];
+            _snwprintf(escaped, 8, L"\\u%04x", static_cast<unsigned>(*p));
+            escaped[7] = L'\0';
+            AppendText(buffer, escaped);
+        } else {
+            AppendChar(buffer, *p);
+        }
+    }
+    AppendChar(buffer, L'"');
 }

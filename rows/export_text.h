@@ -30,3 +30,7 @@ void AppendExportField(TextBuffer* buffer, const wchar_t* text, ExportFormat for
 
 // The separator between two fields of the format.
 wchar_t ExportSeparator(ExportFormat format);
+
+// Appends text as one JSON string: quotes and backslashes escaped, every
+// control character (U+0001..U+001F, U+007F) as \u00XX.
+void AppendJsonString(TextBuffer* buffer, const wchar_t* text);

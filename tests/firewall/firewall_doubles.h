@@ -98,6 +98,8 @@ public:
     HRESULT groupingResult = S_OK;
     // What every put answers.
     HRESULT putResult = S_OK;
+    // What get_Enabled answers.
+    VARIANT_BOOL enabled = VARIANT_TRUE;
 
     // Judges each string a put receives; a string it rejects is counted.
     std::function<bool(BSTR)> isAutomationString;
@@ -142,7 +144,15 @@ public:
     HRESULT STDMETHODCALLTYPE get_Interfaces(VARIANT*) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE put_Interfaces(VARIANT) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE get_InterfaceTypes(BSTR*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE get_Enabled(VARIANT_BOOL*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE get_Enabled(VARIANT_BOOL* value) override
+    {
+        Log(label_ + L".get_Enabled");
+        if (value == nullptr) {
+            return E_POINTER;
+        }
+        *value = enabled;
+        return S_OK;
+    }
     HRESULT STDMETHODCALLTYPE get_Profiles(LONG*) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE get_EdgeTraversal(VARIANT_BOOL*) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE put_EdgeTraversal(VARIANT_BOOL) override { return E_NOTIMPL; }
