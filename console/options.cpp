@@ -18,7 +18,7 @@
 const wchar_t kScanUsage[] =
     L"Usage: NetworkDiscoveryScan [--seconds N] [--format table|csv|json | --output FILE]\r\n"
     L"                            [--subnet A.B.C.D[/N]] [--broadcast-only | --mdns-only]\r\n"
-    L"                            [--watch] [--version]\r\n"
+    L"                            [--watch | --diagnose] [--verbose] [--version]\r\n"
     L"\r\n"
     L"Lists the Orvel devices that answer on the local IPv4 networks.\r\n"
     L"\r\n"
@@ -35,12 +35,19 @@ const wchar_t kScanUsage[] =
     L"                    print one line per change with its time: new, changed\r\n"
     L"                    (naming the fields), conflict (a listed row now shares its\r\n"
     L"                    address), gone; Ctrl+C, or a reader that went away, ends\r\n"
+    L"  --diagnose        listen as a listing does, then print instead of the list\r\n"
+    L"                    what was tried and heard on each interface, the firewall\r\n"
+    L"                    and the likely causes of missing devices (table or json;\r\n"
+    L"                    not with csv, --output or --watch)\r\n"
+    L"  --verbose         print one line per event to standard error while it runs\r\n"
+    L"                    (requests sent, answers and what became of them, multicast\r\n"
+    L"                    DNS questions and answers)\r\n"
     L"  --version         print the version and end\r\n"
     L"\r\n"
-    L"Exit status: 0 when what was printed lists a device, 1 when it lists none, 2\r\n"
-    L"on a usage error or when discovery cannot run, 3 when the output could not be\r\n"
-    L"written, 4 when Ctrl+C ended a listing before its time was up (the list so far\r\n"
-    L"is printed).\r\n";
+    L"Exit status: 0 when what was printed lists a device (with --diagnose: when a\r\n"
+    L"device was found), 1 when it lists none, 2 on a usage error or when discovery\r\n"
+    L"cannot run, 3 when the output could not be written, 4 when Ctrl+C ended a\r\n"
+    L"listing before its time was up (the list, or the report, so far is printed).\r\n";
 
 const wchar_t kScanVersionLine[] = L"NetworkDiscoveryScan " NDT_VERSION_TEXT L"\r\n";
 
@@ -162,6 +169,18 @@ bool SetWatch(const wchar_t*, ScanOptions* options)
     return true;
 }
 
+bool SetDiagnose(const wchar_t*, ScanOptions* options)
+{
+    options->diagnose = true;
+    return true;
+}
+
+bool SetVerbose(const wchar_t*, ScanOptions* options)
+{
+    options->verbose = true;
+    return true;
+}
+
 // The options in the order of kOptions.
 enum OptionIndex {
     kSecondsIndex,
@@ -171,6 +190,8 @@ enum OptionIndex {
     kBroadcastOnlyIndex,
     kMdnsOnlyIndex,
     kWatchIndex,
+    kDiagnoseIndex,
+    kVerboseIndex,
     kOptionCount
 };
 
@@ -189,6 +210,8 @@ const OptionSpec kOptions[] = {
     {L"--broadcast-only", false, SetBroadcastOnly, L""},
     {L"--mdns-only", false, SetMdnsOnly, L""},
     {L"--watch", false, SetWatch, L""},
+    {L"--diagnose", false, SetDiagnose, L""},
+    {L"--verbose", false, SetVerbose, L""},
 };
 static_assert(sizeof(kOptions) / sizeof(kOptions[0]) == kOptionCount, "one entry per option");
 
@@ -219,6 +242,8 @@ void SetDefaults(ScanOptions* options)
     options->subnetPrefix = kScanAnyPrefix;
     options->ways = kScanBothWays;
     options->watch = false;
+    options->diagnose = false;
+    options->verbose = false;
     options->output[0] = L'\0';
 }
 
@@ -234,6 +259,8 @@ const wchar_t* Conflict(int index, const bool* seen)
         {kBroadcastOnlyIndex, kMdnsOnlyIndex, L"--broadcast-only and --mdns-only exclude each other"},
         {kOutputIndex, kFormatIndex, L"--output writes the window's saved list: not with --format"},
         {kOutputIndex, kWatchIndex, L"--output writes the list once: not with --watch"},
+        {kDiagnoseIndex, kWatchIndex, L"--diagnose reports once, after listening: not with --watch"},
+        {kDiagnoseIndex, kOutputIndex, L"--diagnose prints a report, not the saved list: not with --output"},
     };
     for (const Exclusive& pair : kExclusive) {
         if ((index == pair.a && seen[pair.b]) || (index == pair.b && seen[pair.a])) {
@@ -292,6 +319,12 @@ ScanParse ParseScanOptions(int argc, const wchar_t* const* argv, ScanOptions* op
         seen[index] = true;
         if (!option.read(value, options)) {
             Say(message, chars, option.what, given);
+            return kScanUsageError;
+        }
+        // The report has no rows and columns; a script that wants its
+        // fields reads the JSON.
+        if (options->diagnose && options->format == kScanCsv) {
+            Say(message, chars, L"--diagnose prints table or json: not csv", given);
             return kScanUsageError;
         }
     }

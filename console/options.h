@@ -32,6 +32,11 @@ struct ScanOptions {
     int subnetPrefix;  // 0..32, or kScanAnyPrefix
     uint32_t ways;     // ScanWays
     bool watch;
+    // --diagnose: after listening, the report of what was tried and heard
+    // and the likely causes, instead of the list.
+    bool diagnose;
+    // --verbose: one line per discovery event on standard error while it runs.
+    bool verbose;
     // --output: the list goes to this file as the window saves it; "" for
     // standard output.
     wchar_t output[kScanPathChars];

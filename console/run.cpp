@@ -13,6 +13,8 @@
 
 #include "discovery/threads.h"
 #include "discovery/lifetime.h"
+#include "console/diagnose.h"
+#include "console/events.h"
 #include "console/interfaces.h"
 #include "console/list.h"
 #include "console/loop.h"
@@ -234,8 +236,9 @@ void NoteStart(const ScanOptions& options)
     Progress(note);
 }
 
-// Listens until the run ends, then takes discovery down; how it went.
-ScanOutcome Listen(const ScanOptions& options, HWND window, ScanPrinter* view)
+// Listens until the run ends, then takes discovery down; how it went. With
+// facts (--diagnose), they are read before the interface table goes.
+ScanOutcome Listen(const ScanOptions& options, HWND window, ScanPrinter* view, diagnosis::Facts* facts)
 {
     // Set before the workers run, so that their first answers arrive.
     g_mainWindow = window;
@@ -248,6 +251,9 @@ ScanOutcome Listen(const ScanOptions& options, HWND window, ScanPrinter* view)
     NoteStart(options);
 
     ScanLoopEnd end = RunScanLoop(options.seconds * 1000, view);
+    if (facts != nullptr) {
+        GatherScanFacts(0, facts);  // the rows are counted once the queue is drained
+    }
 
     SetEvent(g_stopEvent);
     StopDiscovery(watcher, ticker, E_FAIL);
@@ -282,9 +288,18 @@ int Discover(const ScanOptions& options, DeviceTable* table, ScanPrinter* view)
         StopDiscovery(nullptr, nullptr, E_FAIL);
         return kScanCannotRun;
     }
-    ScanOutcome outcome = Listen(options, window, view);
+    diagnosis::Facts facts;
+    ScanOutcome outcome = Listen(options, window, view, options.diagnose ? &facts : nullptr);
     if (outcome.writeStatus != NO_ERROR && !(options.watch && IsReaderGone(outcome.writeStatus))) {
         ReportScanWriteFailure(outcome.writeStatus, L"standard output");
+    }
+    if (options.diagnose) {
+        // A listing without --watch expires no row: the table holds every
+        // device found.
+        facts.rowsListed = table->Count();
+        outcome.writeStatus = PrintScanDiagnosis(facts, options.format, GetStdHandle(STD_OUTPUT_HANDLE));
+        outcome.listed = facts.rowsListed > 0;
+        return ScanExitStatus(outcome);
     }
     if (!options.watch) {
         outcome.writeStatus = view->PrintList(*table, options);
@@ -339,6 +354,9 @@ int RunScan(const ScanOptions& options)
     }
     // Ours stands by where the system has no multicast DNS client or it refuses.
     InstallMulticastDnsClient();
+    if (options.verbose) {
+        StartScanEvents();
+    }
 
     int status = kScanCannotRun;
     // Its failure was told on stderr through the message-box seam.
@@ -350,8 +368,19 @@ int RunScan(const ScanOptions& options)
         status = Discover(options, &table, &printer);
         table.SetView(nullptr);
     } else {
+        // With no interface to ask on there is still a report to give: it
+        // names that cause. The build's failure was told on stderr.
+        if (options.diagnose) {
+            diagnosis::Facts facts;
+            GatherScanFacts(0, &facts);
+            status = PrintScanDiagnosis(facts, options.format, GetStdHandle(STD_OUTPUT_HANDLE)) == NO_ERROR
+                         ? kScanNoneListed
+                         : kScanWriteFailed;
+        }
         WSACleanup();
     }
+    // Every worker has been joined: no event line is on its way.
+    StopScanEvents();
     ScanFinished();
     return status;
 }

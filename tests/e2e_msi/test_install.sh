@@ -35,7 +35,8 @@ winpath() { printf 'Z:%s' "${1//\//\\}"; }
 PRODUCT='Network Discovery Tool'
 DIR="$WINEPREFIX/drive_c/Program Files/$PRODUCT"
 UNINSTALL='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
-RULES='HKLM\Software\NDT Test Firewall\Rules'
+source "$here/firewall_double.sh"
+RULES=$FIREWALL_RULES
 ENVKEY='HKLM\System\CurrentControlSet\Control\Session Manager\Environment'
 SETTINGS='HKCU\Software\Orvel Electronics\Discovery Tool'
 VERSION=$(sed -n 's/^ *<Product .*Version="\([0-9.]*\)".*/\1/p' "$WXS")
@@ -71,12 +72,7 @@ done
 note "package $(basename "$MSI"): $(stat -c %s "$MSI") bytes; upgrade $NEWER built twice"
 
 # ---- the prefix: the firewall double in place of Wine's objects ------------
-cp "$DOUBLE" "$WINEPREFIX/drive_c/windows/ndt_firewall_double.dll"
-for clsid in '{E2B3C97F-6AE1-41AC-817A-F6F92166D7DD}' '{2C5BC43E-3369-4C33-AB0C-BE9469677AF4}'; do
-  key="HKLM\\Software\\Classes\\CLSID\\$clsid\\InprocServer32"
-  wine reg add "$key" /ve /d 'C:\windows\ndt_firewall_double.dll' /f >/dev/null &&
-    wine reg add "$key" /v ThreadingModel /d Both /f >/dev/null || fail "could not register the double"
-done
+register_firewall_double "$DOUBLE"
 wine reg add "$SETTINGS" /v Marker /d kept /f >/dev/null || fail "could not write a setting"
 
 # ---- what the machine holds: files, registry, Start menu -------------------
@@ -128,12 +124,6 @@ rules() {
     match($0, /^ +[^ ]+ +REG_SZ +/) { v[$1] = substr($0, RLENGTH + 1); n++ }
     END { flush() }' | sort
 }
-seed_rule() { # key name grouping [application]: a rule somebody else put there
-  local key="$RULES\\$1"
-  wine reg add "$key" /v Name /d "$2" /f >/dev/null && wine reg add "$key" /v Grouping /d "$3" /f >/dev/null &&
-    { [[ -z ${4:-} ]] || wine reg add "$key" /v ApplicationName /d "$4" /f >/dev/null; } ||
-    fail "could not seed rule $1"
-}
 INSTALLED='C:\Program Files\Network Discovery Tool'
 OTHERS="Announce | Another Maker | 
 Announce | Orvel Electronics Ltd. | C:\\Other\\Announcer.exe"
@@ -168,9 +158,9 @@ expect_installed() { # version
 
 # Another product's rules of our name (one even with our grouping, for its
 # own program), and the unscoped rule an older version of ours added.
-seed_rule 91 Announce 'Another Maker'
-seed_rule 92 Announce 'Orvel Electronics Ltd.' 'C:\Other\Announcer.exe'
-seed_rule 93 Announce 'Orvel Electronics Ltd.'
+seed_firewall_rule 91 Announce 'Another Maker'
+seed_firewall_rule 92 Announce 'Orvel Electronics Ltd.' 'C:\Other\Announcer.exe'
+seed_firewall_rule 93 Announce 'Orvel Electronics Ltd.'
 note "rules before the install:"; rules all | sed 's/^/  /'
 
 snapshot before

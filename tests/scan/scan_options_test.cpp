@@ -23,6 +23,8 @@ struct Case {
     bool watch = false;
     int prefix = kScanAnyPrefix;
     const wchar_t* output = L"";
+    bool diagnose = false;
+    bool verbose = false;
 };
 
 const Case kCases[] = {
@@ -67,7 +69,14 @@ const Case kCases[] = {
     {{L"--broadcast-only", L"--mdns-only"}, kScanUsageError},
     {{L"--watch", L"--watch"}, kScanUsageError},
     {{L"--watch=1"}, kScanUsageError},
-    {{L"--verbose"}, kScanUsageError},
+    {{L"--verbose"}, kScanRun, 3, kScanTable, kAllInterfaces, kScanBothWays, false, kScanAnyPrefix, L"", false,
+     true},
+    {{L"--diagnose", L"--format", L"json", L"--verbose"}, kScanRun, 3, kScanJson, kAllInterfaces, kScanBothWays,
+     false, kScanAnyPrefix, L"", true, true},
+    {{L"--diagnose", L"--watch"}, kScanUsageError},
+    {{L"--output", L"x.csv", L"--diagnose"}, kScanUsageError},
+    {{L"--diagnose", L"--format", L"csv"}, kScanUsageError},
+    {{L"--format=CSV", L"--diagnose"}, kScanUsageError},
     {{L"table"}, kScanUsageError},
 };
 
@@ -100,6 +109,8 @@ TEST(ScanOptions, EachCommandLine)
         EXPECT_EQ(options.watch, c.watch);
         EXPECT_EQ(options.subnetPrefix, c.prefix);
         EXPECT_EQ(std::wstring(options.output), std::wstring(c.output));
+        EXPECT_EQ(options.diagnose, c.diagnose);
+        EXPECT_EQ(options.verbose, c.verbose);
     }
 }
 
