@@ -74,7 +74,8 @@ void CreateEmptyExplanation(HWND window)
     if (link == nullptr) {
         return;  // the list stays as it was: empty, without words
     }
-    SendMessageW(link, WM_SETFONT, SendMessageW(window, WM_GETFONT, 0, 0), FALSE);
+    // The list's font: the window's class procedure keeps none of its own.
+    SendMessageW(link, WM_SETFONT, SendMessageW(list, WM_GETFONT, 0, 0), FALSE);
     // Above the list, so that it is drawn and clicked there, and just before
     // it in the tab order.
     HWND before = GetWindow(list, GW_HWNDPREV);
