@@ -98,7 +98,9 @@ void UpdateEmptyExplanation(HWND window)
         return;
     }
     bool wanted = EmptyListExplanationWanted(RowCount(DeviceListOf(window)), MsSinceRefresh(window));
-    bool shown = IsWindowVisible(link) != FALSE;
+    // Its own style, not IsWindowVisible: while the window itself is hidden,
+    // that answers false, and every tick would gather the facts again.
+    bool shown = (GetWindowLongW(link, GWL_STYLE) & WS_VISIBLE) != 0;
     if (wanted && !shown) {
         FillExplanation(window, link);
         ShowWindow(link, SW_SHOWNA);
