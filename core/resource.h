@@ -102,6 +102,22 @@
 #define IDS_CAUSE_VIRTUAL_ADAPTER 178
 #define IDS_CAUSE_NO_ANSWER 179
 #define IDS_CAUSE_NOTHING_FOUND 180
+// Why the list is empty: the explanation over the empty list, the Help
+// menu's diagnostics and their dialog, and the ARP column's marks explained.
+#define IDD_DIAGNOSTICS 135
+#define IDM_NETWORK_DIAGNOSTICS 3000
+#define IDC_EMPTY_EXPLANATION 1020
+#define IDC_REPORT_TEXT 1021
+#define IDC_REPORT_COPY 1022
+#define IDC_REPORT_SAVE 1023
+#define IDS_EMPTY_REPORT_LINK 200
+#define IDS_EMPTY_NO_REPORT 201
+#define IDS_ARP_HEADER_TIP 202
+#define IDS_REPORT_SAVE_FILTER 203
+#define IDS_REPORT_SAVE_NAME 204
+#define IDS_REPORT_SAVE_FAILED 205
+#define IDS_REPORT_CAPTION 206
+#define IDS_REPORT_UNAVAILABLE 207
 
 #ifndef IDC_STATIC
 #define IDC_STATIC (-1)

@@ -16,8 +16,11 @@
 #include "net/address_class.h"
 #include "net/interface_table.h"
 #include "rows/columns.h"
+#include "ui/arp_header_tip.h"
 #include "ui/device_list.h"
 #include "ui/device_rows.h"
+#include "ui/diagnostics_dialog.h"
+#include "ui/empty_explanation.h"
 #include "ui/find_box.h"
 #include "ui/list_commands.h"
 #include "ui/list_order.h"
@@ -29,10 +32,11 @@
 namespace {
 
 // The count beside Refresh after rows came, changed or went; an open find
-// box matches them again.
+// box matches them again; the empty list's explanation goes with the first row.
 void ShowCounts(HWND window)
 {
     UpdateDeviceCount(window, ApplyFindMatches(window));
+    UpdateEmptyExplanation(window);
 }
 
 // The parameter is the memory the window fills when it is destroyed, or null.
@@ -49,7 +53,10 @@ LRESULT OnInitDialog(HWND window, LPARAM parameter)
     ListOrder byAddress = {kColumnIp, false};
     SetListOrder(list, byAddress);
     UpdateDeviceCount(window);
+    // Before the layout remembers the controls' places.
+    CreateEmptyExplanation(window);
     InitWindowLayout(window);
+    CreateArpHeaderTip(window);
     AttachWindowMemory(window, reinterpret_cast<WindowMemory*>(parameter));
     ResumeInterfaceWorkers();
     return 1;
@@ -86,6 +93,7 @@ void RestartDiscovery(HWND window)
     // list fills again without waiting for its next round.
     TriggerRefresh();
     ClearDeviceList(window);
+    RestartEmptyExplanationWait(window);
     ShowCounts(window);
 }
 
@@ -97,6 +105,9 @@ LRESULT OnCommand(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
     switch (LOWORD(wParam)) {
     case IDM_ABOUT:
         DialogBoxParamW(g_instance, MAKEINTRESOURCEW(IDD_ABOUT), window, AboutDialogProc, 0);
+        return 0;
+    case IDM_NETWORK_DIAGNOSTICS:
+        OpenDiagnosticsDialog(window);
         return 0;
     case IDM_EXIT:
         DestroyWindow(window);
@@ -144,7 +155,19 @@ LRESULT OnCommand(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 LRESULT OnNotify(HWND window, WPARAM wParam, LPARAM lParam)
 {
     const NMHDR* header = reinterpret_cast<const NMHDR*>(lParam);
-    if (header == nullptr || header->idFrom != IDC_DEVICE_LIST) {
+    if (header == nullptr) {
+        return 0;
+    }
+    if (header->idFrom == IDC_EMPTY_EXPLANATION && (header->code == NM_CLICK || header->code == NM_RETURN)) {
+        OpenDiagnosticsDialog(window);
+        return 0;
+    }
+    // The list passes on its header's changes of column widths.
+    if (header->code == HDN_ITEMCHANGEDW || header->code == HDN_ITEMCHANGEDA) {
+        PlaceArpHeaderTip(window);
+        return 0;
+    }
+    if (header->idFrom != IDC_DEVICE_LIST) {
         return 0;
     }
     switch (header->code) {
@@ -169,6 +192,7 @@ LRESULT OnAddressChange()
     HWND window = g_mainWindow;
     if (window != nullptr && IsWindow(window)) {
         ClearDeviceList(window);
+        RestartEmptyExplanationWait(window);
         ShowCounts(window);
         FillSubnetCombo(window);
     }
@@ -221,6 +245,8 @@ LRESULT OnDestroy(HWND window)
     ClearDeviceList(window);
     ReleaseListTable(DeviceListOf(window));
     ReleaseWindowLayout(window);
+    ReleaseEmptyExplanation(window);
+    ReleaseArpHeaderTip(window);
     PostQuitMessage(0);
     return 0;
 }
@@ -251,7 +277,19 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         return OnNextDialogControl(window, wParam, lParam);
     case WM_SIZE:
         LayOutControls(window);
+        PlaceArpHeaderTip(window);
         return 0;
+    case WM_TIMER:
+        if (wParam == kEmptyExplanationTimer) {
+            OnEmptyExplanationTimer(window);
+            return 0;
+        }
+        break;
+    case WM_CTLCOLORSTATIC:
+        if (HBRUSH brush = EmptyExplanationColours(window, reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam))) {
+            return reinterpret_cast<LRESULT>(brush);
+        }
+        break;
     case WM_GETMINMAXINFO:
         LimitWindowSize(window, reinterpret_cast<MINMAXINFO*>(lParam));
         return 0;

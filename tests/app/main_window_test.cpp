@@ -252,6 +252,31 @@ TEST_F(MainWindowTest, RefreshClearsTheListAndTriggers)
     EXPECT_EQ(2, TriggeredInterfaces());
 }
 
+// The explanation waits for its delay on an empty list (pumping the timer's
+// message, bounded), says why with a link, and goes with the first row and
+// with a Refresh.
+TEST_F(MainWindowTest, EmptyListExplainsItselfAfterTheWaitUntilARowComes)
+{
+    Open();
+    HWND explanation = GetDlgItem(window, IDC_EMPTY_EXPLANATION);
+    ASSERT_NE(nullptr, explanation);
+    // Its own style: the test's window itself is never shown.
+    auto shown = [explanation] { return (GetWindowLongW(explanation, GWL_STYLE) & WS_VISIBLE) != 0; };
+    EXPECT_FALSE(shown());
+    DWORD start = GetTickCount();
+    while (!shown() && GetTickCount() - start < 15000) {
+        DrainMessages();
+        Sleep(50);
+    }
+    ASSERT_TRUE(shown());
+    EXPECT_NE(std::wstring::npos, TextOf(explanation).find(L"<a>"));
+    AddRow(L"192.168.77.20");
+    EXPECT_FALSE(shown());
+
+    SendMessageW(window, WM_COMMAND, MAKEWPARAM(IDC_REFRESH, BN_CLICKED), 0);
+    EXPECT_FALSE(shown());  // the wait starts again
+}
+
 TEST_F(MainWindowTest, SubnetChoiceSetsTheFilterClearsAndTriggers)
 {
     Open();

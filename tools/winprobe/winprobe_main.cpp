@@ -388,12 +388,21 @@ int Resize(HWND main, long width, long height) {
                                                                                      : Fail(kFailed, L"cannot resize");
 }
 
+// A control's text by its id, and whether it is shown: what a person reads
+// there (a link's text with its markup).
+int ControlText(HWND main, long id) {
+    HWND control = GetDlgItem(main, static_cast<int>(id));
+    if (control == nullptr) return Fail(kFailed, L"no control with that id");
+    PrintLine({L"text", Number(id), Number(IsWindowVisible(control) ? 1 : 0), WindowText(control)});
+    return kOk;
+}
+
 int Usage() {
     fwprintf(stderr,
              L"usage: ndt_winprobe wait SECONDS | dump | command ID | select-subnet INDEX |\n"
              L"       auto-refresh 0|1 | close | dblclick ROW | dblclick-empty | handles | count |\n"
              L"       close-box CAPTION | wait-box CAPTION SECONDS | refresh-time ROWS SECONDS |\n"
-             L"       find ADDRESS... | clipboard | maximize | resize WIDTH HEIGHT\n");
+             L"       find ADDRESS... | clipboard | maximize | resize WIDTH HEIGHT | text ID\n");
     return kUsage;
 }
 
@@ -432,6 +441,7 @@ int Run(int argc, wchar_t** argv) {
     if (command == L"command") {
         return PostMessageW(main, WM_COMMAND, MAKEWPARAM(number, 0), 0) ? kOk : Fail(kFailed, L"post failed");
     }
+    if (command == L"text") return ControlText(main, number);
     if (command == L"select-subnet") return SelectSubnet(main, number);
     if (command == L"auto-refresh") return SetAutoRefresh(main, number);
     if (command == L"dblclick") return DoubleClickRow(main, number);
