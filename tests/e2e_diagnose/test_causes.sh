@@ -10,6 +10,9 @@
 #                      devices (named among the causes);
 #   no-interface       a lab of its own with loopback only; the report is
 #                      printed after the line on stderr.
+# The window explains its empty list in two of them: every answer dropped
+# (no-answer), and its saved subnet choice on the interface without the
+# maker's devices (subnet-filter).
 # One lab holds the first five: the drops are iptables rules on INPUT of the
 # lab's PC namespace, changed between runs. --verbose on the first run puts
 # one line per event, with its time, on stderr.
@@ -119,4 +122,36 @@ pc_iptables -F INPUT
 diagnose subnet-filter --broadcast-only --subnet 192.168.88.0/24
 expect_eq "$SCAN_STATUS" 1 "subnet-filter: exit status (stderr: $(cat "$err"))"
 [[ " $KEYS " == *" subnet-filter "* ]] || fail "subnet-filter: not among the causes: $KEYS"
+
+# window_explains NAME TEXT: the window, started afresh, explains its empty
+# list (control 1020, shown 4 s after the start) with a text holding TEXT.
+window_explains() {
+  local name=$1 want=$2 line="" tries
+  start_app
+  wait_main_window 20
+  for ((tries = 0; tries < 75; ++tries)); do
+    line=$(winprobe text 1020 | tr -d '\r')
+    [[ $(cut -f3 <<<"$line") == 1 ]] && break
+    sleep 0.2
+  done
+  [[ $(cut -f3 <<<"$line") == 1 ]] || fail "$name: the window shows no explanation: $line"
+  [[ $line == *"$want"* ]] || fail "$name: the explanation lacks \"$want\": $line"
+  note "$name: the window says: $(cut -f4- <<<"$line")"
+  close_app_expect_exit 0
+}
+
+# The window adds its own rule at its start (the double lets it), so with
+# every answer dropped nothing but the network is left to blame.
+drop -p udp --sport 30303
+drop -p udp --sport 5353
+drop -p udp --dport 5353
+window_explains no-answer "Requests were sent but nothing was heard"
+
+# The saved subnet choice keeps the window to the interface without the
+# maker's devices (192.168.88.0 as a DWORD in network order).
+pc_iptables -F INPUT
+drop -p udp --sport 5353
+drop -p udp --dport 5353
+wine_reg add "$E2E_KEY" /v Subnet /t REG_DWORD /d 5810368 /f || fail "cannot write Subnet"
+window_explains subnet-filter "1 other interface was not searched: choose All Interfaces"
 note "PASS"
