@@ -50,6 +50,9 @@ diagnose() {
 print(" ".join(c["key"] for c in json.load(open(sys.argv[1], encoding="utf-8"))["causes"]))' "$E2E_TMP/$name.json") ||
     fail "$name: no JSON object with causes: $(cat "$E2E_TMP/$name.json")"
   note "$name: status $SCAN_STATUS, causes: $KEYS"
+  /usr/bin/python3 -c 'import json, sys
+for c in json.load(open(sys.argv[1], encoding="utf-8"))["causes"]:
+    print("     %s: %s" % (c["key"], c["text"]))' "$E2E_TMP/$name.json" >&2
 }
 
 # expect_first NAME STATUS KEY
