@@ -1,12 +1,14 @@
 // The device table's rules: the maker's word, merge by address, conflicts,
-// own states, the texts a row shows, bounds and numeric order (expiry and
-// clearing are in device_table_life.cpp).
+// own states, the texts a row shows, bounds and numeric order (a row's
+// reach and ties are in device_row.cpp, conflicts in
+// device_table_conflicts.cpp, expiry and clearing in device_table_life.cpp).
 #include "core/device_table.h"
 
 #include <stdlib.h>
 #include <string.h>
 #include <wchar.h>
 
+#include "core/device_row.h"
 #include "core/mac_text.h"
 #include "core/maker.h"
 
@@ -30,82 +32,6 @@ bool HasVendorPrefix(const DeviceRecord* record)
     return wcsncmp(record->description, kMakerDescriptionPrefix, kVendorPrefixChars) == 0;
 }
 
-bool SameAddress(const DeviceRow* row, const wchar_t* ip)
-{
-    return CompareAddressTexts(row->record->ipText, ip) == 0;
-}
-
-// Within the span either side of now: a note a little younger than the
-// answer asking counts too (answers from several workers arrive a little
-// out of order). Differences stay right across the counter's wrap.
-bool Current(uint32_t at, uint32_t now)
-{
-    return static_cast<uint32_t>(now - at) <= kDeviceExpiryMs || static_cast<uint32_t>(at - now) <= kDeviceExpiryMs;
-}
-
-// An address in network byte order as a number that sorts as addresses do.
-uint32_t AddressOrder(uint32_t address)
-{
-    const unsigned char* octets = reinterpret_cast<const unsigned char*>(&address);
-    return (uint32_t(octets[0]) << 24) | (uint32_t(octets[1]) << 16) | (uint32_t(octets[2]) << 8) | octets[3];
-}
-
-// The interface with the lowest address keeps the reach's place while it
-// still hears it, so the row names the same one whatever the arrival order.
-void NoteReach(DeviceRow* row, int32_t state, uint32_t heardOn, uint32_t at)
-{
-    if (state < 0 || state >= 3) {
-        return;
-    }
-    if (!row->hasReach[state] || !Current(row->lowestHeardAt[state], at) ||
-        AddressOrder(heardOn) <= AddressOrder(row->lowestHeardOn[state])) {
-        row->lowestHeardOn[state] = heardOn;
-        row->lowestHeardAt[state] = at;
-    }
-    row->reachAt[state] = at;
-    row->hasReach[state] = true;
-}
-
-// The best reach noted as current at now, never worse than fallback.
-int32_t BestCurrentReach(const DeviceRow* row, uint32_t now, int32_t fallback)
-{
-    for (int32_t state = 0; state < 3 && state < fallback; ++state) {
-        if (row->hasReach[state] && Current(row->reachAt[state], now)) {
-            return state;
-        }
-    }
-    return fallback;
-}
-
-// The MAC a broadcast answer's ARP check found the neighbour table giving
-// its address instead of its own, spelt as the list spells MACs; false when
-// it found none.
-constexpr size_t kMacSpellingChars = 18;
-
-bool ArpTableMacText(const DeviceRecord* record, wchar_t text[kMacSpellingChars])
-{
-    const uint8_t* mac = record->arpTableMac;
-    if (record->arpMismatch == 0 || (mac[0] | mac[1] | mac[2] | mac[3] | mac[4] | mac[5]) == 0) {
-        return false;
-    }
-    swprintf(text, kMacSpellingChars, L"%02X-%02X-%02X-%02X-%02X-%02X", mac[0], mac[1], mac[2], mac[3], mac[4], mac[5]);
-    return true;
-}
-
-// Whether the neighbour table ties an answer with another MAC to the row's
-// device: a multicast DNS answer carries the table's MAC for its address,
-// which the row's broadcast answer found there; or a broadcast answer found
-// there the MAC a multicast DNS answer brought to the row. Never two
-// broadcast answers: their MACs are the devices' own.
-bool TiedByTable(const DeviceRow* row, const DeviceRecord* answer)
-{
-    wchar_t tableMac[kMacSpellingChars];
-    if (answer->fromMdns == kMdnsAnswer) {
-        return ArpTableMacText(&row->shown, tableMac) && SameMacText(tableMac, answer->macText);
-    }
-    return answer->fromMdns == 0 && row->macFromMdns && ArpTableMacText(answer, tableMac) &&
-           SameMacText(tableMac, row->shown.macText);
-}
 
 // Copies text into field and notes change when the field showed another.
 void ShowText(wchar_t* field, size_t capacity, const wchar_t* text, uint32_t change, uint32_t* changes)
@@ -380,64 +306,6 @@ void DeviceTable::ShowState(int index, int32_t own, bool conflict, uint32_t* cha
     row->ownState = own;
 }
 
-// Every row under ip is claimed by a device at at, and red.
-void DeviceTable::Claim(const wchar_t* ip, uint32_t at)
-{
-    for (int index = FirstIndexOf(ip); index >= 0 && index < count_ && SameAddress(rows_[index], ip); ++index) {
-        rows_[index]->claimedAt = at;
-        rows_[index]->hasClaim = true;
-    }
-    MarkConflict(ip);
-}
-
-void DeviceTable::MarkConflict(const wchar_t* ip)
-{
-    int index = FirstIndexOf(ip);
-    while (index >= 0 && index < count_ && SameAddress(rows_[index], ip)) {
-        uint32_t changes = 0;
-        ShowState(index, rows_[index]->ownState, true, &changes);
-        if (changes != 0 && !Tell(index, changes)) {
-            index = FirstIndexOf(ip);  // a row went: the rest are found again
-            continue;
-        }
-        ++index;
-    }
-}
-
-void DeviceTable::Settle(const wchar_t* ip)
-{
-    int only = FirstIndexOf(ip);
-    if (only < 0 || RowsUnder(only, ip) != 1 || rows_[only]->shown.state != DeviceStateConflict) {
-        return;  // none left, still shared, or not marked
-    }
-    uint32_t changes = 0;
-    ShowState(only, rows_[only]->ownState, false, &changes);
-    Tell(only, changes);
-}
-
-// A device listed twice under ip: by the MAC the table gives its address
-// (its multicast DNS answer came first) and by its own broadcast MAC, once
-// its broadcast answer's ARP check found the table giving the other (its
-// first broadcast answers may come before the table knew it). The row of the
-// table's MAC goes; the device's own stays, and settles when left alone.
-void DeviceTable::DropTwins(const wchar_t* ip)
-{
-    int first = FirstIndexOf(ip);
-    int end = first + RowsUnder(first, ip);
-    for (int own = first; own >= 0 && own < end; ++own) {
-        wchar_t tableMac[kMacSpellingChars];
-        if (rows_[own]->macFromMdns || !ArpTableMacText(&rows_[own]->shown, tableMac)) {
-            continue;
-        }
-        for (int twin = first; twin < end; ++twin) {
-            if (twin != own && rows_[twin]->macFromMdns && SameMacText(rows_[twin]->shown.macText, tableMac) &&
-                Remove(twin)) {
-                Settle(ip);
-                return;
-            }
-        }
-    }
-}
 
 bool DeviceTable::Tell(int index, uint32_t changes)
 {
